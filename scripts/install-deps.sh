@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those that are missing.
+# Idempotent and quiet when everything is there. Usage:
+#   scripts/install-deps.sh [build] [test] [fuzz]     (default: build test)
+set -euo pipefail
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(build test)
+
+pkgs=()
+for g in "${groups[@]}"; do
+  case "$g" in
+    build) pkgs+=(g++ cmake ninja-build make pkg-config) ;;
+    test) pkgs+=(libgtest-dev libgmock-dev) ;;
+    fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+    bench) pkgs+=(curl lftp time) ;;
+    *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${pkgs[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]} (run as root, or install them)" >&2
+  exit 1
+fi
+echo "install-deps: installing ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq >/dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,273 @@
+#include "platform/poll_event_loop.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+namespace pellan {
+
+WatchId PollEventLoop::AddWatch(int fd, unsigned interest, WatchCallback callback) {
+  const WatchId id = m_nextId++;
+  m_watches.emplace(id, std::make_shared<Watch>(Watch{fd, interest & (kIoRead | kIoWrite), std::move(callback)}));
+  return id;
+}
+
+void PollEventLoop::SetWatchInterest(WatchId id, unsigned interest) {
+  auto it = m_watches.find(id);
+  if (it != m_watches.end()) it->second->interest = interest & (kIoRead | kIoWrite);
+}
+
+unsigned PollEventLoop::WatchInterest(WatchId id) const {
+  auto it = m_watches.find(id);
+  return it == m_watches.end() ? 0 : it->second->interest;
+}
+
+void PollEventLoop::RemoveWatch(WatchId id) {
+  // A callback that is running keeps its own reference until it returns.
+  m_watches.erase(id);
+}
+
+TimerId PollEventLoop::AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) {
+  const TimerId id = m_nextId++;
+  auto timer = std::make_shared<Timer>(Timer{interval, std::move(callback), enabled, false, {}});
+  timer->due = GetClock().Now() + interval;
+  m_timers.emplace(id, std::move(timer));
+  return id;
+}
+
+void PollEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end()) return;
+  it->second->interval = interval;
+  it->second->due = GetClock().Now() + interval;
+}
+
+Milliseconds PollEventLoop::TimerInterval(TimerId id) const {
+  auto it = m_timers.find(id);
+  return it == m_timers.end() ? Milliseconds(0) : it->second->interval;
+}
+
+void PollEventLoop::SetTimerEnabled(TimerId id, bool enabled) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end()) return;
+  Timer& t = *it->second;
+  if (enabled && !t.enabled) t.due = GetClock().Now() + t.interval;
+  t.enabled = enabled;
+}
+
+bool PollEventLoop::TimerEnabled(TimerId id) const {
+  auto it = m_timers.find(id);
+  return it != m_timers.end() && it->second->enabled;
+}
+
+void PollEventLoop::RemoveTimer(TimerId id) { m_timers.erase(id); }
+
+void PollEventLoop::Post(Task task) { m_posted.push_back(std::move(task)); }
+
+bool PollEventLoop::RunPosted() {
+  // Only what was posted before this turn: a task that posts again must not
+  // keep the turn going for ever.
+  size_t count = m_posted.size();
+  bool ran = false;
+  while (count-- > 0 && !m_posted.empty()) {
+    Task task = std::move(m_posted.front());
+    m_posted.pop_front();
+    ran = true;
+    if (task) task();
+  }
+  return ran;
+}
+
+bool PollEventLoop::PollAndDispatch(Duration timeout) {
+  std::vector<pollfd> fds;
+  std::vector<WatchId> ids;
+  fds.reserve(m_watches.size());
+  ids.reserve(m_watches.size());
+  for (const auto& [id, w] : m_watches) {
+    if (w->running || w->interest == 0) continue;
+    short events = 0;
+    if (w->interest & kIoRead) events |= POLLIN;
+    if (w->interest & kIoWrite) events |= POLLOUT;
+    fds.push_back(pollfd{w->fd, events, 0});
+    ids.push_back(id);
+  }
+  if (timeout < Duration::zero()) timeout = Duration::zero();
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(timeout.count() / 1'000'000'000);
+  ts.tv_nsec = static_cast<long>(timeout.count() % 1'000'000'000);
+  const int n = ppoll(fds.data(), fds.size(), &ts, nullptr);
+  if (n <= 0) return false;  // time-out, or EINTR: nothing ran
+
+  bool ran = false;
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    auto it = m_watches.find(ids[i]);
+    if (it == m_watches.end()) continue;  // removed by an earlier callback
+    std::shared_ptr<Watch> w = it->second;
+    if (w->running) continue;
+    unsigned events = 0;
+    if ((fds[i].revents & POLLIN) && (w->interest & kIoRead)) events |= kIoRead;
+    if ((fds[i].revents & POLLOUT) && (w->interest & kIoWrite)) events |= kIoWrite;
+    if (fds[i].revents & (POLLERR | POLLNVAL)) events |= kIoError;
+    if (fds[i].revents & POLLHUP) events |= kIoHangup;
+    if (w->interest == 0 || events == 0) continue;
+    w->running = true;
+    ran = true;
+    w->callback(events);
+    w->running = false;
+  }
+  return ran;
+}
+
+bool PollEventLoop::RunDueTimers() {
+  const MonoTime now = GetClock().Now();
+  std::vector<std::pair<MonoTime, TimerId>> due;
+  for (const auto& [id, t] : m_timers) {
+    if (t->enabled && !t->running && t->interval.count() > 0 && t->due <= now) due.emplace_back(t->due, id);
+  }
+  std::sort(due.begin(), due.end());
+  bool ran = false;
+  for (const auto& [when, id] : due) {
+    auto it = m_timers.find(id);
+    if (it == m_timers.end()) continue;
+    std::shared_ptr<Timer> t = it->second;
+    // An earlier tick may have disabled, re-timed or entered this timer.
+    if (!t->enabled || t->running || t->interval.count() <= 0 || t->due > now) continue;
+    t->due = now + t->interval;
+    t->running = true;
+    ran = true;
+    t->callback();
+    t->running = false;
+  }
+  return ran;
+}
+
+Duration PollEventLoop::TimeToNextTimer(Duration cap) const {
+  const MonoTime now = GetClock().Now();
+  Duration best = cap;
+  for (const auto& [id, t] : m_timers) {
+    if (!t->enabled || t->running || t->interval.count() <= 0) continue;
+    best = std::min(best, std::max(Duration::zero(), t->due - now));
+  }
+  return best;
+}
+
+bool PollEventLoop::Pump() {
+  bool ran = RunPosted();
+  ran = PollAndDispatch(Duration::zero()) || ran;
+  ran = RunDueTimers() || ran;
+  return ran;
+}
+
+bool PollEventLoop::WaitOnce(Duration maxWait) {
+  if (Pump()) return true;
+  if (maxWait < Duration::zero()) maxWait = Duration::zero();
+  const Duration wait = m_posted.empty() ? TimeToNextTimer(maxWait) : Duration::zero();
+  Clock& clock = GetClock();
+  if (PollAndDispatch(clock.RealWaitFor(wait))) return true;
+  clock.Idled(wait);
+  return RunDueTimers();
+}
+
+// ---------------------------------------------------------------------------
+
+bool EventLoop::WaitUntil(const std::function<bool()>& done, MonoTime deadline) {
+  for (;;) {
+    if (done()) return true;
+    const MonoTime now = GetClock().Now();
+    if (now >= deadline) return false;
+    WaitOnce(deadline - now);
+  }
+}
+
+bool EventLoop::WaitFor(const std::function<bool()>& done, Duration timeout) {
+  return WaitUntil(done, GetClock().Now() + timeout);
+}
+
+void EventLoop::RunFor(Duration d) {
+  WaitFor([] { return false; }, d);
+}
+
+namespace {
+EventLoop* g_currentLoop = nullptr;
+}
+
+EventLoop& CurrentLoop() {
+  if (!g_currentLoop) {
+    static PollEventLoop defaultLoop;
+    g_currentLoop = &defaultLoop;
+  }
+  return *g_currentLoop;
+}
+
+void SetCurrentLoop(EventLoop* loop) { g_currentLoop = loop; }
+
+// ---------------------------------------------------------------------------
+
+LoopTimer::LoopTimer(Milliseconds interval, TimerCallback callback, bool enabled)
+    : m_loop(&CurrentLoop()) {
+  m_id = m_loop->AddTimer(interval, std::move(callback), enabled);
+}
+
+LoopTimer::~LoopTimer() { Release(); }
+
+LoopTimer::LoopTimer(LoopTimer&& other) noexcept
+    : m_loop(std::exchange(other.m_loop, nullptr)), m_id(std::exchange(other.m_id, 0)) {}
+
+LoopTimer& LoopTimer::operator=(LoopTimer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    m_loop = std::exchange(other.m_loop, nullptr);
+    m_id = std::exchange(other.m_id, 0);
+  }
+  return *this;
+}
+
+void LoopTimer::Release() {
+  if (m_loop) m_loop->RemoveTimer(m_id);
+  m_loop = nullptr;
+  m_id = 0;
+}
+
+bool LoopTimer::Enabled() const { return m_loop && m_loop->TimerEnabled(m_id); }
+void LoopTimer::SetEnabled(bool enabled) {
+  if (m_loop) m_loop->SetTimerEnabled(m_id, enabled);
+}
+Milliseconds LoopTimer::Interval() const { return m_loop ? m_loop->TimerInterval(m_id) : Milliseconds(0); }
+void LoopTimer::SetInterval(Milliseconds interval) {
+  if (m_loop) m_loop->SetTimerInterval(m_id, interval);
+}
+
+LoopWatch::LoopWatch(int fd, unsigned interest, WatchCallback callback) : m_loop(&CurrentLoop()) {
+  m_id = m_loop->AddWatch(fd, interest, std::move(callback));
+}
+
+LoopWatch::~LoopWatch() { Reset(); }
+
+LoopWatch::LoopWatch(LoopWatch&& other) noexcept
+    : m_loop(std::exchange(other.m_loop, nullptr)), m_id(std::exchange(other.m_id, 0)) {}
+
+LoopWatch& LoopWatch::operator=(LoopWatch&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    m_loop = std::exchange(other.m_loop, nullptr);
+    m_id = std::exchange(other.m_id, 0);
+  }
+  return *this;
+}
+
+void LoopWatch::Reset() {
+  if (m_loop) m_loop->RemoveWatch(m_id);
+  m_loop = nullptr;
+  m_id = 0;
+}
+
+unsigned LoopWatch::Interest() const { return m_loop ? m_loop->WatchInterest(m_id) : 0; }
+void LoopWatch::SetInterest(unsigned interest) {
+  if (m_loop) m_loop->SetWatchInterest(m_id, interest);
+}
+
+}  // namespace pellan

@@ -1,0 +1,318 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/event_loop.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScopedLoop;
+
+// A non-blocking pipe closed at the end of the test.
+struct Pipe {
+  int r = -1, w = -1;
+  Pipe() {
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+      r = fds[0];
+      w = fds[1];
+    }
+  }
+  ~Pipe() {
+    if (r >= 0) close(r);
+    if (w >= 0) close(w);
+  }
+  void Put(const char* s = "x") { ASSERT_EQ(write(w, s, strlen(s)), static_cast<ssize_t>(strlen(s))); }
+  void Drain() {
+    char buf[256];
+    while (read(r, buf, sizeof buf) > 0) {
+    }
+  }
+};
+
+TEST(EventLoop, WatchIsNotReDispatchedInsideItsOwnCallbackButFiresAgainAfter) {
+  ScopedLoop s;
+  Pipe p;
+  int calls = 0, nestedRan = 0;
+  s.Loop().AddWatch(p.r, kIoRead, [&](unsigned ev) {
+    EXPECT_TRUE(ev & kIoRead);
+    ++calls;
+    // The pipe stays readable; a nested pump must not dispatch it again.
+    for (int i = 0; i < 3; ++i) nestedRan += s.Loop().Pump() ? 1 : 0;
+  });
+  p.Put();
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(nestedRan, 0);
+  // Level-triggered: still unread, so the next turn dispatches it again.
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_EQ(calls, 2);
+  p.Drain();
+  EXPECT_FALSE(s.Loop().Pump());
+  EXPECT_EQ(calls, 2);
+}
+
+TEST(EventLoop, NestedPumpDispatchesOtherWatchesAndTimers) {
+  ScopedLoop s(true);
+  Pipe a, b;
+  std::vector<std::string> order;
+  s.Loop().AddWatch(a.r, kIoRead, [&](unsigned) {
+    a.Drain();
+    order.push_back("a-in");
+    b.Put();
+    s.Loop().WaitFor([&] { return order.size() >= 3; }, 1s);
+    order.push_back("a-out");
+  });
+  s.Loop().AddWatch(b.r, kIoRead, [&](unsigned) {
+    b.Drain();
+    order.push_back("b");
+  });
+  s.Loop().AddTimer(50ms, [&] { order.push_back("t"); }, true);
+  a.Put();
+  s.Loop().WaitFor([&] { return order.size() >= 4; }, 1s);
+  EXPECT_EQ(order, (std::vector<std::string>{"a-in", "b", "t", "a-out"}));
+}
+
+TEST(EventLoop, WatchRemovedInsideItsOwnCallbackNeverFiresAgain) {
+  ScopedLoop s;
+  Pipe p;
+  int calls = 0;
+  WatchId id = 0;
+  id = s.Loop().AddWatch(p.r, kIoRead, [&](unsigned) {
+    ++calls;
+    s.Loop().RemoveWatch(id);
+    // The closure still runs safely after its own removal.
+    s.Loop().Pump();
+    ++calls;
+  });
+  p.Put();
+  s.Loop().Pump();
+  s.Loop().Pump();
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(s.Loop().WatchCount(), 0u);
+}
+
+TEST(EventLoop, WatchRemovedByAnotherCallbackInTheSameTurnOrANestedPumpNeverFires) {
+  ScopedLoop s;
+  Pipe a, b, c;
+  int aCalls = 0, bCalls = 0, cCalls = 0;
+  WatchId bId = 0, cId = 0;
+  // a's callback removes b (ready in the same turn) directly, and c from
+  // inside a nested pump run by a timer-free posted task.
+  s.Loop().AddWatch(a.r, kIoRead, [&](unsigned) {
+    ++aCalls;
+    a.Drain();
+    s.Loop().RemoveWatch(bId);
+    s.Loop().Post([&] { s.Loop().RemoveWatch(cId); });
+    s.Loop().Pump();
+  });
+  bId = s.Loop().AddWatch(b.r, kIoRead, [&](unsigned) { ++bCalls; });
+  cId = s.Loop().AddWatch(c.r, kIoRead, [&](unsigned) { ++cCalls; });
+  a.Put();
+  b.Put();
+  c.Put();
+  // Watches are dispatched in the order they were added: a runs first.
+  s.Loop().Pump();
+  s.Loop().Pump();
+  EXPECT_EQ(aCalls, 1);
+  EXPECT_EQ(bCalls, 0);
+  EXPECT_EQ(cCalls, 0);
+}
+
+TEST(EventLoop, WriteInterestOnlyWhileAskedFor) {
+  ScopedLoop s;
+  Pipe p;
+  int writes = 0;
+  WatchId id = 0;
+  id = s.Loop().AddWatch(p.w, kIoWrite, [&](unsigned ev) {
+    EXPECT_TRUE(ev & kIoWrite);
+    ++writes;
+    s.Loop().SetWatchInterest(id, 0);  // nothing more to send
+  });
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_FALSE(s.Loop().Pump());
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(s.Loop().WatchInterest(id), 0u);
+  s.Loop().SetWatchInterest(id, kIoWrite);
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_EQ(writes, 2);
+}
+
+TEST(EventLoop, HangupIsReportedToAReader) {
+  ScopedLoop s;
+  Pipe p;
+  unsigned seen = 0;
+  s.Loop().AddWatch(p.r, kIoRead, [&](unsigned ev) { seen = ev; });
+  close(p.w);
+  p.w = -1;
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_TRUE(seen & kIoHangup);
+}
+
+TEST(EventLoop, WaitEndsOnReadinessLongBeforeItsBound) {
+  ScopedLoop s;  // real time
+  Pipe p;
+  bool got = false;
+  s.Loop().AddWatch(p.r, kIoRead, [&](unsigned) {
+    p.Drain();
+    got = true;
+  });
+  std::thread writer([&] {
+    std::this_thread::sleep_for(30ms);
+    p.Put();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool done = s.Loop().WaitFor([&] { return got; }, 120s);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  writer.join();
+  EXPECT_TRUE(done);
+  // The bound is two minutes; ending on the event means ending far sooner.
+  EXPECT_LT(waited, 60s);
+}
+
+TEST(EventLoop, WaitOnVirtualTimeTakesDataThatIsAlreadyThereWithoutMovingTheClock) {
+  ScopedLoop s(true);
+  Pipe p;
+  bool got = false;
+  s.Loop().AddWatch(p.r, kIoRead, [&](unsigned) {
+    p.Drain();
+    got = true;
+  });
+  s.Loop().AddTimer(1000ms, [] {}, true);
+  p.Put();
+  EXPECT_TRUE(s.Loop().WaitFor([&] { return got; }, 30s));
+  EXPECT_EQ(s.Clock()->Elapsed(), Duration::zero());
+}
+
+TEST(EventLoop, TimersFireInDeadlineOrderUnderTheTestClock) {
+  ScopedLoop s(true);
+  std::vector<int> order;
+  std::vector<TimerId> ids(3);
+  const int delays[3] = {300, 100, 200};
+  for (size_t i = 0; i < 3; ++i) {
+    ids[i] = s.Loop().AddTimer(Milliseconds(delays[i]), [&, i] {
+      order.push_back(delays[i]);
+      s.Loop().SetTimerEnabled(ids[i], false);  // one tick each
+    }, true);
+  }
+  EXPECT_TRUE(s.Loop().WaitFor([&] { return order.size() == 3; }, 10s));
+  EXPECT_EQ(order, (std::vector<int>{100, 200, 300}));
+  EXPECT_EQ(s.Clock()->Elapsed(), Duration(300ms));
+}
+
+TEST(EventLoop, RepeatingTimerTicksOnSchedule) {
+  ScopedLoop s(true);
+  int ticks = 0;
+  s.Loop().AddTimer(100ms, [&] { ++ticks; }, true);
+  s.Loop().RunFor(1050ms);
+  EXPECT_EQ(ticks, 10);
+}
+
+TEST(EventLoop, TimerTickIsNotReEnteredAndFiresOnceWhenItReturnsLate) {
+  ScopedLoop s(true);
+  int depth = 0, maxDepth = 0, ticks = 0;
+  TimerId id = s.Loop().AddTimer(100ms, [&] {
+    ++ticks;
+    maxDepth = std::max(maxDepth, ++depth);
+    if (ticks == 1) s.Loop().RunFor(550ms);  // five intervals pass inside
+    --depth;
+  }, true);
+  s.Loop().RunFor(100ms);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(maxDepth, 1);
+  // The ticks missed while it ran are not queued up: one more, then on schedule.
+  s.Loop().WaitOnce(0ms);
+  EXPECT_EQ(ticks, 2);
+  s.Loop().SetTimerEnabled(id, false);
+}
+
+TEST(EventLoop, EnablingOrRetimingATimerRestartsItsCountdown) {
+  ScopedLoop s(true);
+  std::vector<int64_t> at;
+  TimerId id = s.Loop().AddTimer(1000ms, [&] {
+    at.push_back(std::chrono::duration_cast<Milliseconds>(s.Clock()->Elapsed()).count());
+  }, true);
+  s.Loop().RunFor(700ms);
+  s.Loop().SetTimerEnabled(id, false);
+  s.Loop().RunFor(5000ms);
+  EXPECT_TRUE(at.empty());
+  s.Loop().SetTimerEnabled(id, true);  // at 5700: next tick 6700
+  s.Loop().RunFor(1500ms);             // to 7200
+  s.Loop().SetTimerInterval(id, 200ms);  // at 7200: next tick 7400
+  s.Loop().RunFor(250ms);
+  EXPECT_EQ(at, (std::vector<int64_t>{6700, 7400}));
+  EXPECT_FALSE(s.Loop().TimerEnabled(id + 1000));
+}
+
+TEST(EventLoop, TimerRemovedInItsOwnTickOrByAnEarlierTickNeverFiresAgain) {
+  ScopedLoop s(true);
+  int a = 0, b = 0;
+  TimerId aId = 0, bId = 0;
+  aId = s.Loop().AddTimer(100ms, [&] {
+    ++a;
+    s.Loop().RemoveTimer(aId);
+    s.Loop().RemoveTimer(bId);  // due at the same moment, not run yet
+    s.Loop().Pump();
+  }, true);
+  bId = s.Loop().AddTimer(100ms, [&] { ++b; }, true);
+  s.Loop().RunFor(1s);
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 0);
+  EXPECT_EQ(s.Loop().TimerCount(), 0u);
+}
+
+TEST(EventLoop, ZeroIntervalNeverFiresAndAnIdleWaitStillEnds) {
+  ScopedLoop s(true);
+  int ticks = 0;
+  s.Loop().AddTimer(0ms, [&] { ++ticks; }, true);
+  EXPECT_FALSE(s.Loop().WaitFor([] { return false; }, 3s));
+  EXPECT_EQ(ticks, 0);
+  EXPECT_EQ(s.Clock()->Elapsed(), Duration(3s));
+}
+
+TEST(EventLoop, PostedTasksRunInOrderAndTasksPostedByTasksRunOnALaterTurn) {
+  ScopedLoop s;
+  std::vector<int> order;
+  s.Loop().Post([&] {
+    order.push_back(1);
+    s.Loop().Post([&] { order.push_back(4); });
+  });
+  s.Loop().Post([&] { order.push_back(2); });
+  s.Loop().Post([&] { order.push_back(3); });
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(s.Loop().Pump());
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_FALSE(s.Loop().Pump());
+}
+
+TEST(EventLoop, OwnedTimerAndWatchGoAwayWithTheirOwner) {
+  ScopedLoop s(true);
+  Pipe p;
+  int ticks = 0, reads = 0;
+  {
+    LoopTimer t(100ms, [&] { ++ticks; }, true);
+    LoopWatch w(p.r, kIoRead, [&](unsigned) { ++reads; });
+    LoopTimer moved = std::move(t);
+    EXPECT_FALSE(t.Valid());
+    EXPECT_TRUE(moved.Enabled());
+    s.Loop().RunFor(250ms);
+  }
+  p.Put();
+  s.Loop().RunFor(1s);
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(reads, 0);
+  EXPECT_EQ(s.Loop().TimerCount(), 0u);
+  EXPECT_EQ(s.Loop().WatchCount(), 0u);
+}
+
+}  // namespace
+}  // namespace pellan

@@ -1,0 +1,52 @@
+// Helpers every test uses: a private event loop and clock installed as the
+// process's current ones for the length of a test, and a scratch folder.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/poll_event_loop.h"
+
+namespace pellan::test {
+
+// Installs a fresh poll loop and, optionally, a test clock; restores the
+// previous ones on destruction.
+class ScopedLoop {
+ public:
+  // With `virtualTime` the loop runs on a TestClock that jumps to the next
+  // deadline whenever nothing is ready (after really waiting `realGrace`).
+  explicit ScopedLoop(bool virtualTime = false, Duration realGrace = Duration::zero());
+  ~ScopedLoop();
+  ScopedLoop(const ScopedLoop&) = delete;
+  ScopedLoop& operator=(const ScopedLoop&) = delete;
+
+  PollEventLoop& Loop() { return m_loop; }
+  TestClock* Clock() { return m_clock.get(); }  // nullptr on real time
+
+ private:
+  std::unique_ptr<TestClock> m_clock;
+  PollEventLoop m_loop;
+};
+
+// A folder under /tmp removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Writes `content` to `path` (created or truncated); false on failure.
+bool WriteWholeFile(const std::string& path, const std::string& content);
+// The whole file, or "" when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace pellan::test
