@@ -1,0 +1,186 @@
+// CSocket: one non-blocking TCP socket driven by the event loop, whose
+// readiness becomes the object's events (data arrival, send progress and
+// completion, connect, close, connection requests) on the loop's thread.
+//
+// Receiving keeps one chunk at a time: each read event replaces the receive
+// slot with the next chunk, so the owner reads it in OnDataArrival. Sending
+// keeps the bytes of the last SendData until they are all out; each send call
+// raises OnSendProgress, and the write event that finds nothing left raises
+// OnSendComplete (exactly once per buffer). A close by the peer delivers every
+// chunk still unread before OnClose.
+//
+// Errors of the operations are recorded through the engine's error record
+// with the source "CSocket." + the operation, then OnError. Errors that
+// arrive with an event (a refused connect, a reset) put the socket in State 9,
+// release it and are recorded without an event; the owner sees them as the
+// engine's ErrorNumber.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/code_page.h"
+#include "platform/event_loop.h"
+
+namespace pellan {
+
+// Socket event codes, as the owner and the logs see them.
+enum SocketEvent : int {
+  kEventRead = 1,
+  kEventWrite = 2,
+  kEventAccept = 8,
+  kEventConnect = 16,
+  kEventClose = 32,
+};
+
+// What GetData / PeekData return from the receive slot.
+enum class VarType {
+  kText,       // the slot as text, converted from the socket's code page
+  kByteArray,  // the slot's bytes unchanged
+  kBoolean,    // the slot's first 2 bytes
+  kByte,       // 1
+  kInteger,    // 2
+  kLong,       // 4
+  kSingle,     // 4
+  kDouble,     // 8
+  kCurrency,   // 8
+  kDate,       // 8
+};
+
+class CSocket {
+ public:
+  enum StateValue : long {
+    kStateClosed = 0,
+    kStateListening = 2,
+    kStateConnecting = 6,
+    kStateConnected = 7,
+    kStateClosing = 8,
+    kStateError = 9,
+  };
+
+  static constexpr long kMinChunkSize = 40960;
+  static constexpr long kMaxChunkSize = 2048000;
+
+  CSocket();
+  ~CSocket();
+  CSocket(const CSocket&) = delete;
+  CSocket& operator=(const CSocket&) = delete;
+
+  // ---- events
+  std::function<void()> OnError;
+  std::function<void()> OnClose;
+  std::function<void()> OnConnect;
+  std::function<void(long requestID)> OnConnectionRequest;
+  std::function<void(double bytesTotal)> OnDataArrival;
+  std::function<void()> OnSendComplete;
+  std::function<void(double bytesSent, double bytesRemaining)> OnSendProgress;
+
+  // ---- operations
+  // Queues `data` (text: converted to the socket's code page) and sends what
+  // the system takes now; `length` is the byte count to send (negative: all).
+  bool SendData(const std::string& text, double length = -1, bool listCommand = false);
+  bool SendBytes(const char* data, size_t size, bool listCommand = false);
+  bool SendBufferedData();
+  // Reads the receive slot. Without a maximum (or with one not below the slot
+  // length) the slot is emptied; a smaller maximum takes that many bytes from
+  // its front and leaves the rest. False when the slot is empty.
+  bool GetData(std::string& data, VarType type = VarType::kText, long maxLen = -1);
+  bool PeekData(std::string& data, VarType type = VarType::kText, long maxLen = -1);
+  bool Listen();
+  bool Bind(long localPort = 0, const std::string& localIP = std::string());
+  bool Connect();
+  bool Accept(long requestID);
+  void CloseSocket();
+  long InitSocket();
+
+  // ---- properties
+  long State() const { return m_state; }
+  long SocketHandle() const { return m_handle; }
+  long Protocol() const { return m_protocol; }
+  void SetProtocol(long protocol);  // only while there is no handle
+  std::string RemoteHost() const { return m_remoteHost; }
+  void SetRemoteHost(const std::string& host);
+  long RemotePort() const { return m_remotePort == 0 ? 21 : m_remotePort; }
+  void SetRemotePort(long port);
+  long LocalPort() const { return m_localPort; }
+  void SetLocalPort(long port) { m_localPort = port; }
+  std::string LocalIP() const { return m_localIP; }
+  // Looked up only when read: connecting never sends a query.
+  std::string LocalHostName();
+  double BytesReceived() const { return m_bytesReceived; }
+  long ChunkSize() const { return m_chunkSize; }
+  void SetChunkSize(long size);
+  long ReceiveSize() const { return m_receiveSize; }
+  long SendSize() const { return m_sendSize; }
+  // Bytes of the last SendData still waiting to go out.
+  double PendingSendLength() const { return static_cast<double>(m_pending.size() - m_pendingOffset); }
+  // The code page of GetData/SendData text (the process's by default).
+  CodePage GetCodePage() const { return m_codePage; }
+  void SetCodePage(CodePage cp) { m_codePage = cp; }
+  // TCP keep-alive probes on the connection (for a long idle control
+  // connection behind a firewall).
+  void SetKeepAlive(bool on);
+
+  // Public fields kept for the owner.
+  double m_lngBufferLen = 0;
+  long m_lngPostEventErrorID = 0;
+
+ private:
+  bool SocketExists();
+  void GetWinsockBuffers();
+  void DestroySocket();
+  // One receive call into the read buffer: bytes read, 0 at the peer's
+  // close, -1 when nothing is there yet, -2 on an error (in `error`).
+  long ReceiveChunk(int* error);
+  long RecvDataToBuffer();
+  bool RecvData(std::string& data, VarType type, long maxLen, bool peek);
+  void StartWatch();
+  void UpdateWatchInterest();
+  void OnReady(unsigned ioEvents);
+  void PostSocketEvent(int event, int error, long received = 0);
+  void EventErrorPath(int event, int number);
+  void PostWriteEvent();
+  static size_t FixedSizeOf(VarType type);
+  void ReportOperationError(const std::string& operation, int number, const std::string& description);
+  void ReadLocalAddress();
+
+  long m_handle = -1;
+  long m_state = kStateClosed;
+  long m_protocol = 0;
+  std::string m_remoteHost;
+  long m_remotePort = 0;
+  long m_localPort = 0;
+  std::string m_localIP;
+  std::string m_localHostName;
+  bool m_localHostNameKnown = false;
+  double m_bytesReceived = 0;
+  long m_chunkSize = 0;
+  long m_receiveSize = 0;
+  long m_sendSize = 0;
+  CodePage m_codePage;
+  bool m_bound = false;
+  bool m_listCommand = false;
+
+  int m_hostError = 0;  // recorded when RemoteHost did not resolve
+
+  std::string m_slot;     // the receive slot: the last chunk received
+  std::string m_pending;  // bytes queued by SendData and not yet sent
+  size_t m_pendingOffset = 0;
+  std::unique_ptr<char[]> m_recvBuffer;  // one receive call's worth
+  size_t m_recvBufferSize = 0;
+  bool m_waitingWritable = false;   // the system took less than offered
+  bool m_shutdownWhenSent = false;  // CloseSocket waits for the queue to drain
+
+  // The connect check: a connect completed and nothing received since.
+  bool m_awaitingFirstData = false;
+
+  LoopWatch m_watch;
+  bool m_writePosted = false;
+  // Posted events check this token, so an event posted for a socket that has
+  // since been destroyed or re-opened is dropped.
+  std::shared_ptr<uint64_t> m_alive;
+};
+
+}  // namespace pellan

@@ -1,0 +1,274 @@
+// CSocket: sending, receiving and the dispatch of readiness as socket events.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+#include "net/csocket.h"
+#include "net/socket_support.h"
+#include "platform/socket_errors.h"
+
+namespace pellan {
+
+// ------------------------------------------------------------------- sending
+
+bool CSocket::SendData(const std::string& text, double length, bool listCommand) {
+  const std::string bytes = EncodeText(text, m_codePage);
+  size_t size = bytes.size();
+  if (length >= 0 && length < static_cast<double>(size)) size = static_cast<size_t>(length);
+  return SendBytes(bytes.data(), size, listCommand);
+}
+
+bool CSocket::SendBytes(const char* data, size_t size, bool listCommand) {
+  m_listCommand = listCommand;
+  if (m_handle == -1) {
+    ReportOperationError("SendData", kErrNoSocketHandle, std::string());
+    return false;
+  }
+  // Bytes still queued from an earlier call stay in front: replacing them
+  // would lose part of a file.
+  if (m_pendingOffset > 0 && m_pendingOffset == m_pending.size()) {
+    m_pending.clear();
+    m_pendingOffset = 0;
+  }
+  m_pending.append(data, size);
+  if (m_waitingWritable) return true;  // goes out at the next write readiness
+  return SendBufferedData();
+}
+
+bool CSocket::SendBufferedData() {
+  if (m_handle == -1) return false;
+  const size_t left = m_pending.size() - m_pendingOffset;
+  if (left == 0) return true;
+  const ssize_t n = send(static_cast<int>(m_handle), m_pending.data() + m_pendingOffset, left, MSG_NOSIGNAL);
+  if (n < 0) {
+    const int err = errno;
+    if (err == EAGAIN || err == EWOULDBLOCK) {
+      m_waitingWritable = true;
+      UpdateWatchInterest();
+      return true;
+    }
+    SocketLog("RecvDataToBuffer--Err.LastDllError=" + std::to_string(SocketErrorFromErrno(err)));
+    return false;
+  }
+  m_pendingOffset += static_cast<size_t>(n);
+  const size_t remaining = m_pending.size() - m_pendingOffset;
+  if (remaining == 0) {
+    m_pending.clear();
+    m_pendingOffset = 0;
+    if (m_shutdownWhenSent) {
+      m_shutdownWhenSent = false;
+      shutdown(static_cast<int>(m_handle), SHUT_WR);
+    }
+    // The write event that finds nothing left raises OnSendComplete.
+    PostWriteEvent();
+  } else {
+    // A partial send is normal for a non-blocking socket: the tail goes out
+    // when the socket is writable again.
+    m_waitingWritable = true;
+    UpdateWatchInterest();
+  }
+  if (OnSendProgress) OnSendProgress(static_cast<double>(n), static_cast<double>(remaining));
+  return true;
+}
+
+void CSocket::PostWriteEvent() {
+  if (m_writePosted) return;
+  m_writePosted = true;
+  std::weak_ptr<uint64_t> alive = m_alive;
+  const uint64_t generation = *m_alive;
+  CurrentLoop().Post([this, alive, generation] {
+    const auto token = alive.lock();
+    if (!token || *token != generation) return;  // destroyed or re-opened since
+    m_writePosted = false;
+    PostSocketEvent(kEventWrite, 0);
+  });
+}
+
+// ----------------------------------------------------------------- receiving
+
+long CSocket::ReceiveChunk(int* error) {
+  const size_t want = m_receiveSize > 0 ? static_cast<size_t>(m_receiveSize) : 65536;
+  if (m_recvBufferSize != want) {
+    m_recvBuffer = std::make_unique<char[]>(want);
+    m_recvBufferSize = want;
+  }
+  const ssize_t n = recv(static_cast<int>(m_handle), m_recvBuffer.get(), want, 0);
+  if (n > 0) return static_cast<long>(n);
+  if (n == 0) return 0;
+  const int err = errno;
+  if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) return -1;
+  *error = SocketErrorFromErrno(err);
+  return -2;
+}
+
+long CSocket::RecvDataToBuffer() {
+  // Used while draining at the peer's close: one more receive into the slot.
+  if (m_state == kStateClosed || m_state == kStateClosing || m_handle == -1) return 0;
+  int error = 0;
+  const long n = ReceiveChunk(&error);
+  if (n > 0) {
+    m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(n));
+    return n;
+  }
+  if (n == -2 && error != kWsaEnotsock) {
+    SocketLog("RecvDataToBuffer--Err.LastDllError=" + std::to_string(error));
+  }
+  return 0;
+}
+
+bool CSocket::RecvData(std::string& data, VarType type, long maxLen, bool peek) {
+  if (m_slot.empty()) return false;
+  size_t take = m_slot.size();
+  const size_t fixed = FixedSizeOf(type);
+  if (fixed > 0) {
+    take = std::min(fixed, m_slot.size());
+  } else if (maxLen >= 0 && static_cast<size_t>(maxLen) < m_slot.size()) {
+    take = static_cast<size_t>(maxLen);
+  }
+  data.assign(m_slot, 0, take);
+  if (type == VarType::kText) data = DecodeText(data, m_codePage);
+  if (!peek) m_slot.erase(0, take);
+  m_bytesReceived = static_cast<double>(m_slot.size());
+  return true;
+}
+
+bool CSocket::GetData(std::string& data, VarType type, long maxLen) { return RecvData(data, type, maxLen, false); }
+
+bool CSocket::PeekData(std::string& data, VarType type, long maxLen) { return RecvData(data, type, maxLen, true); }
+
+// ------------------------------------------------------------------ dispatch
+
+void CSocket::OnReady(unsigned ioEvents) {
+  try {
+    switch (m_state) {
+      case kStateListening:
+        if (ioEvents & (kIoRead | kIoError | kIoHangup)) PostSocketEvent(kEventAccept, 0);
+        return;
+      case kStateConnecting: {
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(static_cast<int>(m_handle), SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err == 0 && !(ioEvents & kIoWrite)) return;  // not decided yet
+        PostSocketEvent(kEventConnect, SocketErrorFromErrno(err));
+        return;
+      }
+      case kStateConnected:
+      case kStateClosing:
+        break;
+      default:
+        return;
+    }
+    if ((ioEvents & kIoWrite) && m_waitingWritable) {
+      m_waitingWritable = false;
+      UpdateWatchInterest();
+      PostSocketEvent(kEventWrite, 0);
+      if (m_handle == -1) return;
+    }
+    if (!(ioEvents & (kIoRead | kIoError | kIoHangup))) return;
+    int error = 0;
+    const long n = ReceiveChunk(&error);
+    if (n == -1) return;
+    if (n == -2) {
+      PostSocketEvent(kEventClose, error);  // a reset arrives as a close with an error
+    } else if (n == 0) {
+      PostSocketEvent(kEventClose, 0);
+    } else if (m_state == kStateConnected) {
+      PostSocketEvent(kEventRead, 0, n);
+    }
+    // While closing, what the peer still sends is read and dropped until its
+    // close arrives.
+  } catch (const std::exception& e) {
+    SocketLog(std::string("WindowProc ") + e.what());
+  } catch (...) {
+    SocketLog("WindowProc");
+  }
+}
+
+void CSocket::PostSocketEvent(int event, int error, long received) {
+  // The connect check: a server that accepts the connection and closes it
+  // before saying anything is a failed connect, not a quiet close.
+  if (g_blnConnecting && m_awaitingFirstData && error == 0) {
+    if (event != kEventRead) error = kErrConnectFailed;
+    g_blnConnecting = false;
+  }
+  if (event == kEventRead) m_awaitingFirstData = false;
+
+  if (error > 0) {
+    SocketLog("PostSocketEvent:lngError=" + std::to_string(error));
+    m_state = kStateError;
+    EventErrorPath(event, error);
+    DestroySocket();
+    return;
+  }
+  switch (event) {
+    case kEventRead:
+      if (received > 0) {
+        m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(received));
+        m_bytesReceived += static_cast<double>(received);
+        if (OnDataArrival) OnDataArrival(static_cast<double>(received));
+      }
+      break;
+    case kEventWrite:
+      if (PendingSendLength() > 0) {
+        SendBufferedData();
+      } else if (OnSendComplete) {
+        OnSendComplete();
+      }
+      break;
+    case kEventAccept: {
+      const int fd = accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) {
+        const int err = errno;
+        if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR && err != ECONNABORTED) {
+          EventErrorPath(event, SocketErrorFromErrno(err));
+        }
+        break;
+      }
+      if (OnConnectionRequest) OnConnectionRequest(fd);
+      // A connection nobody took over is closed rather than leaked.
+      if (FindSocket(fd) == nullptr) close(fd);
+      break;
+    }
+    case kEventConnect:
+      ReadLocalAddress();
+      m_state = kStateConnected;
+      m_awaitingFirstData = true;
+      UpdateWatchInterest();
+      if (OnConnect) OnConnect();
+      break;
+    case kEventClose: {
+      for (;;) {
+        const long n = RecvDataToBuffer();
+        if (n <= 0) break;
+        m_bytesReceived += static_cast<double>(n);
+        if (OnDataArrival) OnDataArrival(static_cast<double>(n));
+      }
+      if (m_state != kStateClosing) {
+        m_state = kStateClosing;
+        if (PendingSendLength() > 0) SendBufferedData();
+      }
+      DestroySocket();
+      if (OnClose) OnClose();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void CSocket::EventErrorPath(int event, int number) {
+  m_lngPostEventErrorID = event;
+  const double pending = PendingSendLength();
+  if (pending > 0) {
+    SocketLog("PostSocketEvent:buffer=" + std::to_string(static_cast<long long>(pending)));
+    m_pending.clear();
+    m_pendingOffset = 0;
+  }
+  SocketLog("--PostSocketEvent--ErrorDeal---" + std::to_string(number));
+  SocketRaiseError("--PostSocketEvent--ErrorDeal---", number, std::string());
+}
+
+}  // namespace pellan

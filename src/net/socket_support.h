@@ -1,0 +1,62 @@
+// What all sockets of the process share: the table from handles to socket
+// objects, the connect flag of the FTP engine, host-name resolution, and the
+// bridge to the engine's error record and log.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace pellan {
+
+class CSocket;
+
+// A connection attempt of the FTP engine is in progress. The engine sets it;
+// the socket's connect check and error routine clear it.
+extern bool g_blnConnecting;
+
+// The socket layer's own error numbers.
+enum SocketLayerError : int {
+  kErrConnectFailed = 16006,     // the server closed before saying anything
+  kErrHostnameRequired = 20001,
+  kErrUnresolvableHost = 20002,
+  kErrCreateWindow = 20050,
+  kErrNoSocketHandle = 40006,    // send on a stream socket that has no handle
+};
+
+// Where the socket layer records errors and writes log lines. The engine's
+// error layer installs its own at start-up; until then errors are kept in a
+// minimal record that `LastSocketLayerError*` reads (tests use it too).
+struct SocketReporting {
+  // Records an error as the engine's error record does (source, number,
+  // description; an empty description means "the number's own text").
+  std::function<void(const std::string& source, int number, const std::string& description)> raise;
+  // Writes one line to the engine's log.
+  std::function<void(const std::string& line)> log;
+};
+void SetSocketReporting(SocketReporting reporting);  // empty members: the built-in record
+void SocketRaiseError(const std::string& source, int number, const std::string& description);
+void SocketLog(const std::string& line);
+int LastSocketLayerErrorNumber();
+std::string LastSocketLayerErrorSource();
+void ClearSocketLayerError();
+
+// Host-name resolution: a dotted IPv4 address for `name`, or "" with a
+// Windows Sockets error number in `error` (11001 when the name is unknown).
+// Tests install their own resolver so that nothing sends DNS queries.
+using Resolver = std::function<std::string(const std::string& name, int* error)>;
+void SetResolver(Resolver resolver);  // empty: the system's resolver (IPv4)
+std::string ResolveHost(const std::string& name, int* error);
+
+// The local host's name for an address, or "" when the resolver has none.
+std::string ReverseLookup(const std::string& dottedAddress);
+
+// The socket table: a handle maps to the object that owns it.
+void RegisterSocket(int handle, CSocket* socket);
+void UnregisterSocket(int handle);
+CSocket* FindSocket(int handle);
+int RegisteredSocketCount();
+
+// True when `text` is a dotted IPv4 address (what inet_addr accepts as one).
+bool IsDottedAddress(const std::string& text);
+
+}  // namespace pellan

@@ -1,0 +1,470 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "net/csocket.h"
+#include "net/socket_support.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScopedLoop;
+
+// A blocking-free raw peer for one side of a test connection.
+class RawSocket {
+ public:
+  explicit RawSocket(int fd = -1) : m_fd(fd) {}
+  ~RawSocket() { Close(); }
+  RawSocket(RawSocket&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
+  int Fd() const { return m_fd; }
+  void Close() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+  }
+  // Closes with a reset instead of an orderly close.
+  void Reset() {
+    linger l{1, 0};
+    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    Close();
+  }
+  void Send(const std::string& s) { ASSERT_EQ(send(m_fd, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size()); }
+  // Everything readable now (non-blocking); `eof` set when the peer closed.
+  std::string ReadAvailable(bool* eof = nullptr) {
+    std::string out;
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+      if (n > 0) {
+        out.append(buf, n);
+        continue;
+      }
+      if (n == 0 && eof) *eof = true;
+      break;
+    }
+    return out;
+  }
+
+ private:
+  int m_fd;
+};
+
+// A listening raw socket on 127.0.0.1 at a free port.
+class RawListener {
+ public:
+  RawListener() {
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+    EXPECT_EQ(listen(m_fd, 5), 0);
+    socklen_t len = sizeof sin;
+    getsockname(m_fd, reinterpret_cast<sockaddr*>(&sin), &len);
+    m_port = ntohs(sin.sin_port);
+  }
+  ~RawListener() { close(m_fd); }
+  long Port() const { return m_port; }
+  // Waits (pumping the loop) for the next connection.
+  RawSocket Accept() {
+    int fd = -1;
+    CurrentLoop().WaitFor([&] {
+      fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      return fd >= 0;
+    }, 10s);
+    return RawSocket(fd);
+  }
+
+ private:
+  int m_fd;
+  long m_port = 0;
+};
+
+long FreePort() {
+  RawListener l;
+  return l.Port();  // closed again at once: nothing listens there
+}
+
+// Counts every event a socket raises.
+struct EventCounts {
+  int error = 0, close = 0, connect = 0, request = 0, arrival = 0, complete = 0, progress = 0;
+  double arrived = 0, sent = 0, lastRemaining = -1;
+  void Attach(CSocket& s) {
+    s.OnError = [this] { ++error; };
+    s.OnClose = [this] { ++close; };
+    s.OnConnect = [this] { ++connect; };
+    s.OnConnectionRequest = [this](long) { ++request; };
+    s.OnDataArrival = [this](double n) {
+      ++arrival;
+      arrived += n;
+    };
+    s.OnSendComplete = [this] { ++complete; };
+    s.OnSendProgress = [this](double n, double remaining) {
+      ++progress;
+      sent += n;
+      lastRemaining = remaining;
+    };
+  }
+};
+
+class CSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearSocketLayerError();
+    g_blnConnecting = false;
+  }
+  void TearDown() override { g_blnConnecting = false; }
+  // Connects `s` to 127.0.0.1:port and waits for the outcome.
+  bool ConnectTo(CSocket& s, long port) {
+    s.SetRemoteHost("127.0.0.1");
+    s.SetRemotePort(port);
+    if (!s.Connect()) return false;
+    return CurrentLoop().WaitFor([&] { return s.State() != CSocket::kStateConnecting; }, 10s);
+  }
+  ScopedLoop m_loop;
+};
+
+TEST_F(CSocketTest, PropertyStoreRules) {
+  CSocket s;
+  EXPECT_EQ(s.RemotePort(), 21);  // 0 reads as 21
+  for (long stored : {0L, 65536L, -5L}) {
+    s.SetRemotePort(stored);
+    EXPECT_EQ(s.RemotePort(), 21) << stored;
+  }
+  s.SetRemotePort(65535);
+  EXPECT_EQ(s.RemotePort(), 65535);
+  s.SetRemotePort(40000);  // above the 16-bit signed range: an ordinary port
+  EXPECT_EQ(s.RemotePort(), 40000);
+  s.SetChunkSize(1000);
+  EXPECT_EQ(s.ChunkSize(), 40960);
+  s.SetChunkSize(5'000'000);
+  EXPECT_EQ(s.ChunkSize(), 2048000);
+  s.SetRemoteHost("  127.0.0.1  ");
+  EXPECT_EQ(s.RemoteHost(), "127.0.0.1");
+  s.SetRemoteHost("   ");  // empty after trimming: no change
+  EXPECT_EQ(s.RemoteHost(), "127.0.0.1");
+  EXPECT_EQ(s.State(), CSocket::kStateClosed);
+  EXPECT_EQ(s.SocketHandle(), -1);
+  s.SetProtocol(1);
+  EXPECT_EQ(s.Protocol(), 1);
+  s.SetProtocol(0);
+  ASSERT_TRUE(s.Bind());
+  s.SetProtocol(1);  // a handle exists now
+  EXPECT_EQ(s.Protocol(), 0);
+}
+
+TEST_F(CSocketTest, SendWithoutAHandleIs40006WithOnError) {
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  g_blnConnecting = true;
+  EXPECT_FALSE(s.SendData("NOOP\r\n"));
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 40006);
+  EXPECT_EQ(LastSocketLayerErrorSource(), "CSocket.SendData");
+  EXPECT_EQ(ev.error, 1);
+  EXPECT_FALSE(g_blnConnecting);
+}
+
+TEST_F(CSocketTest, ListenAcceptConnectAndTalk) {
+  CSocket server, accepted, client;
+  EventCounts sv, ac, cl;
+  sv.Attach(server);
+  ac.Attach(accepted);
+  cl.Attach(client);
+  server.OnConnectionRequest = [&](long id) {
+    ++sv.request;
+    EXPECT_TRUE(accepted.Accept(id));
+  };
+  ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
+  ASSERT_TRUE(server.Listen());
+  EXPECT_EQ(server.State(), CSocket::kStateListening);
+  ASSERT_GT(server.LocalPort(), 0);
+  ASSERT_TRUE(ConnectTo(client, server.LocalPort()));
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return accepted.State() == CSocket::kStateConnected; }, 10s));
+  EXPECT_EQ(client.State(), CSocket::kStateConnected);
+  EXPECT_EQ(cl.connect, 1);
+  EXPECT_EQ(sv.request, 1);
+  EXPECT_EQ(accepted.RemoteHost(), "127.0.0.1");
+  EXPECT_EQ(accepted.RemotePort(), client.LocalPort());
+  EXPECT_EQ(accepted.LocalHostName(), "127.0.0.1");
+  EXPECT_EQ(client.LocalIP(), "127.0.0.1");
+
+  // Text keeps its CR LF; a peek leaves the slot; a short read takes the front.
+  ASSERT_TRUE(client.SendData("220 hello\r\n"));
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ac.arrival == 1; }, 10s));
+  std::string got;
+  EXPECT_TRUE(accepted.PeekData(got));
+  EXPECT_EQ(got, "220 hello\r\n");
+  EXPECT_EQ(accepted.BytesReceived(), 11);
+  EXPECT_TRUE(accepted.GetData(got, VarType::kText, 3));
+  EXPECT_EQ(got, "220");
+  EXPECT_EQ(accepted.BytesReceived(), 8);
+  EXPECT_TRUE(accepted.GetData(got));
+  EXPECT_EQ(got, " hello\r\n");
+  EXPECT_EQ(accepted.BytesReceived(), 0);
+  EXPECT_FALSE(accepted.GetData(got));
+  EXPECT_EQ(sv.error + ac.error + cl.error, 0);
+}
+
+TEST_F(CSocketTest, ConnectionRequestNobodyTakesIsClosed) {
+  CSocket server;
+  int requests = 0;
+  server.OnConnectionRequest = [&](long) { ++requests; };
+  ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
+  ASSERT_TRUE(server.Listen());
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  RawSocket raw(fd);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(static_cast<uint16_t>(server.LocalPort()));
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return requests == 1; }, 10s));
+  bool eof = false;
+  CurrentLoop().WaitFor([&] {
+    raw.ReadAvailable(&eof);
+    return eof;
+  }, 10s);
+  EXPECT_TRUE(eof);
+  EXPECT_EQ(RegisteredSocketCount(), 1);  // the listener only
+}
+
+TEST_F(CSocketTest, RefusedConnectIsRecordedWithoutAnEvent) {
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, FreePort()));
+  EXPECT_EQ(s.State(), CSocket::kStateError);
+  EXPECT_EQ(s.SocketHandle(), -1);
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 10061);
+  EXPECT_EQ(LastSocketLayerErrorSource(), "--PostSocketEvent--ErrorDeal---");
+  EXPECT_EQ(s.m_lngPostEventErrorID, kEventConnect);
+  EXPECT_EQ(ev.error + ev.connect + ev.close, 0);
+}
+
+TEST_F(CSocketTest, UnresolvableHostReadsEmptyAndConnectFailsWith11001) {
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  // An empty label fails in the resolver itself: no query leaves the machine.
+  s.SetRemoteHost("no-such-host..invalid");
+  EXPECT_EQ(s.RemoteHost(), "");
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 11001);
+  EXPECT_FALSE(s.Connect());
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 11001);
+  EXPECT_EQ(LastSocketLayerErrorSource(), "CSocket.Connect");
+  EXPECT_EQ(ev.error, 1);
+
+  CSocket fresh;  // no host at all
+  EXPECT_FALSE(fresh.Connect());
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 20001);
+}
+
+TEST_F(CSocketTest, InjectedResolverIsUsedForNames) {
+  SetResolver([](const std::string& name, int* error) {
+    *error = 0;
+    return name == "ftp.test" ? std::string("127.0.0.1") : std::string();
+  });
+  CSocket s;
+  s.SetRemoteHost("ftp.test");
+  EXPECT_EQ(s.RemoteHost(), "127.0.0.1");
+  s.SetRemoteHost("10.1.2.3");  // dotted: taken as it is, never resolved
+  EXPECT_EQ(s.RemoteHost(), "10.1.2.3");
+  SetResolver(nullptr);
+}
+
+TEST_F(CSocketTest, CloseBeforeTheGreetingIsAFailedConnect) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  g_blnConnecting = true;
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  listener.Accept().Close();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return s.State() == CSocket::kStateError; }, 10s));
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 16006);
+  EXPECT_FALSE(g_blnConnecting);
+  EXPECT_EQ(ev.close, 0);
+  EXPECT_EQ(ev.connect, 1);
+}
+
+TEST_F(CSocketTest, GreetingClearsTheConnectFlagAndALaterCloseIsAClose) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  g_blnConnecting = true;
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  peer.Send("220 ready\r\n");
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 1; }, 10s));
+  EXPECT_FALSE(g_blnConnecting);
+  peer.Close();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.close == 1; }, 10s));
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 0);
+  EXPECT_EQ(s.State(), CSocket::kStateClosing);  // stays 8 after a close
+}
+
+TEST_F(CSocketTest, TwoChunksWithoutAReadLeaveOnlyTheSecond) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  peer.Send("first");
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 1; }, 10s));
+  peer.Send("second!");
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 2; }, 10s));
+  EXPECT_EQ(s.BytesReceived(), 12);
+  std::string got;
+  ASSERT_TRUE(s.GetData(got, VarType::kByteArray));
+  EXPECT_EQ(got, "second!");
+  EXPECT_EQ(s.BytesReceived(), 0);
+}
+
+TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
+  RawListener listener;
+  CSocket s;
+  s.SetChunkSize(40960);
+  std::string received;
+  int closes = 0;
+  bool dataAfterClose = false;
+  s.OnDataArrival = [&](double) {
+    if (closes) dataAfterClose = true;
+    std::string chunk;
+    s.GetData(chunk, VarType::kByteArray);
+    received += chunk;
+  };
+  s.OnClose = [&] { ++closes; };
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  std::string payload(300'000, '\0');
+  std::mt19937 rng(7);
+  for (char& c : payload) c = static_cast<char>(rng());
+  peer.Send(payload);  // fits in the loopback buffers
+  peer.Close();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return closes > 0; }, 20s));
+  CurrentLoop().Pump();
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(dataAfterClose);
+  EXPECT_EQ(received, payload);
+}
+
+TEST_F(CSocketTest, ResetByPeerIsRecordedAgainstTheCloseEvent) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  listener.Accept().Reset();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return s.State() == CSocket::kStateError; }, 10s));
+  EXPECT_EQ(LastSocketLayerErrorNumber(), 10054);
+  EXPECT_EQ(s.m_lngPostEventErrorID, kEventClose);
+  EXPECT_EQ(ev.close + ev.error, 0);
+}
+
+TEST_F(CSocketTest, PartialSendsToASlowReaderCompleteWithOneOnSendComplete) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  // More than the loopback buffers hold: the system takes it in parts.
+  std::string payload(16 << 20, 'x');
+  for (size_t i = 0; i < payload.size(); i += 4093) payload[i] = static_cast<char>('a' + i % 26);
+  ASSERT_TRUE(s.SendData(payload, -1));
+  EXPECT_GT(s.PendingSendLength(), 0);  // the system could not take it all
+  // The peer does not read for a while: nothing completes meanwhile.
+  CurrentLoop().RunFor(50ms);
+  EXPECT_EQ(ev.complete, 0);
+  std::string got;
+  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return got.size() == payload.size() && ev.complete > 0; }, 60s));
+  CurrentLoop().RunFor(20ms);
+  EXPECT_EQ(got, payload);
+  EXPECT_EQ(ev.complete, 1);
+  EXPECT_GT(ev.progress, 1);
+  EXPECT_EQ(ev.sent, static_cast<double>(payload.size()));
+  EXPECT_EQ(ev.lastRemaining, 0);
+  EXPECT_EQ(ev.error, 0);
+}
+
+TEST_F(CSocketTest, GracefulCloseSendsWhatIsQueuedThenWaitsForThePeer) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  const std::string payload(16 << 20, 'q');
+  ASSERT_TRUE(s.SendData(payload));
+  s.CloseSocket();  // while most of it is still queued
+  EXPECT_EQ(s.State(), CSocket::kStateClosing);
+  std::string got;
+  bool eof = false;
+  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(&eof); });
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return eof; }, 60s));
+  reader.Reset();
+  EXPECT_EQ(got.size(), payload.size());
+  EXPECT_EQ(ev.close, 0);
+  peer.Close();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.close == 1; }, 10s));
+  EXPECT_EQ(s.SocketHandle(), -1);
+}
+
+TEST_F(CSocketTest, LoopbackDuplexWithRandomChunksBothWays) {
+  CSocket server, a, b;
+  server.OnConnectionRequest = [&](long id) { a.Accept(id); };
+  ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
+  ASSERT_TRUE(server.Listen());
+  ASSERT_TRUE(ConnectTo(b, server.LocalPort()));
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return a.State() == CSocket::kStateConnected; }, 10s));
+
+  std::mt19937 rng(12345);
+  auto makePayload = [&](size_t n) {
+    std::string p(n, '\0');
+    for (char& c : p) c = static_cast<char>(rng());
+    return p;
+  };
+  const std::string toB = makePayload(3 << 20), toA = makePayload(5 << 20 | 12345);
+  std::string gotA, gotB;
+  auto reader = [](CSocket& s, std::string& into) {
+    return [&s, &into](double) {
+      std::string chunk;
+      s.GetData(chunk, VarType::kByteArray);
+      into += chunk;
+    };
+  };
+  a.OnDataArrival = reader(a, gotA);
+  b.OnDataArrival = reader(b, gotB);
+  // Each side queues its next random-sized piece when the last one is out.
+  auto feeder = [&rng](CSocket& s, const std::string& all) {
+    auto offset = std::make_shared<size_t>(0);
+    auto next = [&s, &all, &rng, offset] {
+      if (*offset >= all.size()) return;
+      const size_t n = std::min<size_t>(all.size() - *offset, 1 + rng() % 200'000);
+      s.SendBytes(all.data() + *offset, n);
+      *offset += n;
+    };
+    s.OnSendComplete = next;
+    return next;
+  };
+  feeder(a, toB)();
+  feeder(b, toA)();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return gotA.size() >= toA.size() && gotB.size() >= toB.size(); }, 60s));
+  EXPECT_EQ(std::hash<std::string>{}(gotA), std::hash<std::string>{}(toA));
+  EXPECT_EQ(gotB == toB, true);
+}
+
+}  // namespace
+}  // namespace pellan
