@@ -399,6 +399,24 @@ TEST_F(CSocketTest, PartialSendsToASlowReaderCompleteWithOneOnSendComplete) {
   EXPECT_EQ(ev.error, 0);
 }
 
+TEST_F(CSocketTest, SendWhileEarlierBytesAreQueuedKeepsBothInOrder) {
+  RawListener listener;
+  CSocket s;
+  EventCounts ev;
+  ev.Attach(s);
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket peer = listener.Accept();
+  const std::string first(12 << 20, 'a'), second = "and the tail";
+  ASSERT_TRUE(s.SendData(first));
+  ASSERT_GT(s.PendingSendLength(), 0);
+  ASSERT_TRUE(s.SendData(second));
+  std::string got;
+  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return got.size() >= first.size() + second.size() && ev.complete; }, 60s));
+  EXPECT_EQ(got, first + second);
+  EXPECT_EQ(ev.complete, 1);
+}
+
 TEST_F(CSocketTest, GracefulCloseSendsWhatIsQueuedThenWaitsForThePeer) {
   RawListener listener;
   CSocket s;
