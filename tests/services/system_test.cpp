@@ -1,7 +1,4 @@
-#include <stdlib.h>
-
 #include <cmath>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -35,31 +32,6 @@ TEST(CSystem, DelayDoesNotRunTheLoop) {
   loop.Loop().Post([&] { ++ran; });
   CSystem().Delay(50);
   EXPECT_EQ(ran, 0);
-}
-
-// Sets one environment variable for a test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : m_name(name) {
-    if (const char* old = getenv(name)) m_old = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
-};
-
-TEST(CSystem, UserLanguageComesFromTheLocale) {
-  const struct {
-    const char* locale;
-    int language;
-  } rows[] = {{"en_US.UTF-8", 0}, {"zh_CN.UTF-8", 1}, {"zh_TW.Big5", 2}, {"ja_JP.UTF-8", 3}, {"C", 0}};
-  for (const auto& r : rows) {
-    ScopedEnv all("LC_ALL", r.locale);
-    EXPECT_EQ(CSystem().GetUserLangID(), r.language) << r.locale;
-  }
 }
 
 TEST(CSystem, WindowsLanguageIdentifiersMapToColumns) {
