@@ -1,0 +1,252 @@
+#include <stdlib.h>
+
+#include <cerrno>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "ftp/session/error_messages.h"
+#include "support/current_error.h"
+#include "support/error_record_scope.h"
+#include "support/recording_front_end.h"
+#include "support/scratch_state_home.h"
+#include "support/system.h"
+
+namespace pellan {
+namespace {
+
+std::vector<std::string> SplitBars(const std::string& s) {
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (size_t bar; (bar = s.find('|', from)) != std::string::npos; from = bar + 1) parts.push_back(s.substr(from, bar - from));
+  parts.push_back(s.substr(from));
+  return parts;
+}
+
+TEST(MessageTable, ColumnsByteForByte) {
+  const struct {
+    int row;
+    const char* texts[4];
+  } rows[] = {
+      {0, {"Hostname Required", "主机地址为空", "主機地址為空", "ホストは空である"}},
+      {18,
+       {"This filetype is not allowed.Allowable File Types:[ {0} ]", "只能传输以下文件类型:[ {0} ]",
+        "只能傳輸以下文件類型:[ {0} ]", "ファイル?タイプに従がって移動だけを許可しなさい: [{0}]"}},
+      {22,
+       {"This folder already contains a file named '{0}'\\nWould you like to replace the existing file:\\n {1} "
+        "Bytes , {2}\\nwith this one:\\n{3} Bytes , {4}\\n",
+        "文件  {0}  已存在\\n是否要把已存在的文件:\\n {1} 字节 , {2}\\n替换为:\\n{3} 字节 , {4}\\n",
+        "文件  {0}  已存在\\n是否要把已存在的文件:\\n {1} 字節 , {2}\\n替換為:\\n{3} 字節 , {4}\\n",
+        "ファイル  {0}  は存在しています。\\n存在している:\\n {1} バイト , {2}\\n交替して次のようになります:\\n{3}バイト , {4}\\n"}},
+      {42, {"Retransfer,please wait ... ", "正在重新传送,请等待...", "正在重新傳送,請等待...", "は、再送信、お待ちください..."}},
+  };
+  for (const auto& r : rows) {
+    for (int language = 0; language < kMessageLanguages; ++language) {
+      EXPECT_STREQ(MessageTableText(language, r.row), r.texts[language]) << r.row << "/" << language;
+      EXPECT_EQ(ErrorMessages(language).Row(r.row), r.texts[language]);
+    }
+  }
+  EXPECT_STREQ(MessageTableText(0, 43), "");
+  EXPECT_STREQ(MessageTableText(9, 2), "Login failed");
+}
+
+TEST(ErrorMessages, LanguageFromTheUserAndFromTheHost) {
+  const struct {
+    int langId;
+    const char* timedOut;
+  } rows[] = {{1041, "操作のタイムアウト"}, {2052, "操作超时"}, {4100, "操作超时"}, {3076, "操作超時"}, {1033, "Operation timed out"}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(ErrorMessages(CSystem::LanguageOfLangId(r.langId)).GetErrorMessage(20004), r.timedOut) << r.langId;
+  }
+  const char* old = getenv("LC_ALL");
+  const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+  setenv("LC_ALL", "zh_TW.UTF-8", 1);
+  EXPECT_EQ(ErrorMessages().Language(), kLangTraditionalChinese);
+  saved ? setenv("LC_ALL", saved->c_str(), 1) : unsetenv("LC_ALL");
+
+  ErrorMessages m(kLangJapanese);
+  m.SetLanguage(7);  // outside the table: kept, but reads English
+  EXPECT_EQ(m.Language(), 7);
+  EXPECT_EQ(m.Row(kRowLoginFailed), "Login failed");
+  m.SetLanguage(-1);
+  EXPECT_EQ(m.Row(kRowLoginFailed), "Login failed");
+}
+
+TEST(ErrorMessages, TextJoinsTheCurrentColumn) {
+  for (int language = 0; language < kMessageLanguages; ++language) {
+    const auto parts = SplitBars(ErrorMessages(language).Text());
+    ASSERT_EQ(parts.size(), 43u);
+    for (int row = 0; row < kMessageRows; ++row) EXPECT_EQ(parts[static_cast<size_t>(row)], MessageTableText(language, row));
+  }
+}
+
+TEST(ErrorMessages, TextReplacesTheEnglishColumn) {
+  test::RecordingFrontEnd frontEnd;
+  ErrorMessages m(kLangSimplifiedChinese);
+  std::string replacement;
+  for (int row = 0; row < kMessageRows; ++row) replacement += (row ? "|R" : "R") + std::to_string(row);
+  m.SetText(replacement);
+  EXPECT_EQ(m.Language(), kLangEnglish);
+  EXPECT_EQ(m.Text(), replacement);
+  EXPECT_EQ(m.GetErrorMessage(20004), "R20");
+  EXPECT_EQ(m.GetErrorMessage(10061), "R35");
+  m.SetLanguage(kLangJapanese);
+  EXPECT_EQ(m.GetErrorMessage(20004), "操作のタイムアウト");  // the other columns stay
+  EXPECT_TRUE(frontEnd.boxes.empty());
+}
+
+TEST(ErrorMessages, TextWithTheWrongCountChangesNothing) {
+  test::RecordingFrontEnd frontEnd;
+  ErrorMessages m(kLangEnglish);
+  const std::string before = m.Text();
+  std::string parts42(41, '|');
+  m.SetText(parts42);
+  m.SetText(parts42 + "||");  // 44
+  m.SetText("");              // nothing at all, not even a message
+  EXPECT_EQ(m.Text(), before);
+  EXPECT_EQ(frontEnd.boxes, (std::vector<std::string>(2, "Invalid value for 'Text' Property")));
+  m.SetText(parts42 + "|");  // 43 empty texts are 43 texts
+  EXPECT_EQ(m.Row(0), "");
+}
+
+TEST(ErrorMessages, LookupOrder) {
+  const struct {
+    long number;
+    const char* english;
+    const char* chinese;
+  } rows[] = {
+      {20001, "Hostname Required", "主机地址为空"},
+      {20004, "Operation timed out", "操作超时"},
+      {20009, "Can't find the file[ {0} ]", "未找到文件[ {0} ]"},
+      {20013, "Failed to get current/working directory", nullptr},
+      {20016, "Don't support the path which contain space;", nullptr},
+      {20050, "Create Window Error", nullptr},
+      {20015, "Unknown Error", "未知错误"},  // inside the range but not listed
+      {20051, "Unknown Error", "未知错误"},
+      {16120, "Service ready in nnn minutes.", nullptr},
+      {16425, "Can 't open data connection.", nullptr},
+      {16452, "Requested action not taken.", nullptr},
+      {16553, "Requested action not taken.", nullptr},
+      {16530, "Login failed", "登录失败"},
+      {16999, "Unknown Error", "未知错误"},
+      {16001, "Failed to get current/working directory", nullptr},
+      {16006, "Connect failed(No response from server)", "连接失败(服务器未响应)"},
+      {16010, "The operation has been canceled", "操作已被取消"},
+      {16011, "Connection is interrupted", nullptr},
+      {16012, "Unknown Error", "未知错误"},
+      {16100, "Unknown Error", "未知错误"},
+      {10061, "Connection refused", "连接被拒绝"},
+      {10060, "Connect timeout", "连接超时"},
+      {11001, "Host not found", "主机未找到"},
+      {10013, "Permission denied", "权限被拒绝"},
+      {10054, "Connection reset by peer.", "Connection reset by peer."},
+      {11004, "Valid name, no data record of requested type.", nullptr},
+      {10059, "Unknown Error", "未知错误"},
+      {0, "Unknown Error", "未知错误"},
+      {-1, "Unknown Error", "未知错误"},
+  };
+  const ErrorMessages english(kLangEnglish), chinese(kLangSimplifiedChinese);
+  for (const auto& r : rows) {
+    EXPECT_EQ(english.GetErrorMessage(r.number), r.english) << r.number;
+    EXPECT_EQ(chinese.GetErrorMessage(r.number), r.chinese ? r.chinese : r.english) << r.number;
+  }
+}
+
+TEST(ErrorMessages, AnUnknownNumberTakesTheHandledErrorsText) {
+  const ErrorMessages m(kLangEnglish);
+  HandledError handled(12345, "Disk quota exceeded");
+  EXPECT_EQ(m.GetErrorMessage(12345), "Disk quota exceeded");
+  EXPECT_EQ(m.GetErrorMessage(20004), "Operation timed out");
+}
+
+TEST(ErrorMessages, FillReplacesPlaceholdersOnce) {
+  EXPECT_EQ(ErrorMessages::Fill("Invalid Path[ {0} ]", {"/a/{1}"}), "Invalid Path[ /a/{1} ]");
+  EXPECT_EQ(ErrorMessages::Fill("发生错误,{1}秒后第{0}次重传", {"2", "5"}), "发生错误,5秒后第2次重传");
+  EXPECT_EQ(ErrorMessages::Fill("{0} and {3}", {"x"}), "x and {3}");
+}
+
+class RaiseErrorTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> texts;
+    const std::string log = m_scope.Log();
+    for (size_t from = 0, end; (end = log.find("\r\n", from)) != std::string::npos; from = end + 2) {
+      const std::string line = log.substr(from, end - from);
+      texts.push_back(line.substr(0, line.rfind("  {")));
+    }
+    return texts;
+  }
+
+  test::ErrorRecordScope m_scope;
+  test::RecordingFrontEnd m_frontEnd;
+  ErrorMessages m_messages{kLangEnglish};
+  CError& m_record = m_scope.Record();
+};
+
+TEST_F(RaiseErrorTest, RecordsAndLogs) {
+  EXPECT_EQ(m_messages.RaiseError(" FtpLibrary.ListCommand ", 16550, "550 No such file.", false), "");
+  EXPECT_EQ(m_record.Number(), 16550);
+  EXPECT_EQ(m_record.Description(), "550 No such file.");
+  EXPECT_EQ(m_record.Source(), "FtpLibrary.ListCommand");
+  EXPECT_EQ(LogTexts(), std::vector<std::string>{"FtpLibrary.ListCommand|550 No such file.(16550)"});
+  EXPECT_TRUE(m_frontEnd.boxes.empty());
+}
+
+TEST_F(RaiseErrorTest, GenericDescriptionsGiveWayToTheNumbersText) {
+  const struct {
+    int language;
+    const char* description;
+    const char* recorded;
+    bool logged;
+  } rows[] = {
+      {kLangEnglish, "Application-defined or object-defined error", "Operation timed out", true},
+      {kLangEnglish, "Defined application or object error", "Operation timed out", true},
+      {kLangSimplifiedChinese, "应用程序定义或对象定义错误", "操作超时", true},
+      {kLangSimplifiedChinese, "定义的应用程序或对象错误", "操作超时", true},
+      {kLangEnglish, "APPLICATION-DEFINED OR OBJECT-DEFINED ERROR", "Operation timed out", true},
+      {kLangEnglish, "Some other or object error here", "Operation timed out", true},
+      {kLangEnglish, "   ", "Operation timed out", false},
+      {kLangEnglish, "", "Operation timed out", false},
+      {kLangEnglish, "Object error", "Object error", false},
+  };
+  for (const auto& r : rows) {
+    test::ErrorRecordScope scope;
+    m_messages.SetLanguage(r.language);
+    m_messages.RaiseError("Timeout_Timer:Upload", 20004, r.description, false);
+    EXPECT_EQ(scope.Record().Description(), r.recorded) << r.description;
+    const std::string log = scope.Log();
+    EXPECT_EQ(log.rfind(std::string("RaiseError:") + r.description + "  {", 0) == 0, r.logged) << r.description;
+    EXPECT_NE(log.find(std::string("Timeout_Timer:Upload|") + r.recorded + "(20004)  {"), std::string::npos);
+  }
+}
+
+TEST_F(RaiseErrorTest, NumberZeroTakesTheHandledError) {
+  {
+    HandledError handled(10054, "");
+    m_messages.RaiseError("CSocket.SendData", 0, "", false);
+  }
+  EXPECT_EQ(m_record.Number(), 10054);
+  EXPECT_EQ(m_record.Description(), "Connection reset by peer.");
+}
+
+TEST_F(RaiseErrorTest, NumberZeroWithoutAnErrorOnlyLogs) {
+  m_messages.RaiseError("Connect", 16530, "530 Login incorrect.", false);
+  errno = 0;
+  m_messages.RaiseError(" Quit ", 0, "nothing", true);
+  EXPECT_EQ(m_record.Number(), 16530);  // the record keeps the last real error
+  EXPECT_EQ(m_record.Description(), "530 Login incorrect.");
+  EXPECT_EQ(m_record.Source(), "Quit");
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Connect|530 Login incorrect.(16530)", "Quit:ErrorNumber=0nothing"}));
+  EXPECT_TRUE(m_frontEnd.boxes.empty());
+}
+
+TEST_F(RaiseErrorTest, ShowErrorShowsAndStays) {
+  m_record.SetSource("Earlier");
+  m_messages.RaiseError("  ", 20005, "", true);
+  EXPECT_EQ(m_record.Source(), "Earlier");
+  EXPECT_TRUE(m_record.ShowError());
+  EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Unspecified Remote Path(20005)"});
+}
+
+}  // namespace
+}  // namespace pellan

@@ -1,0 +1,188 @@
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "platform/date_text.h"
+#include "support/current_error.h"
+#include "support/error_record.h"
+#include "support/error_record_scope.h"
+#include "support/recording_front_end.h"
+#include "support/scratch_state_home.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+// The date part of every line written while a test clock runs.
+std::string Stamp() { return "  {" + DateTimeText(1'780'000'000) + "}\r\n"; }
+
+class CErrorTest : public ::testing::Test {
+ protected:
+  test::ScopedLoop m_loop{true};
+  test::ErrorRecordScope m_scope;
+  test::RecordingFrontEnd m_frontEnd;
+  CError& m_record = m_scope.Record();
+};
+
+TEST_F(CErrorTest, LogLinesAppendAndReplace) {
+  EXPECT_TRUE(m_record.WriteFile("first"));
+  EXPECT_TRUE(m_record.WriteFile("中文 second", false));
+  EXPECT_EQ(m_scope.Log(), "first" + Stamp() + "中文 second" + Stamp());
+  EXPECT_TRUE(m_record.WriteFile("only", true));
+  EXPECT_EQ(m_scope.Log(), "only" + Stamp());
+}
+
+TEST_F(CErrorTest, NoLogPathWritesNothing) {
+  m_record.SetLogFilePath("  ");
+  EXPECT_FALSE(m_record.WriteFile("x"));
+  m_record.SetLogFilePath(m_scope.Dir().Path());  // a folder is not a log file
+  EXPECT_FALSE(m_record.WriteFile("x"));
+}
+
+TEST_F(CErrorTest, LogPathIsNormalised) {
+  m_record.SetLogFilePath(" " + m_scope.Dir().Path() + "\\\\TolvarFtp.Log ");
+  EXPECT_TRUE(m_record.WriteFile("x"));
+  EXPECT_EQ(m_scope.Log(), "x" + Stamp());
+}
+
+TEST_F(CErrorTest, AnOversizedLogStartsAfresh) {
+  const std::string full(CError::kLogSizeLimit, 'x');
+  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full));
+  m_record.WriteFile("kept");
+  EXPECT_EQ(m_scope.Log(), full + "kept" + Stamp());  // exactly the limit is kept
+
+  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full + "y"));
+  m_record.WriteFile("fresh");
+  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
+}
+
+TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
+  m_record.SetNumber(20004);
+  m_record.SetDescription("Operation timed out");
+  m_record.DealError(" FtpLibrary.Connect ", false);
+  EXPECT_EQ(m_record.Source(), "FtpLibrary.Connect");
+  EXPECT_EQ(m_scope.Log(), "FtpLibrary.Connect|Operation timed out(20004)" + Stamp());
+  EXPECT_TRUE(m_frontEnd.boxes.empty());
+
+  m_record.DealError("   ", true);  // a blank source keeps the old one
+  EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Operation timed out(20004)"});
+  EXPECT_EQ(m_scope.Log(), "FtpLibrary.Connect|Operation timed out(20004)" + Stamp() +
+                               "FtpLibrary.Connect|Operation timed out(20004)" + Stamp());
+}
+
+TEST_F(CErrorTest, DealErrorTakesTheErrorBeingHandled) {
+  {
+    HandledError handled(10061, "Connection refused");
+    m_record.DealError("CSocket.Connect", false);
+  }
+  EXPECT_EQ(m_record.Number(), 10061);
+  EXPECT_EQ(m_record.Description(), "Connection refused");
+  EXPECT_EQ(CurrentError().number, 0);  // handled errors do not linger
+
+  // A number of its own never gets the text of an unrelated errno.
+  m_record.Clear();
+  m_record.SetNumber(7);
+  errno = ENOENT;
+  m_record.DealError("s", false);
+  EXPECT_EQ(m_record.Description(), "");
+}
+
+TEST_F(CErrorTest, DealErrorFallsBackToErrno) {
+  errno = ENOENT;
+  m_record.DealError("ReadFile", false);
+  EXPECT_EQ(m_record.Number(), ENOENT);
+  EXPECT_EQ(m_record.Description(), ErrnoText(ENOENT));
+  EXPECT_EQ(m_scope.Log(), "ReadFile|" + ErrnoText(ENOENT) + "(2)" + Stamp());
+}
+
+TEST_F(CErrorTest, NothingToReportLeavesNoTrace) {
+  errno = 0;
+  m_record.DealError("x", true);
+  EXPECT_EQ(m_record.Number(), 0);
+  EXPECT_EQ(m_record.Source(), "");
+  EXPECT_TRUE(m_frontEnd.boxes.empty());
+  EXPECT_EQ(m_scope.Log(), "");
+}
+
+TEST_F(CErrorTest, DealErrorWithoutTheLogFolderOnlyRecords) {
+  m_record.SetLogFilePath(m_scope.Dir().File("missing/TolvarFtp.Log"));
+  m_record.SetNumber(16530);
+  m_record.SetDescription("Login failed");
+  m_record.DealError("Connect", false);
+  EXPECT_EQ(m_record.Source(), "Connect");
+  struct stat st{};
+  EXPECT_NE(stat(m_scope.Dir().File("missing").c_str(), &st), 0);
+}
+
+TEST_F(CErrorTest, ClearForgetsTheErrorButNotTheSettings) {
+  m_record.SetNumber(1);
+  m_record.SetDescription("d");
+  m_record.SetSource("s");
+  m_record.SetShowError(true);
+  m_record.Clear();
+  EXPECT_EQ(m_record.Number(), 0);
+  EXPECT_EQ(m_record.Description(), "");
+  EXPECT_EQ(m_record.Source(), "");
+  EXPECT_TRUE(m_record.ShowError());
+  EXPECT_EQ(m_record.LogFilePath(), m_scope.LogPath());
+}
+
+TEST(CurrentError, HandledErrorsNestAndGetErrorNumberPrefersThem) {
+  errno = EACCES;
+  EXPECT_EQ(CError().GetErrorNumber(), EACCES);
+  {
+    HandledError outer(10054, "Connection reset by peer.");
+    {
+      auto inner = HandledError::FromErrno(ENOSPC);
+      EXPECT_EQ(CError().GetErrorNumber(), ENOSPC);
+      EXPECT_EQ(CurrentError().description, ErrnoText(ENOSPC));
+    }
+    EXPECT_EQ(CError().GetErrorNumber(), 10054);
+  }
+  errno = 0;
+  EXPECT_EQ(CError().GetErrorNumber(), 0);
+}
+
+// Sets one environment variable for a test and puts it back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = getenv(name)) m_old = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+TEST(EngineLogPath, StateFolderIsCreated) {
+  test::TempDir state;
+  ScopedEnv xdg("XDG_STATE_HOME", (state.Path() + "/deep/state/").c_str());
+  EXPECT_EQ(EngineLogPath(), state.Path() + "/deep/state/tolvarftp/TolvarFtp.Log");
+  struct stat st{};
+  EXPECT_EQ(stat((state.Path() + "/deep/state/tolvarftp").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(EngineLogPath, HomeIsTheFallback) {
+  test::TempDir home;
+  ScopedEnv homeVar("HOME", home.Path().c_str());
+  for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/state"}) {
+    ScopedEnv xdgVar("XDG_STATE_HOME", xdg);
+    EXPECT_EQ(EngineLogPath(), home.Path() + "/.local/state/tolvarftp/TolvarFtp.Log");
+  }
+}
+
+TEST(SharedErrorRecord, OneRecordForTheProcess) {
+  EXPECT_EQ(&SharedErrorRecord(), &SharedErrorRecord());
+  EXPECT_TRUE(SharedErrorRecordExists());
+}
+
+}  // namespace
+}  // namespace pellan

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+#include "support/error_record_scope.h"
+#include "support/file.h"
+#include "support/ini_text.h"
+#include "support/scratch_state_home.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+using std::nullopt;
+using std::optional;
+using std::string;
+using namespace std::string_literals;
+
+TEST(IniText, FindValue) {
+  const string text =
+      "top=ignored\r\n"
+      "[Main]\r\n"
+      "  Host = ftp.example \r\n"
+      ";port=1\r\n"
+      "port=21\r\n"
+      "quoted=\"a b \"\r\n"
+      "single='x'\r\n"
+      "half=\"x\r\n"
+      "novalue\r\n"
+      "empty=\r\n"
+      "[ Other ] trailing\n"
+      "host=other\n"
+      "[main]\r\n"
+      "late=1\r\n";
+  const struct {
+    const char* section;
+    const char* key;
+    optional<string> value;
+  } rows[] = {
+      {"Main", "Host", "ftp.example"},
+      {"MAIN", "host", "ftp.example"},  // no letter case
+      {" main ", " HOST ", "ftp.example"},
+      {"Main", "port", "21"},           // ";" starts a comment
+      {"Main", "quoted", "a b "},
+      {"Main", "single", "x"},
+      {"Main", "half", "\"x"},
+      {"Main", "novalue", nullopt},
+      {"Main", "empty", ""},
+      {"Other", "host", "other"},       // LF-only lines
+      {"Main", "late", nullopt},        // the first section of a name wins
+      {"Main", "top", nullopt},
+      {"", "top", nullopt},
+      {"Missing", "host", nullopt},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ini::FindValue(text, r.section, r.key), r.value) << r.section << "/" << r.key;
+}
+
+TEST(IniText, SetValue) {
+  const struct {
+    const char* text;
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* result;
+  } rows[] = {
+      {"", "S", "k", "v", "[S]\r\nk=v\r\n"},
+      {"[A]\r\nx=1\r\n", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
+      {"[A]\r\nx=1", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
+      // An existing key is rewritten in place, keeping its spelling and line end.
+      {"[S]\r\n  Key = old \r\ny=2\r\n", "s", "KEY", "new", "[S]\r\nKey=new\r\ny=2\r\n"},
+      {"[S]\nk=old\n[T]\nk=t\n", "S", "k", "", "[S]\nk=\n[T]\nk=t\n"},
+      // A new key follows the section's last filled line.
+      {"[S]\r\na=1\r\n\r\n[T]\r\n", "S", "b", "2", "[S]\r\na=1\r\nb=2\r\n\r\n[T]\r\n"},
+      {"[S]\r\n;note\r\n[T]\r\n", "S", "b", "2", "[S]\r\n;note\r\nb=2\r\n[T]\r\n"},
+      {"[S]", "S", "b", "2", "[S]\r\nb=2\r\n"},
+      {"[S]\r\na=1", "S", "b", "2", "[S]\r\na=1\r\nb=2\r\n"},
+  };
+  for (const auto& r : rows) {
+    const string out = ini::SetValue(r.text, r.section, r.key, r.value);
+    EXPECT_EQ(out, r.result) << r.text;
+    EXPECT_EQ(ini::FindValue(out, r.section, r.key), string(r.value)) << r.text;
+  }
+}
+
+TEST(IniText, SectionTextsAreCaseSensitiveAndNeedTheLineEnd) {
+  const string text = "[a]\r\nk=v\r\n[B]\r\n[x]y\r\n[c]";
+  EXPECT_TRUE(ini::ExistSection(text, "a"));
+  EXPECT_TRUE(ini::ExistSection(text, "B"));
+  EXPECT_FALSE(ini::ExistSection(text, "A"));
+  EXPECT_FALSE(ini::ExistSection(text, "c"));  // the last line has no line end
+  EXPECT_FALSE(ini::ExistSection(text, "x"));
+  EXPECT_EQ(ini::SectionNames(text), (std::vector<string>{"a", "B"}));
+  EXPECT_EQ(ini::SectionNames("[a[b]\r\n]\r\n"), std::vector<string>{"a[b"});
+  EXPECT_TRUE(ini::SectionNames("no sections").empty());
+}
+
+TEST(IniText, DeleteSection) {
+  const struct {
+    const char* text;
+    const char* section;
+    optional<string> result;
+  } rows[] = {
+      {"[a]\r\nk=1\r\n[b]\r\nk=2\r\n[c]\r\nk=3", "b", "[a]\r\nk=1\r\n[c]\r\nk=3"},
+      {"[a]\r\nk=1\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
+      // The last section takes the line ends before it along.
+      {"[a]\r\nk=1\r\n\r\n\r\n[b]\r\nk=2", "b", "[a]\r\nk=1"},
+      // An empty section directly before the next takes only itself.
+      {"[a]\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
+      {"[a]\r\nk=1", "a", ""},
+      {"[a]\r\nk=1", "A", nullopt},
+      {"[a]", "a", nullopt},
+      {"[a]\r\nk=1", "", nullopt},
+      {"", "a", nullopt},
+  };
+  for (const auto& r : rows) EXPECT_EQ(ini::DeleteSection(r.text, r.section), r.result) << r.text << "/" << r.section;
+}
+
+class CFileIniTest : public ::testing::Test {
+ protected:
+  test::TempDir m_dir;
+  test::ErrorRecordScope m_scope;
+  CFile m_file;
+  const string m_path = m_dir.File("site.ini");
+};
+
+TEST_F(CFileIniTest, WriteCreatesAndReadFinds) {
+  EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Host", "ftp.example"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Port", "21"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "Other", "Host", "x"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "site", "host", "ftp2.example"));
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[Site]\r\nHost=ftp2.example\r\nPort=21\r\n[Other]\r\nHost=x\r\n");
+  EXPECT_EQ(m_file.IniRead(m_path, "SITE", "HOST", 255), "ftp2.example");
+  EXPECT_EQ(m_file.IniRead(m_path, "Site", "missing", 255), "");
+  EXPECT_EQ(m_file.IniRead(m_dir.File("missing.ini"), "Site", "Host", 255), "");
+  EXPECT_EQ(m_scope.Log(), "");  // a missing file or key is no failure
+}
+
+TEST_F(CFileIniTest, ReadFitsTheBuffer) {
+  test::WriteWholeFile(m_path, "[S]\r\nv=abcdef\r\nz=ab\0cd\r\nc=中文字\r\n"s);
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 7), "abcdef");
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 4), "abc");
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 1), "");
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 0), "");
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "z", 255), "ab");  // cut at the NUL
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "c", 6), "中");    // never half a character
+  EXPECT_EQ(m_file.IniRead(m_path, "S", "c", 7), "中文");
+}
+
+TEST_F(CFileIniTest, FilesInTheGbkCodePage) {
+  SetProcessCodePage(CodePage::kGbk);
+  m_file.IniWrite(m_path, "站点", "主机", "服务器");
+  EXPECT_EQ(m_file.IniRead(m_path, "站点", "主机", 255), "服务器");
+  EXPECT_EQ(m_file.IniRead(m_path, "站点", "主机", 5), "服务");  // two bytes a character
+  SetProcessCodePage(CodePage::kUtf8);
+  EXPECT_EQ(test::ReadWholeFile(m_path).size(), string("[]\r\n=\r\n").size() + 4 + 4 + 6);
+}
+
+TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFile) {
+  test::WriteWholeFile(m_path, "[S]\r\nk=v\r\n");
+  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "k", "x\r\n[Evil]\r\nk=y"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "S]x", "k", "v"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "a=b", "v"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "S", " ;comment", "v"));
+  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "[T]", "v"));
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[S]\r\nk=v\r\n");
+  EXPECT_EQ(m_scope.Record().Source(), "IniWrite");
+  EXPECT_EQ(m_scope.Record().Number(), EINVAL);
+}
+
+TEST_F(CFileIniTest, SectionOperationsOnFiles) {
+  test::WriteWholeFile(m_path, "[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n[c]");
+  EXPECT_EQ(m_file.IniReadSection(m_path), (std::vector<string>{"a", "b"}));
+  EXPECT_TRUE(m_file.IniExistSection(m_path, "b"));
+  EXPECT_FALSE(m_file.IniExistSection(m_path, "c"));  // the last line without its line end
+  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b"));
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n\r\n[c]\r\n");
+  test::WriteWholeFile(m_path, "[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n");
+  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b"));
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n");
+  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "missing"));
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n");
+  EXPECT_TRUE(m_file.IniDeleteSection(m_dir.File("none.ini"), "a"));
+  EXPECT_FALSE(m_file.IniExistSection(m_dir.File("none.ini"), "a"));
+  EXPECT_EQ(m_scope.Log(), "");
+}
+
+}  // namespace
+}  // namespace pellan

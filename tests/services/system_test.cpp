@@ -1,0 +1,74 @@
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+#include "support/public.h"
+#include "support/recording_front_end.h"
+#include "support/system.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
+  const struct {
+    double ms;
+    int64_t slept;
+  } rows[] = {
+      {10.4, 10}, {10.6, 11}, {10.5, 10}, {11.5, 12},  // halves go to the even number
+      {0, 0},     {-5, 0},    {NAN, 0},
+  };
+  for (const auto& r : rows) {
+    test::ScopedLoop loop(true);
+    CSystem().Delay(r.ms);
+    EXPECT_EQ(loop.Clock()->Elapsed(), Milliseconds(r.slept)) << r.ms;
+  }
+}
+
+TEST(CSystem, DelayDoesNotRunTheLoop) {
+  test::ScopedLoop loop(true);
+  int ran = 0;
+  loop.Loop().Post([&] { ++ran; });
+  CSystem().Delay(50);
+  EXPECT_EQ(ran, 0);
+}
+
+TEST(CSystem, WindowsLanguageIdentifiersMapToColumns) {
+  const struct {
+    int langId;
+    int language;
+  } rows[] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
+  for (const auto& r : rows) EXPECT_EQ(CSystem::LanguageOfLangId(r.langId), r.language) << r.langId;
+}
+
+TEST(CSystem, StrLenCountsBytesInTheProcessCodePage) {
+  EXPECT_EQ(CSystem().StrLen(""), 0);
+  EXPECT_EQ(CSystem().StrLen("abc"), 3);
+  EXPECT_EQ(CSystem().StrLen("中文a"), 7);
+  SetProcessCodePage(CodePage::kGbk);
+  EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2
+  SetProcessCodePage(CodePage::kUtf8);
+}
+
+TEST(CSystem, WindowPlacementGoesThroughTheFrontEnd) {
+  test::RecordingFrontEnd frontEnd;
+  frontEnd.existingTitle = "TolvarFtp";
+  CSystem().SetWindowOnTop(true);
+  CSystem().SetWindowOnTop(false);
+  EXPECT_TRUE(CSystem().ShowWindowOnTop("TolvarFtp"));
+  EXPECT_FALSE(CSystem().ShowWindowOnTop("tolvarftp"));  // the title must match exactly
+  EXPECT_EQ(frontEnd.onTopRequests, (std::vector<bool>{true, false}));
+  EXPECT_EQ(frontEnd.titleRequests, (std::vector<std::string>{"TolvarFtp", "tolvarftp"}));
+}
+
+TEST(CPublic, MTrimCutsAtTheFirstNul) {
+  using namespace std::string_literals;
+  const struct {
+    std::string in, out;
+  } rows[] = {{"abc", "abc"}, {"", ""}, {"\0abc"s, ""}, {"ab\0cd\0"s, "ab"}, {"ab "s, "ab "}};
+  for (const auto& r : rows) EXPECT_EQ(CPublic().mTrim(r.in), r.out);
+}
+
+}  // namespace
+}  // namespace pellan
