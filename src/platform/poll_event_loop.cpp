@@ -9,6 +9,23 @@
 
 namespace pellan {
 
+namespace {
+
+// Marks a watch or timer as running for the length of its callback, also
+// when the callback throws.
+class RunningMark {
+ public:
+  explicit RunningMark(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~RunningMark() { m_flag = false; }
+  RunningMark(const RunningMark&) = delete;
+  RunningMark& operator=(const RunningMark&) = delete;
+
+ private:
+  bool& m_flag;
+};
+
+}  // namespace
+
 WatchId PollEventLoop::AddWatch(int fd, unsigned interest, WatchCallback callback) {
   const WatchId id = m_nextId++;
   m_watches.emplace(id, std::make_shared<Watch>(Watch{fd, interest & (kIoRead | kIoWrite), std::move(callback)}));
@@ -114,10 +131,9 @@ bool PollEventLoop::PollAndDispatch(Duration timeout) {
     if (fds[i].revents & (POLLERR | POLLNVAL)) events |= kIoError;
     if (fds[i].revents & POLLHUP) events |= kIoHangup;
     if (w->interest == 0 || events == 0) continue;
-    w->running = true;
+    RunningMark mark(w->running);
     ran = true;
     w->callback(events);
-    w->running = false;
   }
   return ran;
 }
@@ -137,10 +153,9 @@ bool PollEventLoop::RunDueTimers() {
     // An earlier tick may have disabled, re-timed or entered this timer.
     if (!t->enabled || t->running || t->interval.count() <= 0 || t->due > now) continue;
     t->due = now + t->interval;
-    t->running = true;
+    RunningMark mark(t->running);
     ran = true;
     t->callback();
-    t->running = false;
   }
   return ran;
 }

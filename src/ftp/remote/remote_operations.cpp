@@ -1,0 +1,210 @@
+// FtpLibrary's command operations on single remote entries: delete, remove
+// and create folders, rename, change and read the working directory, and
+// the size of a remote file.
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "platform/date_text.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+// Remote paths: "\" becomes "/", repeated "/" collapse, blanks trimmed.
+std::string FormatFtpPath(const std::string& path) {
+  std::string out;
+  for (char c : TrimBlanks(path)) {
+    if (c == '\\') c = '/';
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+
+// Everything before the last separator when it is not the first character,
+// else "" (the parent of "/x" is the root, which is never created).
+std::string ParentFtpPath(const std::string& path) {
+  const auto pos = path.find_last_of("/\\");
+  if (pos == std::string::npos || pos < 1) return std::string();
+  return FormatFtpPath(path.substr(0, pos));
+}
+
+}  // namespace
+
+bool FtpLibrary::RunCommandOperation(long operation, const std::string& command, const std::string& argument) {
+  if (!Connect()) return false;
+  if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
+  SetOperation(operation);
+  if (!SendFtpCommand(command, argument)) return false;
+  WaitForReply(operation);
+  return ErrorNumber() == 0;
+}
+
+bool FtpLibrary::DeleteFile(const std::string& remotePath) {
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  try {
+    const std::string path = TrimBlanks(remotePath);
+    if (path.empty()) Raise(kErrNoRemotePath);
+    return RunCommandOperation(kOpDele, "DELE", path);
+  } catch (const Raised& r) {
+    ReportError("DeleteFile", r.number, r.description);
+    return false;
+  }
+}
+
+bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  try {
+    const std::string path = FormatFtpPath(remotePath);
+    if (path.empty()) Raise(kErrNoRemotePath);
+    if (!RunCommandOperation(kOpRmd, "RMD", path)) return false;
+    // Forget the folder (and, since it was empty, anything remembered below it).
+    std::string kept = "|";
+    size_t start = 1;
+    while (start < m_createdDirectories.size()) {
+      const size_t end = m_createdDirectories.find('|', start);
+      const std::string entry = m_createdDirectories.substr(start, end - start);
+      if (entry != path && entry.rfind(path + "/", 0) != 0) kept += entry + "|";
+      start = end + 1;
+    }
+    m_createdDirectories = kept;
+    return true;
+  } catch (const Raised& r) {
+    ReportError("RemoveDirectory", r.number, r.description);
+    return false;
+  }
+}
+
+bool FtpLibrary::RenameFile(const std::string& oldFileName, const std::string& newFileName) {
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  try {
+    const std::string from = TrimBlanks(oldFileName), to = TrimBlanks(newFileName);
+    if (from.empty() || to.empty()) Raise(kErrNoRemotePath);
+    if (from == to) return true;
+    m_renameTarget = to;
+    return RunCommandOperation(kOpRename, "RNFR", from);
+  } catch (const Raised& r) {
+    ReportError("RenameFile", r.number, r.description);
+    return false;
+  }
+}
+
+bool FtpLibrary::SetCurrentDirectory(const std::string& directoryPath) {
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  try {
+    std::string path = TrimBlanks(directoryPath);
+    if (path.empty()) Raise(kErrNoRemotePath);
+    if (path == ".") path = "/";
+    return RunCommandOperation(kOpCwd, "CWD", path);
+  } catch (const Raised& r) {
+    ReportError("SetCurrentDirectory", r.number, r.description);
+    return false;
+  }
+}
+
+std::string FtpLibrary::GetCurrentDirectory() {
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  try {
+    if (!RunCommandOperation(kOpPwd, "PWD", "")) return std::string();
+    m_currentDirectory = TrimBlanks(m_currentDirectory);
+    if (m_currentDirectory.empty()) Raise(kErrNoWorkingDirectory);
+    return m_currentDirectory;
+  } catch (const Raised& r) {
+    ReportError("GetCurrentDirectory", r.number, r.description);
+    return std::string();
+  }
+}
+
+std::string FtpLibrary::GetParentDirectory() {
+  const std::string current = GetCurrentDirectory();
+  const auto pos = current.find_last_of('/');
+  if (pos == std::string::npos || pos < 1) return "/";
+  return current.substr(0, pos);
+}
+
+bool FtpLibrary::FolderExistsByCwd(const std::string& path) {
+  ++m_quietProbe;
+  const std::string previous = GetCurrentDirectory();
+  bool exists = false;
+  if (!previous.empty()) {
+    exists = SetCurrentDirectory(path);
+    if (exists) SetCurrentDirectory(previous);
+  }
+  --m_quietProbe;
+  return exists;
+}
+
+bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursive) {
+  std::string path = FormatFtpPath(directoryPath);
+  if (m_createdDirectories.find("|" + path + "|") != std::string::npos) {
+    LogLine("Already create: " + path + "; " + NowText());
+    return true;
+  }
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  SharedErrorRecord().Clear();
+  try {
+    path = TrimBlanks(path);
+    if (path.empty()) Raise(kErrNoRemotePath);
+    if (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (!Connect()) return false;
+    if (recursive) {
+      const std::string parent = ParentFtpPath(path);
+      if (!parent.empty()) CreateDirectory(parent, true);
+    }
+    if (ErrorNumber() != 0) return false;
+    // Servers word "already there" in many ways: a refused MKD of a folder
+    // that exists is a success, so the host hears of a refusal only once it
+    // is known to be one.
+    ++m_quietProbe;
+    const bool made = RunCommandOperation(kOpMkd, "MKD", path);
+    --m_quietProbe;
+    if (made) {
+      m_createdDirectories += path + "|";
+      return true;
+    }
+    const long number = ErrorNumber();
+    const std::string text = ErrorInfo();
+    if (number == kErrReplyBase + 550 && FolderExistsByCwd(path)) {
+      SharedErrorRecord().Clear();
+      m_lngErrorNumber = 0;
+      m_strErrorText.clear();
+      m_createdDirectories += path + "|";
+      return true;
+    }
+    SharedErrorRecord().Clear();
+    RaiseError("FtpLibrary.CreateDirectory", number, text);
+    RaiseOnError(number);
+    return false;
+  } catch (const Raised& r) {
+    ReportError("CreateDirectory", r.number, r.description);
+    return false;
+  }
+}
+
+double FtpLibrary::GetRemoteFileSize(const std::string& remotePath) {
+  SharedErrorRecord().Clear();
+  m_remoteSize = -2;
+  try {
+    const std::string path = TrimBlanks(remotePath);
+    if (!Connect()) return -2;
+    if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
+    if (path.empty()) Raise(kErrNoRemotePath);
+    m_sizePath = path;
+    SetOperation(kOpSize);
+    // Some servers answer SIZE only in binary mode.
+    if (!SendFtpCommand("TYPE", "I")) return m_remoteSize;
+    WaitForReply(kOpSize);
+    return m_remoteSize;
+  } catch (const Raised& r) {
+    ReportError("GetRemoteFileSize", r.number, r.description);
+    return m_remoteSize;
+  }
+}
+
+}  // namespace pellan

@@ -1,0 +1,266 @@
+// FtpLibrary's session core: connect and log in, send a command, wait for
+// the end of an exchange, read replies on the control connection.
+#include <algorithm>
+#include <cctype>
+
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "net/socket_support.h"
+#include "platform/clock.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+constexpr const char* kNoChangeMarker = "no_change_lastsendcommand";
+
+}  // namespace
+
+void FtpLibrary::Raise(long number, const std::string& description) const {
+  throw Raised{number, description};
+}
+
+bool FtpLibrary::Connected() const {
+  return m_objControlSocket.State() == CSocket::kStateConnected && m_blnLoggedIn;
+}
+
+void FtpLibrary::SetFtpState(long state, bool announce) {
+  m_ftpState = state;
+  if (announce && OnStateChange) OnStateChange(state);
+}
+
+void FtpLibrary::SetOperation(long operation) {
+  SharedErrorRecord().Clear();
+  m_lngOperation = operation;
+}
+
+void FtpLibrary::EndOperation() {
+  CloseLocalFile();
+  m_lngOperation = kOpNone;
+  SetFtpState(kFtpReady, true);
+}
+
+void FtpLibrary::WaitForReply(long operation) {
+  const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
+  EventLoop& loop = CurrentLoop();
+  for (;;) {
+    if (ErrorNumber() != 0 || m_lngOperation != operation) return;
+    const MonoTime now = CurrentClock().Now();
+    if (now >= deadline) Raise(kErrTimedOut);
+    loop.WaitOnce(deadline - now);
+  }
+}
+
+bool FtpLibrary::Connect() {
+  try {
+    if (Connected()) return true;
+    m_lngErrorNumber = 0;
+    m_strErrorText.clear();
+    if (g_blnConnecting) {
+      RaiseError("Connect", kErrConnecting);
+      return false;
+    }
+    SetFtpState(kFtpConnecting, true);
+    m_strLastCommand.clear();
+    m_strReplyBuffer.clear();
+    if (TrimBlanks(m_userName).empty()) m_userName = "anonymous";
+    g_blnConnecting = true;
+    SetOperation(kOpConnect);
+    m_objControlSocket.SetCodePage(m_codePage);
+    m_objControlSocket.SetRemoteHost(m_serverName);
+    m_objControlSocket.SetRemotePort(RemotePort());
+    m_objControlSocket.Connect();
+
+    const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
+    for (;;) {
+      if (ErrorNumber() != 0 || m_lngOperation != kOpConnect) break;
+      if (m_objControlSocket.State() == CSocket::kStateError) {
+        ++m_intConnectTries;
+        LogLine("Connect Re " + std::to_string(m_intConnectTries));
+        if (m_intConnectTries >= 2) Raise(kErrCannotConnect);
+        ReConnect();
+        continue;
+      }
+      const MonoTime now = CurrentClock().Now();
+      if (now >= deadline) Raise(kErrTimedOut);
+      CurrentLoop().WaitOnce(deadline - now);
+    }
+    if (ErrorNumber() == 0) {
+      g_blnConnecting = false;
+      if (m_objControlSocket.State() != CSocket::kStateConnected) Raise(kErrCannotConnect);
+      // Keep-alive probes on the control connection: a firewall must not
+      // drop it silently during a long transfer.
+      m_objControlSocket.SetKeepAlive(true);
+      m_timer1.SetInterval(Milliseconds(2000));
+      m_timer1.SetEnabled(true);
+      m_timeouter.SetInterval(Milliseconds(5000));
+      m_timeouter.SetEnabled(true);
+      m_blnLoggedIn = true;
+      m_intConnectTries = 0;
+      return true;
+    }
+    m_intConnectTries = 0;
+    // A connect that failed on the socket (refused, reset) is over: left
+    // set, the flag would refuse every later connect as "Connecting".
+    g_blnConnecting = false;
+    return false;
+  } catch (const Raised& r) {
+    m_intConnectTries = 0;
+    ReportError("Connect", r.number, std::string());
+    return false;
+  }
+}
+
+bool FtpLibrary::ReConnect() {
+  LogLine("ReConnect:buffer=" + std::to_string(static_cast<long long>(m_objDataSocket.m_lngBufferLen)) + " [" +
+          LocalPath() + "]|[" + RemotePath() + "]");
+  m_objDataSocket.m_lngBufferLen = 0;
+  g_blnConnecting = false;
+  CloseConnection();
+  return Connect();
+}
+
+bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument) {
+  try {
+    if (m_objControlSocket.State() != CSocket::kStateConnected) {
+      LogLine("ReConnect SendFtpCommand=" + command);
+      m_blnReconnecting = true;
+      m_lngSavedOperation = m_lngOperation;
+      if (!ReConnect()) {
+        CurrentClock().Sleep(std::chrono::seconds(1));
+        if (!ReConnect()) {
+          LogLine("ReConnect1 SendFtpCommand=" + command);
+          CurrentClock().Sleep(std::chrono::seconds(1));
+          if (!ReConnect()) Raise(ErrorNumber() != 0 ? ErrorNumber() : static_cast<long>(kErrReconnectFailed));
+        }
+      }
+      m_blnReconnecting = false;
+      m_lngOperation = m_lngSavedOperation;
+    }
+
+    const std::string verb = Upper(command);
+    const bool marker = argument == kNoChangeMarker;
+    if (marker) argument.clear();
+    std::string sent = argument;
+    if (!sent.empty() && (verb == "USER" || verb == "PASS")) {
+      // The host hands these over enciphered; "anonymous" is the control's
+      // own plain substitute for a blank user name.
+      if (!(verb == "USER" && sent == "anonymous")) sent = m_encrypt.DecryptSiteInfo(sent, "base64");
+      if (sent.empty() && verb == "USER") sent = "anonymous";
+    }
+    // A line break inside an argument would let a name smuggle in a command
+    // of its own: refuse the whole line.
+    if (command.find_first_of("\r\n") != std::string::npos || sent.find_first_of("\r\n") != std::string::npos) {
+      Raise(kErrUnsafeCommand, "Command refused: its argument holds a line break");
+    }
+
+    m_strReplyBuffer.clear();
+    m_ftpState = kFtpReady;
+    long state = kFtpReady;
+    if (verb == "USER" || verb == "PASS") state = kFtpLoggingIn;
+    else if (verb == "CWD") state = kFtpChangingDirectory;
+    else if (verb == "LIST" || verb == "PWD") state = kFtpListing;
+    else if (verb == "MKD") state = kFtpMakingDirectory;
+    else if (verb == "DELE") state = kFtpDeleting;
+    else if (verb == "RETR") state = kFtpDownloading;
+    else if (verb == "RMD") state = kFtpRemovingDirectory;
+    else if (verb == "RNFR") state = kFtpRenaming;
+    else if (verb == "STOR") state = kFtpUploading;
+    else if (verb == "QUIT") state = kFtpQuitting;
+    else if (verb == "TYPE" || verb == "PASV" || verb == "PORT" || verb == "REST") {
+      switch (m_lngOperation) {
+        case kOpDownload: state = kFtpDownloading; break;
+        case kOpUpload: state = kFtpUploading; break;
+        case kOpList: state = kFtpListing; break;
+        case kOpSize: state = kFtpQueryingSize; break;
+        default: break;
+      }
+    }
+    SetFtpState(state, true);
+    if (!marker) m_strLastCommand = command;
+
+    const std::string line = sent.empty() ? command + "\r\n" : command + " " + sent + "\r\n";
+    m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
+    if (ServerMessage) ServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
+    return true;
+  } catch (const Raised& r) {
+    m_blnReconnecting = false;
+    m_lngOperation = m_lngSavedOperation;
+    const long number = ErrorNumber();
+    RaiseError("SendFtpCommand", number != 0 ? number : r.number, number != 0 ? ErrorInfo() : r.description);
+    return false;
+  }
+}
+
+bool FtpLibrary::GetDirFromResponse() {
+  return ParseDirectoryReply(m_strReplyBuffer, &m_currentDirectory);
+}
+
+// ------------------------------------------------------ control socket events
+
+void FtpLibrary::ControlSocketOnConnect() { SetFtpState(kFtpConnected, true); }
+
+void FtpLibrary::ControlSocketOnDataArrival() {
+  m_dtLastActivity = CurrentClock().Now();
+  // With no operation under way the chunk is left unread: a late reply must
+  // never be taken for the reply to the next command.
+  if (m_lngOperation == kOpNone) return;
+  int code = 0;
+  try {
+    std::string chunk;
+    m_objControlSocket.GetData(chunk);
+    m_strLastReply = TrimBlanks(chunk);
+    m_strReplyBuffer += chunk;
+    if (m_strReplyBuffer.size() > kMaxReplyBytes) {
+      m_strReplyBuffer.clear();
+      Raise(kErrReplyTooLong, "The server's reply is longer than 64 KiB");
+    }
+    code = GetResponseCode(m_strReplyBuffer);
+    if (code == 0) return;
+    std::string shown = m_strLastReply;
+    if (shown.size() >= 2 && shown.compare(shown.size() - 2, 2, "\r\n") == 0) shown.resize(shown.size() - 2);
+    if (ServerMessage) ServerMessage(shown, code < 400 ? 1 : 2);
+    if (m_lngOperation == kOpNone) {
+      // The host's handler ended the operation meanwhile.
+      if (code == 421) {
+        LogLine("CloseConnection 421 Timeout (no new data for 900 seconds)--" + RemotePath() + "--" + LocalPath());
+        CloseConnection();
+      }
+      return;
+    }
+    HandleReply(code);
+  } catch (const Raised& r) {
+    ReplyErrorPath(r.number, r.description);
+  }
+}
+
+void FtpLibrary::ReplyErrorPath(long number, std::string description) {
+  const bool replyError = number >= 16001 && number <= 16999;
+  if (replyError && number != kErrCanceled && !m_strLastReply.empty()) {
+    description = GetResponseInfo(m_strLastReply);
+  } else if (!replyError) {
+    RaiseError("ControlSocket_OnDataArrival", number, description);
+  }
+  if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload && m_lngOperation != kOpList) {
+    ReportError("ControlSocket_OnDataArrival", number, description);
+  } else if (replyError) {
+    // A refused transfer or listing must not end looking like a success.
+    RaiseError("ControlSocket_OnDataArrival", number, description);
+  }
+  EndOperation();
+  CloseLocalFile();
+  CloseDataConnection();
+}
+
+void FtpLibrary::ControlSocketOnClose() {
+  if (m_lngOperation != kOpNone) EndOperation();
+  SetFtpState(kFtpClosed, true);
+}
+
+}  // namespace pellan

@@ -1,0 +1,81 @@
+#include "ftp/session/reply_parser.h"
+
+#include <vector>
+
+namespace pellan {
+
+namespace {
+
+std::vector<std::string> SplitCrLf(const std::string& s) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t pos = s.find("\r\n", start);
+    if (pos == std::string::npos) {
+      parts.push_back(s.substr(start));
+      return parts;
+    }
+    parts.push_back(s.substr(start, pos - start));
+    start = pos + 2;
+  }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string TrimBlanks(const std::string& s) {
+  const auto b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return std::string();
+  const auto e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+int GetResponseCode(const std::string& buffer) {
+  if (buffer.size() < 3) return 0;
+  int code = 0;
+  size_t start = 0;
+  // Only whole lines count: a final line is read once its line end has
+  // arrived, so a reply that comes byte by byte is never taken half-read.
+  for (size_t end; (end = buffer.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string line = buffer.substr(start, end - start);
+    std::erase(line, '\0');
+    std::erase(line, '\r');
+    line = TrimBlanks(line);
+    if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) continue;
+    if (line.size() > 3 && line[3] == '-') continue;  // a continuation line
+    // "ddd text" ends a reply; so does a bare "ddd" (its blank was trimmed).
+    if (line.size() == 3 || line[3] == ' ') code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  }
+  return code;
+}
+
+std::string GetResponseInfo(const std::string& reply) {
+  std::vector<std::string> parts = SplitCrLf(reply);
+  parts.pop_back();  // what follows the final CR LF
+  std::string info;
+  for (std::string& part : parts) {
+    const auto nul = part.find('\0');
+    if (nul != std::string::npos) part.resize(nul);
+    if (part.size() > 3) info = TrimBlanks(part);
+  }
+  return info;
+}
+
+bool ParseDirectoryReply(const std::string& reply, std::string* directory) {
+  directory->clear();
+  if (reply.size() < 7) return false;
+  const auto first = reply.find('"');
+  if (first != std::string::npos) {
+    const auto second = reply.find('"', first + 1);
+    if (second != std::string::npos) {
+      *directory = reply.substr(first + 1, second - first - 1);
+      for (char& c : *directory) {
+        if (c == '\\') c = '/';
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace pellan

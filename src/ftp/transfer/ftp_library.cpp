@@ -1,0 +1,140 @@
+// FtpLibrary: creation and destruction, and the properties' store and read
+// rules.
+#include "ftp/transfer/ftp_library.h"
+
+#include <algorithm>
+
+#include "ftp/session/reply_parser.h"
+#include "net/socket_support.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+constexpr int kVersionMajor = 0;
+constexpr int kVersionMinor = 1;
+constexpr int kVersionRevision = 0;
+
+std::string g_applicationTitle = "TolvarFtp";
+
+// "*.jpg; *.gif" -> ".jpg..gif": the engines look for "." + ext + "." in
+// "." + list + ".".
+std::string NormaliseTypeList(const std::string& v) {
+  std::string out;
+  for (char c : TrimBlanks(v)) {
+    if (c == '*') continue;
+    out += (c == ';' || c == ',') ? '.' : c;
+  }
+  return out;
+}
+
+// The local path formatter: "\" becomes "/", doubled "/" collapse.
+std::string FormatLocalPath(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '\\') c = '/';
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+FtpLibrary::FtpLibrary() {
+  SetCurrentErrorMessages(&m_messages);
+  if (SharedErrorRecord().LogFilePath().empty()) SharedErrorRecord().SetLogFilePath(EngineLogPath());
+  // The socket layer records its errors and log lines where the engine does.
+  SetSocketReporting(SocketReporting{
+      [](const std::string& source, int number, const std::string& description) {
+        CurrentErrorMessages().RaiseError(source, number, description, false);
+      },
+      [](const std::string& line) { SharedErrorRecord().WriteFile(line); }});
+
+  m_objControlSocket.OnConnect = [this] { ControlSocketOnConnect(); };
+  m_objControlSocket.OnDataArrival = [this](double) { ControlSocketOnDataArrival(); };
+  m_objControlSocket.OnClose = [this] { ControlSocketOnClose(); };
+  m_objControlSocket.OnError = [this] { ControlSocketOnError(); };
+  m_timer1 = LoopTimer(Milliseconds(2000), [this] { Timer1Tick(); }, false);
+  m_timeouter = LoopTimer(Milliseconds(5000), [this] { TimeouterTick(); }, false);
+  m_dtLastActivity = CurrentClock().Now();
+  m_lastSampleTime = m_dtLastActivity;
+}
+
+FtpLibrary::~FtpLibrary() {
+  m_timer1.SetEnabled(false);
+  m_timeouter.SetEnabled(false);
+  // Events of a control that is going away reach nobody.
+  OnError = nullptr;
+  OnTransfer = nullptr;
+  ServerMessage = nullptr;
+  OnStateChange = nullptr;
+  if (Connected()) {
+    if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Abort();
+    Quit();
+  }
+  if (m_objControlSocket.SocketHandle() != -1) m_objControlSocket.CloseSocket();
+  m_ftpState = kFtpClosed;
+  CloseLocalFile();
+  if (&CurrentErrorMessages() == &m_messages) SetCurrentErrorMessages(nullptr);
+}
+
+void FtpLibrary::SetServerName(const std::string& enciphered) {
+  m_serverName = m_encrypt.DecryptSiteInfo(enciphered, "base64");
+}
+
+void FtpLibrary::SetRemotePort(long port) {
+  // Any TCP port; the old 16-bit limit is gone.
+  m_remotePort = (port < 1 || port > 65535) ? 21 : port;
+}
+
+void FtpLibrary::SetRemotePath(const std::string& path) { m_remotePath = TrimBlanks(path); }
+
+std::string FtpLibrary::LocalPath() {
+  m_localPath = FormatLocalPath(m_localPath);
+  return TrimBlanks(m_localPath);
+}
+
+void FtpLibrary::SetLocalPath(const std::string& path) { m_localPath = TrimBlanks(path); }
+
+void FtpLibrary::SetTimeOut(long seconds) { m_timeOut = (seconds >= 30 && seconds <= 6000) ? seconds : 30; }
+
+void FtpLibrary::SetKeepConnSecond(long seconds) {
+  if (seconds < 0) seconds = 0;
+  if (seconds >= 1 && seconds <= 29) seconds = 30;
+  m_keepConnSecond = seconds;
+}
+
+bool FtpLibrary::SetCodePage(const std::string& name) {
+  const auto cp = ParseCodePage(name);
+  if (!cp) return false;
+  m_codePage = *cp;
+  m_objControlSocket.SetCodePage(m_codePage);
+  m_objDataSocket.SetCodePage(m_codePage);
+  return true;
+}
+
+void FtpLibrary::SetOverWrite(bool v) {
+  m_overWrite = v;
+  m_replacePrompt = false;
+}
+
+void FtpLibrary::SetChunkSize(long kilobytes) {
+  const int64_t bytes = static_cast<int64_t>(kilobytes) * 1024;
+  m_chunkSize = static_cast<long>(std::clamp<int64_t>(bytes, 10240, 2048000));
+}
+
+void FtpLibrary::SetFileTypeAllow(const std::string& v) { m_fileTypeAllow = NormaliseTypeList(v); }
+
+void FtpLibrary::SetFileTypeForbid(const std::string& v) { m_fileTypeForbid = NormaliseTypeList(v); }
+
+std::string FtpLibrary::Title() const { return g_applicationTitle; }
+
+void FtpLibrary::SetTitle(const std::string& title) { g_applicationTitle = title; }
+
+std::string FtpLibrary::Version() const {
+  return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + ".0." + std::to_string(kVersionRevision);
+}
+
+}  // namespace pellan

@@ -1,0 +1,331 @@
+// FtpLibrary: the FTP client control. A host creates one, sets its
+// properties, calls its operations and handles its four events; every
+// operation looks synchronous because it runs the event loop while it waits,
+// so socket events, the control's timers and the host's own handlers all run
+// inside a call. Nothing throws across this boundary: an operation returns
+// false (or a sentinel) and the reason is read from ErrorNumber/ErrorInfo.
+//
+// The class spans several files of the engine: the session core (connect,
+// commands, replies), keep-alive and close, the error report, the remote
+// operations, and the properties here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ftp/session/error_messages.h"
+#include "net/csocket.h"
+#include "platform/code_page.h"
+#include "platform/event_loop.h"
+#include "support/encrypt.h"
+
+namespace pellan {
+
+// Values of FtpState.
+enum FtpStateValue : long {
+  kFtpReady = 0,
+  kFtpClosed = 1,
+  kFtpConnecting = 2,
+  kFtpConnected = 3,
+  kFtpLoggingIn = 4,
+  kFtpLoggedIn = 5,
+  kFtpChangingDirectory = 6,
+  kFtpDeleting = 7,
+  kFtpRemovingDirectory = 8,
+  kFtpMakingDirectory = 9,
+  kFtpRenaming = 10,
+  kFtpOpeningData = 11,
+  kFtpListing = 13,
+  kFtpDownloading = 15,
+  kFtpUploading = 17,
+  kFtpQuitting = 19,
+  kFtpQueryingSize = 20,
+};
+
+// Values of the operation under way.
+enum FtpOperation : long {
+  kOpNone = 0,
+  kOpConnect = 1,
+  kOpPwd = 2,
+  kOpCwd = 3,
+  kOpMkd = 4,
+  kOpRmd = 5,
+  kOpRename = 6,
+  kOpDele = 7,
+  kOpDownload = 8,
+  kOpUpload = 9,
+  kOpList = 10,
+  kOpQuit = 11,
+  kOpSize = 12,
+  kOpAbort = 13,
+};
+
+// The engine's own error numbers (the texts are in ErrorMessages).
+enum FtpErrorNumber : long {
+  kErrReplyBase = 16000,        // + the reply code of a refused command
+  kErrNoDirectoryInReply = 16001,
+  kErrUnknownListType = 16002,
+  kErrCannotConnect = 16006,
+  kErrConnecting = 16007,
+  kErrReconnectFailed = 16008,
+  kErrOperationUnfinished = 16009,
+  kErrCanceled = 16010,
+  kErrTimedOut = 20004,
+  kErrNoRemotePath = 20005,
+  kErrRemoteFileMissing = 20007,
+  kErrRemoteFolderMissing = 20008,
+  kErrNoWorkingDirectory = 20013,
+  kErrUnsafeCommand = 20030,    // an argument holding CR or LF
+  kErrReplyTooLong = 20031,     // a reply over 64 KiB
+};
+
+class FtpLibrary {
+ public:
+  FtpLibrary();
+  ~FtpLibrary();
+  FtpLibrary(const FtpLibrary&) = delete;
+  FtpLibrary& operator=(const FtpLibrary&) = delete;
+
+  // ---- events
+  std::function<void()> OnError;
+  std::function<void()> OnTransfer;
+  std::function<void(const std::string& message, long messageType)> ServerMessage;
+  std::function<void(long state)> OnStateChange;
+
+  // ---- connection properties
+  std::string ServerName() const { return m_serverName; }
+  void SetServerName(const std::string& enciphered);  // deciphered on store
+  std::string PassWord() const { return m_passWord; }
+  void SetPassWord(const std::string& v) { m_passWord = v; }
+  std::string UserName() const { return m_userName; }
+  void SetUserName(const std::string& v) { m_userName = v; }
+  long RemotePort() const { return m_remotePort < 1 ? 21 : m_remotePort; }
+  void SetRemotePort(long port);
+  std::string RemotePath() const { return m_remotePath; }
+  void SetRemotePath(const std::string& path);
+  std::string LocalPath();
+  void SetLocalPath(const std::string& path);
+  bool PassiveMode() const { return m_passiveMode; }
+  void SetPassiveMode(bool v) { m_passiveMode = v; }
+  long TimeOut() const { return m_timeOut < 1 ? 30 : m_timeOut; }
+  void SetTimeOut(long seconds);
+  void SetKeepConnSecond(long seconds);
+  long KeepConnSecond() const { return m_keepConnSecond; }  // for hosts that show it
+  // The code page of command lines, replies and listings ("UTF-8" or "GBK").
+  std::string CodePage() const { return CodePageName(m_codePage); }
+  bool SetCodePage(const std::string& name);
+
+  // ---- transfer properties
+  bool OverWrite() const { return m_overWrite; }
+  void SetOverWrite(bool v);
+  bool ReplacePrompt() const { return m_replacePrompt; }
+  void SetReplacePrompt(bool v) { m_replacePrompt = v; }
+  bool RaiseErrorEvent() const { return m_raiseErrorEvent; }
+  void SetRaiseErrorEvent(bool v) { m_raiseErrorEvent = v; }
+  long TransferMode() const { return m_transferMode; }
+  void SetTransferMode(long v) { m_transferMode = v; }
+  long ChunkSize() const { return m_chunkSize; }
+  void SetChunkSize(long kilobytes);
+  void SetReDoTimes(long times) { m_reDoTimes = times < 1 ? 1 : times; }
+  long ReDoTimes() const { return m_reDoTimes; }
+  std::string FileTypeAllow() const { return m_fileTypeAllow; }
+  void SetFileTypeAllow(const std::string& v);
+  std::string FileTypeForbid() const { return m_fileTypeForbid; }
+  void SetFileTypeForbid(const std::string& v);
+  void SetMaxSize(double megabytes) { m_maxSize = megabytes * 1024.0 * 1024.0; }
+  double MaxSizeBytes() const { return m_maxSize; }
+  std::string FileType() const { return m_fileType; }
+  void SetFileType(const std::string& v) { m_fileType = v; }
+
+  // ---- progress of the current file
+  long Percent() const { return m_percent; }
+  void SetPercent(long v) { m_percent = v; }
+  double TransferSize() const { return m_transferSize; }
+  void SetTransferSize(double v) { m_transferSize = v; }
+  std::string TransferState() const { return m_transferState; }
+  double FileSize() const { return m_fileSize; }
+  long Speed() const { return m_speed; }
+  long LeftTime() const { return m_leftTime; }
+  long QueueIndex() const { return m_queueIndex; }
+  long QueueTotal() const { return m_queueTotal; }
+
+  // ---- session values
+  long FtpState() const { return m_ftpState; }
+  long ErrorNumber() const;
+  std::string ErrorInfo() const;
+  bool Connected() const;
+  bool Busy() const { return m_ftpState != kFtpReady && m_ftpState != kFtpClosed; }
+  std::string CurrentDirectory() const { return m_currentDirectory; }
+  std::string Title() const;
+  void SetTitle(const std::string& title);
+  std::string Version() const;
+  // The message texts of the current language joined by "|"; storing 43
+  // texts replaces the English column and makes it current.
+  std::string Text() const { return m_messages.Text(); }
+  void SetText(const std::string& text) { m_messages.SetText(text); }
+  // The language of the messages (0 English, 1 Simplified Chinese,
+  // 2 Traditional Chinese, 3 Japanese); chosen from the user's at creation.
+  int Language() const { return m_messages.Language(); }
+  void SetLanguage(int language) { m_messages.SetLanguage(language); }
+  ErrorMessages& Messages() { return m_messages; }
+
+  // ---- session operations
+  bool Connect();
+  void CloseConnection();
+  void Abort();
+  void AbortCurrent();
+
+  // ---- remote operations
+  bool DeleteFile(const std::string& remotePath);
+  bool RemoveDirectory(const std::string& remotePath);
+  bool RenameFile(const std::string& oldFileName, const std::string& newFileName);
+  bool SetCurrentDirectory(const std::string& directoryPath);
+  std::string GetCurrentDirectory();
+  std::string GetParentDirectory();
+  bool CreateDirectory(const std::string& directoryPath, bool recursive);
+  // SIZE: the size in bytes, -1 when the server answers 550, -2 otherwise.
+  double GetRemoteFileSize(const std::string& remotePath);
+
+  // ---- for tests and diagnostics
+  long Operation() const { return m_lngOperation; }
+  const std::string& LastCommand() const { return m_strLastCommand; }
+  const CSocket& ControlSocket() const { return m_objControlSocket; }
+  bool KeepAliveRunning() const { return m_timer1.Enabled(); }
+  bool WatchdogRunning() const { return m_timeouter.Enabled(); }
+  int ConnectTries() const { return m_intConnectTries; }
+
+ private:
+  // An error raised inside an operation: caught by the operation's own
+  // handler, never beyond the control.
+  struct Raised {
+    long number;
+    std::string description;
+  };
+  [[noreturn]] void Raise(long number, const std::string& description = std::string()) const;
+
+  // Session core.
+  bool SendFtpCommand(const std::string& command, std::string argument);
+  bool ReConnect();
+  void SetOperation(long operation);
+  void EndOperation();
+  void SetFtpState(long state, bool announce);
+  void WaitForReply(long operation);
+  bool GetDirFromResponse();
+  void ControlSocketOnConnect();
+  void ControlSocketOnDataArrival();
+  void ControlSocketOnClose();
+  void ControlSocketOnError();
+  void HandleReply(int code);
+  void HandleLoginReply(int code);
+  void FailReply(int code) { Raise(kErrReplyBase + code); }
+  void ReplyErrorPath(long number, std::string description);
+
+  // Keep-alive, watchdog, abort and close.
+  void Timer1Tick();
+  void TimeouterTick();
+  void Quit();
+  void CloseDataConnection();
+  void CloseLocalFile();
+
+  // Errors.
+  void ReportError(const std::string& procName, long number, const std::string& description,
+                   bool showError = false);
+  void RaiseError(const std::string& source, long number, const std::string& description = std::string());
+  void LogLine(const std::string& text);
+  // OnError, unless the host switched it off, the error is a cancel, the
+  // current file was cancelled, or the engine is only probing.
+  void RaiseOnError(long number);
+
+  // The common frame of the command operations (after the arguments are
+  // checked): connect, refuse a second operation, send, wait.
+  bool RunCommandOperation(long operation, const std::string& command, const std::string& argument);
+  // Whether a remote folder exists, asked with CWD into it and back; no
+  // OnError while asking.
+  bool FolderExistsByCwd(const std::string& path);
+
+  // Rows of the reply dispatch table and what they do.
+  struct DispatchRow;
+  static const DispatchRow kDispatchTable[];
+  void ActIgnore(int code);
+  void ActEnd(int code);
+  void ActFail(int code);
+  void ActCloseAndFail(int code);
+  void ActSendUser(int code);
+  void ActSendPass(int code);
+  void ActLoggedIn(int code);
+  void ActLoginPwd(int code);
+  void ActPwd(int code);
+  void ActMkdRefused(int code);
+  void ActSendRnto(int code);
+  void ActDeleRefused(int code);
+  void ActQuitDone(int code);
+  void ActSendSize(int code);
+  void ActSizeKnown(int code);
+  void ActSizeRefused500(int code);
+  void ActSizeMissing(int code);
+  void ActSizeFailed(int code);
+  void ActAbortDone(int code);
+
+  // ---- connection properties
+  std::string m_serverName, m_passWord, m_userName;
+  long m_remotePort = 21;
+  std::string m_remotePath, m_localPath;
+  bool m_passiveMode = true;
+  long m_timeOut = 30;
+  long m_keepConnSecond = 60;
+  pellan::CodePage m_codePage = pellan::CodePage::kUtf8;
+
+  // ---- transfer properties
+  bool m_overWrite = false;
+  bool m_replacePrompt = true;
+  bool m_raiseErrorEvent = true;
+  long m_transferMode = 1;
+  long m_chunkSize = 1'024'000;
+  long m_reDoTimes = 1;
+  std::string m_fileTypeAllow, m_fileTypeForbid, m_fileType;
+  double m_maxSize = 0;
+
+  // ---- progress
+  long m_percent = 0;
+  double m_transferSize = 0;
+  std::string m_transferState;
+  double m_fileSize = 0;
+  long m_speed = 0, m_leftTime = 0, m_queueIndex = 0, m_queueTotal = 0;
+  MonoTime m_lastSampleTime{};
+  long m_retryCount = 0;
+
+  // ---- session record
+  long m_ftpState = kFtpReady;
+  long m_lngOperation = kOpNone;
+  std::string m_strLastCommand;
+  std::string m_strReplyBuffer;
+  std::string m_strLastReply;
+  MonoTime m_dtLastActivity{};
+  bool m_blnLoggedIn = false;
+  std::string m_currentDirectory;
+  long m_lngErrorNumber = 0;
+  std::string m_strErrorText;
+  bool m_blnReconnecting = false;
+  long m_lngSavedOperation = 0;
+  int m_intConnectTries = 0;
+  std::string m_renameTarget;
+  std::string m_sizePath;
+  std::string m_listingBuffer;  // text of the listing under way
+  int m_localFile = -1;         // the local file of a transfer, while open
+  int m_quietProbe = 0;
+  std::string m_createdDirectories = "|";
+  double m_remoteSize = -2;
+  bool m_abortAll = false;
+  bool m_abortCurrent = false;
+
+  ErrorMessages m_messages;
+  CEncrypt m_encrypt;
+  CSocket m_objControlSocket;
+  CSocket m_objDataSocket;
+  LoopTimer m_timer1;
+  LoopTimer m_timeouter;
+};
+
+}  // namespace pellan

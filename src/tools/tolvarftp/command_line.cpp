@@ -1,0 +1,180 @@
+#include "tools/tolvarftp/command_line.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace pellan::tool {
+
+const char* const kUsage =
+    "Usage: tolvarftp --host ADDRESS [options] -c \"VERB ARGS\" [-c ...]\n"
+    "\n"
+    "Runs FTP commands in order in one session and prints one line per result.\n"
+    "\n"
+    "Options:\n"
+    "  --host ADDRESS        the server (a dotted address or a host name)\n"
+    "  --port N              its port (default 21)\n"
+    "  --user NAME           the user name (blank: anonymous)\n"
+    "  --password-file FILE  read the password from the first line of FILE;\n"
+    "                        otherwise from the variable TOLVARFTP_PASSWORD\n"
+    "  --timeout S           seconds to wait for a reply, 30..6000 (default 30)\n"
+    "  --keepalive S         seconds of silence before a keep-alive, 0 = off (default 60)\n"
+    "  --lang en|zh-CN|zh-TW|ja   language of error texts (default: from the locale)\n"
+    "  --codepage NAME       code page of names on the server: UTF-8 (default) or GBK\n"
+    "  --verbose             show every command and reply on stderr\n"
+    "  -c \"VERB ARGS\"        a command; arguments are split as a shell splits words,\n"
+    "                        so quote names with blanks: -c \"rm 'my file.txt'\"\n"
+    "  --help                this text\n"
+    "\n"
+    "Commands:\n"
+    "  pwd                   print the working directory\n"
+    "  cd DIR                change the working directory\n"
+    "  mkdir [-p] DIR        create a folder (-p: with its parents)\n"
+    "  rmdir DIR             remove an empty folder\n"
+    "  rm FILE               delete a file\n"
+    "  mv OLD NEW            rename or move\n"
+    "  size FILE             print the size in bytes\n"
+    "\n"
+    "Exit status 0 when every command succeeds; otherwise the failing command's\n"
+    "\"error NUMBER: TEXT\" goes to stderr, later commands are not run, and the\n"
+    "status is 1 (2 for a bad command line).\n";
+
+std::optional<std::vector<std::string>> SplitWords(const std::string& text, std::string* error) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (c == '\'') {
+      const size_t end = text.find('\'', i + 1);
+      if (end == std::string::npos) {
+        *error = "unterminated ' in: " + text;
+        return std::nullopt;
+      }
+      word += text.substr(i + 1, end - i - 1);
+      inWord = true;
+      i = end;
+    } else if (c == '"') {
+      size_t j = i + 1;
+      for (; j < text.size() && text[j] != '"'; ++j) {
+        if (text[j] == '\\' && j + 1 < text.size() && std::strchr("$`\"\\\n", text[j + 1])) ++j;
+        word += text[j];
+      }
+      if (j >= text.size()) {
+        *error = "unterminated \" in: " + text;
+        return std::nullopt;
+      }
+      inWord = true;
+      i = j;
+    } else if (c == '\\' && i + 1 < text.size()) {
+      word += text[++i];
+      inWord = true;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+namespace {
+
+bool ParseNumber(const char* text, long* out) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0') return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        *error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--verbose" || a == "-v") {
+      o.verbose = true;
+    } else if (a == "--host") {
+      const char* v = value("--host");
+      if (!v) return std::nullopt;
+      o.host = v;
+    } else if (a == "--user") {
+      const char* v = value("--user");
+      if (!v) return std::nullopt;
+      o.user = v;
+    } else if (a == "--password-file") {
+      const char* v = value("--password-file");
+      if (!v) return std::nullopt;
+      o.passwordFile = v;
+    } else if (a == "--codepage") {
+      const char* v = value("--codepage");
+      if (!v) return std::nullopt;
+      o.codePage = v;
+    } else if (a == "--port" || a == "--timeout" || a == "--keepalive") {
+      const char* v = value(a.c_str());
+      long n = 0;
+      if (!v) return std::nullopt;
+      if (!ParseNumber(v, &n)) {
+        *error = a + " needs a number, not '" + v + "'";
+        return std::nullopt;
+      }
+      if (a == "--port") {
+        if (n < 1 || n > 65535) {
+          *error = "--port must be 1..65535";
+          return std::nullopt;
+        }
+        o.port = n;
+      } else if (a == "--timeout") {
+        o.timeout = n;
+      } else {
+        o.keepalive = n;
+      }
+    } else if (a == "--lang") {
+      const char* v = value("--lang");
+      if (!v) return std::nullopt;
+      const std::string l = v;
+      if (l == "en") o.language = 0;
+      else if (l == "zh-CN") o.language = 1;
+      else if (l == "zh-TW") o.language = 2;
+      else if (l == "ja") o.language = 3;
+      else {
+        *error = "--lang takes en, zh-CN, zh-TW or ja";
+        return std::nullopt;
+      }
+    } else if (a == "-c") {
+      const char* v = value("-c");
+      if (!v) return std::nullopt;
+      auto words = SplitWords(v, error);
+      if (!words) return std::nullopt;
+      if (words->empty()) {
+        *error = "-c needs a command";
+        return std::nullopt;
+      }
+      o.commands.push_back(*words);
+    } else {
+      *error = "unknown option '" + a + "' (see --help)";
+      return std::nullopt;
+    }
+  }
+  if (!o.help && o.host.empty()) {
+    *error = "--host is required (see --help)";
+    return std::nullopt;
+  }
+  return o;
+}
+
+}  // namespace pellan::tool

@@ -1,0 +1,36 @@
+// Parsing of the tolvarftp command line: options, and the commands given
+// with -c, each split into words as a POSIX shell splits them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pellan::tool {
+
+struct Options {
+  std::string host;
+  long port = 21;
+  std::string user;
+  std::string passwordFile;
+  long timeout = 30;
+  long keepalive = 60;
+  int language = -1;  // -1: the user's own
+  std::string codePage = "UTF-8";
+  bool verbose = false;
+  bool help = false;
+  std::vector<std::vector<std::string>> commands;
+};
+
+// Splits `text` into words: blanks separate words; '…' keeps everything
+// literally; "…" keeps blanks and lets \ escape $ ` " \ and a newline; a
+// backslash outside quotes escapes the next character. nullopt (and a
+// reason in `error`) for an unterminated quote.
+std::optional<std::vector<std::string>> SplitWords(const std::string& text, std::string* error);
+
+// Parses argv; nullopt (and a reason in `error`) for a bad command line.
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error);
+
+extern const char* const kUsage;
+
+}  // namespace pellan::tool

@@ -1,0 +1,130 @@
+// tolvarftp: FTP commands from scripts and people, over the FtpLibrary control.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+#include "ftp/transfer/ftp_library.h"
+#include "platform/code_page.h"
+#include "support/encrypt.h"
+#include "tools/tolvarftp/command_line.h"
+
+namespace {
+
+using pellan::FtpLibrary;
+using pellan::tool::Options;
+
+std::string ReadPassword(const Options& o, std::string* error) {
+  if (!o.passwordFile.empty()) {
+    std::ifstream in(o.passwordFile, std::ios::binary);
+    if (!in) {
+      *error = "cannot read the password file " + o.passwordFile;
+      return std::string();
+    }
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  const char* env = std::getenv("TOLVARFTP_PASSWORD");
+  return env ? env : "";
+}
+
+// Runs one command; false on failure (the control holds the error).
+bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, std::string* usage) {
+  const std::string& verb = words[0];
+  const size_t n = words.size() - 1;
+  auto need = [&](size_t count, const char* form) {
+    if (n == count) return true;
+    *usage = std::string("usage: ") + form;
+    return false;
+  };
+  if (verb == "pwd") {
+    if (!need(0, "pwd")) return false;
+    const std::string dir = ftp.GetCurrentDirectory();
+    if (dir.empty()) return false;
+    std::cout << dir << '\n';
+    return true;
+  }
+  if (verb == "cd") return need(1, "cd DIR") && ftp.SetCurrentDirectory(words[1]);
+  if (verb == "mkdir") {
+    if (n == 2 && words[1] == "-p") return ftp.CreateDirectory(words[2], true);
+    return need(1, "mkdir [-p] DIR") && ftp.CreateDirectory(words[1], false);
+  }
+  if (verb == "rmdir") return need(1, "rmdir DIR") && ftp.RemoveDirectory(words[1]);
+  if (verb == "rm") return need(1, "rm FILE") && ftp.DeleteFile(words[1]);
+  if (verb == "mv") return need(2, "mv OLD NEW") && ftp.RenameFile(words[1], words[2]);
+  if (verb == "size") {
+    if (!need(1, "size FILE")) return false;
+    const double size = ftp.GetRemoteFileSize(words[1]);
+    if (size < 0) return false;
+    std::printf("%.0f\n", size);
+    std::fflush(stdout);
+    return true;
+  }
+  *usage = "unknown command '" + verb + "' (see --help)";
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto options = pellan::tool::ParseOptions(argc, argv, &error);
+  if (!options) {
+    std::cerr << "tolvarftp: " << error << '\n';
+    return 2;
+  }
+  if (options->help) {
+    std::cout << pellan::tool::kUsage;
+    return 0;
+  }
+  const std::string password = ReadPassword(*options, &error);
+  if (!error.empty()) {
+    std::cerr << "tolvarftp: " << error << '\n';
+    return 2;
+  }
+  const auto codePage = pellan::ParseCodePage(options->codePage);
+  if (!codePage) {
+    std::cerr << "tolvarftp: unknown code page '" << options->codePage << "' (UTF-8 or GBK)\n";
+    return 2;
+  }
+  pellan::SetProcessCodePage(*codePage);
+
+  pellan::CEncrypt cipher;
+  FtpLibrary ftp;
+  ftp.SetCodePage(options->codePage);
+  if (options->language >= 0) ftp.SetLanguage(options->language);
+  ftp.SetRaiseErrorEvent(false);
+  ftp.SetTimeOut(options->timeout);
+  ftp.SetKeepConnSecond(options->keepalive);
+  ftp.SetServerName(cipher.EncryptSiteInfo(options->host, "base64"));
+  ftp.SetRemotePort(options->port);
+  ftp.SetUserName(options->user.empty() ? std::string() : cipher.EncryptSiteInfo(options->user, "base64"));
+  ftp.SetPassWord(password.empty() ? std::string() : cipher.EncryptSiteInfo(password, "base64"));
+  if (options->verbose) {
+    ftp.ServerMessage = [](const std::string& message, long type) {
+      std::cerr << (type == 0 ? "> " : "< ") << message << '\n';
+    };
+  }
+
+  if (!ftp.Connect()) {
+    std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';
+    return 1;
+  }
+  for (const auto& words : options->commands) {
+    std::string usage;
+    if (!Run(ftp, words, &usage)) {
+      if (!usage.empty()) {
+        std::cerr << "tolvarftp: " << usage << '\n';
+        ftp.CloseConnection();
+        return 2;
+      }
+      std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';
+      ftp.CloseConnection();
+      return 1;
+    }
+  }
+  ftp.CloseConnection();
+  return 0;
+}
