@@ -32,10 +32,20 @@ installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "in
 
 export DEBIAN_FRONTEND=noninteractive
 apt_opts=(-y -qq --no-install-recommends -o DPkg::Lock::Timeout=300)
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Runs a command with its output kept aside, shown only when it fails.
+quiet() {
+  "$@" >"$log" 2>&1 || {
+    cat "$log" >&2
+    say "failed: $*"
+    return 1
+  }
+}
 updated=0
 apt_update() {
   if [ $updated -eq 0 ]; then
-    apt-get update -qq -o DPkg::Lock::Timeout=300 >/dev/null
+    quiet apt-get update -qq -o DPkg::Lock::Timeout=300
     updated=1
   fi
 }
@@ -63,7 +73,7 @@ for p in "${pkgs[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   say "installing ${missing[*]}"
   apt_update
-  with_no_daemons apt-get install "${apt_opts[@]}" "${missing[@]}" >/dev/null
+  with_no_daemons quiet apt-get install "${apt_opts[@]}" "${missing[@]}"
 fi
 
 # The packaged vsftpd service stays off: the tests start their own instances.
@@ -87,7 +97,7 @@ if [ ! -x /usr/sbin/pure-ftpd ] && [ ! -x "$prefix/pure-ftpd/usr/sbin/pure-ftpd"
   apt_update
   work=$(mktemp -d)
   chmod 755 "$work"  # apt's download user writes here
-  (cd "$work" && apt-get download -qq pure-ftpd >/dev/null 2>&1)
+  (cd "$work" && quiet apt-get download -qq pure-ftpd)
   rm -rf "$prefix/pure-ftpd.new"
   mkdir -p "$prefix/pure-ftpd.new"
   dpkg-deb -x "$work"/pure-ftpd_*.deb "$prefix/pure-ftpd.new"
