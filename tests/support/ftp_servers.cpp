@@ -104,14 +104,19 @@ std::set<pid_t> Tree(pid_t root) {
 }
 
 // Reaps those of `pids` that are this process's children (the server, and
-// its orphans: this process is their subreaper); true when none is alive.
+// its orphans: this process is their subreaper); true when every one is gone
+// or is a zombie that is not this process's to reap. A zombie whose parent
+// in the tree is still to be reaped comes to this process next.
 bool ReapAndCheck(const std::set<pid_t>& pids) {
-  bool anyAlive = false;
+  bool settled = true;
   for (pid_t p : pids) {
     waitpid(p, nullptr, WNOHANG);
-    if (Alive(p)) anyAlive = true;
+    pid_t parent;
+    char state;
+    if (!ReadStat(p, parent, state)) continue;
+    if ((state != 'Z' && state != 'X') || parent == getpid() || pids.count(parent)) settled = false;
   }
-  return !anyAlive;
+  return settled;
 }
 
 bool WaitGone(const std::set<pid_t>& pids, SteadyClock::duration timeout) {
