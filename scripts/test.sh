@@ -2,12 +2,14 @@
 # Builds the project twice (normal, and with AddressSanitizer +
 # UndefinedBehaviorSanitizer) and runs the tests in both. Tests against real
 # FTP servers (label interop) and slow tests (label slow) run in the normal
-# build only. Installs what is missing first (Debian 12, as root).
+# build only. Installs what is missing first, and the real FTP servers the
+# interop tests start (Debian 12, as root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 bash scripts/install-deps.sh build test
+bash scripts/setup-test-servers.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 generator=()

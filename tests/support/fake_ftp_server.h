@@ -1,0 +1,208 @@
+// A scripted FTP server for tests: it plays exactly the replies, pauses,
+// drops and data transfers a test asks for, and records every command line
+// the client sent, so a test can assert the whole conversation.
+//
+// It runs inside the current event loop (create it after the test's
+// ScopedLoop) with non-blocking sockets and loop timers, no thread: under a
+// TestClock its delays and stalls pass in virtual time, and a client driven
+// by the same loop talks to it deterministically. It listens on 127.0.0.1 at
+// a port of the system's choosing (Port()).
+//
+// The script is a queue of steps run in order; each step waits for what it
+// needs (a connection, a command, a timer, the data peer). Control steps run
+// on the current control connection; once the client has closed it, the next
+// control step waits for the client's next connection (a reconnect). Steps
+// that need a data connection wait for the client to connect to the last
+// PASV/EPSV listener, or use the one a DataConnect() step opened (PORT).
+//
+//   FakeFtpServer s;
+//   s.Login("user", "pw")
+//    .Expect("TYPE I", "200 Type set to I.")
+//    .Expect("PASV").Pasv()
+//    .Expect("RETR a.txt", "150 Opening data connection.")
+//    .DataSend("hello", {.chunk = 1, .gap = 10ms})
+//    .DataClose()
+//    .Reply("226 Transfer complete.");
+//   ... drive the client ...
+//   EXPECT_THAT(s.Failures(), IsEmpty());
+//   EXPECT_EQ(s.Transcript(), (std::vector<std::string>{"USER user", ...}));
+//
+// With AnswerByDefault(true), once the script has run out every command is
+// answered from a table of ordinary replies (login accepted, PASV/PORT data
+// connections, LIST/NLST/RETR/STOR over an in-memory set of files), so short
+// tests script only what matters to them.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/event_loop.h"
+
+namespace pellan::test {
+
+// How the fake server sends bytes: `chunk` bytes per send (0: all at once),
+// with `gap` between sends. {.chunk = 1, .gap = 5ms} sends byte by byte.
+struct SendPace {
+  size_t chunk = 0;
+  Milliseconds gap{0};
+};
+
+class FakeFtpServer {
+ public:
+  using Pace = SendPace;
+  enum class Close { kGraceful, kReset };  // FIN, or RST (SO_LINGER 0)
+  using LineMatcher = std::function<bool(const std::string&)>;
+
+  FakeFtpServer();
+  ~FakeFtpServer();
+  FakeFtpServer(const FakeFtpServer&) = delete;
+  FakeFtpServer& operator=(const FakeFtpServer&) = delete;
+
+  uint16_t Port() const { return m_port; }
+  static const char* Host() { return "127.0.0.1"; }
+
+  // ---- script steps (each returns *this) --------------------------------
+  // A reply line: `text` + CRLF (a multi-line reply is one text with inner
+  // CRLFs).
+  FakeFtpServer& Reply(std::string text, Pace pace = {});
+  // Bytes as given, nothing appended (garbage, NUL bytes, a bare LF).
+  FakeFtpServer& SendRaw(std::string bytes, Pace pace = {});
+  // The next command line must be exactly `line` (without its CRLF). On a
+  // mismatch the server records a failure, answers "500 Unexpected
+  // command." and keeps waiting for the expected line.
+  FakeFtpServer& Expect(std::string line);
+  FakeFtpServer& Expect(std::string line, std::string reply) { return Expect(std::move(line)).Reply(std::move(reply)); }
+  FakeFtpServer& ExpectMatch(const std::string& regex);  // the whole line matches (POSIX ERE)
+  FakeFtpServer& ExpectThat(LineMatcher matcher, std::string description);
+  FakeFtpServer& ExpectAny();  // any one command line
+  // Greeting, USER and PASS answered 220 / 331 / 230.
+  FakeFtpServer& Login(const std::string& user = "user", const std::string& password = "pass");
+  FakeFtpServer& Delay(Milliseconds ms);  // a loop timer: virtual under a TestClock
+  FakeFtpServer& Stall();                 // never go further (commands are still recorded)
+  FakeFtpServer& Drop(Close how = Close::kGraceful);  // closes control and data connections
+  FakeFtpServer& ExpectClose();  // waits until the client closes the control connection
+
+  // Passive mode: opens a data listener on 127.0.0.1 and replies 227 with its
+  // address, or with the host text and port given (any text: "10,0,0,1" or
+  // "999,1,2,3"; a negative port means the listener's own). The listener
+  // accepts one connection, whatever was advertised.
+  FakeFtpServer& Pasv();
+  FakeFtpServer& Pasv(std::string advertisedHost, int advertisedPort = -1);
+  FakeFtpServer& Epsv();  // 229 (|||port|)
+  // Active mode: connects to the address of the client's last PORT command
+  // (loopback only; anything else is recorded as a failure).
+  FakeFtpServer& DataConnect();
+  // Data steps wait for the data connection to exist (passive: the client's
+  // connect to the listener).
+  FakeFtpServer& DataAccept();
+  FakeFtpServer& DataSend(std::string bytes, Pace pace = {});
+  // Keeps everything the client sends on the data connection until it closes
+  // it (an upload), then closes the server's side. See Received().
+  FakeFtpServer& DataReceive();
+  FakeFtpServer& DataClose(Close how = Close::kGraceful);
+  // Runs `action` at this point of the script (for checks or side effects).
+  FakeFtpServer& Do(std::function<void()> action, std::string description = "Do");
+
+  // ---- default answers once the script has run out ----------------------
+  FakeFtpServer& AnswerByDefault(bool on = true);
+  // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
+  void SetDefaultReply(const std::string& verb, std::string reply);
+  // The files that RETR, SIZE, LIST, NLST, DELE and RNFR/RNTO see and STOR
+  // writes (flat names).
+  void SetFile(const std::string& name, std::string content);
+  const std::map<std::string, std::string>& Files() const { return m_files; }
+  // Replaces the generated LIST body (hostile or odd listings).
+  void SetListing(std::string body) { m_listing = std::move(body); m_listingSet = true; }
+
+  // ---- what happened ----------------------------------------------------
+  // Every command line the client sent, in order, over all connections,
+  // without its CRLF.
+  const std::vector<std::string>& Transcript() const { return m_transcript; }
+  // Every byte the client sent on control connections.
+  const std::string& RawControlBytes() const { return m_rawControl; }
+  // What each DataReceive() step (and each default STOR) got, in order.
+  const std::vector<std::string>& Received() const { return m_received; }
+  // Unexpected commands, lines not ended by CRLF, refused PORT addresses,
+  // failed data connects, and, while the script has not finished, the step
+  // it waits at ("step 7 not reached: \"PASS x\" (and 3 more)").
+  std::vector<std::string> Failures() const;
+  bool Finished() const;  // the script ran to its end, or to its Stall (steps after a Stall never run)
+  int ConnectionCount() const { return m_connections; }      // control connections accepted
+  int DataConnectionCount() const { return m_dataConnections; }
+  bool ControlOpen() const;  // a control connection is open (client not gone)
+
+ private:
+  struct Channel;
+  struct Step;
+  using StepFn = std::function<bool(Step&)>;  // true: the step is done
+
+  FakeFtpServer& Add(std::string description, StepFn run);
+  FakeFtpServer& AddSend(bool data, std::string description, std::string bytes, Pace pace);
+  FakeFtpServer& AddExpect(std::string description, LineMatcher matcher);
+  void Advance();
+  bool RunSend(Step& step, bool data);
+  bool NeedControl();  // true when a control connection is ready for a step
+  bool NeedData();
+  void Fail(std::string what);
+
+  void OnListen();
+  void OnControl(unsigned events);
+  void OnDataListen();
+  void OnData(unsigned events);
+  void Promote();
+  void TakeLines();
+  void OpenDataListener();
+  void CloseData(Close how);
+  void CloseControl(Close how);
+  void StartTimer(Milliseconds ms);
+
+  bool AnswerNextByDefault();  // false when there was nothing to answer
+  void AnswerLine(const std::string& line);
+  std::string ListingBody(bool namesOnly) const;
+
+  int m_listenFd = -1;
+  uint16_t m_port = 0;
+  LoopWatch m_listenWatch;
+  std::unique_ptr<Channel> m_ctrl;
+  std::deque<int> m_waitingConns;  // accepted, not yet current
+  int m_dataListenFd = -1;
+  uint16_t m_dataListenPort = 0;
+  LoopWatch m_dataListenWatch;
+  std::unique_ptr<Channel> m_data;
+  LoopTimer m_timer;
+  bool m_timerFired = false;
+
+  std::deque<Step> m_steps;
+  size_t m_stepsDone = 0;
+  bool m_inAdvance = false;
+  bool m_again = false;
+
+  std::string m_lineBuffer;
+  std::deque<std::string> m_lines;  // received, not yet consumed by a step
+  std::string m_portHost;           // from the last PORT command
+  int m_portPort = -1;
+  bool m_passive = true;  // the last data set-up was PASV/EPSV, not PORT/EPRT
+
+  bool m_defaults = false;
+  bool m_greeted = false;
+  std::map<std::string, std::string> m_defaultReplies;
+  std::map<std::string, std::string> m_files;
+  std::string m_listing;
+  bool m_listingSet = false;
+  std::string m_renameFrom;
+  size_t m_restart = 0;  // REST offset for the next RETR/STOR
+
+  std::vector<std::string> m_transcript;
+  std::string m_rawControl;
+  std::vector<std::string> m_received;
+  std::vector<std::string> m_failures;
+  int m_connections = 0;
+  int m_dataConnections = 0;
+};
+
+}  // namespace pellan::test

@@ -1,0 +1,157 @@
+// The fake FTP server's default answers: what it says once its script has
+// run out, when AnswerByDefault is on. Transfers become script steps of
+// their own, so they behave exactly like scripted ones.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "support/fake_ftp_server.h"
+
+namespace pellan::test {
+
+FakeFtpServer& FakeFtpServer::AnswerByDefault(bool on) {
+  m_defaults = on;
+  Advance();
+  return *this;
+}
+
+void FakeFtpServer::SetDefaultReply(const std::string& verb, std::string reply) {
+  m_defaultReplies[verb] = std::move(reply);
+}
+
+void FakeFtpServer::SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
+
+bool FakeFtpServer::AnswerNextByDefault() {
+  if (!NeedControl()) return false;
+  if (!m_greeted) {
+    Reply("220 Fake FTP server ready.");
+    return true;
+  }
+  if (m_lines.empty()) return false;
+  std::string line = std::move(m_lines.front());
+  m_lines.pop_front();
+  AnswerLine(line);
+  return true;
+}
+
+std::string FakeFtpServer::ListingBody(bool namesOnly) const {
+  if (m_listingSet && !namesOnly) return m_listing;
+  std::string body;
+  for (const auto& [name, content] : m_files) {
+    if (namesOnly) {
+      body += name + "\r\n";
+      continue;
+    }
+    char line[128];
+    snprintf(line, sizeof line, "-rw-r--r--    1 ftp      ftp      %10zu Jan 01 00:00 ", content.size());
+    body += line + name + "\r\n";
+  }
+  return body;
+}
+
+void FakeFtpServer::AnswerLine(const std::string& line) {
+  const size_t space = line.find(' ');
+  std::string verb = line.substr(0, space);
+  std::transform(verb.begin(), verb.end(), verb.begin(), [](unsigned char c) { return std::toupper(c); });
+  const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+
+  auto custom = m_defaultReplies.find(verb);
+  if (custom != m_defaultReplies.end()) {
+    Reply(custom->second);
+    return;
+  }
+
+  const auto file = m_files.find(arg);
+  const bool haveFile = file != m_files.end();
+  const size_t restart = std::exchange(m_restart, 0);
+  // A transfer: 150, the data connection the client set up, 226.
+  const bool dataReady = m_passive ? (m_dataListenFd >= 0 || m_data != nullptr) : m_portPort >= 0;
+  auto transfer = [&](const std::function<void()>& body) {
+    if (!dataReady) {
+      Reply("425 Use PORT or PASV first.");
+      return;
+    }
+    Reply("150 Opening BINARY mode data connection.");
+    if (!m_passive) DataConnect();
+    body();
+    Reply("226 Transfer complete.");
+  };
+
+  if (verb == "USER") {
+    Reply("331 Password required for " + arg + ".");
+  } else if (verb == "PASS") {
+    Reply("230 User logged in.");
+  } else if (verb == "QUIT") {
+    Reply("221 Goodbye.").Drop();
+  } else if (verb == "PASV") {
+    Pasv();
+  } else if (verb == "EPSV") {
+    Epsv();
+  } else if (verb == "PORT" || verb == "EPRT") {
+    Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
+  } else if (verb == "LIST" || verb == "NLST") {
+    transfer([&] { DataSend(ListingBody(verb == "NLST")).DataClose(); });
+  } else if (verb == "RETR") {
+    if (!haveFile) {
+      Reply("550 " + arg + ": No such file or directory.");
+    } else {
+      std::string content = file->second.substr(std::min(restart, file->second.size()));
+      transfer([&] { DataSend(std::move(content)).DataClose(); });
+    }
+  } else if (verb == "STOR" || verb == "APPE") {
+    std::string kept = verb == "APPE" ? (haveFile ? file->second : "")
+                                       : (haveFile ? file->second.substr(0, std::min(restart, file->second.size())) : "");
+    transfer([&] {
+      DataReceive().Do([this, arg, kept] { m_files[arg] = kept + m_received.back(); }, "store " + arg);
+    });
+  } else if (verb == "SIZE") {
+    Reply(haveFile ? "213 " + std::to_string(file->second.size()) : "550 " + arg + ": No such file.");
+  } else if (verb == "MDTM") {
+    Reply(haveFile ? "213 20260101000000" : "550 " + arg + ": No such file.");
+  } else if (verb == "DELE") {
+    if (haveFile) m_files.erase(file);
+    Reply(haveFile ? "250 DELE command successful." : "550 " + arg + ": No such file or directory.");
+  } else if (verb == "RNFR") {
+    m_renameFrom = haveFile ? arg : "";
+    Reply(haveFile ? "350 Ready for RNTO." : "550 " + arg + ": No such file or directory.");
+  } else if (verb == "RNTO") {
+    auto from = m_files.find(m_renameFrom);
+    if (from == m_files.end()) {
+      Reply("503 Bad sequence of commands.");
+    } else {
+      std::string content = std::move(from->second);
+      m_files.erase(from);
+      m_files[arg] = std::move(content);
+      Reply("250 Rename successful.");
+    }
+    m_renameFrom.clear();
+  } else if (verb == "REST") {
+    m_restart = static_cast<size_t>(std::strtoull(arg.c_str(), nullptr, 10));
+    Reply("350 Restarting at " + std::to_string(m_restart) + ".");
+  } else if (verb == "SYST") {
+    Reply("215 UNIX Type: L8");
+  } else if (verb == "PWD" || verb == "XPWD") {
+    Reply("257 \"/\" is the current directory.");
+  } else if (verb == "CWD" || verb == "CDUP" || verb == "RMD") {
+    Reply("250 " + verb + " command successful.");
+  } else if (verb == "MKD") {
+    Reply("257 \"" + arg + "\" created.");
+  } else if (verb == "TYPE") {
+    Reply("200 Type set to " + arg + ".");
+  } else if (verb == "NOOP" || verb == "MODE" || verb == "STRU" || verb == "OPTS" || verb == "SITE") {
+    Reply("200 " + verb + " command successful.");
+  } else if (verb == "ALLO") {
+    Reply("202 No storage allocation necessary.");
+  } else if (verb == "ABOR") {
+    CloseData(Close::kGraceful);
+    Reply("226 Abort successful.");
+  } else if (verb == "FEAT") {
+    Reply("211-Features:\r\n SIZE\r\n MDTM\r\n REST STREAM\r\n211 End");
+  } else {
+    Reply("502 Command not implemented.");
+  }
+}
+
+}  // namespace pellan::test

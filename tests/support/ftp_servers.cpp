@@ -1,0 +1,445 @@
+// The launcher shared by the real FTP servers: private folders, a free port,
+// starting the process, knowing when it listens, and stopping its whole
+// process tree. The servers' own configurations are in ftp_server_kinds.cpp.
+#include "support/ftp_servers.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace pellan::test {
+
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto kStartTimeout = 15s;
+constexpr int kStartAttempts = 4;
+constexpr auto kTermTimeout = 3s;
+constexpr auto kKillTimeout = 3s;
+
+// A port nobody listens on now (the kernel's choice, so it rarely collides;
+// a server that still loses the race fails to bind and is started again).
+uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  uint16_t port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  if (fd >= 0) close(fd);
+  return port;
+}
+
+// Parent pid and state letter from /proc/<pid>/stat; false when it is gone.
+bool ReadStat(pid_t pid, pid_t& parent, char& state) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  if (!std::getline(in, text)) return false;
+  size_t close = text.rfind(')');  // the command name may hold spaces and parentheses
+  if (close == std::string::npos) return false;
+  std::istringstream rest(text.substr(close + 1));
+  rest >> state >> parent;
+  return static_cast<bool>(rest);
+}
+
+bool Alive(pid_t pid) {
+  pid_t parent;
+  char state;
+  return ReadStat(pid, parent, state) && state != 'Z' && state != 'X';
+}
+
+// Every process whose parent is in `parents`.
+std::set<pid_t> ChildrenOf(const std::set<pid_t>& parents) {
+  std::set<pid_t> out;
+  DIR* dir = opendir("/proc");
+  if (!dir) return out;
+  while (dirent* e = readdir(dir)) {
+    char* end = nullptr;
+    long pid = strtol(e->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0) continue;
+    pid_t parent;
+    char state;
+    if (ReadStat(static_cast<pid_t>(pid), parent, state) && parents.count(parent)) out.insert(static_cast<pid_t>(pid));
+  }
+  closedir(dir);
+  return out;
+}
+
+std::set<pid_t> Tree(pid_t root) {
+  std::set<pid_t> all{root};
+  std::set<pid_t> frontier{root};
+  for (int depth = 0; depth < 16 && !frontier.empty(); ++depth) {
+    std::set<pid_t> next;
+    for (pid_t p : ChildrenOf(frontier)) {
+      if (all.insert(p).second) next.insert(p);
+    }
+    frontier = std::move(next);
+  }
+  return all;
+}
+
+// Reaps those of `pids` that are this process's children (the server, and
+// its orphans: this process is their subreaper); true when every one is gone
+// or is a zombie that is not this process's to reap. A zombie whose parent
+// in the tree is still to be reaped comes to this process next.
+bool ReapAndCheck(const std::set<pid_t>& pids) {
+  bool settled = true;
+  for (pid_t p : pids) {
+    waitpid(p, nullptr, WNOHANG);
+    pid_t parent;
+    char state;
+    if (!ReadStat(p, parent, state)) continue;
+    if ((state != 'Z' && state != 'X') || parent == getpid() || pids.count(parent)) settled = false;
+  }
+  return settled;
+}
+
+bool WaitGone(const std::set<pid_t>& pids, SteadyClock::duration timeout) {
+  const auto deadline = SteadyClock::now() + timeout;
+  while (!ReapAndCheck(pids)) {
+    if (SteadyClock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+// The inodes of sockets listening on 127.0.0.1:port (or any address).
+std::set<std::string> ListeningInodes(uint16_t port) {
+  std::set<std::string> inodes;
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);  // header
+  char loopback[32], any[32];
+  snprintf(loopback, sizeof loopback, "0100007F:%04X", port);
+  snprintf(any, sizeof any, "00000000:%04X", port);
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    f >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state == "0A" && (local == loopback || local == any)) inodes.insert(inode);
+  }
+  return inodes;
+}
+
+bool OwnsSocket(pid_t pid, const std::set<std::string>& inodes) {
+  if (inodes.empty()) return false;
+  const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(fdDir, ec)) {
+    std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+    if (ec || target.rfind("socket:[", 0) != 0) continue;
+    if (inodes.count(target.substr(8, target.size() - 9))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* FtpServerKindName(FtpServerKind kind) {
+  switch (kind) {
+    case FtpServerKind::kPyftpdlib:
+      return "pyftpdlib";
+    case FtpServerKind::kVsftpd:
+      return "vsftpd";
+    case FtpServerKind::kPureFtpd:
+      return "pure-ftpd";
+  }
+  return "?";
+}
+
+std::vector<FtpServerKind> AllFtpServerKinds() {
+  return {FtpServerKind::kPyftpdlib, FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd};
+}
+
+std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind) {
+  switch (kind) {
+    case FtpServerKind::kPyftpdlib:
+      return std::make_unique<PyftpdlibServer>();
+    case FtpServerKind::kVsftpd:
+      return std::make_unique<VsftpdServer>();
+    case FtpServerKind::kPureFtpd:
+      return std::make_unique<PureFtpdServer>();
+  }
+  return nullptr;
+}
+
+RealFtpServer::RealFtpServer(FtpServerKind kind) : m_kind(kind), m_root(m_work.Path() + "/root") {}
+
+RealFtpServer::~RealFtpServer() { Stop(); }
+
+bool RealFtpServer::TestUserIds(uid_t& uid, gid_t& gid) {
+  passwd pw{};
+  passwd* found = nullptr;
+  char buf[4096];
+  if (getpwnam_r(kTestFtpUser, &pw, buf, sizeof buf, &found) != 0 || !found) return false;
+  uid = pw.pw_uid;
+  gid = pw.pw_gid;
+  return true;
+}
+
+// Files the server's sessions write or serve belong to the test account
+// when there is one and this process may give them away.
+bool RealFtpServer::Own(const std::string& path) const {
+  uid_t uid;
+  gid_t gid;
+  if (geteuid() != 0 || !TestUserIds(uid, gid)) return true;
+  return chown(path.c_str(), uid, gid) == 0;
+}
+
+bool RealFtpServer::Prepare() {
+  if (m_prepared) return true;
+  // mkdtemp makes 0700 folders: the account the sessions run as must be able
+  // to pass through every parent of the served folder.
+  std::error_code ec;
+  for (std::filesystem::path p = m_work.Path(); p != p.root_path() && !p.empty(); p = p.parent_path()) {
+    struct stat st{};
+    if (stat(p.c_str(), &st) == 0 && !(st.st_mode & S_IXOTH) && geteuid() == 0) {
+      chmod(p.c_str(), (st.st_mode & 07777) | S_IXOTH);
+    }
+  }
+  chmod(m_work.Path().c_str(), 0711);
+  if (!std::filesystem::create_directory(m_root, ec) || chmod(m_root.c_str(), 0755) != 0 || !Own(m_root)) {
+    m_error = "cannot make the served folder " + m_root;
+    return false;
+  }
+  // Once per process: orphaned session processes become this process's
+  // children, so they can be reaped when the server is stopped.
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  m_prepared = true;
+  return true;
+}
+
+std::string RealFtpServer::LocalPath(const std::string& remotePath) const {
+  std::string rel = remotePath;
+  while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
+  return rel.empty() ? m_root : m_root + "/" + rel;
+}
+
+bool RealFtpServer::MakeFolder(const std::string& remotePath) const {
+  std::string rel = remotePath;
+  while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
+  std::string path = m_root;
+  std::istringstream parts(rel);
+  std::string part;
+  while (std::getline(parts, part, '/')) {
+    if (part.empty()) continue;
+    path += "/" + part;
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (!Own(path)) return false;
+  }
+  return true;
+}
+
+bool RealFtpServer::PutFile(const std::string& remotePath, const std::string& content) const {
+  const std::string path = LocalPath(remotePath);
+  const size_t slash = remotePath.rfind('/');
+  if (slash != std::string::npos && !MakeFolder(remotePath.substr(0, slash))) return false;
+  return WriteWholeFile(path, content) && Own(path);
+}
+
+std::string RealFtpServer::Log() const { return ReadWholeFile(WorkDir() + "/server.log"); }
+
+bool RealFtpServer::Start() {
+  if (Running()) return true;
+  const std::string whyNot = Unavailable();
+  if (!whyNot.empty()) {
+    m_error = whyNot;
+    return false;
+  }
+  if (!Prepare()) return false;
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+    m_port = FreePort();
+    // Passive ports below the kernel's ephemeral range (32768 and up), so
+    // they do not collide with client ports; servers try another port of
+    // their range when one is taken.
+    m_passiveFirst = static_cast<uint16_t>(20000 + random() % 240 * 50);
+    m_passiveLast = static_cast<uint16_t>(m_passiveFirst + 49);
+    if (m_port == 0) {
+      m_error = "no free port";
+      return false;
+    }
+    if (!Configure(m_error)) return false;
+    if (Spawn() && WaitListening()) return true;
+    Stop();
+  }
+  return false;
+}
+
+bool RealFtpServer::RunToEnd(const std::vector<std::string>& argv, std::string& error) const {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const std::string logPath = WorkDir() + "/setup.log";
+  int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    if (logFd >= 0) {
+      dup2(logFd, 1);
+      dup2(logFd, 2);
+    }
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  if (logFd >= 0) close(logFd);
+  if (pid < 0) {
+    error = std::string("fork: ") + strerror(errno);
+    return false;
+  }
+  const auto deadline = SteadyClock::now() + 30s;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (SteadyClock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      error = argv[0] + " did not finish";
+      return false;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    error = argv[0] + " failed: " + ReadWholeFile(logPath);
+    return false;
+  }
+  return true;
+}
+
+bool RealFtpServer::Spawn() {
+  std::vector<std::string> command = Command();
+  std::vector<char*> argv;
+  for (std::string& a : command) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C.UTF-8", "HOME=" + WorkDir(),
+                                      "PYTHONDONTWRITEBYTECODE=1", "PYTHONUNBUFFERED=1"};
+  std::vector<char*> env;
+  for (std::string& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  uid_t uid = 0;
+  gid_t gid = 0;
+  const bool dropUser = RunAsTestUser() && geteuid() == 0 && TestUserIds(uid, gid);
+  const std::string logPath = WorkDir() + "/server.log";
+  const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (logFd < 0 || nullFd < 0) {
+    m_error = "cannot open " + logPath;
+    if (logFd >= 0) close(logFd);
+    if (nullFd >= 0) close(nullFd);
+    return false;
+  }
+  const pid_t parent = getpid();
+  const char* workDir = WorkDir().c_str();
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on. The server dies with the
+    // test process, whatever ends it.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(126);
+    dup2(nullFd, 0);
+    dup2(logFd, 1);
+    dup2(logFd, 2);
+    close_range(3, ~0U, 0);
+    if (chdir(workDir) != 0) _exit(126);
+    if (dropUser && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(126);
+    execve(argv[0], argv.data(), env.data());
+    _exit(127);
+  }
+  close(logFd);
+  close(nullFd);
+  if (pid < 0) {
+    m_error = std::string("fork: ") + strerror(errno);
+    return false;
+  }
+  m_pid = pid;
+  return true;
+}
+
+bool RealFtpServer::WaitListening() {
+  const auto deadline = SteadyClock::now() + kStartTimeout;
+  while (SteadyClock::now() < deadline) {
+    int status = 0;
+    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+      m_pid = -1;
+      m_error = std::string(Name()) + " exited at start (status " + std::to_string(status) + "): " + Log();
+      return false;
+    }
+    // Listening, and by this process: a port taken by someone else in the
+    // meantime must not pass for this server.
+    if (OwnsSocket(m_pid, ListeningInodes(m_port))) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  m_error = std::string(Name()) + " did not listen on port " + std::to_string(m_port) + " in time: " + Log();
+  return false;
+}
+
+std::vector<pid_t> RealFtpServer::Processes() const {
+  if (m_pid <= 0) return {};
+  std::set<pid_t> tree = Tree(m_pid);
+  std::vector<pid_t> out;
+  for (pid_t p : tree) {
+    if (Alive(p)) out.push_back(p);
+  }
+  return out;
+}
+
+void RealFtpServer::Stop() {
+  if (m_pid <= 0) return;
+  // Freeze the tree first, so that nothing forks while it is collected.
+  std::set<pid_t> tree{m_pid};
+  for (int round = 0; round < 100; ++round) {
+    for (pid_t p : tree) kill(p, SIGSTOP);
+    std::set<pid_t> now = Tree(m_pid);
+    for (pid_t p : tree) {
+      for (pid_t c : Tree(p)) now.insert(c);
+    }
+    bool allStopped = true;
+    for (pid_t p : now) {
+      pid_t parent;
+      char state = 'X';
+      if (ReadStat(p, parent, state) && state != 'T' && state != 't' && state != 'Z' && state != 'X') {
+        allStopped = false;
+      }
+    }
+    const bool grew = now.size() > tree.size();
+    tree.insert(now.begin(), now.end());
+    if (!grew && allStopped) break;
+    std::this_thread::sleep_for(1ms);
+  }
+  for (pid_t p : tree) kill(p, SIGTERM);
+  for (pid_t p : tree) kill(p, SIGCONT);
+  if (!WaitGone(tree, kTermTimeout)) {
+    for (pid_t p : tree) kill(p, SIGKILL);
+    WaitGone(tree, kKillTimeout);
+  }
+  m_pid = -1;
+}
+
+}  // namespace pellan::test

@@ -1,0 +1,158 @@
+// Real FTP servers for interoperability tests: pyftpdlib, vsftpd and
+// pure-ftpd, each started by the test on 127.0.0.1 at a free port, with a
+// private configuration and a private served folder, and stopped (its whole
+// process tree) when the launcher goes.
+//
+// scripts/setup-test-servers.sh installs them and the test account. A test
+// whose server cannot run here skips with the reason:
+//
+//   VsftpdServer server;
+//   PELLAN_START_FTP_SERVER_OR_SKIP(server);
+//   server.PutFile("in/R1.txt", "hello");
+//   ... log in at 127.0.0.1:server.Port() as server.User()/server.Password()
+//   EXPECT_EQ(ReadWholeFile(server.LocalPath("up/T1.txt")), "...");
+//
+// As root, every server runs its sessions as the unprivileged test account,
+// which owns the served folder (so permission failures can be provoked).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace pellan::test {
+
+enum class FtpServerKind { kPyftpdlib, kVsftpd, kPureFtpd };
+const char* FtpServerKindName(FtpServerKind kind);  // "pyftpdlib", "vsftpd", "pure-ftpd"
+// All kinds, for parameterised tests.
+std::vector<FtpServerKind> AllFtpServerKinds();
+
+// The account every test server accepts (made by the set-up script).
+inline constexpr char kTestFtpUser[] = "pellanftp";
+inline constexpr char kTestFtpPassword[] = "pellan-test-pw";
+
+class RealFtpServer {
+ public:
+  virtual ~RealFtpServer();
+  RealFtpServer(const RealFtpServer&) = delete;
+  RealFtpServer& operator=(const RealFtpServer&) = delete;
+
+  // "" when this server can run here; otherwise why not (not installed, not
+  // root, test account missing), in words a skipped test can show.
+  virtual std::string Unavailable() const = 0;
+  // Starts the server and waits (bounded) until it listens; false with
+  // Error() and the server's own output when it did not come up.
+  bool Start();
+  // Stops the whole process tree (SIGTERM, a bounded wait, then SIGKILL).
+  // Also done by the destructor.
+  void Stop();
+  bool Running() const { return m_pid > 0; }
+
+  FtpServerKind Kind() const { return m_kind; }
+  const char* Name() const { return FtpServerKindName(m_kind); }
+  static const char* Host() { return "127.0.0.1"; }
+  uint16_t Port() const { return m_port; }
+  uint16_t PassiveFirst() const { return m_passiveFirst; }
+  uint16_t PassiveLast() const { return m_passiveLast; }
+  std::string User() const { return kTestFtpUser; }
+  std::string Password() const { return kTestFtpPassword; }
+
+  // The served folder: "/" of the FTP session.
+  const std::string& Root() const { return m_root; }
+  // The local path of a path relative to the served folder.
+  std::string LocalPath(const std::string& remotePath) const;
+  // Writes a file into the served folder (folders made as needed), owned by
+  // the account the sessions run as. False on failure.
+  bool PutFile(const std::string& remotePath, const std::string& content) const;
+  bool MakeFolder(const std::string& remotePath) const;
+
+  pid_t Pid() const { return m_pid; }
+  // The server's processes now: the listener and every descendant (vsftpd's
+  // sessions leave the process group, so this walks parent links).
+  std::vector<pid_t> Processes() const;
+  const std::string& Error() const { return m_error; }
+  std::string Log() const;  // what the server wrote to stdout/stderr
+
+ protected:
+  explicit RealFtpServer(FtpServerKind kind);
+  // Writes the configuration for Port(), PassiveFirst()/Last() and Root()
+  // into WorkDir(); false with `error`.
+  virtual bool Configure(std::string& error) = 0;
+  // The program and its arguments (argv[0] is an absolute path).
+  virtual std::vector<std::string> Command() const = 0;
+  // True when the process itself should run as the test account (a server
+  // that does not change user on its own).
+  virtual bool RunAsTestUser() const { return false; }
+
+  const std::string& WorkDir() const { return m_work.Path(); }
+  // The test account's ids; false when it does not exist.
+  static bool TestUserIds(uid_t& uid, gid_t& gid);
+  // Runs a helper program to its end (bounded); false with `error`.
+  bool RunToEnd(const std::vector<std::string>& argv, std::string& error) const;
+
+ private:
+  bool Prepare();
+  bool Spawn();
+  bool WaitListening();
+  bool Own(const std::string& path) const;
+
+  FtpServerKind m_kind;
+  TempDir m_work;
+  std::string m_root;
+  bool m_prepared = false;
+  pid_t m_pid = -1;
+  uint16_t m_port = 0;
+  uint16_t m_passiveFirst = 0;
+  uint16_t m_passiveLast = 0;
+  std::string m_error;
+};
+
+class PyftpdlibServer final : public RealFtpServer {
+ public:
+  PyftpdlibServer() : RealFtpServer(FtpServerKind::kPyftpdlib) {}
+  std::string Unavailable() const override;
+
+ private:
+  bool Configure(std::string& error) override;
+  std::vector<std::string> Command() const override;
+  bool RunAsTestUser() const override;
+};
+
+class VsftpdServer final : public RealFtpServer {
+ public:
+  VsftpdServer() : RealFtpServer(FtpServerKind::kVsftpd) {}
+  std::string Unavailable() const override;
+
+ private:
+  bool Configure(std::string& error) override;
+  std::vector<std::string> Command() const override;
+};
+
+class PureFtpdServer final : public RealFtpServer {
+ public:
+  PureFtpdServer() : RealFtpServer(FtpServerKind::kPureFtpd) {}
+  std::string Unavailable() const override;
+
+ private:
+  bool Configure(std::string& error) override;
+  std::vector<std::string> Command() const override;
+};
+
+std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind);
+
+}  // namespace pellan::test
+
+// Starts `server`, or skips the test when it cannot run on this machine.
+#define PELLAN_START_FTP_SERVER_OR_SKIP(server)                          \
+  do {                                                                   \
+    const std::string pellanWhyNot = (server).Unavailable();             \
+    if (!pellanWhyNot.empty()) GTEST_SKIP() << pellanWhyNot;             \
+    ASSERT_TRUE((server).Start()) << (server).Error() << "\n" << (server).Log(); \
+  } while (0)
