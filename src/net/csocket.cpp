@@ -86,6 +86,13 @@ std::string CSocket::LocalHostName() {
   return m_localHostName;
 }
 
+void CSocket::SetNoDelay() {
+  // Commands and replies are small and each waits for the other: they must
+  // not sit in the send queue waiting for an acknowledgement.
+  const int flag = 1;
+  setsockopt(static_cast<int>(m_handle), IPPROTO_TCP, TCP_NODELAY, &flag, sizeof flag);
+}
+
 void CSocket::SetKeepAlive(bool on) {
   if (m_handle == -1) return;
   const int flag = on ? 1 : 0;
@@ -116,6 +123,7 @@ long CSocket::InitSocket() {
   RegisterSocket(fd, this);
   StartWatch();
   GetWinsockBuffers();
+  SetNoDelay();
   return fd;
 }
 
@@ -270,6 +278,7 @@ bool CSocket::Accept(long requestID) {
     m_remoteHost = DottedText(peer.sin_addr);
   }
   GetWinsockBuffers();
+  SetNoDelay();
   RegisterSocket(fd, this);
   m_state = kStateConnected;
   m_awaitingFirstData = false;

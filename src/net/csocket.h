@@ -130,6 +130,7 @@ class CSocket {
  private:
   bool SocketExists();
   void GetWinsockBuffers();
+  void SetNoDelay();
   void DestroySocket();
   // One receive call into the read buffer: bytes read, 0 at the peer's
   // close, -1 when nothing is there yet, -2 on an error (in `error`).
