@@ -25,8 +25,8 @@ std::string UnixListing() {
     const char* month = kMonths[i % 12];
     const int day = i % 28 + 1;
     if (i % 3 == 0) {
-      std::snprintf(line, sizeof line, "%crw-r--r--    1 1000       ftp        %12lld %s %2d  %d ",
-                    kind, size, month, day, 2015 + i % 10);
+      std::snprintf(line, sizeof line, "%crw-r--r--    1 1000       ftp        %12lld %s %2d  %d ", kind,
+                    size, month, day, 2015 + i % 10);
     } else {
       std::snprintf(line, sizeof line, "%crw-r--r--    1 1000       ftp        %12lld %s %2d %02d:%02d ",
                     kind, size, month, day, i % 24, i % 60);
@@ -45,12 +45,11 @@ std::string DosListing() {
   for (int i = 0; i < kLines; ++i) {
     const int hour = i % 12 + 1;
     if (i % 50 == 0) {
-      std::snprintf(line, sizeof line, "%02d-%02d-%02d  %02d:%02d%s       <DIR>          ",
-                    i % 12 + 1, i % 28 + 1, i % 100, hour, i % 60, i % 2 ? "PM" : "AM");
+      std::snprintf(line, sizeof line, "%02d-%02d-%02d  %02d:%02d%s       <DIR>          ", i % 12 + 1,
+                    i % 28 + 1, i % 100, hour, i % 60, i % 2 ? "PM" : "AM");
     } else {
-      std::snprintf(line, sizeof line, "%02d-%02d-%02d  %02d:%02d%s %20lld ", i % 12 + 1,
-                    i % 28 + 1, i % 100, hour, i % 60, i % 2 ? "PM" : "AM",
-                    (i * 7919LL) % 6000000000LL);
+      std::snprintf(line, sizeof line, "%02d-%02d-%02d  %02d:%02d%s %20lld ", i % 12 + 1, i % 28 + 1, i % 100,
+                    hour, i % 60, i % 2 ? "PM" : "AM", (i * 7919LL) % 6000000000LL);
     }
     text += line;
     text += "R" + std::to_string(i) + " report of the week.txt\r\n";

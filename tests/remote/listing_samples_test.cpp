@@ -1,12 +1,12 @@
 // Listings as real servers write them (captured from pyftpdlib, vsftpd and
 // pure-ftpd serving one folder), listings in other code pages, and hostile
 // listings.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "ftp/remote/listing_parser.h"
 #include "platform/code_page.h"
@@ -16,8 +16,7 @@ namespace pellan {
 namespace {
 
 std::string Sample(const std::string& name) {
-  const std::string text =
-      test::ReadWholeFile(std::string(PELLAN_SOURCE_DIR) + "/tests/remote/data/" + name);
+  const std::string text = test::ReadWholeFile(std::string(PELLAN_SOURCE_DIR) + "/tests/remote/data/" + name);
   EXPECT_FALSE(text.empty()) << name;
   return text;
 }
@@ -52,10 +51,8 @@ TEST_F(ListingSamples, RealServersListTheSameFolder) {
     const char* owner;
     const char* group;
   } rows[] = {
-      {"pyftpdlib_list.txt", withHidden, "root", "root"},
-      {"vsftpd_list.txt", kVisible, "0", "0"},
-      {"vsftpd_list_a.txt", withHidden, "0", "0"},
-      {"pureftpd_list.txt", kVisible, "0", "0"},
+      {"pyftpdlib_list.txt", withHidden, "root", "root"}, {"vsftpd_list.txt", kVisible, "0", "0"},
+      {"vsftpd_list_a.txt", withHidden, "0", "0"},        {"pureftpd_list.txt", kVisible, "0", "0"},
       {"pureftpd_list_a.txt", withHidden, "0", "0"},
   };
   for (const auto& r : rows) {
@@ -156,8 +153,8 @@ TEST_F(ListingSamples, HostileNames) {
     std::vector<bool> safe;
   } rows[] = {
       {Unix("..") + "\r\n" + Unix(".") + "\r\n" + Unix("...") + "\r\n", {"..."}, {true}},
-      {Unix("../../etc/passwd") + "\r\n" + Unix("/abs") + "\r\n" + Unix("a\\b") + "\r\n" +
-           Unix("..\\x") + "\r\n",
+      {Unix("../../etc/passwd") + "\r\n" + Unix("/abs") + "\r\n" + Unix("a\\b") + "\r\n" + Unix("..\\x") +
+           "\r\n",
        {"../../etc/passwd", "/abs", "a\\b", "..\\x"},
        {false, false, false, false}},
       {Unix(std::string("a\0b", 3)) + "\r\n", {std::string("a\0b", 3)}, {false}},

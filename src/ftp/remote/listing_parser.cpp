@@ -13,8 +13,12 @@ constexpr size_t kNpos = std::string_view::npos;
 
 // Letter case is folded for ASCII only: other bytes of a listing (UTF-8, or
 // bytes kept from an unconvertible code page) are never touched.
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // 1..12 for a three-letter month name in any letter case, else 0.
 int MonthNumber(std::string_view s) {
@@ -86,7 +90,9 @@ size_t ReadClock(std::string_view s, int& hour, int& minute) {
   return hour < 0 || minute < 0 ? 0 : colon + 3;
 }
 
-std::string Quoted(std::string_view s) { return "[" + std::string(s) + "]"; }
+std::string Quoted(std::string_view s) {
+  return "[" + std::string(s) + "]";
+}
 
 // The 12 characters at `at` read as a UNIX date field and are followed by a
 // space or the end of the line.
@@ -96,8 +102,8 @@ bool IsUnixDateField(std::string_view line, size_t at) {
   if (MonthNumber(f.substr(0, 3)) == 0 || f[3] != ' ' || f[6] != ' ') return false;
   if (!(f[4] == ' ' || IsDigit(f[4])) || !IsDigit(f[5])) return false;
   const std::string_view t = f.substr(7);
-  const bool clock = IsDigit(t[1]) && IsDigit(t[3]) && IsDigit(t[4]) &&
-                     ((IsDigit(t[0]) && t[2] == ':') || (t[0] == ' ' && t[2] == ':'));
+  const bool clock =
+      (IsDigit(t[0]) || t[0] == ' ') && IsDigit(t[1]) && t[2] == ':' && IsDigit(t[3]) && IsDigit(t[4]);
   const bool year = t[0] == ' ' && IsDigit(t[1]) && IsDigit(t[2]) && IsDigit(t[3]) && IsDigit(t[4]);
   return (clock || year) && (at + 12 == line.size() || line[at + 12] == ' ');
 }
@@ -105,16 +111,16 @@ bool IsUnixDateField(std::string_view line, size_t at) {
 // "01-15-24 " at the start: a DOS line whatever its name holds.
 bool StartsWithDosDate(std::string_view line) {
   if (line.size() < 9 || line[2] != '-' || line[5] != '-' || line[8] != ' ') return false;
-  return IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[3]) && IsDigit(line[4]) &&
-         IsDigit(line[6]) && IsDigit(line[7]);
+  return IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[3]) && IsDigit(line[4]) && IsDigit(line[6]) &&
+         IsDigit(line[7]);
 }
 
 ListDate ListDateForYear(std::string_view field, int currentYear, const ListingReport& report) {
   const std::string s = ReplaceDoubleSpaces(field);
   const int month = MonthNumber(Mid(s, 1, 3));
   const int day = SmallNumber(TrimRightSpaces(Mid(s, 5, 2)), 2);
-  const std::string_view tail = TrimLeftSpaces(s.size() > 5 ? std::string_view(s).substr(s.size() - 5)
-                                                            : std::string_view(s));
+  const std::string_view tail =
+      TrimLeftSpaces(s.size() > 5 ? std::string_view(s).substr(s.size() - 5) : std::string_view(s));
   int year = currentYear, hour = 0, minute = 0;
   bool ok = true;
   if (tail.find(':') != kNpos) {
@@ -281,7 +287,9 @@ class ListingParser {
 
 }  // namespace
 
-bool IsBlankListing(std::string_view text) { return text.find_first_not_of(' ') == kNpos; }
+bool IsBlankListing(std::string_view text) {
+  return text.find_first_not_of(' ') == kNpos;
+}
 
 std::unique_ptr<CFtpFiles> GetFileListX(std::string_view text, const ListingReport& report) {
   if (IsBlankListing(text)) return nullptr;

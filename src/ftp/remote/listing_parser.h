@@ -48,7 +48,7 @@ bool IsBlankListing(std::string_view text);
 // - A first line starting with "total" (any letter case) is dropped.
 // - Lines end at LF, CR LF or CR alone. The first empty line between two
 //   LFs ends the listing (so does a trailing LF); a line of CRs is skipped.
-// - ".", ".." and nameless entries are left out.
+// - ".", ".." and nameless entries are left out; directories hold size 0.
 // - A DOS line that does not read (date or size) is logged and left out.
 // - A name listed twice (exactly; "Ra.txt" and "RA.txt" are two names) keeps
 //   its first entry; the later one is logged and left out.
