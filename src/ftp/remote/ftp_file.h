@@ -1,0 +1,145 @@
+// Remote directory entries: CFtpFile, one entry as a listing showed it, and
+// CFtpFiles, the entries of one listing keyed by name in listing order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ftp/remote/list_date.h"
+
+namespace pellan {
+
+// True when a name taken from a server may become the last component of a
+// local path: not empty, not "." or "..", and without "/", "\" or NUL. Names
+// are data, never paths: every caller that joins a listed name to a local
+// folder asks this first and refuses the entry otherwise.
+bool IsSafeLocalFileName(std::string_view name);
+
+class CFtpFile {
+ public:
+  bool IsDirectory() const { return m_isDirectory; }
+  void SetIsDirectory(bool v) { m_isDirectory = v; }
+
+  // Bytes; exact up to 2^63 - 1, so a resume offset taken from it is exact.
+  int64_t FileSize() const { return m_fileSize; }
+  void SetFileSize(int64_t v) { m_fileSize = v; }
+
+  // Always "yyyy-mm-dd hh:mm". Text that does not read as a date (see
+  // ParseListDateText) is stored as the zero date, 1899-12-30 00:00.
+  const std::string& LastWriteTime() const { return m_lastWriteTime; }
+  void SetLastWriteTime(const ListDate& v) { m_lastWriteTime = ListDateText(v); }
+  void SetLastWriteTime(std::string_view v);
+
+  // The entry's name as listed (program text; bytes that did not convert
+  // from the session's code page are kept as they came).
+  const std::string& FileName() const { return m_fileName; }
+  void SetFileName(std::string v) { m_fileName = std::move(v); }
+
+  // A symbolic link's target; otherwise empty unless a caller sets it.
+  const std::string& FilePath() const { return m_filePath; }
+  void SetFilePath(std::string v) { m_filePath = std::move(v); }
+
+  const std::string& Permissions() const { return m_permissions; }
+  void SetPermissions(std::string v) { m_permissions = std::move(v); }
+
+  const std::string& Owner() const { return m_owner; }
+  void SetOwner(std::string v) { m_owner = std::move(v); }
+
+  // Empty when the listing line had no group column.
+  const std::string& Group() const { return m_group; }
+  void SetGroup(std::string v) { m_group = std::move(v); }
+
+ private:
+  bool m_isDirectory = false;
+  int64_t m_fileSize = 0;
+  std::string m_lastWriteTime = ListDateText(kZeroDate);
+  std::string m_fileName;
+  std::string m_filePath;
+  std::string m_permissions;
+  std::string m_owner;
+  std::string m_group;
+};
+
+// Keys are compared exactly, as this platform compares file names: "Ra.txt"
+// and "RA.txt" are two entries. Records keep their address while they are in
+// the collection.
+class CFtpFiles {
+  struct Entry {
+    std::string key;
+    std::unique_ptr<CFtpFile> file;
+  };
+  using Entries = std::vector<Entry>;
+
+ public:
+  template <typename Base, typename Value>
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = CFtpFile;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Value*;
+    using reference = Value&;
+
+    Iterator() = default;
+    explicit Iterator(Base it) : m_it(it) {}
+    reference operator*() const { return *m_it->file; }
+    pointer operator->() const { return m_it->file.get(); }
+    Iterator& operator++() {
+      ++m_it;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator old = *this;
+      ++m_it;
+      return old;
+    }
+    bool operator==(const Iterator& o) const { return m_it == o.m_it; }
+
+   private:
+    Base m_it{};
+  };
+  using iterator = Iterator<Entries::iterator, CFtpFile>;
+  using const_iterator = Iterator<Entries::const_iterator, const CFtpFile>;
+
+  CFtpFiles() = default;
+  CFtpFiles(CFtpFiles&&) = default;
+  CFtpFiles& operator=(CFtpFiles&&) = default;
+
+  // The added record, or nullptr (and nothing added) when the key is taken.
+  CFtpFile* Add(CFtpFile file, std::string key);
+
+  // By key, or by 1-based position; nullptr when there is no such item.
+  CFtpFile* Item(std::string_view key);
+  const CFtpFile* Item(std::string_view key) const;
+  CFtpFile* Item(size_t position);
+  const CFtpFile* Item(size_t position) const;
+
+  size_t Count() const { return m_entries.size(); }
+
+  // False when there is no such item.
+  bool Remove(std::string_view key);
+  bool Remove(size_t position);
+
+  // Insertion order.
+  iterator begin() { return iterator(m_entries.begin()); }
+  iterator end() { return iterator(m_entries.end()); }
+  const_iterator begin() const { return const_iterator(m_entries.begin()); }
+  const_iterator end() const { return const_iterator(m_entries.end()); }
+
+ private:
+  struct KeyHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+
+  Entries m_entries;
+  std::unordered_map<std::string, CFtpFile*, KeyHash, std::equal_to<>> m_byKey;
+};
+
+}  // namespace pellan

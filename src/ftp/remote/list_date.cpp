@@ -1,0 +1,70 @@
+#include "ftp/remote/list_date.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/date_text.h"
+
+namespace pellan {
+
+namespace {
+
+bool IsLeapYear(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int DaysInMonth(int y, int m) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Exactly `n` ASCII digits at `at`, as a number; -1 otherwise.
+int Digits(std::string_view s, size_t at, size_t n) {
+  if (at + n > s.size()) return -1;
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<ListDate> MakeListDate(int year, int month, int day, int hour, int minute) {
+  if (year < 1 || year > 9999 || month < 1 || month > 12) return std::nullopt;
+  if (day < 1 || day > DaysInMonth(year, month)) return std::nullopt;
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
+  return ListDate{year, month, day, hour, minute};
+}
+
+std::string ListDateText(const ListDate& d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
+  return buf;
+}
+
+std::optional<ListDate> ParseListDateText(std::string_view t) {
+  if (t.size() != 10 && t.size() != 16 && t.size() != 19) return std::nullopt;
+  if (t[4] != '-' || t[7] != '-') return std::nullopt;
+  const int y = Digits(t, 0, 4), mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
+  int h = 0, mi = 0;
+  if (t.size() >= 16) {
+    if (t[10] != ' ' || t[13] != ':') return std::nullopt;
+    h = Digits(t, 11, 2);
+    mi = Digits(t, 14, 2);
+    if (t.size() == 19 && (t[16] != ':' || Digits(t, 17, 2) < 0 || Digits(t, 17, 2) > 59)) {
+      return std::nullopt;
+    }
+  }
+  return MakeListDate(y, mo, d, h, mi);
+}
+
+int CurrentYear() {
+  const std::time_t now = WallSeconds();
+  std::tm local{};
+  if (!localtime_r(&now, &local)) return 1970;
+  return local.tm_year + 1900;
+}
+
+}  // namespace pellan

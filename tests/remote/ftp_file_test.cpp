@@ -1,0 +1,126 @@
+#include "ftp/remote/ftp_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace pellan {
+namespace {
+
+TEST(SafeLocalFileName, RefusesWhatCouldLeaveTheFolder) {
+  const struct {
+    std::string name;
+    bool safe;
+  } rows[] = {
+      {"a.txt", true},
+      {".hidden", true},
+      {" leading and trailing ", true},
+      {"中文名.txt", true},
+      {std::string("\xB2\xE2\xCA\xD4", 4), true},  // bytes kept from another code page
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"dir/R1.txt", false},
+      {"../up", false},
+      {"a\\b", false},
+      {"..\\..\\x", false},
+      {std::string("a\0b", 3), false},
+  };
+  for (const auto& r : rows) EXPECT_EQ(IsSafeLocalFileName(r.name), r.safe) << r.name;
+}
+
+TEST(FtpFile, LastWriteTimeAlwaysReadsAsMinuteDate) {
+  const struct {
+    std::string assigned;
+    std::string stored;
+  } rows[] = {
+      {"2024-01-15 15:45", "2024-01-15 15:45"},
+      {"2024-01-15 15:45:59", "2024-01-15 15:45"},  // seconds dropped, not rounded
+      {"2024-01-15", "2024-01-15 00:00"},
+      {"2023-02-29 10:00", "1899-12-30 00:00"},  // no such day
+      {"2024-13-01 10:00", "1899-12-30 00:00"},
+      {"2024-01-15 24:00", "1899-12-30 00:00"},
+      {"2024-1-15 10:00", "1899-12-30 00:00"},
+      {"", "1899-12-30 00:00"},
+  };
+  for (const auto& r : rows) {
+    CFtpFile f;
+    f.SetLastWriteTime(std::string_view(r.assigned));
+    EXPECT_EQ(f.LastWriteTime(), r.stored) << r.assigned;
+  }
+  CFtpFile fresh;
+  EXPECT_EQ(fresh.LastWriteTime(), "1899-12-30 00:00");
+  fresh.SetLastWriteTime(ListDate{2024, 3, 5, 7, 9});
+  EXPECT_EQ(fresh.LastWriteTime(), "2024-03-05 07:09");
+}
+
+CFtpFile Named(const std::string& name, int64_t size = 0) {
+  CFtpFile f;
+  f.SetFileName(name);
+  f.SetFileSize(size);
+  return f;
+}
+
+std::vector<std::string> Names(const CFtpFiles& files) {
+  std::vector<std::string> out;
+  for (const CFtpFile& f : files) out.push_back(f.FileName());
+  return out;
+}
+
+TEST(FtpFiles, KeysDifferingInLetterCaseAreDistinct) {
+  CFtpFiles files;
+  ASSERT_NE(files.Add(Named("Ra.txt", 1), "Ra.txt"), nullptr);
+  ASSERT_NE(files.Add(Named("RA.txt", 2), "RA.txt"), nullptr);
+  EXPECT_EQ(files.Count(), 2u);
+  EXPECT_EQ(files.Item("Ra.txt")->FileSize(), 1);
+  EXPECT_EQ(files.Item("RA.txt")->FileSize(), 2);
+  EXPECT_EQ(files.Item("ra.txt"), nullptr);
+
+  // An exact duplicate is refused and the first entry stays.
+  EXPECT_EQ(files.Add(Named("Ra.txt", 3), "Ra.txt"), nullptr);
+  EXPECT_EQ(files.Count(), 2u);
+  EXPECT_EQ(files.Item("Ra.txt")->FileSize(), 1);
+}
+
+TEST(FtpFiles, ItemByPositionIsOneBasedAndOrderIsInsertionOrder) {
+  CFtpFiles files;
+  for (const char* n : {"c", "a", "b"}) files.Add(Named(n), n);
+  EXPECT_EQ(Names(files), (std::vector<std::string>{"c", "a", "b"}));
+  EXPECT_EQ(files.Item(size_t{1})->FileName(), "c");
+  EXPECT_EQ(files.Item(size_t{3})->FileName(), "b");
+  EXPECT_EQ(files.Item(size_t{0}), nullptr);
+  EXPECT_EQ(files.Item(size_t{4}), nullptr);
+  const CFtpFiles& view = files;
+  EXPECT_EQ(view.Item("a")->FileName(), "a");
+  EXPECT_EQ(view.Item(size_t{2})->FileName(), "a");
+}
+
+TEST(FtpFiles, RemoveKeepsOrderAndKeys) {
+  CFtpFiles files;
+  for (const char* n : {"a", "b", "c", "d"}) files.Add(Named(n), n);
+  EXPECT_TRUE(files.Remove("b"));
+  EXPECT_FALSE(files.Remove("b"));
+  EXPECT_TRUE(files.Remove(size_t{3}));  // "d"
+  EXPECT_FALSE(files.Remove(size_t{3}));
+  EXPECT_FALSE(files.Remove(size_t{0}));
+  EXPECT_EQ(Names(files), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(files.Item("d"), nullptr);
+  EXPECT_EQ(files.Item(size_t{2})->FileName(), "c");
+  // A removed key may be added again, at the end.
+  ASSERT_NE(files.Add(Named("b"), "b"), nullptr);
+  EXPECT_EQ(Names(files), (std::vector<std::string>{"a", "c", "b"}));
+}
+
+TEST(FtpFiles, RecordsKeepTheirAddressWhileTheCollectionGrows) {
+  CFtpFiles files;
+  CFtpFile* first = files.Add(Named("first"), "first");
+  for (int i = 0; i < 5000; ++i) files.Add(Named(std::to_string(i)), std::to_string(i));
+  EXPECT_EQ(files.Item("first"), first);
+  first->SetFileSize(42);
+  EXPECT_EQ(files.Item(size_t{1})->FileSize(), 42);
+  EXPECT_EQ(files.Count(), 5001u);
+}
+
+}  // namespace
+}  // namespace pellan
