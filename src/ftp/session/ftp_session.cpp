@@ -50,11 +50,18 @@ void FtpLibrary::WaitForReply(long operation) {
   const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
   EventLoop& loop = CurrentLoop();
   for (;;) {
-    if (ErrorNumber() != 0 || m_lngOperation != operation) return;
+    if (ErrorNumber() != 0 || m_lngOperation != operation) break;
     const MonoTime now = CurrentClock().Now();
     if (now >= deadline) Raise(kErrTimedOut);
     loop.WaitOnce(deadline - now);
   }
+  EndFailedOperation(operation);
+}
+
+void FtpLibrary::EndFailedOperation(long operation) {
+  if (ErrorNumber() == 0 || m_lngOperation != operation) return;
+  CloseDataConnection();
+  EndOperation();
 }
 
 bool FtpLibrary::Connect() {

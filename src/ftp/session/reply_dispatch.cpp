@@ -78,6 +78,28 @@ const FtpLibrary::DispatchRow FtpLibrary::kDispatchTable[] = {
     {kOpDele,    kAny,   250,    &FtpLibrary::ActEnd},
     {kOpDele,    kAny,   257,    &FtpLibrary::ActIgnore},
     {kOpDele,    kAny,   kOther, &FtpLibrary::ActDeleRefused},
+    // listing
+    {kOpList,    "TYPE", 200,    &FtpLibrary::ActListType},
+    {kOpList,    "TYPE", 150,    &FtpLibrary::ActListTypeAgain},
+    {kOpList,    "TYPE", 226,    &FtpLibrary::ActIgnore},
+    {kOpList,    "TYPE", 257,    &FtpLibrary::ActIgnore},
+    {kOpList,    "TYPE", 425,    &FtpLibrary::ActListType425},
+    {kOpList,    "TYPE", 550,    &FtpLibrary::ActListType550},
+    {kOpList,    "TYPE", kOther, &FtpLibrary::ActFail},
+    {kOpList,    "PORT", 200,    &FtpLibrary::ActListPortOk},
+    {kOpList,    "PORT", 257,    &FtpLibrary::ActIgnore},
+    {kOpList,    "PORT", kOther, &FtpLibrary::ActFail},
+    {kOpList,    "PASV", 200,    &FtpLibrary::ActIgnore},
+    {kOpList,    "PASV", 227,    &FtpLibrary::ActPasv},
+    {kOpList,    "PASV", 257,    &FtpLibrary::ActIgnore},
+    {kOpList,    "PASV", kOther, &FtpLibrary::ActFail},
+    {kOpList,    "LIST", 125,    &FtpLibrary::ActIgnore},
+    {kOpList,    "LIST", 150,    &FtpLibrary::ActIgnore},
+    {kOpList,    "LIST", 226,    &FtpLibrary::ActListDone},
+    {kOpList,    "LIST", 250,    &FtpLibrary::ActListDone},
+    {kOpList,    "LIST", 257,    &FtpLibrary::ActIgnore},
+    {kOpList,    "LIST", 550,    &FtpLibrary::ActList550},
+    {kOpList,    "LIST", kOther, &FtpLibrary::ActListFailed},
     // QUIT
     {kOpQuit,    "QUIT", 221,    &FtpLibrary::ActQuitDone},
     {kOpQuit,    "QUIT", 257,    &FtpLibrary::ActIgnore},
@@ -214,6 +236,48 @@ void FtpLibrary::ActAbortDone(int) {
   CloseDataConnection();
   EndOperation();
   Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
+}
+
+void FtpLibrary::SendDataConnectionSetup() {
+  if (m_passiveMode) {
+    SendFtpCommand("PASV", "");
+  } else {
+    SendPORTCommand();
+  }
+}
+
+void FtpLibrary::ActListType(int) { SendDataConnectionSetup(); }
+
+void FtpLibrary::ActListTypeAgain(int) { SendFtpCommand("TYPE", "A"); }
+
+void FtpLibrary::ActListType425(int) {
+  LogLine("EnumFiles can't open data connection--" + RemotePath());
+  SendFtpCommand("TYPE", "A");
+}
+
+void FtpLibrary::ActListType550(int) {
+  EndOperation();
+  RaiseError("EnumFiles", kErrReplyBase + 550, GetResponseInfo(m_strReplyBuffer));
+}
+
+void FtpLibrary::ActListPortOk(int) { SendFtpCommand("LIST", m_listingArgument); }
+
+void FtpLibrary::ActPasv(int) { EstablishPasvDataConnection(m_strReplyBuffer); }
+
+void FtpLibrary::ActListDone(int) {
+  m_listingReplyDone = true;
+  FinishListingWhenComplete();
+}
+
+void FtpLibrary::ActList550(int) {
+  EndOperation();
+  CloseDataConnection();
+  RaiseError("ListCommand", kErrReplyBase + 550, GetResponseInfo(m_strReplyBuffer));
+}
+
+void FtpLibrary::ActListFailed(int code) {
+  CloseDataConnection();
+  FailReply(code);
 }
 
 }  // namespace pellan

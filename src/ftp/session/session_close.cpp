@@ -135,10 +135,6 @@ void FtpLibrary::ControlSocketOnError() {
   }
 }
 
-void FtpLibrary::CloseDataConnection() {
-  if (m_objDataSocket.SocketHandle() != -1) m_objDataSocket.CloseSocket();
-}
-
 void FtpLibrary::CloseLocalFile() {
   if (m_localFile >= 0) {
     close(m_localFile);

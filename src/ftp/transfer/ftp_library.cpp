@@ -56,6 +56,11 @@ FtpLibrary::FtpLibrary() {
   m_objControlSocket.OnDataArrival = [this](double) { ControlSocketOnDataArrival(); };
   m_objControlSocket.OnClose = [this] { ControlSocketOnClose(); };
   m_objControlSocket.OnError = [this] { ControlSocketOnError(); };
+  m_objDataSocket.OnConnect = [this] { DataSocketOnConnect(); };
+  m_objDataSocket.OnConnectionRequest = [this](long id) { DataSocketOnConnectionRequest(id); };
+  m_objDataSocket.OnDataArrival = [this](double) { DataSocketOnDataArrival(); };
+  m_objDataSocket.OnClose = [this] { DataSocketOnClose(); };
+  m_objDataSocket.OnError = [this] { DataSocketOnError(); };
   m_timer1 = LoopTimer(Milliseconds(2000), [this] { Timer1Tick(); }, false);
   m_timeouter = LoopTimer(Milliseconds(5000), [this] { TimeouterTick(); }, false);
   m_dtLastActivity = CurrentClock().Now();

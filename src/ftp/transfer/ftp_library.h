@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "ftp/remote/ftp_file.h"
 #include "ftp/session/error_messages.h"
 #include "net/csocket.h"
 #include "platform/code_page.h"
@@ -79,6 +80,7 @@ enum FtpErrorNumber : long {
   kErrNoWorkingDirectory = 20013,
   kErrUnsafeCommand = 20030,    // an argument holding CR or LF
   kErrReplyTooLong = 20031,     // a reply over 64 KiB
+  kErrBadPasvReply = 20032,     // a 227 reply without an address
 };
 
 class FtpLibrary {
@@ -109,6 +111,10 @@ class FtpLibrary {
   void SetLocalPath(const std::string& path);
   bool PassiveMode() const { return m_passiveMode; }
   void SetPassiveMode(bool v) { m_passiveMode = v; }
+  // Passive mode connects to the control connection's peer at the port the
+  // server announces; with this set, to the announced address itself.
+  bool UsePasvAddress() const { return m_usePasvAddress; }
+  void SetUsePasvAddress(bool v) { m_usePasvAddress = v; }
   long TimeOut() const { return m_timeOut < 1 ? 30 : m_timeOut; }
   void SetTimeOut(long seconds);
   void SetKeepConnSecond(long seconds);
@@ -188,6 +194,36 @@ class FtpLibrary {
   // SIZE: the size in bytes, -1 when the server answers 550, -2 otherwise.
   double GetRemoteFileSize(const std::string& remotePath);
 
+  // ---- listings and remote queries
+  // The entries of a remote folder ("dir/"), file, or pattern ("dir/R*");
+  // null for an empty listing or on failure (ErrorNumber tells which).
+  std::unique_ptr<CFtpFiles> GetRemoteFilesInfo(const std::string& path);
+  std::unique_ptr<CFtpFile> GetFtpFileInfo(const std::string& remotePath);
+  std::unique_ptr<CFtpFiles> GetFtpDirectoryInfo(const std::string& directoryPath);
+  bool ExistDirectory(const std::string& directoryName);
+  double GetFtpFileSize(const std::string& remotePath);
+
+  // ---- local helpers
+  double GetLocalFileSize(const std::string& filePath) const;
+  bool LocalFileExists(const std::string& filePath) const;
+  bool LocalFolderExists(const std::string& folderPath) const;
+  std::string GetFileName(const std::string& path) const;
+  std::string GetFileExtendName(const std::string& path) const;
+  std::string GetParentFolderPath(const std::string& path) const;
+  std::string FormatFileSize(double size) const;
+  // The file's modification date-time ("YYYY-MM-DD HH:MM:SS"), "" when missing.
+  std::string GetLocalFileDate(const std::string& filePath) const;
+  std::string ShowBrowserDialog() const;
+  std::string ShowSaveFileDialog(const std::string& filter) const;
+  std::string ShowOpenFileDialog(const std::string& filter, bool multiSelect) const;
+
+  // ---- transfer list
+  // `cancel` true takes the file out of the running upload job (it is
+  // skipped); false puts it back.
+  void ChangeTransferList(const std::string& filePath, bool cancel = true);
+  std::string CanceledFileList() const;
+  std::string AbortedFileList() const;
+
   // ---- for tests and diagnostics
   long Operation() const { return m_lngOperation; }
   const std::string& LastCommand() const { return m_strLastCommand; }
@@ -229,6 +265,23 @@ class FtpLibrary {
   void CloseDataConnection();
   void CloseLocalFile();
 
+  // The data connection.
+  static long GetFreePort();
+  static bool ParsePasvReply(const std::string& reply, std::string* host, long* port);
+  void EstablishPasvDataConnection(const std::string& reply);
+  void SendPORTCommand();
+  void DataSocketOnConnect();
+  void DataSocketOnConnectionRequest(long requestID);
+  void DataSocketOnDataArrival();
+  void DataSocketOnClose();
+  void DataSocketOnError();
+  void FinishListingWhenComplete();
+  // Ends the operation when its wait stopped on an error but nothing ended
+  // it (a socket error arrives without an event), so the next operation is
+  // not refused as "unfinished".
+  void EndFailedOperation(long operation);
+  void SendDataConnectionSetup();
+
   // Errors.
   void ReportError(const std::string& procName, long number, const std::string& description,
                    bool showError = false);
@@ -244,6 +297,7 @@ class FtpLibrary {
   // Whether a remote folder exists, asked with CWD into it and back; no
   // OnError while asking.
   bool FolderExistsByCwd(const std::string& path);
+  std::unique_ptr<CFtpFiles> ListParentOf(const std::string& path, const char* failureLine, bool* failed);
 
   // Rows of the reply dispatch table and what they do.
   struct DispatchRow;
@@ -267,6 +321,15 @@ class FtpLibrary {
   void ActSizeMissing(int code);
   void ActSizeFailed(int code);
   void ActAbortDone(int code);
+  void ActListType(int code);
+  void ActListTypeAgain(int code);
+  void ActListType425(int code);
+  void ActListType550(int code);
+  void ActListPortOk(int code);
+  void ActPasv(int code);
+  void ActListDone(int code);
+  void ActList550(int code);
+  void ActListFailed(int code);
 
   // ---- connection properties
   std::string m_serverName, m_passWord, m_userName;
@@ -312,7 +375,14 @@ class FtpLibrary {
   int m_intConnectTries = 0;
   std::string m_renameTarget;
   std::string m_sizePath;
-  std::string m_listingBuffer;  // text of the listing under way
+  std::string m_listingBuffer;  // bytes of the listing under way
+  std::string m_listingArgument;
+  bool m_listingDataClosed = false;
+  bool m_listingReplyDone = false;
+  bool m_usePasvAddress = false;
+  int m_portProbing = 0;
+  std::string m_canceledFileList;
+  std::string m_abortedFileList;
   int m_localFile = -1;         // the local file of a transfer, while open
   int m_quietProbe = 0;
   std::string m_createdDirectories = "|";

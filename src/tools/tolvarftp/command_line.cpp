@@ -21,6 +21,8 @@ const char* const kUsage =
     "  --lang en|zh-CN|zh-TW|ja   language of error texts (default: from the locale)\n"
     "  --codepage NAME       code page of names on the server: UTF-8 (default) or GBK\n"
     "  --verbose             show every command and reply on stderr\n"
+    "  --active              active mode data connections (PORT) instead of passive\n"
+    "  --json                ls prints its entries as a JSON array\n"
     "  -c \"VERB ARGS\"        a command; arguments are split as a shell splits words,\n"
     "                        so quote names with blanks: -c \"rm 'my file.txt'\"\n"
     "  --help                this text\n"
@@ -33,6 +35,10 @@ const char* const kUsage =
     "  rm FILE               delete a file\n"
     "  mv OLD NEW            rename or move\n"
     "  size FILE             print the size in bytes\n"
+    "  ls [PATH]             list a folder, a file or a pattern such as dir/R*: one\n"
+    "                        line per entry (permissions, size, yyyy-mm-dd hh:mm,\n"
+    "                        name, and -> target for a link)\n"
+    "  exists-dir DIR        print yes or no\n"
     "\n"
     "Exit status 0 when every command succeeds; otherwise the failing command's\n"
     "\"error NUMBER: TEXT\" goes to stderr, later commands are not run, and the\n"
@@ -108,6 +114,10 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.help = true;
     } else if (a == "--verbose" || a == "-v") {
       o.verbose = true;
+    } else if (a == "--active") {
+      o.active = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else if (a == "--host") {
       const char* v = value("--host");
       if (!v) return std::nullopt;

@@ -18,6 +18,8 @@ struct Options {
   int language = -1;  // -1: the user's own
   std::string codePage = "UTF-8";
   bool verbose = false;
+  bool active = false;  // PORT instead of PASV
+  bool json = false;    // ls prints JSON
   bool help = false;
   std::vector<std::vector<std::string>> commands;
 };

@@ -30,8 +30,49 @@ std::string ReadPassword(const Options& o, std::string* error) {
   return env ? env : "";
 }
 
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void PrintListing(const pellan::CFtpFiles& files, bool json) {
+  if (json) {
+    std::string out = "[";
+    bool first = true;
+    for (const pellan::CFtpFile& f : files) {
+      out += first ? "\n  " : ",\n  ";
+      first = false;
+      out += "{\"name\": " + JsonString(f.FileName()) + ", \"isDirectory\": " + (f.IsDirectory() ? "true" : "false") +
+             ", \"size\": " + std::to_string(f.FileSize()) + ", \"lastWriteTime\": " + JsonString(f.LastWriteTime()) +
+             ", \"permissions\": " + JsonString(f.Permissions()) + ", \"owner\": " + JsonString(f.Owner()) +
+             ", \"group\": " + JsonString(f.Group()) + ", \"target\": " + JsonString(f.FilePath()) + "}";
+    }
+    out += first ? "]\n" : "\n]\n";
+    std::cout << out;
+    return;
+  }
+  for (const pellan::CFtpFile& f : files) {
+    std::cout << (f.Permissions().empty() ? (f.IsDirectory() ? "d" : "-") : f.Permissions()) << ' ' << f.FileSize()
+              << ' ' << f.LastWriteTime() << ' ' << f.FileName();
+    if (!f.FilePath().empty()) std::cout << " -> " << f.FilePath();
+    std::cout << '\n';
+  }
+}
+
 // Runs one command; false on failure (the control holds the error).
-bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, std::string* usage) {
+bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json, std::string* usage) {
   const std::string& verb = words[0];
   const size_t n = words.size() - 1;
   auto need = [&](size_t count, const char* form) {
@@ -60,6 +101,23 @@ bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, std::string* us
     if (size < 0) return false;
     std::printf("%.0f\n", size);
     std::fflush(stdout);
+    return true;
+  }
+  if (verb == "ls") {
+    if (n > 1) return need(1, "ls [PATH]");
+    std::unique_ptr<pellan::CFtpFiles> files = ftp.GetRemoteFilesInfo(n == 1 ? words[1] : std::string());
+    if (!files && ftp.ErrorNumber() != 0) return false;
+    const pellan::CFtpFiles empty;
+    PrintListing(files ? *files : empty, json);
+    return true;
+  }
+  if (verb == "exists-dir") {
+    if (!need(1, "exists-dir DIR")) return false;
+    const bool exists = ftp.ExistDirectory(words[1]);
+    const long number = ftp.ErrorNumber();
+    // "No" is an answer only when the folder is missing; any other error fails.
+    if (!exists && number != pellan::kErrRemoteFolderMissing && number != pellan::kErrReplyBase + 550) return false;
+    std::cout << (exists ? "yes" : "no") << '\n';
     return true;
   }
   *usage = "unknown command '" + verb + "' (see --help)";
@@ -97,6 +155,7 @@ int main(int argc, char** argv) {
   if (options->language >= 0) ftp.SetLanguage(options->language);
   ftp.SetRaiseErrorEvent(false);
   ftp.SetTimeOut(options->timeout);
+  ftp.SetPassiveMode(!options->active);
   ftp.SetKeepConnSecond(options->keepalive);
   ftp.SetServerName(cipher.EncryptSiteInfo(options->host, "base64"));
   ftp.SetRemotePort(options->port);
@@ -114,7 +173,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& words : options->commands) {
     std::string usage;
-    if (!Run(ftp, words, &usage)) {
+    if (!Run(ftp, words, options->json, &usage)) {
       if (!usage.empty()) {
         std::cerr << "tolvarftp: " << usage << '\n';
         ftp.CloseConnection();

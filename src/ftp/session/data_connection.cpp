@@ -1,0 +1,184 @@
+// FtpLibrary: the data connection. Passive mode connects to the port a 227
+// reply announces; active mode listens on a local port named in PORT and
+// takes the server's connection.
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <random>
+
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "platform/clock.h"
+#include "platform/socket_errors.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+// The last port handed out for active mode, shared by every control.
+long g_localPortCounter = 0;
+
+constexpr long kFirstActivePort = 20000;
+constexpr int kPortAttempts = 50;
+
+}  // namespace
+
+long FtpLibrary::GetFreePort() {
+  if (g_localPortCounter == 0) {
+    std::mt19937 rng(static_cast<unsigned>(CurrentClock().WallNow().tv_nsec ^ CurrentClock().WallNow().tv_sec));
+    g_localPortCounter = kFirstActivePort + static_cast<long>(rng() % 20002);
+  } else {
+    ++g_localPortCounter;
+  }
+  // Past the last port the count starts again at the bottom of the range.
+  if (g_localPortCounter > 65535) g_localPortCounter = kFirstActivePort;
+  return g_localPortCounter;
+}
+
+bool FtpLibrary::ParsePasvReply(const std::string& reply, std::string* host, long* port) {
+  // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)"; some servers leave out
+  // the parentheses, so without them the six numbers start at the first
+  // digit after the code.
+  size_t pos = reply.find('(');
+  if (pos != std::string::npos) {
+    ++pos;
+  } else {
+    pos = reply.find_first_of("0123456789", std::min<size_t>(3, reply.size()));
+    if (pos == std::string::npos) return false;
+  }
+  long fields[6];
+  for (int i = 0; i < 6; ++i) {
+    while (pos < reply.size() && reply[pos] == ' ') ++pos;
+    size_t end = pos;
+    while (end < reply.size() && end - pos < 4 && reply[end] >= '0' && reply[end] <= '9') ++end;
+    if (end == pos || end - pos > 3) return false;
+    fields[i] = std::stol(reply.substr(pos, end - pos));
+    if (fields[i] > 255) return false;
+    while (end < reply.size() && reply[end] == ' ') ++end;
+    if (i < 5) {
+      if (end >= reply.size() || reply[end] != ',') return false;
+      ++end;
+    }
+    pos = end;
+  }
+  *host = std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." + std::to_string(fields[2]) + "." +
+          std::to_string(fields[3]);
+  *port = fields[4] * 256 + fields[5];
+  return *port > 0;
+}
+
+void FtpLibrary::EstablishPasvDataConnection(const std::string& reply) {
+  SetFtpState(kFtpOpeningData, true);
+  std::string host;
+  long port = 0;
+  if (!ParsePasvReply(reply, &host, &port)) Raise(kErrBadPasvReply, "Unexpected passive mode reply: " + TrimBlanks(reply));
+  // The announced address is only trusted when the host asks for it: a
+  // hostile server could otherwise send the client to any host and port.
+  if (!m_usePasvAddress) host = m_objControlSocket.RemoteHost();
+  m_objDataSocket.CloseSocket();
+  m_objDataSocket.SetLocalPort(0);
+  m_objDataSocket.SetRemoteHost(host);
+  m_objDataSocket.SetRemotePort(port);
+  m_objDataSocket.SetChunkSize(m_chunkSize);
+  m_objDataSocket.Connect();
+}
+
+void FtpLibrary::SendPORTCommand() {
+  SetFtpState(kFtpOpeningData, true);
+  long port = 0;
+  bool listening = false;
+  long lastError = 0;
+  ++m_portProbing;  // a port that is taken is no error of the operation
+  for (int attempt = 0; attempt < kPortAttempts && !listening; ++attempt) {
+    port = GetFreePort();
+    if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
+    m_objDataSocket.SetLocalPort(port);
+    m_objDataSocket.SetChunkSize(m_chunkSize);
+    listening = m_objDataSocket.Bind(port, m_objControlSocket.LocalIP()) && m_objDataSocket.Listen();
+    if (!listening) {
+      lastError = SharedErrorRecord().Number();
+      SharedErrorRecord().Clear();
+      m_objDataSocket.CloseSocket();
+    }
+  }
+  --m_portProbing;
+  if (!listening) Raise(lastError != 0 ? lastError : static_cast<long>(kWsaEaddrinuse));
+  std::string argument = m_objControlSocket.LocalIP();
+  for (char& c : argument) {
+    if (c == '.') c = ',';
+  }
+  argument += "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+  SendFtpCommand("PORT", argument);
+}
+
+void FtpLibrary::CloseDataConnection() {
+  if (m_objDataSocket.State() == CSocket::kStateClosed || m_objDataSocket.SocketHandle() == -1) return;
+  shutdown(static_cast<int>(m_objDataSocket.SocketHandle()), SHUT_RDWR);
+  m_objDataSocket.CloseSocket();
+}
+
+// --------------------------------------------------------- data socket events
+
+void FtpLibrary::DataSocketOnConnect() {
+  try {
+    switch (m_lngOperation) {
+      case kOpList:
+        SendFtpCommand("LIST", m_listingArgument);
+        break;
+      default:
+        break;
+    }
+  } catch (const Raised& r) {
+    ReportError("OnConnect", r.number, r.description);
+  }
+}
+
+void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
+  if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
+  m_objDataSocket.Accept(requestID);
+}
+
+void FtpLibrary::DataSocketOnDataArrival() {
+  m_dtLastActivity = CurrentClock().Now();
+  if (m_lngOperation == kOpList) {
+    // Kept as bytes and decoded once the listing is whole: a character of a
+    // multi-byte code page may be split between two chunks.
+    std::string bytes;
+    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer += bytes;
+  }
+}
+
+void FtpLibrary::DataSocketOnClose() {
+  try {
+    if (m_lngOperation == kOpList) {
+      m_listingDataClosed = true;
+      FinishListingWhenComplete();
+    }
+  } catch (const Raised& r) {
+    ReportError("ControlSocket_OnClose", r.number, r.description);
+  }
+}
+
+void FtpLibrary::DataSocketOnError() {
+  if (m_portProbing > 0) return;
+  try {
+    m_lngErrorNumber = ErrorNumber();
+    m_strErrorText = ErrorInfo();
+    LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
+    m_objDataSocket.CloseSocket();
+    if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
+    if (m_lngOperation == kOpList) m_listingBuffer.clear();
+    EndOperation();
+  } catch (const Raised& r) {
+    ReportError("DataSocket_OnError", r.number, r.description);
+  }
+}
+
+void FtpLibrary::FinishListingWhenComplete() {
+  // Both the server's final reply and the end of the data are needed: either
+  // can come first, and ending on the reply alone could cut the listing.
+  if (m_lngOperation == kOpList && m_listingDataClosed && m_listingReplyDone) EndOperation();
+}
+
+}  // namespace pellan

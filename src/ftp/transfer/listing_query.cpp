@@ -1,0 +1,97 @@
+// FtpLibrary: listing a remote path over a data connection.
+#include "ftp/remote/listing_parser.h"
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+// `*` any run of characters, `?` one character; letter case counts.
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
+  size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::string LastComponent(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pathIn) {
+  SharedErrorRecord().Clear();
+  try {
+    if (!Connect()) return nullptr;
+    if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
+    std::string path = TrimBlanks(pathIn);
+    if (!path.empty() && path.back() == '/') path.pop_back();
+
+    // Servers disagree on patterns in LIST (refused, filtered, or answered
+    // with paths for names): list the folder and apply the pattern here.
+    std::string pattern;
+    const std::string last = LastComponent(path);
+    if (last.find_first_of("*?") != std::string::npos) {
+      pattern = last;
+      path.resize(path.size() - last.size());
+      if (path.size() > 1 && path.back() == '/') path.pop_back();
+    }
+
+    m_listingArgument = path;
+    m_listingBuffer.clear();
+    m_listingDataClosed = false;
+    m_listingReplyDone = false;
+    SetOperation(kOpList);
+    if (!SendFtpCommand("TYPE", "A")) {
+      m_listingArgument.clear();
+      return nullptr;
+    }
+    WaitForReply(kOpList);
+    m_listingArgument.clear();
+    if (ErrorNumber() != 0) return nullptr;
+
+    const std::string text = DecodeText(m_listingBuffer, m_codePage);
+    m_listingBuffer.clear();
+    if (IsBlankListing(text)) return nullptr;
+    ListingReport report;
+    report.log = [this](const std::string& line) { LogLine(line); };
+    std::unique_ptr<CFtpFiles> files = GetFileListX(text, report);
+    if (!files) {
+      LogLine("---------------------------\r\n" + std::to_string(text.size()) + "\r\n" + text);
+      Raise(kErrUnknownListType);
+    }
+    if (!pattern.empty()) {
+      auto matching = std::make_unique<CFtpFiles>();
+      for (const CFtpFile& f : *files) {
+        if (MatchesPattern(LastComponent(f.FileName()), pattern)) matching->Add(f, f.FileName());
+      }
+      if (matching->Count() == 0) return nullptr;
+      files = std::move(matching);
+    }
+    return files;
+  } catch (const Raised& r) {
+    m_listingArgument.clear();
+    m_listingBuffer.clear();
+    ReportError("GetRemoteFilesInfo", r.number, r.description);
+    return nullptr;
+  }
+}
+
+}  // namespace pellan
