@@ -126,6 +126,14 @@ void FtpLibrary::DataSocketOnConnect() {
       case kOpList:
         SendFtpCommand("LIST", m_listingArgument);
         break;
+      case kOpDownload:
+        if (OpenLocalFile() && m_strLastCommand != "REST") SendFtpCommand("RETR", m_remotePath);
+        break;
+      case kOpUpload:
+        // Uploads always start at byte 0.
+        m_uploadDataReady = true;
+        SendFtpCommand("STOR", m_remotePath);
+        break;
       default:
         break;
     }
@@ -137,6 +145,10 @@ void FtpLibrary::DataSocketOnConnect() {
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
   m_objDataSocket.Accept(requestID);
+  if (m_lngOperation == kOpUpload) {
+    m_uploadDataReady = true;
+    StartUploadWhenReady();
+  }
 }
 
 void FtpLibrary::DataSocketOnDataArrival() {
@@ -146,6 +158,8 @@ void FtpLibrary::DataSocketOnDataArrival() {
     // multi-byte code page may be split between two chunks.
     std::string bytes;
     if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer += bytes;
+  } else if (m_lngOperation == kOpDownload) {
+    WriteDownloadedData();
   }
 }
 
@@ -154,6 +168,9 @@ void FtpLibrary::DataSocketOnClose() {
     if (m_lngOperation == kOpList) {
       m_listingDataClosed = true;
       FinishListingWhenComplete();
+    } else if (m_lngOperation == kOpDownload) {
+      m_transferDataClosed = true;
+      FinishDownloadWhenComplete();
     }
   } catch (const Raised& r) {
     ReportError("ControlSocket_OnClose", r.number, r.description);

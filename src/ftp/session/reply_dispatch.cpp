@@ -9,6 +9,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/transfer/ftp_library.h"
+#include "platform/date_text.h"
 
 namespace pellan {
 
@@ -100,6 +101,54 @@ const FtpLibrary::DispatchRow FtpLibrary::kDispatchTable[] = {
     {kOpList,    "LIST", 257,    &FtpLibrary::ActIgnore},
     {kOpList,    "LIST", 550,    &FtpLibrary::ActList550},
     {kOpList,    "LIST", kOther, &FtpLibrary::ActListFailed},
+    // download
+    {kOpDownload, "TYPE", 200,    &FtpLibrary::ActTransferType},
+    {kOpDownload, "TYPE", 226,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "TYPE", 257,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "TYPE", kOther, &FtpLibrary::ActFail},
+    {kOpDownload, "PORT", 200,    &FtpLibrary::ActDownloadPortOk},
+    {kOpDownload, "PORT", 257,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "PORT", kOther, &FtpLibrary::ActPortRefused},
+    {kOpDownload, "PASV", 227,    &FtpLibrary::ActPasv},
+    {kOpDownload, "PASV", 257,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "PASV", kOther, &FtpLibrary::ActFail},
+    {kOpDownload, "REST", 350,    &FtpLibrary::ActSendRetr},
+    {kOpDownload, "REST", 257,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "REST", kOther, &FtpLibrary::ActFail},
+    {kOpDownload, "RETR", 110,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "RETR", 125,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "RETR", 150,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "RETR", 257,    &FtpLibrary::ActIgnore},
+    {kOpDownload, "RETR", 226,    &FtpLibrary::ActRetrDone},
+    {kOpDownload, "RETR", 250,    &FtpLibrary::ActRetrDone},
+    {kOpDownload, "RETR", kOther, &FtpLibrary::ActRetrFailed},
+    // upload
+    {kOpUpload,  "TYPE", 200,    &FtpLibrary::ActUploadType},
+    {kOpUpload,  "TYPE", 150,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "TYPE", 226,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "TYPE", 227,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "TYPE", 257,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "TYPE", 425,    &FtpLibrary::ActUploadType425},
+    {kOpUpload,  "TYPE", 550,    &FtpLibrary::ActUploadType550},
+    {kOpUpload,  "TYPE", kOther, &FtpLibrary::ActFail},
+    {kOpUpload,  "PORT", 200,    &FtpLibrary::ActUploadPortOk},
+    {kOpUpload,  "PORT", 257,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "PORT", kOther, &FtpLibrary::ActPortRefused},
+    {kOpUpload,  "PASV", 200,    &FtpLibrary::ActPasvAgain},
+    {kOpUpload,  "PASV", 227,    &FtpLibrary::ActPasv},
+    {kOpUpload,  "PASV", 257,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "PASV", kOther, &FtpLibrary::ActFail},
+    {kOpUpload,  "REST", 350,    &FtpLibrary::ActSendStor},
+    {kOpUpload,  "REST", 257,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "REST", kOther, &FtpLibrary::ActFail},
+    {kOpUpload,  "STOR", 226,    &FtpLibrary::ActStorDone},
+    {kOpUpload,  "STOR", 250,    &FtpLibrary::ActStorDone},
+    {kOpUpload,  "STOR", 110,    &FtpLibrary::ActStorAccepted},
+    {kOpUpload,  "STOR", 125,    &FtpLibrary::ActStorAccepted},
+    {kOpUpload,  "STOR", 150,    &FtpLibrary::ActStorAccepted},
+    {kOpUpload,  "STOR", 200,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "STOR", 257,    &FtpLibrary::ActIgnore},
+    {kOpUpload,  "STOR", kOther, &FtpLibrary::ActStorFailed},
     // QUIT
     {kOpQuit,    "QUIT", 221,    &FtpLibrary::ActQuitDone},
     {kOpQuit,    "QUIT", 257,    &FtpLibrary::ActIgnore},
@@ -277,6 +326,73 @@ void FtpLibrary::ActList550(int) {
 
 void FtpLibrary::ActListFailed(int code) {
   CloseDataConnection();
+  FailReply(code);
+}
+
+// ------------------------------------------------------------ transfers
+
+void FtpLibrary::ActTransferType(int) { SendDataConnectionSetup(); }
+
+void FtpLibrary::ActDownloadPortOk(int) {
+  if (OpenLocalFile() && m_strLastCommand != "REST") SendFtpCommand("RETR", m_remotePath);
+}
+
+void FtpLibrary::ActPortRefused(int code) {
+  CloseDataConnection();
+  FailReply(code);
+}
+
+void FtpLibrary::ActSendRetr(int) { SendFtpCommand("RETR", m_remotePath); }
+
+void FtpLibrary::ActRetrDone(int) {
+  m_transferReplyDone = true;
+  FinishDownloadWhenComplete();
+}
+
+void FtpLibrary::ActRetrFailed(int code) {
+  CloseDataConnection();
+  CloseLocalFile();
+  FailReply(code);
+}
+
+void FtpLibrary::ActUploadType(int) {
+  if (OpenLocalFile()) SendDataConnectionSetup();
+}
+
+void FtpLibrary::ActUploadType425(int) {
+  LogLine("UpLoadOne can't open data connection--" + RemotePath() + "--" + LocalPath());
+  // Again in the transfer's own type: switching a binary upload to ASCII
+  // would let the server rewrite its line ends.
+  SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I");
+}
+
+void FtpLibrary::ActUploadType550(int) {
+  LogLine(NowText() + "UpLoadOne Type 550--" + m_strReplyBuffer + "--");
+}
+
+void FtpLibrary::ActUploadPortOk(int) { SendFtpCommand("STOR", m_remotePath); }
+
+void FtpLibrary::ActPasvAgain(int) { SendFtpCommand("PASV", ""); }
+
+void FtpLibrary::ActSendStor(int) { SendFtpCommand("STOR", m_remotePath); }
+
+void FtpLibrary::ActStorAccepted(int) {
+  m_uploadStorAccepted = true;
+  StartUploadWhenReady();
+}
+
+void FtpLibrary::ActStorDone(int) {
+  // Confirmed only when every byte of the file went out first.
+  m_transferConfirmed = m_bytesDone >= m_fileSize && m_localFile < 0;
+  EndOperation();
+  CloseLocalFile();
+  if (!m_transferConfirmed) {
+    RaiseError("UpLoadOne", kErrIncompleteTransfer, "The server ended the upload before the whole file was sent");
+  }
+}
+
+void FtpLibrary::ActStorFailed(int code) {
+  CloseLocalFile();
   FailReply(code);
 }
 

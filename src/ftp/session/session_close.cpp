@@ -45,16 +45,19 @@ void FtpLibrary::TimeouterTick() {
     if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) return;
     if (WholeSecondsSince(m_lastSampleTime) <= TimeOut()) return;
     const bool upload = m_lngOperation == kOpUpload;
-    if (m_transferSize < m_fileSize) {
+    if (!upload || m_transferSize < m_fileSize) {
+      // A download counts only once the server confirms it, so a stalled
+      // one fails even when every byte seems to be there.
       RaiseError(upload ? "Timeout_Timer:Upload" : "Timeout_Timer:Download", kErrTimedOut);
       return;
     }
-    // Everything went over but the final reply never came: the file is
-    // complete, the session is not to be trusted any more.
+    // Everything went out but the server never confirmed the file: the
+    // session is not to be trusted; the upload asks the server's size of
+    // the file over a new session before it counts the file as sent.
     EndOperation();
     CloseLocalFile();
     CloseConnection();
-    LogLine(upload ? "Timeouter_Timer:Upload:EndAsyncMethod" : "Timeouter_Timer:Download:EndAsyncMethod");
+    LogLine("Timeouter_Timer:Upload:EndAsyncMethod");
   } catch (const Raised&) {
   }
 }
@@ -62,6 +65,7 @@ void FtpLibrary::TimeouterTick() {
 void FtpLibrary::Abort() {
   try {
     m_retryCount = m_reDoTimes;  // no retry after an abort
+    m_abortRetry = true;
     if (!Busy()) return;
     m_abortAll = true;
     switch (m_lngOperation) {

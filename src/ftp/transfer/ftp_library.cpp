@@ -61,6 +61,7 @@ FtpLibrary::FtpLibrary() {
   m_objDataSocket.OnDataArrival = [this](double) { DataSocketOnDataArrival(); };
   m_objDataSocket.OnClose = [this] { DataSocketOnClose(); };
   m_objDataSocket.OnError = [this] { DataSocketOnError(); };
+  m_objDataSocket.OnSendComplete = [this] { DataSocketOnSendComplete(); };
   m_timer1 = LoopTimer(Milliseconds(2000), [this] { Timer1Tick(); }, false);
   m_timeouter = LoopTimer(Milliseconds(5000), [this] { TimeouterTick(); }, false);
   m_dtLastActivity = CurrentClock().Now();

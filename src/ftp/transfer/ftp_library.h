@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ftp/remote/ftp_file.h"
 #include "ftp/session/error_messages.h"
@@ -81,6 +82,19 @@ enum FtpErrorNumber : long {
   kErrUnsafeCommand = 20030,    // an argument holding CR or LF
   kErrReplyTooLong = 20031,     // a reply over 64 KiB
   kErrBadPasvReply = 20032,     // a 227 reply without an address
+  kErrIncompleteTransfer = 20033,  // fewer (or more) bytes than the file holds
+  kErrLocalFileLarger = 20034,  // a file to resume is longer than the remote one
+  kErrConnectionInterrupted = 16011,
+  kErrFileTooBig = 20003,
+  kErrLocalFileMissing = 20009,
+  kErrLocalFolderMissing = 20010,
+  kErrInvalidPath = 20011,
+  kErrNoLocalPath = 20006,
+  kErrNoSavePath = 20019,
+  kErrTypeNotAllowed = 20021,
+  kErrTypeForbidden = 20022,
+  kErrCreateLocalFile = 20023,
+  kErrOpenLocalFile = 20024,
 };
 
 class FtpLibrary {
@@ -177,6 +191,18 @@ class FtpLibrary {
   void SetLanguage(int language) { m_messages.SetLanguage(language); }
   ErrorMessages& Messages() { return m_messages; }
 
+  // ---- transfers
+  // Fetches RemotePath ("|"-separated files, folders "dir/" and patterns
+  // "dir/*.zip") into LocalPath (the matching "|"-separated local items).
+  bool DownLoad(bool createFolder = true);
+  // Sends LocalPath (files, folders "dir/", patterns "dir/*.txt") to
+  // RemotePath.
+  bool UpLoad(bool createFolder = true);
+  // A finished download is flushed to disk before it counts as done (for
+  // callers that delete the source next). Off by default.
+  bool SyncDownloads() const { return m_syncDownloads; }
+  void SetSyncDownloads(bool v) { m_syncDownloads = v; }
+
   // ---- session operations
   bool Connect();
   void CloseConnection();
@@ -238,6 +264,7 @@ class FtpLibrary {
   struct Raised {
     long number;
     std::string description;
+    bool reported = false;  // already recorded and announced by a lower layer
   };
   [[noreturn]] void Raise(long number, const std::string& description = std::string()) const;
 
@@ -264,6 +291,33 @@ class FtpLibrary {
   void Quit();
   void CloseDataConnection();
   void CloseLocalFile();
+
+  // Transfers.
+  bool DownLoadAll(bool createFolder);
+  bool DownLoadFolders(bool createFolder);
+  bool DownLoadQueue(bool createFolder);
+  bool DownLoadOne(bool createFolder);
+  bool UpLoadAll(bool createFolder);
+  bool UpLoadFolders(bool createFolder);
+  bool UpLoadQueue(bool createFolder);
+  bool UpLoadOne(bool createFolder);
+  bool OpenLocalFile();
+  void UploadData();
+  void StartUploadWhenReady();
+  void DataSocketOnSendComplete();
+  void WriteDownloadedData();
+  void FinishDownloadWhenComplete();
+  void UpdateProgress(double bytes, double size, bool download);
+  void CheckFileType(const std::string& ext, const char* source);
+  // The retry handling after a failed file: false when the file is not to
+  // be tried again (the error is reported), else the result of the retry.
+  bool RetryFile(const Raised& error, bool upload, bool createFolder);
+  // The server never confirmed an upload: compare its size of the file
+  // with ours over a fresh session.
+  bool UploadConfirmedBySize();
+  std::string SizeLimitText() const;
+  void WaitWhileTransferring(long operation);
+  void StartTransferFile(double startBytes);
 
   // The data connection.
   static long GetFreePort();
@@ -330,6 +384,21 @@ class FtpLibrary {
   void ActListDone(int code);
   void ActList550(int code);
   void ActListFailed(int code);
+  void ActTransferType(int code);
+  void ActDownloadPortOk(int code);
+  void ActPortRefused(int code);
+  void ActSendRetr(int code);
+  void ActRetrDone(int code);
+  void ActRetrFailed(int code);
+  void ActUploadType(int code);
+  void ActUploadType425(int code);
+  void ActUploadType550(int code);
+  void ActUploadPortOk(int code);
+  void ActPasvAgain(int code);
+  void ActSendStor(int code);
+  void ActStorAccepted(int code);
+  void ActStorDone(int code);
+  void ActStorFailed(int code);
 
   // ---- connection properties
   std::string m_serverName, m_passWord, m_userName;
@@ -358,6 +427,25 @@ class FtpLibrary {
   long m_speed = 0, m_leftTime = 0, m_queueIndex = 0, m_queueTotal = 0;
   MonoTime m_lastSampleTime{};
   long m_retryCount = 0;
+  long m_retryWait = 10;
+  double m_bytesDone = 0;       // received (download) or handed to the socket (upload)
+  double m_expectedSize = 0;    // the size the transfer expects; 0 unknown
+  double m_sampleBytes = 0;
+  long m_sendBlockSize = 1024;
+  long m_storResend = 1;
+  double m_knownRemoteSize = -1;  // a size the listing already gave, or -1
+  bool m_transferDataClosed = false;
+  bool m_transferReplyDone = false;
+  bool m_transferConfirmed = false;
+  bool m_uploadDataReady = false;
+  bool m_uploadStorAccepted = false;
+  bool m_uploadStarted = false;
+  bool m_syncDownloads = false;
+  bool m_abortRetry = false;  // Abort came: no further attempt at the file
+  // The sub-job a layer hands to the next one down.
+  std::vector<std::string> m_jobSources, m_jobTargets;
+  std::vector<double> m_jobSizes;  // sizes a listing gave for m_jobSources
+  std::string m_sendBuffer;
 
   // ---- session record
   long m_ftpState = kFtpReady;

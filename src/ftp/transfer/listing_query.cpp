@@ -2,32 +2,12 @@
 #include "ftp/remote/listing_parser.h"
 #include "ftp/session/reply_parser.h"
 #include "ftp/transfer/ftp_library.h"
+#include "ftp/transfer/job_lists.h"
 #include "support/error_record.h"
 
 namespace pellan {
 
 namespace {
-
-// `*` any run of characters, `?` one character; letter case counts.
-bool MatchesPattern(std::string_view name, std::string_view pattern) {
-  size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 std::string LastComponent(const std::string& path) {
   const auto slash = path.find_last_of('/');

@@ -120,6 +120,12 @@ bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json, std:
     std::cout << (exists ? "yes" : "no") << '\n';
     return true;
   }
+  if (verb == "get" || verb == "put") {
+    if (!need(2, verb == "get" ? "get REMOTE LOCAL" : "put LOCAL REMOTE")) return false;
+    ftp.SetRemotePath(verb == "get" ? words[1] : words[2]);
+    ftp.SetLocalPath(verb == "get" ? words[2] : words[1]);
+    return verb == "get" ? ftp.DownLoad() : ftp.UpLoad();
+  }
   *usage = "unknown command '" + verb + "' (see --help)";
   return false;
 }

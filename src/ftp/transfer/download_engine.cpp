@@ -1,0 +1,290 @@
+// FtpLibrary: downloads. DownLoad splits the job into folders and files,
+// the folder walk lists remote folders, the queue takes file after file,
+// and DownLoadOne fetches one file: it counts as fetched only when the data
+// connection has closed, the server has confirmed it, and (binary, size
+// known) every byte is on disk.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "ftp/remote/ftp_file.h"
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "ftp/transfer/job_lists.h"
+#include "platform/code_page.h"
+#include "support/error_record.h"
+#include "support/file.h"
+
+namespace pellan {
+
+bool FtpLibrary::DownLoad(bool createFolder) {
+  bool result = false;
+  try {
+    if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
+    if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
+    if (Connect()) {
+      m_abortAll = false;
+      m_abortRetry = false;
+      const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
+      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
+      bool failed = false;
+      if (!job.folders.empty()) {
+        m_jobSources = job.FolderSources();
+        m_jobTargets = job.FolderTargets();
+        failed = !DownLoadFolders(createFolder);
+        if (!failed && job.files.empty()) result = true;
+      }
+      if (!job.files.empty() && !failed) {
+        m_jobSources = job.FileSources();
+        m_jobTargets = job.FileTargetsOr(job.FolderTargets());
+        result = DownLoadQueue(createFolder);
+      }
+    }
+  } catch (const Raised& r) {
+    if (!r.reported) ReportError("DownLoad", r.number, r.description);
+    result = false;
+  }
+  m_canceledFileList.clear();
+  return result;
+}
+
+bool FtpLibrary::DownLoadFolders(bool createFolder) {
+  const std::vector<std::string> remoteItems = m_jobSources;
+  const std::vector<std::string> localItems = m_jobTargets;
+  if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
+  if (remoteItems.empty()) Raise(kErrNoRemotePath);
+  if (localItems.empty() || TrimBlanks(localItems.front()).empty()) Raise(kErrNoLocalPath);
+  std::string localFolder = CFile().FormatPath(localItems.front());
+  while (localFolder.size() > 1 && localFolder.back() == '/') localFolder.pop_back();
+  if (!LocalFolderExists(localFolder) && !CFile().CreateFolder(localFolder)) return false;
+
+  for (const std::string& item : remoteItems) {
+    // The folder of the item: the item itself, or a pattern's folder.
+    std::string base = item;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (HasWildcard(LastPathPart(base))) base = ParentPath(base);
+    std::unique_ptr<CFtpFiles> files = GetFtpDirectoryInfo(item);
+    if (!files) {
+      if (ErrorNumber() != 0) return false;
+      continue;  // an empty folder
+    }
+    std::vector<std::string> fileList;
+    std::vector<double> sizes;
+    for (const CFtpFile& entry : *files) {
+      const std::string& name = entry.FileName();
+      // A listed name is data, never a path.
+      if (!IsSafeLocalFileName(name)) {
+        LogLine("DownLoadAll skips an unsafe name: " + name);
+        continue;
+      }
+      const std::string remote = (base == "/" ? std::string() : base) + "/" + name;
+      if (entry.IsDirectory()) {
+        m_jobSources = {remote + "/"};
+        m_jobTargets = {localFolder + "/" + name + "/"};
+        if (!DownLoadFolders(createFolder)) return false;
+      } else {
+        fileList.push_back(remote);
+        sizes.push_back(static_cast<double>(entry.FileSize()));
+      }
+    }
+    if (!fileList.empty()) {
+      m_jobSources = fileList;
+      m_jobTargets = {localFolder + "/"};
+      m_jobSizes = sizes;
+      const bool ok = DownLoadQueue(createFolder);
+      m_jobSizes.clear();
+      if (!ok) return false;
+    }
+  }
+  return true;
+}
+
+bool FtpLibrary::DownLoadQueue(bool createFolder) {
+  const std::vector<std::string> remoteItems = m_jobSources;
+  const std::vector<std::string> localItems = m_jobTargets;
+  const std::vector<double> sizes = m_jobSizes;
+  m_queueTotal = static_cast<long>(remoteItems.size());
+  std::string targetFolder;
+  for (size_t i = 0; i < remoteItems.size(); ++i) {
+    m_queueIndex = static_cast<long>(i + 1);
+    const std::string remote = TrimBlanks(remoteItems[i]);
+    if (remote.empty()) continue;
+    std::string targetFile;
+    if (i < localItems.size() && !TrimBlanks(localItems[i]).empty()) {
+      const std::string local = CFile().FormatPath(TrimBlanks(localItems[i]));
+      if (local.back() == '/' || LocalFolderExists(local)) {
+        targetFolder = local;
+        while (targetFolder.size() > 1 && targetFolder.back() == '/') targetFolder.pop_back();
+      } else {
+        targetFile = local;
+        targetFolder = CFile().GetParentFolderPath(local);
+      }
+    }
+    if (!targetFolder.empty() && !LocalFolderExists(targetFolder)) {
+      if (!createFolder) {
+        Raise(kErrLocalFolderMissing,
+              ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFolderMissing), {targetFolder}));
+      }
+      if (!CFile().CreateFolder(targetFolder)) return false;
+    }
+    std::string localPath = targetFile;
+    if (localPath.empty()) {
+      const std::string name = GetFileName(remote);
+      if (targetFolder.empty() || !IsSafeLocalFileName(name)) {
+        Raise(kErrNoSavePath, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrNoSavePath), {remote}));
+      }
+      localPath = (targetFolder == "/" ? std::string() : targetFolder) + "/" + name;
+    }
+    m_retryCount = 1;
+    m_localPath = CFile().FormatPath(localPath);
+    m_remotePath = CFile().FormatFTPPath(remote);
+    m_knownRemoteSize = i < sizes.size() ? sizes[i] : -1;
+    const bool ok = DownLoadOne(createFolder);
+    m_knownRemoteSize = -1;
+    if (!ok) {
+      m_transferState.clear();
+      throw Raised{ErrorNumber(), ErrorInfo(), true};
+    }
+    if (m_abortAll) {
+      m_abortAll = false;
+      Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
+    }
+  }
+  return true;
+}
+
+bool FtpLibrary::DownLoadOne(bool createFolder) {
+  try {
+    SharedErrorRecord().Clear();
+    if (m_lngOperation != kOpNone) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrOperationUnfinished);
+    }
+    m_percent = 0;
+    m_bytesDone = 0;
+    m_expectedSize = 0;
+    m_fileSize = 0;
+    if (m_retryCount < 2) m_retryCount = 1;
+    double localSize = 0;
+    if (!LocalFileExists(m_localPath)) {
+      if (m_localPath.empty() || m_localPath.front() != '/') {
+        m_retryCount = m_reDoTimes;
+        Raise(kErrInvalidPath, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrInvalidPath), {m_localPath}));
+      }
+      const std::string parent = CFile().GetParentFolderPath(m_localPath);
+      if (!LocalFolderExists(parent.empty() ? std::string("/") : parent)) {
+        m_retryCount = m_reDoTimes;
+        Raise(kErrLocalFolderMissing, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFolderMissing), {parent}));
+      }
+    } else if (m_overWrite) {
+      unlink(EncodeText(m_localPath, ProcessCodePage()).c_str());
+    } else {
+      localSize = GetLocalFileSize(m_localPath);  // resume
+    }
+
+    // The size the file should have: from the listing, or asked with SIZE.
+    double expected = m_knownRemoteSize;
+    if (expected < 0) {
+      ++m_quietProbe;
+      expected = GetRemoteFileSize(m_remotePath);
+      --m_quietProbe;
+      SharedErrorRecord().Clear();  // RETR gives the real answer
+    }
+    if (expected < 0) expected = 0;
+    if (m_maxSize > 0 && expected > m_maxSize) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrFileTooBig, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrFileTooBig), {SizeLimitText()}));
+    }
+    const bool binary = m_transferMode != 0;
+    if (binary && expected > 0 && localSize == expected) {
+      // Complete already (an earlier attempt got every byte).
+      m_fileSize = expected;
+      m_percent = 100;
+      m_transferSize = expected;
+      if (OnTransfer) OnTransfer();
+      return true;
+    }
+    if (binary && expected > 0 && localSize > expected) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrLocalFileLarger, "The local file [ " + m_localPath + " ] is longer than the remote file; it is left as it is");
+    }
+    m_expectedSize = expected;
+    m_fileSize = expected;
+    m_bytesDone = localSize;
+    StartTransferFile(0);
+    SetOperation(kOpDownload);
+    if (SendFtpCommand("TYPE", binary ? "I" : "A")) WaitWhileTransferring(kOpDownload);
+    if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
+    if (!m_transferConfirmed) {
+      // The session ended (the server closed it) before the file was confirmed.
+      Raise(kErrConnectionInterrupted, m_messages.GetErrorMessage(kErrConnectionInterrupted));
+    }
+    m_transferSize = m_expectedSize > 0 ? m_expectedSize : m_bytesDone;
+    m_retryCount = 1;
+    m_storResend = 1;
+    m_speed = 0;
+    m_leftTime = 0;
+    if (OnTransfer) OnTransfer();
+    return true;
+  } catch (const Raised& r) {
+    return RetryFile(r, false, createFolder);
+  }
+}
+
+void FtpLibrary::StartTransferFile(double startBytes) {
+  m_lastSampleTime = CurrentClock().Now();
+  m_sampleBytes = startBytes;
+  m_objDataSocket.SetChunkSize(m_chunkSize);
+  m_transferDataClosed = false;
+  m_transferReplyDone = false;
+  m_transferConfirmed = false;
+  m_uploadDataReady = false;
+  m_uploadStorAccepted = false;
+  m_uploadStarted = false;
+}
+
+void FtpLibrary::WriteDownloadedData() {
+  std::string bytes;
+  if (!m_objDataSocket.GetData(bytes, VarType::kByteArray) || bytes.empty()) return;
+  m_transferState.clear();
+  if (m_localFile < 0) return;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(m_localFile, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // The disk took no more (full, gone): the file fails here.
+      const int err = errno;
+      CloseDataConnection();
+      CloseLocalFile();
+      RaiseError("DownLoadOne", kErrOpenLocalFile,
+                 ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}) + " " +
+                     std::strerror(err));
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+  m_bytesDone += static_cast<double>(bytes.size());
+  const double size = m_expectedSize > 0 ? m_expectedSize : m_bytesDone + 1;
+  UpdateProgress(m_bytesDone, size, true);
+}
+
+void FtpLibrary::FinishDownloadWhenComplete() {
+  if (m_lngOperation != kOpDownload || !m_transferDataClosed || !m_transferReplyDone) return;
+  const bool sizeKnown = m_transferMode != 0 && m_expectedSize > 0;
+  if (m_syncDownloads && m_localFile >= 0) fsync(m_localFile);
+  CloseLocalFile();
+  if (sizeKnown && m_bytesDone != m_expectedSize) {
+    RaiseError("DownLoadOne", kErrIncompleteTransfer,
+               "The server sent " + std::to_string(static_cast<long long>(m_bytesDone)) + " of " +
+                   std::to_string(static_cast<long long>(m_expectedSize)) + " bytes of [ " + m_remotePath + " ]");
+    EndOperation();
+    return;
+  }
+  m_transferConfirmed = true;
+  EndOperation();
+}
+
+}  // namespace pellan

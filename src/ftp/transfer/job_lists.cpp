@@ -1,0 +1,84 @@
+#include "ftp/transfer/job_lists.h"
+
+#include "ftp/session/reply_parser.h"
+
+namespace pellan {
+
+std::vector<std::string> SplitBar(const std::string& list) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = list.find('|', start);
+    parts.push_back(list.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) return parts;
+    start = bar + 1;
+  }
+}
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+bool IsFolderItem(const std::string& item) { return (!item.empty() && item.back() == '/') || HasWildcard(item); }
+
+std::string LastPathPart(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ParentPath(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+  size_t n = 0, p = 0, starP = std::string::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+JobItems SplitJob(const std::string& sources, const std::string& targets) {
+  JobItems job;
+  const std::vector<std::string> s = SplitBar(sources), t = SplitBar(targets);
+  for (size_t i = 0; i < s.size(); ++i) {
+    const std::string source = TrimBlanks(s[i]);
+    if (source.empty()) continue;
+    JobItem item{source, i < t.size() ? TrimBlanks(t[i]) : std::string()};
+    (IsFolderItem(source) ? job.folders : job.files).push_back(std::move(item));
+  }
+  return job;
+}
+
+std::vector<std::string> JobItems::Sources(const std::vector<JobItem>& items) {
+  std::vector<std::string> out;
+  for (const JobItem& i : items) out.push_back(i.source);
+  return out;
+}
+
+std::vector<std::string> JobItems::Targets(const std::vector<JobItem>& items) {
+  std::vector<std::string> out;
+  for (const JobItem& i : items) out.push_back(i.target);
+  return out;
+}
+
+std::vector<std::string> JobItems::FileTargetsOr(const std::vector<std::string>& fallback) const {
+  for (const JobItem& i : files) {
+    if (!i.target.empty()) return Targets(files);
+  }
+  return fallback;
+}
+
+}  // namespace pellan

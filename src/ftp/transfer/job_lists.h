@@ -1,0 +1,44 @@
+// The job lists of a transfer: "|"-separated sources (what to fetch or
+// send) paired item by item with "|"-separated targets, split into folder
+// items (ending in "/", or with "*" or "?") and file items.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pellan {
+
+struct JobItem {
+  std::string source;
+  std::string target;  // "" when the target list has no item here
+};
+
+struct JobItems {
+  std::vector<JobItem> folders;
+  std::vector<JobItem> files;
+
+  std::vector<std::string> FolderSources() const { return Sources(folders); }
+  std::vector<std::string> FolderTargets() const { return Targets(folders); }
+  std::vector<std::string> FileSources() const { return Sources(files); }
+  // The files' targets, or `fallback` when none of them names anything.
+  std::vector<std::string> FileTargetsOr(const std::vector<std::string>& fallback) const;
+
+ private:
+  static std::vector<std::string> Sources(const std::vector<JobItem>& items);
+  static std::vector<std::string> Targets(const std::vector<JobItem>& items);
+};
+
+// Splits the two lists and sorts the items; empty source items are left out.
+JobItems SplitJob(const std::string& sources, const std::string& targets);
+
+std::vector<std::string> SplitBar(const std::string& list);
+bool HasWildcard(const std::string& text);
+bool IsFolderItem(const std::string& item);
+// The last part of a "/" path ("" after a trailing "/").
+std::string LastPathPart(const std::string& path);
+// Everything before the last "/" ("/" for a top-level path, "" without "/").
+std::string ParentPath(const std::string& path);
+// `*` any run of characters, `?` one character; letter case counts.
+bool MatchesPattern(const std::string& name, const std::string& pattern);
+
+}  // namespace pellan

@@ -1,0 +1,167 @@
+// FtpLibrary: what downloads and uploads share: the local file, progress,
+// the type filters, the wait for a file's end, and the retry handling.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "platform/code_page.h"
+#include "support/error_record.h"
+
+namespace pellan {
+
+namespace {
+
+// Nearest integer, ties to the even one.
+long RoundHalfEven(double v) { return static_cast<long>(std::nearbyint(v)); }
+
+}  // namespace
+
+bool FtpLibrary::OpenLocalFile() {
+  CloseLocalFile();
+  const std::string path = EncodeText(m_localPath, ProcessCodePage());
+  if (m_lngOperation == kOpDownload) {
+    const bool exists = LocalFileExists(m_localPath);
+    m_localFile = exists ? open(path.c_str(), O_WRONLY | O_CLOEXEC)
+                         : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (m_localFile < 0) {
+      const long number = exists ? kErrOpenLocalFile : kErrCreateLocalFile;
+      RaiseError("OpenLocalFile", number, ErrorMessages::Fill(m_messages.GetErrorMessage(number), {m_localPath}));
+      return false;
+    }
+    if (m_bytesDone > 0) {
+      lseek(m_localFile, static_cast<off_t>(m_bytesDone), SEEK_SET);
+      SendFtpCommand("REST", std::to_string(static_cast<long long>(m_bytesDone)));
+    }
+    return true;
+  }
+  if (m_lngOperation == kOpUpload) {
+    // Only a regular file: opening a FIFO would stop the one thread.
+    m_localFile = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (m_localFile >= 0 && (fstat(m_localFile, &st) != 0 || !S_ISREG(st.st_mode))) CloseLocalFile();
+    if (m_localFile < 0) {
+      RaiseError("OpenLocalFile", kErrOpenLocalFile,
+                 ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
+      return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
+  m_transferState.clear();
+  m_transferSize = bytes;
+  long percent = size > 0 ? RoundHalfEven(bytes / size * 100.0) : 0;
+  // 100 only for a complete file.
+  if ((download ? percent >= 100 : percent == 100) && bytes != size) percent = 99;
+  m_percent = percent;
+  const MonoTime now = CurrentClock().Now();
+  const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastSampleTime).count();
+  if (seconds > 0) {
+    if (m_sampleBytes > 0) {
+      m_speed = std::max(1L, RoundHalfEven((bytes - m_sampleBytes) / static_cast<double>(seconds)));
+      m_leftTime = std::max(1L, RoundHalfEven((size - bytes) / static_cast<double>(m_speed)));
+    }
+    m_lastSampleTime = now;
+    m_sampleBytes = bytes;
+  }
+  if (OnTransfer) OnTransfer();
+}
+
+void FtpLibrary::CheckFileType(const std::string& ext, const char* source) {
+  const std::string dotted = "." + ext + ".";
+  if (!m_fileTypeAllow.empty() && ("." + m_fileTypeAllow + ".").find(dotted) == std::string::npos) {
+    Raise(kErrTypeNotAllowed, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTypeNotAllowed), {m_fileTypeAllow}));
+  }
+  if (!m_fileTypeForbid.empty() && ("." + m_fileTypeForbid + ".").find(dotted) != std::string::npos) {
+    Raise(kErrTypeForbidden, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTypeForbidden), {m_fileTypeForbid}));
+  }
+  (void)source;
+}
+
+std::string FtpLibrary::SizeLimitText() const {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.1f", m_maxSize / (1024.0 * 1024.0));
+  std::string text = buf;
+  if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
+  return text + "M";
+}
+
+void FtpLibrary::WaitWhileTransferring(long operation) {
+  // Ends on an event: data, a reply, the watchdog's tick. The watchdog bounds
+  // a transfer that stalls.
+  EventLoop& loop = CurrentLoop();
+  while (ErrorNumber() == 0 && (m_lngOperation == operation || m_blnReconnecting)) {
+    if (operation == kOpUpload && m_transferSize >= m_fileSize && m_uploadStarted) {
+      // Everything is out: give the server 30 seconds to confirm the file.
+      const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(30);
+      loop.WaitUntil([&] { return ErrorNumber() != 0 || m_lngOperation != operation; }, deadline);
+      if (ErrorNumber() == 0 && m_lngOperation == operation) {
+        LogLine("Upload:Exit Do");
+        EndOperation();
+        CloseConnection();
+      }
+      break;
+    }
+    loop.WaitOnce(std::chrono::seconds(1));
+  }
+  EndFailedOperation(operation);
+}
+
+bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) {
+  const char* source = upload ? "UpLoadOne" : "DownLoadOne";
+  const std::string errorText = error.description.empty() ? m_messages.GetErrorMessage(error.number) : error.description;
+  if (error.number == kErrCanceled || m_retryCount >= m_reDoTimes || m_abortAll || m_abortRetry) {
+    m_retryCount = 1;
+    if (!error.reported) ReportError(source, error.number, errorText);
+    CloseLocalFile();
+    m_speed = 0;
+    m_leftTime = 0;
+    return false;
+  }
+  if (error.number == kErrReplyBase + 530) CloseConnection();
+  CloseLocalFile();
+  auto retryText = [&](long seconds) {
+    if (!upload && error.number == kErrRemoteFileMissing) return errorText;
+    return errorText + "[" +
+           ErrorMessages::Fill(m_messages.Row(41), {std::to_string(m_retryCount), std::to_string(seconds)}) + "]";
+  };
+  m_transferState = retryText(m_retryWait);
+  if (ServerMessage) ServerMessage(m_transferState + "(" + std::to_string(error.number) + ")", 2);
+  ReportError(source, error.number, m_transferState);
+  ++m_retryCount;
+  ++m_storResend;
+  m_transferState.clear();
+  EndOperation();
+  for (long left = m_retryWait; left > 0 && !m_abortRetry; --left) {
+    m_transferState = retryText(left);
+    SharedErrorRecord().SetDescription(m_transferState);
+    if (ServerMessage) ServerMessage(errorText, 2);
+    if (OnTransfer) OnTransfer();
+    CurrentLoop().RunFor(std::chrono::seconds(1));
+  }
+  if (m_abortRetry || m_abortAll) {
+    m_transferState.clear();
+    RaiseError(source, kErrCanceled, m_messages.Row(7));
+    return false;
+  }
+  m_transferState = m_messages.Row(42);
+  if (ServerMessage) ServerMessage(m_transferState, 2);
+  if (OnTransfer) OnTransfer();
+  const bool replacePrompt = m_replacePrompt, raiseErrorEvent = m_raiseErrorEvent;
+  SetOverWrite(false);
+  m_raiseErrorEvent = false;
+  const bool result = upload ? UpLoadOne(createFolder) : DownLoadOne(createFolder);
+  m_replacePrompt = replacePrompt;
+  m_raiseErrorEvent = raiseErrorEvent;
+  return result;
+}
+
+}  // namespace pellan

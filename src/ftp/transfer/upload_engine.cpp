@@ -1,0 +1,297 @@
+// FtpLibrary: uploads. UpLoad splits the job into folders and files, the
+// folder walk lists local folders, the queue takes file after file, and
+// UpLoadOne sends one file. A file counts as sent only when the server has
+// confirmed it, or, when that confirmation never came, when the server's
+// size of the file equals ours.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+
+#include "ftp/session/reply_parser.h"
+#include "ftp/transfer/ftp_library.h"
+#include "ftp/transfer/job_lists.h"
+#include "platform/code_page.h"
+#include "support/error_record.h"
+#include "support/file.h"
+
+namespace pellan {
+
+namespace {
+
+struct LocalEntry {
+  std::string path;
+  bool isFolder;
+};
+
+// One level of a local folder ("/in/") or the files matching a pattern
+// ("/in/*.txt"): regular files and real folders only, names in byte order.
+std::vector<LocalEntry> ListLocalFolder(const std::string& item) {
+  std::string folder = item, pattern;
+  if (HasWildcard(LastPathPart(item))) {
+    pattern = LastPathPart(item);
+    folder = ParentPath(item);
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::vector<LocalEntry> entries;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(EncodeText(folder, ProcessCodePage()), ec)) {
+    const std::string name = DecodeText(e.path().filename().string(), ProcessCodePage());
+    const auto status = e.symlink_status(ec);
+    const bool isFolder = std::filesystem::is_directory(status);
+    if (!isFolder && !std::filesystem::is_regular_file(status)) continue;
+    if (!pattern.empty() && (isFolder || !MatchesPattern(name, pattern))) continue;
+    entries.push_back({(folder == "/" ? std::string() : folder) + "/" + name, isFolder});
+  }
+  std::sort(entries.begin(), entries.end(), [](const LocalEntry& a, const LocalEntry& b) { return a.path < b.path; });
+  return entries;
+}
+
+}  // namespace
+
+bool FtpLibrary::UpLoad(bool createFolder) {
+  bool result = false;
+  try {
+    if (Connect()) {
+      m_abortAll = false;
+      m_abortRetry = false;
+      m_abortedFileList.clear();
+      if (TrimBlanks(m_remotePath).empty()) m_remotePath = m_currentDirectory + "/";
+      if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
+      const JobItems job = SplitJob(CFile().FormatPath(m_localPath), CFile().FormatFTPPath(m_remotePath));
+      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(file.source), "UpLoad");
+      bool failed = false;
+      if (!job.folders.empty()) {
+        m_jobSources = job.FolderSources();
+        m_jobTargets = job.FolderTargets();
+        failed = !UpLoadFolders(createFolder);
+        if (!failed && job.files.empty()) result = true;
+      }
+      if (!job.files.empty() && !failed) {
+        m_jobSources = job.FileSources();
+        m_jobTargets = job.FileTargetsOr(job.FolderTargets());
+        result = UpLoadQueue(createFolder) && ErrorNumber() == 0;
+      }
+    }
+  } catch (const Raised& r) {
+    if (!r.reported) ReportError("UpLoad", r.number, r.description);
+    result = false;
+  }
+  m_canceledFileList.clear();
+  return result;
+}
+
+bool FtpLibrary::UpLoadFolders(bool createFolder) {
+  const std::vector<std::string> localItems = m_jobSources;
+  const std::vector<std::string> remoteItems = m_jobTargets;
+  if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
+  if (localItems.empty()) Raise(kErrNoLocalPath);
+  if (remoteItems.empty() || TrimBlanks(remoteItems.front()).empty()) Raise(kErrNoRemotePath);
+  std::string remoteFolder = CFile().FormatFTPPath(remoteItems.front());
+  while (remoteFolder.size() > 1 && remoteFolder.back() == '/') remoteFolder.pop_back();
+  if (remoteFolder != "/" && !CreateDirectory(remoteFolder, true)) return false;
+  const std::string prefix = remoteFolder == "/" ? std::string() : remoteFolder;
+
+  for (const std::string& item : localItems) {
+    std::vector<std::string> files;
+    for (const LocalEntry& entry : ListLocalFolder(item)) {
+      if (entry.isFolder) {
+        m_jobSources = {entry.path + "/"};
+        m_jobTargets = {prefix + "/" + LastPathPart(entry.path) + "/"};
+        if (!UpLoadFolders(false)) return false;
+      } else {
+        files.push_back(entry.path);
+      }
+    }
+    if (!files.empty()) {
+      m_jobSources = files;
+      m_jobTargets = {prefix + "/"};
+      if (!UpLoadQueue(false)) return false;
+    }
+  }
+  (void)createFolder;
+  return true;
+}
+
+bool FtpLibrary::UpLoadQueue(bool createFolder) {
+  const std::vector<std::string> localItems = m_jobSources;
+  const std::vector<std::string> remoteItems = m_jobTargets;
+  const std::string savedRemotePath = m_remotePath;
+  m_queueTotal = static_cast<long>(localItems.size());
+  for (size_t i = 0; i < localItems.size(); ++i) {
+    m_queueIndex = static_cast<long>(i + 1);
+    const std::string local = TrimBlanks(localItems[i]);
+    if (local.empty()) continue;
+    m_canceledFileList += "|";
+    if (m_canceledFileList.find("|" + local + "|") != std::string::npos) {
+      LogLine("Skip upload:" + local + "#[" + m_canceledFileList + "]");
+      continue;
+    }
+    std::string remote;
+    if (remoteItems.size() == 1 && !remoteItems[0].empty() && remoteItems[0].back() == '/') {
+      remote = remoteItems[0] + "/" + GetFileName(local);
+    } else if (i < remoteItems.size()) {
+      remote = TrimBlanks(remoteItems[i]);
+      if (!remote.empty() && remote.back() == '/') remote += GetFileName(local);
+    }
+    if (remote.empty()) {
+      Raise(kErrNoSavePath, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrNoSavePath), {local}));
+    }
+    m_localPath = CFile().FormatPath(local);
+    m_remotePath = CFile().FormatFTPPath(remote);
+    m_retryCount = 1;
+    if (!UpLoadOne(createFolder)) {
+      m_transferState.clear();
+      if (ErrorNumber() == kErrCanceled && m_abortCurrent) {
+        // Only this file was cancelled: note it and go on with the next.
+        m_abortCurrent = false;
+        m_abortAll = false;
+        m_abortRetry = false;
+        m_abortedFileList += "|" + m_localPath;
+        RaiseError("UpLoadAll_AbortCurrent[" + m_localPath + "]", ErrorNumber(), ErrorInfo());
+        continue;
+      }
+      throw Raised{ErrorNumber(), ErrorInfo(), true};
+    }
+    m_transferState.clear();
+    if (m_abortAll) {
+      m_abortAll = false;
+      Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
+    }
+  }
+  m_remotePath = savedRemotePath;
+  return true;
+}
+
+bool FtpLibrary::UpLoadOne(bool createFolder) {
+  try {
+    SharedErrorRecord().Clear();
+    if (m_lngOperation != kOpNone) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrOperationUnfinished);
+    }
+    if (m_remotePath.empty()) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrNoRemotePath);
+    }
+    if (m_localPath.empty()) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrNoLocalPath);
+    }
+    if (!LocalFileExists(m_localPath)) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrLocalFileMissing, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFileMissing), {m_localPath}));
+    }
+    m_percent = 0;
+    m_bytesDone = 0;
+    m_transferSize = 0;
+    m_fileSize = GetLocalFileSize(m_localPath);
+    if (m_retryCount < 2) m_retryCount = 1;
+    if (m_maxSize > 0 && m_fileSize > m_maxSize) {
+      m_retryCount = m_reDoTimes;
+      Raise(kErrFileTooBig, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrFileTooBig), {SizeLimitText()}));
+    }
+    if (createFolder) {
+      const std::string folder = CFile().FormatFTPPath(ParentPath(m_remotePath));
+      if (!folder.empty() && folder != "/") {
+        ++m_quietProbe;
+        const bool made = CreateDirectory(folder, true);
+        --m_quietProbe;
+        if (!made) {
+          LogLine("CreateDirectory Error -- " + folder);
+          SharedErrorRecord().Clear();
+        }
+      }
+    }
+    StartTransferFile(0);
+    SetOperation(kOpUpload);
+    if (SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I")) WaitWhileTransferring(kOpUpload);
+    if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
+    if (!m_transferConfirmed && !UploadConfirmedBySize()) {
+      Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
+    }
+    m_transferSize = m_fileSize;
+    m_retryCount = 1;
+    m_storResend = 1;
+    m_speed = 0;
+    m_leftTime = 0;
+    if (OnTransfer) OnTransfer();
+    return true;
+  } catch (const Raised& r) {
+    return RetryFile(r, true, createFolder);
+  }
+}
+
+bool FtpLibrary::UploadConfirmedBySize() {
+  // An ASCII transfer may change the size on the way: nothing to compare.
+  if (m_transferMode == 0 || m_bytesDone < m_fileSize) return false;
+  ++m_quietProbe;
+  const bool connected = Connect();
+  const double remoteSize = connected ? GetRemoteFileSize(m_remotePath) : -2;
+  --m_quietProbe;
+  SharedErrorRecord().Clear();
+  m_lngErrorNumber = 0;
+  m_strErrorText.clear();
+  LogLine("UpLoadOne unconfirmed: server size " + std::to_string(static_cast<long long>(remoteSize)) + ", local " +
+          std::to_string(static_cast<long long>(m_fileSize)) + " [" + m_remotePath + "]");
+  return remoteSize == m_fileSize;
+}
+
+void FtpLibrary::StartUploadWhenReady() {
+  if (m_lngOperation != kOpUpload || !m_uploadDataReady || !m_uploadStorAccepted || m_uploadStarted) return;
+  m_uploadStarted = true;
+  UploadData();
+}
+
+void FtpLibrary::UploadData() {
+  if (m_lngOperation != kOpUpload || m_localFile < 0) return;
+  if (m_bytesDone < m_fileSize) {
+    const size_t block = static_cast<size_t>(std::min<double>(m_fileSize - m_bytesDone, m_sendBlockSize));
+    m_sendBuffer.resize(block);
+    const ssize_t n = pread(m_localFile, m_sendBuffer.data(), block, static_cast<off_t>(m_bytesDone));
+    if (n <= 0) {
+      // The file shrank or went away while it was being sent.
+      CloseDataConnection();
+      CloseLocalFile();
+      RaiseError("UploadData", kErrOpenLocalFile,
+                 ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
+      return;
+    }
+    m_bytesDone += static_cast<double>(n);
+    m_objDataSocket.SendBytes(m_sendBuffer.data(), static_cast<size_t>(n));
+    return;
+  }
+  // All of it is out: closing our side tells the server the file is whole.
+  CloseLocalFile();
+  m_objDataSocket.CloseSocket();
+  m_transferSize = m_bytesDone;
+}
+
+void FtpLibrary::DataSocketOnSendComplete() {
+  if (m_lngOperation != kOpUpload) return;
+  m_dtLastActivity = CurrentClock().Now();
+  const int64_t seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(CurrentClock().Now() - m_lastSampleTime).count();
+  double block = m_sendBlockSize;
+  if (seconds < 1) {
+    if (block <= 10240 || block < 30720) {
+      block *= 2;
+    } else if (block < 51200) {
+      block *= 1.8;
+    } else if (block < 204800) {
+      block *= 1.5;
+    } else {
+      block *= 1.2;
+    }
+  }
+  block = std::min<double>(std::round(block), m_chunkSize);
+  if (seconds > 1 && block > 5120) block = std::round(block * 4 / 5);
+  m_sendBlockSize = static_cast<long>(block);
+  UpdateProgress(m_bytesDone, m_fileSize, false);
+  UploadData();
+}
+
+}  // namespace pellan
