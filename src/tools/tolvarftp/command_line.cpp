@@ -60,7 +60,9 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
     } else if (c == '"') {
       size_t j = i + 1;
       for (; j < text.size() && text[j] != '"'; ++j) {
-        if (text[j] == '\\' && j + 1 < text.size() && std::strchr("$`\"\\\n", text[j + 1])) ++j;
+        if (text[j] == '\\' && j + 1 < text.size() && std::strchr("$`\"\\\n", text[j + 1])) {
+          if (text[++j] == '\n') continue;  // backslash-newline joins the lines
+        }
         word += text[j];
       }
       if (j >= text.size()) {
@@ -70,7 +72,8 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
       inWord = true;
       i = j;
     } else if (c == '\\' && i + 1 < text.size()) {
-      word += text[++i];
+      if (text[++i] == '\n') continue;  // backslash-newline joins the lines
+      word += text[i];
       inWord = true;
     } else {
       word += c;

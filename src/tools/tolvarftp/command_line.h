@@ -23,8 +23,9 @@ struct Options {
 };
 
 // Splits `text` into words: blanks separate words; '…' keeps everything
-// literally; "…" keeps blanks and lets \ escape $ ` " \ and a newline; a
-// backslash outside quotes escapes the next character. nullopt (and a
+// literally; "…" keeps blanks and lets \ escape $ ` " and \; a backslash
+// outside quotes escapes the next character; backslash-newline (outside
+// single quotes) joins two lines. Nothing is expanded. nullopt (and a
 // reason in `error`) for an unterminated quote.
 std::optional<std::vector<std::string>> SplitWords(const std::string& text, std::string* error);
 

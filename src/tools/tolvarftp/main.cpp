@@ -48,8 +48,8 @@ bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, std::string* us
   }
   if (verb == "cd") return need(1, "cd DIR") && ftp.SetCurrentDirectory(words[1]);
   if (verb == "mkdir") {
-    if (n == 2 && words[1] == "-p") return ftp.CreateDirectory(words[2], true);
-    return need(1, "mkdir [-p] DIR") && ftp.CreateDirectory(words[1], false);
+    const bool parents = n >= 1 && words[1] == "-p";
+    return need(parents ? 2 : 1, "mkdir [-p] DIR") && ftp.CreateDirectory(words[parents ? 2 : 1], parents);
   }
   if (verb == "rmdir") return need(1, "rmdir DIR") && ftp.RemoveDirectory(words[1]);
   if (verb == "rm") return need(1, "rm FILE") && ftp.DeleteFile(words[1]);
