@@ -72,6 +72,7 @@ enum FtpErrorNumber : long {
   kErrReconnectFailed = 16008,
   kErrOperationUnfinished = 16009,
   kErrCanceled = 16010,
+  kErrConnectionInterrupted = 16011,  // the server closed the connection mid-command
   kErrTimedOut = 20004,
   kErrNoRemotePath = 20005,
   kErrRemoteFileMissing = 20007,
