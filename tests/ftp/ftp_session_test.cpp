@@ -131,6 +131,25 @@ TEST_F(FtpSessionTest, ServerThatNeverAnswersTimesOutInVirtualTime) {
   EXPECT_LT(waited, Duration(31s));
 }
 
+TEST_F(FtpSessionTest, LongestTimeOutIsWaitedInFull) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetKeepConnSecond(0);
+  m_ftp->SetTimeOut(6000);
+  ASSERT_EQ(m_ftp->TimeOut(), 6000);
+  m_server.Expect("CWD /slow").Stall();
+  // Nothing is in flight once CWD is out (loopback delivers inside send), so
+  // the clock may jump at once: 4,200 timer ticks pass without real pauses.
+  m_loop.Clock()->SetRealGrace(Duration::zero());
+  const auto before = m_loop.Clock()->Elapsed();
+  EXPECT_FALSE(m_ftp->SetCurrentDirectory("/slow"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 20004);
+  const auto waited = m_loop.Clock()->Elapsed() - before;
+  EXPECT_GE(waited, Duration(6000s));
+  EXPECT_LT(waited, Duration(6001s));
+  EXPECT_EQ(m_errors, 1);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());  // CWD did reach the server
+}
+
 TEST_F(FtpSessionTest, TimeOutStoreRules) {
   for (auto [stored, read] : {std::pair{10L, 30L}, {7000L, 30L}, {6000L, 6000L}, {45L, 45L}}) {
     m_ftp->SetTimeOut(stored);
