@@ -87,7 +87,8 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   std::string error;
   const auto o = Parse({"--host", "127.0.0.1", "--port", "2121", "--user", "u", "--password-file", "/p", "--timeout",
                         "90", "--keepalive", "0", "--lang", "zh-TW", "--codepage", "GBK", "--verbose", "-c", "pwd",
-                        "-c", "rm 'my file.txt'", "-c", "mkdir -p a/b"},
+                        "-c", "rm 'my file.txt'", "-c", "mkdir -p a/b", "-c", "mkdir ./-p", "-c", "mv a 'b c'",
+                        "-c", "cd ..", "-c", "rmdir x", "-c", "size f"},
                        &error);
   ASSERT_TRUE(o.has_value()) << error;
   EXPECT_EQ(o->host, "127.0.0.1");
@@ -99,7 +100,9 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   EXPECT_EQ(o->language, 2);
   EXPECT_EQ(o->codePage, "GBK");
   EXPECT_TRUE(o->verbose);
-  EXPECT_THAT(o->commands, ElementsAre(Words{"pwd"}, Words{"rm", "my file.txt"}, Words{"mkdir", "-p", "a/b"}));
+  EXPECT_THAT(o->commands, ElementsAre(Words{"pwd"}, Words{"rm", "my file.txt"}, Words{"mkdir", "-p", "a/b"},
+                                       Words{"mkdir", "./-p"}, Words{"mv", "a", "b c"}, Words{"cd", ".."},
+                                       Words{"rmdir", "x"}, Words{"size", "f"}));
 
   const auto help = Parse({"--help"}, &error);  // no host needed for help
   ASSERT_TRUE(help.has_value()) << error;
@@ -120,6 +123,15 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--host", "h", "--lang", "de"}, "--lang takes"},
       {{"--host", "h", "-c", "  "}, "-c needs a command"},
       {{"--host", "h", "-c", "rm 'a"}, "unterminated"},
+      // Commands are checked before anything connects.
+      {{"--host", "h", "-c", "get a.txt"}, "unknown command 'get'"},
+      {{"--host", "h", "-c", "PWD"}, "unknown command 'PWD'"},
+      {{"--host", "h", "-c", "pwd /"}, "usage: pwd"},
+      {{"--host", "h", "-c", "mkdir -p"}, "usage: mkdir [-p] DIR"},
+      {{"--host", "h", "-c", "mkdir a b"}, "usage: mkdir [-p] DIR"},
+      {{"--host", "h", "-c", "mv a"}, "usage: mv OLD NEW"},
+      {{"--host", "h", "-c", "rm 'a' b"}, "usage: rm FILE"},
+      {{"--host", "h", "-c", "size"}, "usage: size FILE"},
       {{"--host", "h", "--bogus"}, "unknown option '--bogus'"},
       {{"--host", "h", "pwd"}, "unknown option 'pwd'"},
   };

@@ -84,6 +84,32 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
   return words;
 }
 
+bool CheckCommand(const std::vector<std::string>& words, std::string* error) {
+  static const struct {
+    const char* verb;
+    size_t arguments;
+    const char* usage;
+  } kCommands[] = {
+      {"pwd", 0, "pwd"},         {"cd", 1, "cd DIR"},  {"mkdir", 1, "mkdir [-p] DIR"},
+      {"rmdir", 1, "rmdir DIR"}, {"rm", 1, "rm FILE"}, {"mv", 2, "mv OLD NEW"},
+      {"size", 1, "size FILE"},
+  };
+  if (words.empty()) {
+    *error = "-c needs a command";
+    return false;
+  }
+  for (const auto& c : kCommands) {
+    if (words[0] != c.verb) continue;
+    size_t arguments = words.size() - 1;
+    if (words[0] == "mkdir" && arguments >= 1 && words[1] == "-p") --arguments;
+    if (arguments == c.arguments) return true;
+    *error = std::string("usage: ") + c.usage;
+    return false;
+  }
+  *error = "unknown command '" + words[0] + "' (see --help)";
+  return false;
+}
+
 namespace {
 
 bool ParseNumber(const char* text, long* out) {
@@ -162,11 +188,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       const char* v = value("-c");
       if (!v) return std::nullopt;
       auto words = SplitWords(v, error);
-      if (!words) return std::nullopt;
-      if (words->empty()) {
-        *error = "-c needs a command";
-        return std::nullopt;
-      }
+      if (!words || !CheckCommand(*words, error)) return std::nullopt;
       o.commands.push_back(*words);
     } else {
       *error = "unknown option '" + a + "' (see --help)";

@@ -30,39 +30,30 @@ std::string ReadPassword(const Options& o, std::string* error) {
   return env ? env : "";
 }
 
-// Runs one command; false on failure (the control holds the error).
-bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, std::string* usage) {
+// Runs one command (checked by the parser); false on failure (the control
+// holds the error).
+bool Run(FtpLibrary& ftp, const std::vector<std::string>& words) {
   const std::string& verb = words[0];
-  const size_t n = words.size() - 1;
-  auto need = [&](size_t count, const char* form) {
-    if (n == count) return true;
-    *usage = std::string("usage: ") + form;
-    return false;
-  };
   if (verb == "pwd") {
-    if (!need(0, "pwd")) return false;
     const std::string dir = ftp.GetCurrentDirectory();
     if (dir.empty()) return false;
     std::cout << dir << '\n';
     return true;
   }
-  if (verb == "cd") return need(1, "cd DIR") && ftp.SetCurrentDirectory(words[1]);
+  if (verb == "cd") return ftp.SetCurrentDirectory(words[1]);
   if (verb == "mkdir") {
-    const bool parents = n >= 1 && words[1] == "-p";
-    return need(parents ? 2 : 1, "mkdir [-p] DIR") && ftp.CreateDirectory(words[parents ? 2 : 1], parents);
+    const bool parents = words[1] == "-p";
+    return ftp.CreateDirectory(words[parents ? 2 : 1], parents);
   }
-  if (verb == "rmdir") return need(1, "rmdir DIR") && ftp.RemoveDirectory(words[1]);
-  if (verb == "rm") return need(1, "rm FILE") && ftp.DeleteFile(words[1]);
-  if (verb == "mv") return need(2, "mv OLD NEW") && ftp.RenameFile(words[1], words[2]);
+  if (verb == "rmdir") return ftp.RemoveDirectory(words[1]);
+  if (verb == "rm") return ftp.DeleteFile(words[1]);
+  if (verb == "mv") return ftp.RenameFile(words[1], words[2]);
   if (verb == "size") {
-    if (!need(1, "size FILE")) return false;
     const double size = ftp.GetRemoteFileSize(words[1]);
     if (size < 0) return false;
-    std::printf("%.0f\n", size);
-    std::fflush(stdout);
+    std::cout << static_cast<long long>(size) << '\n';
     return true;
   }
-  *usage = "unknown command '" + verb + "' (see --help)";
   return false;
 }
 
@@ -113,13 +104,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const auto& words : options->commands) {
-    std::string usage;
-    if (!Run(ftp, words, &usage)) {
-      if (!usage.empty()) {
-        std::cerr << "tolvarftp: " << usage << '\n';
-        ftp.CloseConnection();
-        return 2;
-      }
+    if (!Run(ftp, words)) {
       std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';
       ftp.CloseConnection();
       return 1;
