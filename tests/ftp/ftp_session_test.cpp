@@ -1,5 +1,6 @@
 // The session engine against the scripted server: login, the reply cycle,
 // time-outs, keep-alive, abort and close, and the command operations.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,25 @@ TEST_F(FtpSessionTest, ServerThatNeverAnswersTimesOutInVirtualTime) {
   const auto waited = m_loop.Clock()->Elapsed() - before;
   EXPECT_GE(waited, Duration(30s));
   EXPECT_LT(waited, Duration(31s));
+}
+
+TEST_F(FtpSessionTest, LongestTimeOutIsWaitedInFull) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetKeepConnSecond(0);
+  m_ftp->SetTimeOut(6000);
+  ASSERT_EQ(m_ftp->TimeOut(), 6000);
+  m_server.Expect("CWD /slow").Stall();
+  // Nothing is in flight once CWD is out (loopback delivers inside send), so
+  // the clock may jump at once: 4,200 timer ticks pass without real pauses.
+  m_loop.Clock()->SetRealGrace(Duration::zero());
+  const auto before = m_loop.Clock()->Elapsed();
+  EXPECT_FALSE(m_ftp->SetCurrentDirectory("/slow"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 20004);
+  const auto waited = m_loop.Clock()->Elapsed() - before;
+  EXPECT_GE(waited, Duration(6000s));
+  EXPECT_LT(waited, Duration(6001s));
+  EXPECT_EQ(m_errors, 1);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());  // CWD did reach the server
 }
 
 TEST_F(FtpSessionTest, TimeOutStoreRules) {
@@ -283,6 +303,74 @@ TEST_F(FtpSessionTest, SizeAsksInBinaryMode) {
   EXPECT_EQ(m_ftp->GetRemoteFileSize("none.bin"), -1);
   EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
   EXPECT_EQ(m_ftp->ErrorInfo(), "550 none.bin: No such file");
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+// The server goes away in the middle of a command: whatever was asked is not
+// known to have happened, so the command fails (and the host hears of it)
+// instead of ending as if its reply had come.
+TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
+  ASSERT_TRUE(LoginOk());
+  const struct {
+    const char* name;
+    std::function<void(FakeFtpServer&)> script;
+    std::function<bool(FtpLibrary&)> run;
+    long number;  // 0: any error
+  } rows[] = {
+      {"closed instead of the DELE reply", [](FakeFtpServer& s) { s.Expect("DELE a.txt").Drop(); },
+       [](FtpLibrary& f) { return f.DeleteFile("a.txt"); }, 16011},
+      {"closed after 350 to RNFR", [](FakeFtpServer& s) { s.Expect("RNFR a", "350 ok").Drop(); },
+       [](FtpLibrary& f) { return f.RenameFile("a", "b"); }, 16011},
+      {"reset after 350 to RNFR",
+       [](FakeFtpServer& s) { s.Expect("RNFR a", "350 ok").Drop(FakeFtpServer::Close::kReset); },
+       [](FtpLibrary& f) { return f.RenameFile("a", "b"); }, 0},
+      {"closed after 200 to TYPE I", [](FakeFtpServer& s) { s.Expect("TYPE I", "200 ok").Drop(); },
+       [](FtpLibrary& f) { return f.GetRemoteFileSize("f.bin") >= 0; }, 16011},
+      {"closed instead of the MKD reply", [](FakeFtpServer& s) { s.Expect("MKD /d").Drop(); },
+       [](FtpLibrary& f) { return f.CreateDirectory("/d", false); }, 16011},
+      {"reset instead of the CWD reply", [](FakeFtpServer& s) { s.Expect("CWD /x").Drop(FakeFtpServer::Close::kReset); },
+       [](FtpLibrary& f) { return f.SetCurrentDirectory("/x"); }, 10054},
+  };
+  int connections = 1;
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    if (connections > 1) m_server.Login();  // the command reconnects first
+    r.script(m_server);
+    m_errors = 0;
+    EXPECT_FALSE(r.run(*m_ftp));
+    EXPECT_EQ(m_server.ConnectionCount(), connections++);
+    if (r.number == kErrConnectionInterrupted) {
+      EXPECT_EQ(m_ftp->ErrorNumber(), r.number);
+      EXPECT_EQ(m_errors, 1);
+    } else if (r.number != 0) {
+      EXPECT_EQ(m_ftp->ErrorNumber(), r.number);
+    } else {
+      EXPECT_NE(m_ftp->ErrorNumber(), 0);
+    }
+    m_loop.Loop().RunFor(10ms);
+    EXPECT_FALSE(m_ftp->Connected());
+  }
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+// A reply, then the server's close: the command that follows at once still
+// finds the socket connected (the close is read after the reply), goes out
+// on the dead connection and must fail; the one after that reconnects.
+TEST_F(FtpSessionTest, CommandRightAfterTheServersCloseFailsAndTheNextReconnects) {
+  ASSERT_TRUE(LoginOk());
+  m_server.Expect("PWD", "257 \"/\"").Drop();
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
+  EXPECT_FALSE(m_ftp->DeleteFile("precious.txt"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16011);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "Connection is interrupted");
+  EXPECT_EQ(m_errors, 1);
+  EXPECT_EQ(m_ftp->FtpState(), kFtpClosed);
+
+  m_server.Login().Expect("DELE precious.txt", "250 deleted");
+  EXPECT_TRUE(m_ftp->DeleteFile("precious.txt"));
+  EXPECT_EQ(m_server.ConnectionCount(), 2);
+  EXPECT_THAT(m_server.Transcript(),
+              ElementsAre("USER user", "PASS pass", "PWD", "USER user", "PASS pass", "DELE precious.txt"));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 

@@ -266,7 +266,25 @@ void FtpLibrary::ReplyErrorPath(long number, std::string description) {
 }
 
 void FtpLibrary::ControlSocketOnClose() {
-  if (m_lngOperation != kOpNone) EndOperation();
+  switch (m_lngOperation) {
+    case kOpNone:
+      break;
+    case kOpPwd:
+    case kOpCwd:
+    case kOpMkd:
+    case kOpRmd:
+    case kOpRename:
+    case kOpDele:
+    case kOpSize:
+      // The server left before answering: what was asked is not known to
+      // have happened, so the command fails instead of ending as if its
+      // reply had come.
+      ReportError("ControlSocket_OnClose", kErrConnectionInterrupted, std::string());
+      break;
+    default:
+      EndOperation();
+      break;
+  }
   SetFtpState(kFtpClosed, true);
 }
 

@@ -74,6 +74,7 @@ enum FtpErrorNumber : long {
   kErrReconnectFailed = 16008,
   kErrOperationUnfinished = 16009,
   kErrCanceled = 16010,
+  kErrConnectionInterrupted = 16011,  // the server closed the connection mid-command
   kErrTimedOut = 20004,
   kErrNoRemotePath = 20005,
   kErrRemoteFileMissing = 20007,
@@ -84,7 +85,6 @@ enum FtpErrorNumber : long {
   kErrBadPasvReply = 20032,     // a 227 reply without an address
   kErrIncompleteTransfer = 20033,  // fewer (or more) bytes than the file holds
   kErrLocalFileLarger = 20034,  // a file to resume is longer than the remote one
-  kErrConnectionInterrupted = 16011,
   kErrFileTooBig = 20003,
   kErrLocalFileMissing = 20009,
   kErrLocalFolderMissing = 20010,

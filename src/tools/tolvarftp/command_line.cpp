@@ -66,7 +66,9 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
     } else if (c == '"') {
       size_t j = i + 1;
       for (; j < text.size() && text[j] != '"'; ++j) {
-        if (text[j] == '\\' && j + 1 < text.size() && std::strchr("$`\"\\\n", text[j + 1])) ++j;
+        if (text[j] == '\\' && j + 1 < text.size() && std::strchr("$`\"\\\n", text[j + 1])) {
+          if (text[++j] == '\n') continue;  // backslash-newline joins the lines
+        }
         word += text[j];
       }
       if (j >= text.size()) {
@@ -76,7 +78,8 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
       inWord = true;
       i = j;
     } else if (c == '\\' && i + 1 < text.size()) {
-      word += text[++i];
+      if (text[++i] == '\n') continue;  // backslash-newline joins the lines
+      word += text[i];
       inWord = true;
     } else {
       word += c;
@@ -85,6 +88,40 @@ std::optional<std::vector<std::string>> SplitWords(const std::string& text, std:
   }
   if (inWord) words.push_back(word);
   return words;
+}
+
+bool CheckCommand(const std::vector<std::string>& words, std::string* error) {
+  static const struct {
+    const char* verb;
+    size_t minArguments, maxArguments;
+    const char* usage;
+  } kCommands[] = {
+      {"pwd", 0, 0, "pwd"},
+      {"cd", 1, 1, "cd DIR"},
+      {"mkdir", 1, 1, "mkdir [-p] DIR"},
+      {"rmdir", 1, 1, "rmdir DIR"},
+      {"rm", 1, 1, "rm FILE"},
+      {"mv", 2, 2, "mv OLD NEW"},
+      {"size", 1, 1, "size FILE"},
+      {"ls", 0, 1, "ls [PATH]"},
+      {"exists-dir", 1, 1, "exists-dir DIR"},
+      {"get", 2, 2, "get REMOTE LOCAL"},
+      {"put", 2, 2, "put LOCAL REMOTE"},
+  };
+  if (words.empty()) {
+    *error = "-c needs a command";
+    return false;
+  }
+  for (const auto& c : kCommands) {
+    if (words[0] != c.verb) continue;
+    size_t arguments = words.size() - 1;
+    if (words[0] == "mkdir" && arguments >= 1 && words[1] == "-p") --arguments;
+    if (arguments >= c.minArguments && arguments <= c.maxArguments) return true;
+    *error = std::string("usage: ") + c.usage;
+    return false;
+  }
+  *error = "unknown command '" + words[0] + "' (see --help)";
+  return false;
 }
 
 namespace {
@@ -169,11 +206,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       const char* v = value("-c");
       if (!v) return std::nullopt;
       auto words = SplitWords(v, error);
-      if (!words) return std::nullopt;
-      if (words->empty()) {
-        *error = "-c needs a command";
-        return std::nullopt;
-      }
+      if (!words || !CheckCommand(*words, error)) return std::nullopt;
       o.commands.push_back(*words);
     } else {
       *error = "unknown option '" + a + "' (see --help)";

@@ -25,12 +25,18 @@ struct Options {
 };
 
 // Splits `text` into words: blanks separate words; '…' keeps everything
-// literally; "…" keeps blanks and lets \ escape $ ` " \ and a newline; a
-// backslash outside quotes escapes the next character. nullopt (and a
+// literally; "…" keeps blanks and lets \ escape $ ` " and \; a backslash
+// outside quotes escapes the next character; backslash-newline (outside
+// single quotes) joins two lines. Nothing is expanded. nullopt (and a
 // reason in `error`) for an unterminated quote.
 std::optional<std::vector<std::string>> SplitWords(const std::string& text, std::string* error);
 
-// Parses argv; nullopt (and a reason in `error`) for a bad command line.
+// Whether `words` is one of the commands with its number of arguments;
+// false with the command's usage (or "unknown command") in `error`.
+bool CheckCommand(const std::vector<std::string>& words, std::string* error);
+
+// Parses argv, commands included (checked before anything connects);
+// nullopt (and a reason in `error`) for a bad command line.
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error);
 
 extern const char* const kUsage;

@@ -71,48 +71,38 @@ void PrintListing(const pellan::CFtpFiles& files, bool json) {
   }
 }
 
-// Runs one command; false on failure (the control holds the error).
-bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json, std::string* usage) {
+// Runs one command (checked by the parser); false on failure (the control
+// holds the error).
+bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json) {
   const std::string& verb = words[0];
-  const size_t n = words.size() - 1;
-  auto need = [&](size_t count, const char* form) {
-    if (n == count) return true;
-    *usage = std::string("usage: ") + form;
-    return false;
-  };
   if (verb == "pwd") {
-    if (!need(0, "pwd")) return false;
     const std::string dir = ftp.GetCurrentDirectory();
     if (dir.empty()) return false;
     std::cout << dir << '\n';
     return true;
   }
-  if (verb == "cd") return need(1, "cd DIR") && ftp.SetCurrentDirectory(words[1]);
+  if (verb == "cd") return ftp.SetCurrentDirectory(words[1]);
   if (verb == "mkdir") {
-    if (n == 2 && words[1] == "-p") return ftp.CreateDirectory(words[2], true);
-    return need(1, "mkdir [-p] DIR") && ftp.CreateDirectory(words[1], false);
+    const bool parents = words[1] == "-p";
+    return ftp.CreateDirectory(words[parents ? 2 : 1], parents);
   }
-  if (verb == "rmdir") return need(1, "rmdir DIR") && ftp.RemoveDirectory(words[1]);
-  if (verb == "rm") return need(1, "rm FILE") && ftp.DeleteFile(words[1]);
-  if (verb == "mv") return need(2, "mv OLD NEW") && ftp.RenameFile(words[1], words[2]);
+  if (verb == "rmdir") return ftp.RemoveDirectory(words[1]);
+  if (verb == "rm") return ftp.DeleteFile(words[1]);
+  if (verb == "mv") return ftp.RenameFile(words[1], words[2]);
   if (verb == "size") {
-    if (!need(1, "size FILE")) return false;
     const double size = ftp.GetRemoteFileSize(words[1]);
     if (size < 0) return false;
-    std::printf("%.0f\n", size);
-    std::fflush(stdout);
+    std::cout << static_cast<long long>(size) << '\n';
     return true;
   }
   if (verb == "ls") {
-    if (n > 1) return need(1, "ls [PATH]");
-    std::unique_ptr<pellan::CFtpFiles> files = ftp.GetRemoteFilesInfo(n == 1 ? words[1] : std::string());
+    std::unique_ptr<pellan::CFtpFiles> files = ftp.GetRemoteFilesInfo(words.size() == 2 ? words[1] : std::string());
     if (!files && ftp.ErrorNumber() != 0) return false;
     const pellan::CFtpFiles empty;
     PrintListing(files ? *files : empty, json);
     return true;
   }
   if (verb == "exists-dir") {
-    if (!need(1, "exists-dir DIR")) return false;
     const bool exists = ftp.ExistDirectory(words[1]);
     const long number = ftp.ErrorNumber();
     // "No" is an answer only when the folder is missing; any other error fails.
@@ -121,12 +111,10 @@ bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json, std:
     return true;
   }
   if (verb == "get" || verb == "put") {
-    if (!need(2, verb == "get" ? "get REMOTE LOCAL" : "put LOCAL REMOTE")) return false;
     ftp.SetRemotePath(verb == "get" ? words[1] : words[2]);
     ftp.SetLocalPath(verb == "get" ? words[2] : words[1]);
     return verb == "get" ? ftp.DownLoad() : ftp.UpLoad();
   }
-  *usage = "unknown command '" + verb + "' (see --help)";
   return false;
 }
 
@@ -178,13 +166,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   for (const auto& words : options->commands) {
-    std::string usage;
-    if (!Run(ftp, words, options->json, &usage)) {
-      if (!usage.empty()) {
-        std::cerr << "tolvarftp: " << usage << '\n';
-        ftp.CloseConnection();
-        return 2;
-      }
+    if (!Run(ftp, words, options->json)) {
       std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';
       ftp.CloseConnection();
       return 1;
