@@ -1,5 +1,7 @@
 #include "client/startup.h"
 
+#include <signal.h>
+
 #include <climits>
 #include <cstdlib>
 #include <iostream>
@@ -123,6 +125,9 @@ int RunSyncClient(int argc, char** argv) {
     SetProgramFolder(resolved);
   }
   SetProcessCodePage(*ParseCodePage(options->codePage));
+  // A reader that went away (a closed pipe on stdout) must not end an
+  // unattended client: its lines are simply lost.
+  signal(SIGPIPE, SIG_IGN);
 
   HeadlessClientFrontEnd frontEnd;
   SetFrontEnd(&frontEnd);

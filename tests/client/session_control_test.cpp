@@ -231,18 +231,5 @@ TEST_F(SessionTest, TheCloseControlDoesNothingWhileExitIsDisabled) {
   EXPECT_TRUE(Form().m_blnRunning);
 }
 
-TEST_F(SessionTest, TrayClicksToggleTheWindow) {
-  ASSERT_TRUE(Form().Form_Load());
-  WindowModel& m = Form().Model();
-  Form().TrayLeftClick();
-  EXPECT_FALSE(m.WindowShown());
-  m.SetMinimised(true);
-  Form().TrayLeftClick();
-  EXPECT_TRUE(m.WindowShown());
-  EXPECT_FALSE(m.Minimised());
-  Form().TrayRightClick();
-  EXPECT_TRUE(m.WindowShown());
-}
-
 }  // namespace
 }  // namespace pellan::client::test

@@ -214,16 +214,5 @@ TEST_F(TimersTest, SigtermTakesTheExitPathWithoutTheFile) {
   EXPECT_TRUE(Form().m_blnExiting);
 }
 
-TEST_F(TimersTest, SigintBeforeTheLoginEndsTheClientToo) {
-  WriteSite(m_server.Port());
-  ExitSignals exitSignals([&](int) { Form().RequestExit(); });
-  ASSERT_TRUE(Form().Form_Load());
-  raise(SIGINT);
-  RunUntil([] { return false; }, 1s);
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_EQ(m_server.ConnectionCount(), 0);
-}
-
 }  // namespace
 }  // namespace pellan::client::test
