@@ -87,7 +87,7 @@ class WindowModel {
   bool TrayIcon() const { return m_trayIcon; }
   const std::string& TrayTip() const { return m_trayTip; }
   void AddTrayIcon();
-  // The tip holds at most 63 characters (the old 64-byte field with its NUL).
+  // The tip holds at most 63 characters: 64 with the NUL that ends it.
   void SetTrayTip(const std::string& text);
   void RemoveTrayIcon();
 
