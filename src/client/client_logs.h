@@ -1,0 +1,54 @@
+// The client's plain-text trail beside the program: the run log
+// "plnrc.log", the error log "plnrc.err" and the server-message log
+// "plnrc.msg", written only while logging is on, and the login result files
+// "succ.txt" and "err.txt", written always.
+//
+// A log line is the message, "   {   ", the date and time
+// ("YYYY-MM-DD HH:MM:SS") and "   }   ", then CR LF; an error-log line
+// starts with "[" procedure "]" unless the procedure name is blank. A message
+// may hold CR LF pairs and is written as it is, so one entry can span lines.
+// A log larger than 1,024,000 bytes is deleted before the next line, which
+// then starts a fresh file. Every write opens, appends and closes the file;
+// every failure loses that one line and nothing else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pellan::client {
+
+class ClientLogs {
+ public:
+  static constexpr int64_t kSizeLimit = 1'024'000;
+
+  explicit ClientLogs(std::string folder = std::string(), bool logOn = false)
+      : m_folder(std::move(folder)), m_logOn(logOn) {}
+
+  void SetFolder(const std::string& folder) { m_folder = folder; }
+  bool LogOn() const { return m_logOn; }
+  void SetLogOn(bool on) { m_logOn = on; }
+  // The title of the message boxes WriteError shows.
+  void SetMessageTitle(const std::string& title) { m_messageTitle = title; }
+
+  void WriteLog(const std::string& message) const;
+  void WriteMSG(const std::string& message) const;
+  // With `show`, the message is first shown in a message box (only while
+  // logging is on: with logging off nothing at all happens).
+  void WriteError(const std::string& procedure, const std::string& message, bool show) const;
+  // Deletes, then writes, "succ.txt" (success) or "err.txt" holding `text`.
+  void WriteConnectLog(bool success, const std::string& text) const;
+
+  std::string FilePath(const std::string& name) const;
+
+ private:
+  void AppendCapped(const std::string& name, const std::string& entry) const;
+
+  std::string m_folder;
+  bool m_logOn;
+  std::string m_messageTitle;
+};
+
+// The text a log line carries after the message.
+std::string LogTimeMark();
+
+}  // namespace pellan::client

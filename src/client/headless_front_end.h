@@ -1,0 +1,34 @@
+// The front end of a client without a display: each new status message of
+// the window (lblState) becomes one line on stdout, message boxes one line
+// on stderr. It never blocks: a line that the output cannot take at once
+// (a full pipe nobody reads) is dropped, since an unattended program must
+// never stop on its own output.
+#pragma once
+
+#include <string>
+
+#include "client/window_model.h"
+#include "platform/front_end.h"
+
+namespace pellan::client {
+
+class HeadlessClientFrontEnd : public HeadlessFrontEnd {
+ public:
+  // `statusFd` receives the status lines (stdout unless a test names another).
+  explicit HeadlessClientFrontEnd(int statusFd = 1) : m_statusFd(statusFd) {}
+
+  // Starts writing `model`'s status lines.
+  void Attach(WindowModel& model);
+
+  // One status text as its line: line ends inside it become blanks. A
+  // status that repeats the last one (only its time differs, as the pass
+  // timer's "running" does five times a second) gives no line.
+  void StatusChanged(const std::string& statusText);
+
+ private:
+  int m_statusFd;
+  std::string m_lastMessage;
+  bool m_any = false;
+};
+
+}  // namespace pellan::client

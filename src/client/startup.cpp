@@ -1,0 +1,148 @@
+#include "client/startup.h"
+
+#include <signal.h>
+
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+
+#include "client/client_files.h"
+#include "client/exit_signals.h"
+#include "client/headless_front_end.h"
+#include "client/main_window.h"
+#include "platform/code_page.h"
+#include "platform/event_loop.h"
+#include "platform/system_info.h"
+
+namespace pellan::client {
+
+const char* const kUsage =
+    "Usage: pellan-sync [log] [--home DIR] [--codepage NAME] [--headless]\n"
+    "                   [--retry-login SECONDS]\n"
+    "\n"
+    "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
+    "it logs in on its own, then runs passes over the folder for as long as\n"
+    "it runs. Status lines go to stdout, message boxes to stderr.\n"
+    "\n"
+    "Options:\n"
+    "  log                    switch the logs on (as does a plnrc.log in the\n"
+    "                         program folder at start, or a debugger)\n"
+    "  --home DIR             the program folder (default: the folder that\n"
+    "                         holds this program)\n"
+    "  --codepage NAME        code page of the path file, the logs, the status\n"
+    "                         files and the FTP session: UTF-8 (default) or GBK\n"
+    "  --headless             no window (today the only front end)\n"
+    "  --retry-login SECONDS  after a failed login, try again after SECONDS\n"
+    "                         (1..86400; default: wait for an operator)\n"
+    "  --help                 this text\n"
+    "\n"
+    "The path file maoph.txt in the program folder (read once, at start):\n"
+    "  first non-blank line   the local folder\n"
+    "  line 2                 FTP server name or address\n"
+    "  line 3                 FTP port (a whole number 1..65535, else 21)\n"
+    "  line 4                 FTP user name\n"
+    "  line 5                 FTP password, in the clear: keep the file mode 600\n"
+    "\n"
+    "Files shared with the companion program, in the program folder:\n"
+    "  succ.txt   the login succeeded          err.txt    it failed (the reason)\n"
+    "  can.txt    a login was cancelled         redo.txt   a retry was started\n"
+    "  stop.txt   the passes were stopped       clo.txt    the client closed\n"
+    "  exit.txt   written by the companion: the client closes (SIGTERM and\n"
+    "             SIGINT do the same without the file)\n"
+    "  plnrc.cal  left by a second copy, which ends at once; the running copy\n"
+    "             comes to the front and renames it plnrc.run\n"
+    "The status files are removed when the client starts.\n"
+    "\n"
+    "Logs (only while logging is on), each capped at 1,024,000 bytes:\n"
+    "  plnrc.log  run log     plnrc.err  error log     plnrc.msg  server messages\n"
+    "The FTP engine keeps its own log in\n"
+    "${XDG_STATE_HOME:-$HOME/.local/state}/tolvarftp/TolvarFtp.Log.\n";
+
+std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& args, std::string* error) {
+  ClientOptions o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](const char* name) -> const std::string* {
+      if (i + 1 >= args.size()) {
+        *error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return &args[++i];
+    };
+    if (a == "log") {
+      o.log = true;
+    } else if (a == "--headless") {
+      o.headless = true;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--home") {
+      const std::string* v = value("--home");
+      if (!v) return std::nullopt;
+      o.home = *v;
+    } else if (a == "--codepage") {
+      const std::string* v = value("--codepage");
+      if (!v) return std::nullopt;
+      if (!ParseCodePage(*v)) {
+        *error = "unknown code page '" + *v + "' (UTF-8 or GBK)";
+        return std::nullopt;
+      }
+      o.codePage = CodePageName(*ParseCodePage(*v));
+    } else if (a == "--retry-login") {
+      const std::string* v = value("--retry-login");
+      if (!v) return std::nullopt;
+      char* end = nullptr;
+      const long seconds = std::strtol(v->c_str(), &end, 10);
+      if (v->empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+        *error = "--retry-login needs a number of seconds from 1 to 86400";
+        return std::nullopt;
+      }
+      o.retryLoginSeconds = static_cast<int>(seconds);
+    } else {
+      *error = "unknown argument '" + a + "' (see --help)";
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+int RunSyncClient(int argc, char** argv) {
+  std::string error;
+  const auto options = ParseClientOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!options) {
+    std::cerr << "pellan-sync: " << error << '\n';
+    return 2;
+  }
+  if (options->help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (!options->home.empty()) {
+    char resolved[PATH_MAX];
+    if (!ExistFolder(options->home) || realpath(options->home.c_str(), resolved) == nullptr) {
+      std::cerr << "pellan-sync: --home " << options->home << " is not a folder\n";
+      return 2;
+    }
+    SetProgramFolder(resolved);
+  }
+  SetProcessCodePage(*ParseCodePage(options->codePage));
+  // A reader that went away (a closed pipe on stdout) must not end an
+  // unattended client: its lines are simply lost.
+  signal(SIGPIPE, SIG_IGN);
+
+  HeadlessClientFrontEnd frontEnd;
+  SetFrontEnd(&frontEnd);
+
+  ClientSettings settings;
+  settings.folder = ProgramFolder();
+  settings.logArgument = options->log;
+  settings.codePage = options->codePage;
+  settings.retryLoginSeconds = options->retryLoginSeconds;
+  frmTLVFTP form(settings);
+  frontEnd.Attach(form.Model());
+  ExitSignals signals([&form](int) { form.RequestExit(); });
+
+  if (!form.Form_Load()) return 0;  // another copy runs; it has been told
+  for (;;) CurrentLoop().WaitOnce(std::chrono::hours(1));
+}
+
+}  // namespace pellan::client

@@ -1,0 +1,95 @@
+// A main window in a scratch program folder, on a private loop and test
+// clock, with a recording front end; the program's end is a ProgramEnd
+// exception that RunUntil catches, so a test sees exactly where the client
+// would have ended.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "client/main_window.h"
+#include "net/socket_support.h"
+#include "support/error_record.h"
+#include "support/recording_front_end.h"
+#include "support/scratch_state_home.h"
+#include "support/test_env.h"
+
+namespace pellan::client::test {
+
+using namespace std::chrono_literals;
+using pellan::test::ReadWholeFile;
+using pellan::test::WriteWholeFile;
+
+class ClientTest : public ::testing::Test {
+ protected:
+  ClientTest() : m_loop(true, 1ms) {
+    g_blnConnecting = false;
+    SharedErrorRecord().Clear();
+    mkdir(DataFolder().c_str(), 0755);
+  }
+  ~ClientTest() override {
+    m_form.reset();
+    g_blnConnecting = false;
+    SharedErrorRecord().Clear();
+  }
+
+  std::string Home() const { return m_home.Path(); }
+  std::string File(const std::string& name) const { return m_home.File(name); }
+  std::string Read(const std::string& name) const { return ReadWholeFile(File(name)); }
+  bool Exists(const std::string& name) const {
+    struct stat st{};
+    return stat(File(name).c_str(), &st) == 0;
+  }
+  void Put(const std::string& name, const std::string& content) { ASSERT_TRUE(WriteWholeFile(File(name), content)); }
+  std::string DataFolder() const { return m_home.File("data"); }
+  // A path file for the scripted server's port.
+  void WriteSite(uint16_t port, const std::string& user = "user", const std::string& password = "pass") {
+    Put("maoph.txt",
+        DataFolder() + "\r\n127.0.0.1\r\n" + std::to_string(port) + "\r\n" + user + "\r\n" + password + "\r\n");
+  }
+
+  frmTLVFTP& Form(ClientSettings settings = {}) {
+    if (!m_form) {
+      if (settings.folder.empty()) settings.folder = Home();
+      m_form = std::make_unique<frmTLVFTP>(settings);
+      m_form->EndProgram = [](int status) { throw ProgramEnd{status}; };
+    }
+    return *m_form;
+  }
+
+  // Runs the loop until `done` holds or `timeout` passes; catches the
+  // program's end (see Ended()).
+  bool RunUntil(const std::function<bool()>& done, Duration timeout) {
+    try {
+      return m_loop.Loop().WaitFor(done, timeout);
+    } catch (const ProgramEnd& e) {
+      m_ended = e.status;
+      return false;
+    }
+  }
+  // Runs `action` (a click, a tick) and catches the program's end.
+  void Do(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const ProgramEnd& e) {
+      m_ended = e.status;
+    }
+  }
+  // The virtual time since the test began.
+  Duration Elapsed() { return m_loop.Clock()->Elapsed(); }
+  const std::optional<int>& Ended() const { return m_ended; }
+
+  pellan::test::ScopedLoop m_loop;
+  pellan::test::TempDir m_home;
+  pellan::test::RecordingFrontEnd m_frontEnd;
+  std::unique_ptr<frmTLVFTP> m_form;
+  std::optional<int> m_ended;
+};
+
+}  // namespace pellan::client::test

@@ -1,0 +1,121 @@
+// The client's logs, the login result files and the status line.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "client/client_logs.h"
+#include "client/headless_front_end.h"
+#include "client_fixture.h"
+#include "platform/date_text.h"
+
+namespace pellan::client::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+
+const char kMark[] = R"(   \{   [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}   \}   )";
+
+class ClientLogsTest : public ClientTest {
+ protected:
+  ClientLogs m_logs{Home(), true};
+};
+
+TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogs) {
+  m_logs.WriteLog("a\r\nb");
+  m_logs.WriteMSG("220 hi");
+  m_logs.WriteError("Timer2_Timer", "x", false);
+  m_logs.WriteError("   ", "y", false);
+  const std::string mark = "   {   " + NowText() + "   }   ";
+  EXPECT_EQ(Read("plnrc.log"), "a\r\nb" + mark + "\r\n");
+  EXPECT_EQ(Read("plnrc.msg"), "220 hi" + mark + "\r\n");
+  EXPECT_EQ(Read("plnrc.err"), "[Timer2_Timer]x" + mark + "\r\n" + "y" + mark + "\r\n");
+  EXPECT_THAT(m_frontEnd.boxes, IsEmpty());
+  m_logs.WriteError("p", "shown", true);
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("shown"));
+}
+
+TEST_F(ClientLogsTest, NothingAtAllWhileLoggingIsOff) {
+  m_logs.SetLogOn(false);
+  m_logs.WriteLog("a");
+  m_logs.WriteMSG("b");
+  m_logs.WriteError("p", "c", true);
+  EXPECT_FALSE(Exists("plnrc.log"));
+  EXPECT_FALSE(Exists("plnrc.msg"));
+  EXPECT_FALSE(Exists("plnrc.err"));
+  EXPECT_THAT(m_frontEnd.boxes, IsEmpty());  // no message box either
+}
+
+TEST_F(ClientLogsTest, ALogOfExactlyTheLimitIsKeptOneByteMoreStartsAfresh) {
+  for (const char* name : {"plnrc.log", "plnrc.err", "plnrc.msg"}) {
+    const std::string full(static_cast<size_t>(ClientLogs::kSizeLimit), 'x');
+    Put(name, full);
+    m_logs.WriteLog("kept");
+    m_logs.WriteError("", "kept", false);
+    m_logs.WriteMSG("kept");
+    EXPECT_EQ(Read(name).size(), full.size() + 4 + 33 + 2) << name;
+    Put(name, full + "x");
+    m_logs.WriteLog("new");
+    m_logs.WriteError("", "new", false);
+    m_logs.WriteMSG("new");
+    EXPECT_THAT(Read(name), MatchesRegex(std::string("new") + kMark + "\r\n")) << name;
+  }
+}
+
+TEST_F(ClientLogsTest, ConnectLogReplacesOnlyItsOwnFileLoggingOnOrOff) {
+  m_logs.SetLogOn(false);
+  Put("succ.txt", "\r\n");
+  Put("err.txt", "old reason that was longer\r\n");
+  m_logs.WriteConnectLog(false, "530 Login incorrect.");
+  EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  m_logs.WriteConnectLog(true, "");
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_FALSE(Exists("plnrc.log"));
+}
+
+TEST_F(ClientTest, ShowStateFoldsLineEndsForTheLabelAndKeepsThemInTheLogs) {
+  Put("plnrc.log", "");
+  ASSERT_TRUE(Form().Form_Load());
+  Form().ShowState("a\r\n\r\nb", true, true, true);
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] a; b");
+  EXPECT_THAT(Read("plnrc.log"), ::testing::HasSubstr("\r\na\r\nb   {   "));
+  EXPECT_THAT(Read("plnrc.err"), ::testing::EndsWith("a\r\nb   {   " + NowText() + "   }   \r\n"));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("a\r\nb"));
+
+  // One pass from the left: four line ends become two, shown as two "; ".
+  Form().ShowState("x\r\n\r\n\r\n\r\ny");
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
+}
+
+TEST(HeadlessFrontEndTest, OneLinePerNewStatusAndNeverBlocks) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  {
+    HeadlessClientFrontEnd frontEnd(fds[1]);
+    WindowModel model;
+    frontEnd.Attach(model);
+    model.SetText("lblState", "[2026-01-01 00:00:00] 正在运行...");
+    model.SetText("lblState", "[2026-01-01 00:00:01] 正在运行...");  // only the time moved
+    model.SetText("lblCurState", "正在登录");                        // not the status line
+    model.SetText("lblState", "[2026-01-01 00:00:02] a\rb\nc");
+    char buf[256];
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)),
+              "[2026-01-01 00:00:00] 正在运行...\n[2026-01-01 00:00:02] a b c\n");
+
+    // A pipe nobody reads: lines are dropped, the program goes on.
+    const MonoTime start = SystemClock().Now();
+    for (int i = 0; i < 2000; ++i) model.SetText("lblState", "[t] status " + std::to_string(i) + std::string(100, 'x'));
+    EXPECT_LT(SystemClock().Now() - start, std::chrono::seconds(5));
+  }
+  close(fds[0]);
+  close(fds[1]);
+}
+
+}  // namespace
+}  // namespace pellan::client::test

@@ -1,0 +1,235 @@
+// The start button in every mode, the automatic login, the pass timer and
+// the hide count, against the scripted FTP server on the test clock.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "client_fixture.h"
+#include "support/fake_ftp_server.h"
+
+namespace pellan::client::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using pellan::test::FakeFtpServer;
+
+class SessionTest : public ClientTest {
+ protected:
+  // Loads the window with a site at the scripted server and lets the
+  // automatic login run until the caption is `caption`.
+  bool StartAndWaitFor(const std::string& caption, ClientSettings settings = {}) {
+    WriteSite(m_server.Port());
+    if (!Form(settings).Form_Load()) return false;
+    return RunUntil([&] { return Form().LoginCaption() == caption; }, 60s);
+  }
+  bool LoggedIn() { return StartAndWaitFor("停    止"); }
+
+  FakeFtpServer m_server;
+};
+
+TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
+  m_server.Login("user", "pass");
+  std::vector<Duration> passStarts;
+  bool inPass = false;
+  bool overlapped = false;
+  Form().FolderPass = [&] {
+    overlapped = overlapped || inPass;
+    inPass = true;
+    passStarts.push_back(Elapsed());
+    m_loop.Loop().RunFor(50ms);  // a pass that waits inside, as transfers do
+    inPass = false;
+  };
+  ASSERT_TRUE(LoggedIn());
+  frmTLVFTP& f = Form();
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_EQ(f.m_intState, 1);
+  EXPECT_TRUE(f.m_blnRunning);
+  EXPECT_EQ(f.Model().Text("btnStart"), "停    止");
+  EXPECT_EQ(f.Model().Text("lblCurState"), "");
+  EXPECT_FALSE(f.Model().Enabled("btnExit"));
+  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitBlocked);
+  for (const auto& name : WindowModel::SettingsInputs()) EXPECT_FALSE(f.Model().Enabled(name)) << name;
+  EXPECT_FALSE(f.Model().WindowShown());
+  EXPECT_FALSE(f.Timer4Enabled());
+  // The first pass ran at once, inside the click.
+  ASSERT_EQ(passStarts.size(), 1u);
+  EXPECT_EQ(f.m_intHideCount, 2);
+
+  // Three more ticks hide the window again, then the count stops.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(RunUntil([&] { return passStarts.size() == static_cast<size_t>(i + 2); }, 1s));
+    f.Model().ShowAndRestore();
+  }
+  EXPECT_EQ(f.m_intHideCount, 5);
+  ASSERT_TRUE(RunUntil([&] { return passStarts.size() == 5; }, 1s));
+  EXPECT_EQ(f.m_intHideCount, 0);
+  EXPECT_TRUE(f.Model().WindowShown());
+
+  for (size_t i = 1; i < passStarts.size(); ++i) {
+    EXPECT_GE(passStarts[i] - passStarts[i - 1], 250ms);  // the pass, then at least the period
+  }
+  EXPECT_FALSE(overlapped);
+  EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(SessionTest, TheRunLogOfALogin) {
+  Put("plnrc.log", "");
+  m_server.Login("user", "pass");
+  ASSERT_TRUE(LoggedIn());
+  const std::string log = Read("plnrc.log");
+  const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
+  ASSERT_NE(at("正在连接服务器..."), std::string::npos);
+  EXPECT_LT(at("正在连接服务器..."), at("连接成功,正在运行..."));
+  EXPECT_LT(at("连接成功,正在运行..."), at("------------------------Start------------------------"));
+  // The server's lines went to the message log.
+  EXPECT_THAT(Read("plnrc.msg"), HasSubstr("USER user   {   "));
+}
+
+TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin) {
+  m_server.Login("user", "pass");
+  int passes = 0;
+  Form().FolderPass = [&] { ++passes; };
+  ASSERT_TRUE(LoggedIn());
+  frmTLVFTP& f = Form();
+  f.lblLogin_Click();
+  EXPECT_EQ(Read("stop.txt"), "\r\n");
+  EXPECT_EQ(f.LoginCaption(), "登    录");
+  EXPECT_EQ(f.Model().Text("btnStart"), "开启");
+  EXPECT_FALSE(f.m_blnRunning);
+  EXPECT_FALSE(f.Timer1Enabled());
+  EXPECT_TRUE(f.Model().Enabled("btnExit"));
+  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitAllowed);
+  for (const auto& name : WindowModel::SettingsInputs()) EXPECT_TRUE(f.Model().Enabled(name)) << name;
+  EXPECT_THAT(f.Model().Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 已停止"));
+  EXPECT_TRUE(f.FtpLibrary1().Connected());
+  EXPECT_EQ(f.m_intState, 1);
+
+  const int before = passes;
+  ASSERT_FALSE(RunUntil([&] { return passes > before; }, 2s));  // no passes after a stop
+
+  f.imgLogin_Click();
+  EXPECT_EQ(f.LoginCaption(), "停    止");
+  EXPECT_TRUE(f.m_blnRunning);
+  EXPECT_GT(passes, before);
+  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
+  EXPECT_EQ(m_server.ConnectionCount(), 1);
+}
+
+TEST_F(SessionTest, AFailedLoginLeavesTheReasonRetryAndAUsableExit) {
+  Put("plnrc.log", "");
+  m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.");
+  ASSERT_TRUE(StartAndWaitFor("重    试"));
+  frmTLVFTP& f = Form();
+  EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");
+  EXPECT_FALSE(Exists("succ.txt"));
+  EXPECT_EQ(f.m_intState, 2);
+  EXPECT_FALSE(f.m_blnRunning);
+  EXPECT_TRUE(f.Model().Enabled("btnExit"));
+  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitAllowed);
+  EXPECT_EQ(f.Model().Text("lblCurState"), "");
+  EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
+  EXPECT_FALSE(f.Timer1Enabled());
+  EXPECT_FALSE(f.RetryTimerEnabled());  // no automatic retry unless asked for
+
+  // Closing the window now leaves clo.txt.
+  Do([&] { f.lblClose_Click(); });
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_FALSE(f.Model().TrayIcon());
+}
+
+TEST_F(SessionTest, RetryWritesRedoAndLogsInAgain) {
+  m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
+  m_server.Login("user", "pass");
+  ASSERT_TRUE(StartAndWaitFor("重    试"));
+  Form().btnStart_Click();
+  EXPECT_EQ(Read("redo.txt"), "\r\n");
+  EXPECT_EQ(Form().LoginCaption(), "停    止");
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");  // the companion reads both; neither is reset by a retry
+  EXPECT_EQ(Form().m_intState, 1);
+}
+
+TEST_F(SessionTest, RetryLoginOptionPressesRetryAfterTheGivenTime) {
+  m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
+  m_server.Login("user", "pass");
+  ClientSettings settings;
+  settings.retryLoginSeconds = 30;
+  ASSERT_TRUE(StartAndWaitFor("重    试", settings));
+  const Duration failedAt = Elapsed();
+  EXPECT_TRUE(Form().RetryTimerEnabled());
+  ASSERT_TRUE(RunUntil([&] { return Form().LoginCaption() == "停    止"; }, 40s));
+  EXPECT_GE(Elapsed() - failedAt, 30s);
+  EXPECT_LT(Elapsed() - failedAt, 31s);
+  EXPECT_EQ(Read("redo.txt"), "\r\n");
+  EXPECT_FALSE(Form().RetryTimerEnabled());
+}
+
+TEST_F(SessionTest, ClickDuringTheLoginCancelsAndEndsTheProgramThere) {
+  m_server.Reply("220 hi").Expect("USER user").Stall();  // the login hangs
+  WriteSite(m_server.Port());
+  ASSERT_TRUE(Form().Form_Load());
+  LoopTimer click(2s, [&] { Form().lblLogin_Click(); }, true);
+  RunUntil([] { return false; }, 60s);
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("can.txt"), "\r\n");
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  // The program ended inside the login's wait: the login never reported back.
+  EXPECT_FALSE(Exists("err.txt"));
+  EXPECT_EQ(Form().m_intState, 3);
+  EXPECT_LT(Elapsed(), 3s);
+}
+
+TEST_F(SessionTest, StartChecksEndTheClickWithAMessage) {
+  struct Case {
+    std::string pathFile, box, focus;
+  };
+  const std::vector<Case> cases = {
+      {DataFolder() + "\r\n", "服务器地址不能为空", "txtServerName"},
+      {Home() + "/missing\r\n127.0.0.1\r\n", "文件夹[" + Home() + "/missing]不存在!", ""},
+  };
+  for (const auto& c : cases) {
+    m_form.reset();
+    m_frontEnd.boxes.clear();
+    Put("maoph.txt", c.pathFile);
+    ASSERT_TRUE(Form().Form_Load());
+    ASSERT_TRUE(RunUntil([&] { return !m_frontEnd.boxes.empty(); }, 2s)) << c.box;
+    EXPECT_THAT(m_frontEnd.boxes, ElementsAre(c.box));
+    EXPECT_EQ(Form().LoginCaption(), "登    录");
+    EXPECT_EQ(Form().Model().Focus(), c.focus);
+    EXPECT_FALSE(Form().Model().Enabled("btnExit"));
+    EXPECT_FALSE(Form().m_blnRunning);
+    EXPECT_FALSE(Form().Timer1Enabled());
+    EXPECT_EQ(m_server.ConnectionCount(), 0);
+  }
+  EXPECT_EQ(Form().Model().Text("lblCurState"), "");  // cleared for a missing folder
+}
+
+TEST_F(SessionTest, TheAutomaticLoginFiresOnceEvenWhileItsLoginWaits) {
+  m_server.Reply("220 hi").Expect("USER user").Stall();
+  WriteSite(m_server.Port());
+  ASSERT_TRUE(Form().Form_Load());
+  ASSERT_TRUE(RunUntil([&] { return Form().LoginCaption() == "重    试"; }, 60s));  // the login timed out
+  EXPECT_GE(Elapsed(), 30s);
+  ASSERT_FALSE(RunUntil([&] { return m_server.ConnectionCount() > 1; }, 120s));
+  EXPECT_EQ(m_server.ConnectionCount(), 1);
+  EXPECT_FALSE(Form().Timer4Enabled());
+}
+
+TEST_F(SessionTest, TheCloseControlDoesNothingWhileExitIsDisabled) {
+  m_server.Login("user", "pass");
+  ASSERT_TRUE(LoggedIn());
+  Do([&] { Form().imgClose_Click(); });
+  EXPECT_FALSE(Ended());
+  EXPECT_FALSE(Exists("clo.txt"));
+  EXPECT_TRUE(Form().m_blnRunning);
+}
+
+}  // namespace
+}  // namespace pellan::client::test

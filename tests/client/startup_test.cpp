@@ -1,0 +1,161 @@
+// Start-up: the running-copy check, the status files, the logging switch,
+// the path file's fields, what the window shows, and the command line.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "client/startup.h"
+#include "client_fixture.h"
+
+namespace pellan::client::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+
+const std::vector<std::string> kStatusFiles = {"succ.txt", "err.txt", "clo.txt", "redo.txt", "stop.txt", "can.txt"};
+
+TEST_F(ClientTest, StartUpRemovesTheStatusFilesButNotTheCompanionsRequests) {
+  for (const auto& name : kStatusFiles) Put(name, "\r\n");
+  Put("exit.txt", "");
+  ASSERT_TRUE(Form().Form_Load());
+  for (const auto& name : kStatusFiles) EXPECT_FALSE(Exists(name)) << name;
+  EXPECT_TRUE(Exists("exit.txt"));
+}
+
+TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
+  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
+  Put("succ.txt", "\r\n");  // the running copy's login
+  const std::string runLog = Read("plnrc.log");
+
+  frmTLVFTP second(ClientSettings{Home(), true});
+  EXPECT_FALSE(second.Form_Load());
+  EXPECT_EQ(Read("plnrc.cal"), " \r\n");
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_EQ(Read("plnrc.log"), runLog);
+  EXPECT_FALSE(second.Timer4Enabled());
+  EXPECT_FALSE(second.Timer3Enabled());
+
+  // Once the first copy is gone, a new one starts normally.
+  m_form.reset();
+  frmTLVFTP third(ClientSettings{Home(), false});
+  EXPECT_TRUE(third.Form_Load());
+  EXPECT_FALSE(Exists("succ.txt"));
+}
+
+TEST_F(ClientTest, LoggingIsOffWithoutArgumentLogFileOrDebugger) {
+  ASSERT_TRUE(Form().Form_Load());
+  EXPECT_FALSE(Form().m_blnLogOn);
+  Form().ShowState("x", true, true);
+  EXPECT_FALSE(Exists("plnrc.log"));
+  EXPECT_FALSE(Exists("plnrc.err"));
+}
+
+TEST_F(ClientTest, AnEmptyRunLogSwitchesLoggingOnFromTheVersionHeader) {
+  Put("plnrc.log", "");
+  ASSERT_TRUE(Form().Form_Load());
+  EXPECT_TRUE(Form().m_blnLogOn);
+  const std::string version = Form().FtpLibrary1().Version();
+  EXPECT_THAT(Read("plnrc.log"),
+              MatchesRegex("------------------V" + VersionText() + "_" + version +
+                           "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
+}
+
+TEST_F(ClientTest, TheLogArgumentSwitchesLoggingOn) {
+  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
+  EXPECT_THAT(Read("plnrc.log"), StartsWith("------------------V"));
+}
+
+TEST_F(ClientTest, AReadablePathFileIsReportedOnceInTheErrorLogAPrivateOneNot) {
+  Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n21\r\nu\r\npw\r\n");
+  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0640), 0);
+  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
+  EXPECT_THAT(Read("plnrc.err"), MatchesRegex("\\[Form_Load\\]maoph.txt holds the FTP password and can be read by "
+                                              "group or others \\(mode 0640\\); chmod 600 it   \\{[^\r]*\r\n"));
+  m_form.reset();
+  unlink(File("plnrc.err").c_str());
+  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0600), 0);
+  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
+  EXPECT_FALSE(Exists("plnrc.err"));
+}
+
+TEST_F(ClientTest, PathFileFillsTheFieldsAndThePortRuleApplies) {
+  Put("maoph.txt", DataFolder() + "\n127.0.0.1\n40000\nbob\nsecret\n");
+  ASSERT_TRUE(Form().Form_Load());
+  const WindowModel& m = Form().Model();
+  EXPECT_EQ(m.Text("txtLocalPath"), DataFolder());
+  EXPECT_EQ(m.Text("txtServerName"), "127.0.0.1");
+  EXPECT_EQ(m.Text("txtPort"), "40000");
+  EXPECT_EQ(m.Text("txtUserName"), "bob");
+  EXPECT_EQ(m.Text("txtPassWord"), "secret");
+  EXPECT_EQ(m.Text("txtRemotePath"), "");
+}
+
+TEST_F(ClientTest, ABadPortOrAFolderOnlyFileLeavesPort21) {
+  Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n70000\r\n");
+  ASSERT_TRUE(Form().Form_Load());
+  EXPECT_EQ(Form().Model().Text("txtPort"), "21");
+  m_form.reset();
+  Put("maoph.txt", DataFolder() + "\r\n");
+  ASSERT_TRUE(Form().Form_Load());
+  EXPECT_EQ(Form().Model().Text("txtPort"), "21");
+  EXPECT_EQ(Form().Model().Text("txtServerName"), "");
+}
+
+TEST_F(ClientTest, TheWindowAfterStartUp) {
+  ASSERT_TRUE(Form().Form_Load());
+  const WindowModel& m = Form().Model();
+  EXPECT_EQ(m.Caption(), "[客户端]Pellan远程连接 V" + VersionText());
+  EXPECT_EQ(Form().Title(), "[客户端]Pellan远程连接");
+  EXPECT_TRUE(m.TrayIcon());
+  EXPECT_EQ(m.TrayTip(), "[客户端]Pellan远程连接");
+  EXPECT_TRUE(m.WindowShown());
+  EXPECT_THAT(m.Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
+  EXPECT_EQ(m.Text("lblLogin"), " 取消登录 ");
+  EXPECT_EQ(m.Text("lblCurState"), "正在登录");
+  EXPECT_EQ(m.Text("lblClose"), "关    闭");
+  for (const auto& name : WindowModel::SettingsInputs()) EXPECT_FALSE(m.Visible(name)) << name;
+  for (const char* name : {"btnStart", "btnExit"}) EXPECT_FALSE(m.Visible(name)) << name;
+  for (const char* name : {"lblState", "lblCurState", "lblLogin", "imgLogin", "lblClose", "imgClose", "imgLogo"}) {
+    EXPECT_TRUE(m.Visible(name)) << name;
+  }
+  EXPECT_FALSE(m.Enabled("btnDeletePath"));
+  EXPECT_EQ(SecondBoundaries(Form().m_dtLastUpload, Moment::Now()), 120);
+  EXPECT_TRUE(Form().Timer2Enabled());
+  EXPECT_TRUE(Form().Timer3Enabled());
+  EXPECT_TRUE(Form().Timer4Enabled());
+  EXPECT_FALSE(Form().Timer1Enabled());
+}
+
+TEST(ClientOptionsTest, CommandLine) {
+  std::string error;
+  auto o = ParseClientOptions({"--home", "/srv/p", "log", "--codepage", "gbk", "--headless", "--retry-login", "30"},
+                              &error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_TRUE(o->log);
+  EXPECT_EQ(o->home, "/srv/p");
+  EXPECT_EQ(o->codePage, "GBK");
+  EXPECT_TRUE(o->headless);
+  EXPECT_EQ(o->retryLoginSeconds, 30);
+
+  o = ParseClientOptions({}, &error);
+  ASSERT_TRUE(o);
+  EXPECT_FALSE(o->log);
+  EXPECT_EQ(o->codePage, "UTF-8");
+  EXPECT_EQ(o->retryLoginSeconds, 0);
+
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"LOG"}, {"--home"}, {"--codepage", "latin1"}, {"--retry-login", "0"},
+                                             {"--retry-login", "5s"}, {"--retry-login", "86401"}, {"-x"}}) {
+    error.clear();
+    EXPECT_FALSE(ParseClientOptions(bad, &error)) << bad[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace pellan::client::test

@@ -1,0 +1,218 @@
+// The stall watchdog, the companion's activation and exit requests, and the
+// exit signals, on the test clock.
+#include <signal.h>
+
+#include <ctime>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "client/exit_signals.h"
+#include "client_fixture.h"
+#include "support/fake_ftp_server.h"
+
+namespace pellan::client::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using pellan::test::FakeFtpServer;
+
+std::time_t ParseDateText(const std::string& text) {
+  std::tm tm{};
+  strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
+  tm.tm_isdst = -1;
+  return mktime(&tm);
+}
+
+struct WatchdogLine {
+  std::string kind, direction;
+  int limit;
+  std::time_t last, now;
+};
+
+// The AT(...) and RC(...) lines of the error log.
+std::vector<WatchdogLine> WatchdogLines(const std::string& log) {
+  static const std::regex line(
+      R"(\[Timer2_Timer\](AT|RC)\(([A-Z]*):([0-9]+)\)\[([-0-9: ]+)#([-0-9: ]+)\]   \{   [-0-9: ]+   \}   \r\n)");
+  std::vector<WatchdogLine> out;
+  for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+    out.push_back({(*it)[1], (*it)[2], std::stoi((*it)[3]), ParseDateText((*it)[4]), ParseDateText((*it)[5])});
+  }
+  return out;
+}
+
+class TimersTest : public ClientTest {
+ protected:
+  bool LoggedIn() {
+    Put("plnrc.log", "");
+    WriteSite(m_server.Port());
+    if (!Form().Form_Load()) return false;
+    return RunUntil([&] { return Form().LoginCaption() == "停    止"; }, 60s);
+  }
+  FakeFtpServer m_server;
+};
+
+TEST_F(TimersTest, AStalledTransferIsAbortedOnceAfter20SecondsThenClosedAfter25More) {
+  m_server.Login("user", "pass").Stall();
+  int passes = 0;
+  Form().FolderPass = [&] {
+    if (++passes > 1) return;
+    frmTLVFTP& f = Form();
+    f.m_strDirection = "UP";
+    f.m_blnForced = false;
+    f.m_dtLastActive = Moment::Now();
+    // A transfer whose call does not come back and shows no progress.
+    RunUntil([&] { return f.m_blnForced; }, 120s);
+    f.m_strDirection.clear();
+  };
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
+  const auto lines = WatchdogLines(Read("plnrc.err"));
+  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
+  EXPECT_EQ(lines[0].kind, "AT");
+  EXPECT_EQ(lines[0].direction, "UP");
+  EXPECT_EQ(lines[0].limit, 20);
+  // Seen at the first 3-second tick after more than 20 seconds.
+  EXPECT_GE(lines[0].now - lines[0].last, 21);
+  EXPECT_LE(lines[0].now - lines[0].last, 23);
+  EXPECT_EQ(lines[1].kind, "RC");
+  EXPECT_EQ(lines[1].limit, 25);
+  // The abort renewed the time stamp; the close came at the first tick
+  // more than 25 seconds after it.
+  EXPECT_EQ(lines[1].last, lines[0].now);
+  EXPECT_EQ(lines[1].now - lines[1].last, 27);
+  EXPECT_TRUE(Form().m_blnForced);
+  EXPECT_FALSE(Form().m_blnAbortSent);
+  EXPECT_FALSE(Form().FtpLibrary1().Connected());
+  EXPECT_EQ(m_server.Transcript().back(), "QUIT");
+}
+
+TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAfter15More) {
+  m_server.Login("user", "pass").Expect("TYPE I").Stall();
+  int passes = 0;
+  long sizeError = 0;
+  Duration sizeReturnedAt{};
+  Form().FolderPass = [&] {
+    if (++passes > 1) return;
+    frmTLVFTP& f = Form();
+    f.m_dtLastActive = Moment::Now();
+    f.FtpLibrary1().GetRemoteFileSize("R1.txt");  // the server never answers
+    sizeError = f.FtpLibrary1().ErrorNumber();
+    sizeReturnedAt = Elapsed();
+    RunUntil([&] { return f.m_blnForced; }, 120s);
+  };
+  ASSERT_TRUE(LoggedIn());
+  const Duration passStart = Elapsed();
+  ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
+  EXPECT_EQ(sizeError, 16010);  // ended by the watchdog's abort, not by its own 30-second time-out
+  EXPECT_LT(sizeReturnedAt - passStart, 14s);
+  const auto lines = WatchdogLines(Read("plnrc.err"));
+  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
+  EXPECT_EQ(lines[0].kind, "AT");
+  EXPECT_EQ(lines[0].direction, "");
+  EXPECT_EQ(lines[0].limit, 10);
+  EXPECT_GE(lines[0].now - lines[0].last, 11);
+  EXPECT_LE(lines[0].now - lines[0].last, 13);
+  EXPECT_EQ(lines[1].kind, "RC");
+  EXPECT_EQ(lines[1].limit, 15);
+  EXPECT_EQ(lines[1].now - lines[1].last, 18);
+  EXPECT_TRUE(Form().m_blnForced);
+  EXPECT_FALSE(Form().FtpLibrary1().Connected());
+}
+
+TEST_F(TimersTest, TheWatchdogSleepsWhileNothingRuns) {
+  m_server.Login("user", "pass");
+  ASSERT_TRUE(LoggedIn());
+  Form().lblLogin_Click();  // stop
+  Form().m_dtLastActive = Moment::Now();
+  RunUntil([] { return false; }, 60s);
+  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
+  EXPECT_TRUE(Form().FtpLibrary1().Connected());
+}
+
+TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFront) {
+  m_server.Login("user", "pass");
+  ASSERT_TRUE(LoggedIn());
+  RunUntil([] { return false; }, 2s);
+  ASSERT_FALSE(Form().Model().WindowShown());
+  Put("plnrc.run", " \r\n");  // an earlier request
+  Put("plnrc.cal", " \r\n");
+  ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
+  EXPECT_EQ(Read("plnrc.run"), " \r\n");
+  const WindowModel& m = Form().Model();
+  EXPECT_TRUE(m.WindowShown());
+  EXPECT_FALSE(m.Minimised());
+  EXPECT_TRUE(m.OnTop());
+  EXPECT_EQ(m.FrontRequests(), 1);
+  EXPECT_TRUE(Form().m_blnRunning);
+}
+
+TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
+  WriteSite(m_server.Port());
+  Put("exit.txt", "");
+  Put("plnrc.run", " \r\n");
+  ASSERT_TRUE(Form().Form_Load());
+  RunUntil([] { return false; }, 2s);
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_LE(Elapsed(), 100ms);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_TRUE(Exists("exit.txt"));
+  EXPECT_FALSE(Exists("plnrc.run"));
+  EXPECT_EQ(m_server.ConnectionCount(), 0);
+  EXPECT_FALSE(Form().Model().TrayIcon());
+  EXPECT_FALSE(Form().Timer4Enabled());
+}
+
+TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
+  m_server.Login("user", "pass");
+  m_server.Expect("QUIT");
+  ASSERT_TRUE(LoggedIn());
+  Put("exit.txt", "");
+  RunUntil([] { return false; }, 1s);
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  m_loop.Loop().RunFor(100ms);  // lets the server read what was sent before the end
+  EXPECT_FALSE(Form().FtpLibrary1().Connected());
+  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass", "QUIT"));
+}
+
+TEST_F(TimersTest, ExitFileDuringAPassAbortsTheCallAndEndsInsideIt) {
+  m_server.Login("user", "pass").Expect("TYPE I").Stall();
+  bool returned = false;
+  Form().FolderPass = [&] {
+    Form().FtpLibrary1().GetRemoteFileSize("R1.txt");
+    returned = true;
+  };
+  LoopTimer companion(5s, [&] { Put("exit.txt", ""); }, true);
+  LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_LT(Elapsed(), 6s);
+  EXPECT_FALSE(Form().FtpLibrary1().Busy());
+}
+
+TEST_F(TimersTest, SigtermTakesTheExitPathWithoutTheFile) {
+  m_server.Login("user", "pass").Expect("TYPE I").Stall();
+  Form().FolderPass = [&] { Form().FtpLibrary1().GetRemoteFileSize("R1.txt"); };
+  std::vector<int> signals;
+  ExitSignals exitSignals([&](int signo) {
+    signals.push_back(signo);
+    Form().RequestExit();
+  });
+  ASSERT_TRUE(exitSignals.Installed());
+  LoopTimer stop(3s, [] { raise(SIGTERM); }, true);
+  LoggedIn();  // the program ends inside the pass's wait
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_THAT(signals, ElementsAre(SIGTERM));
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_FALSE(Exists("exit.txt"));
+  EXPECT_EQ(Form().m_intState, 3);
+  EXPECT_TRUE(Form().m_blnExiting);
+}
+
+}  // namespace
+}  // namespace pellan::client::test
