@@ -97,6 +97,7 @@ bool frmTLVFTP::Form_Load() {
     WriteMSG(message);
   };
   m_ftp->OnError = [this] { WriteError("FtpLibrary1_OnError", m_ftp->ErrorInfo(), false); };
+  m_ftp->OnTransfer = [this] { FtpLibrary1_OnTransfer(); };
 
   for (const char* name : {"txtServerName", "txtUserName", "txtPassWord", "txtRemotePath"}) m_model.SetText(name, "");
   SetPortText(kDefaultPort);
@@ -209,11 +210,6 @@ void frmTLVFTP::ShowState(const std::string& message, bool errorLog, bool runLog
   m_model.SetText("lblState", "[" + NowText() + "] " + line);
   if (errorLog) WriteError("", msg, show);
   if (runLog) WriteLog(msg);
-}
-
-void frmTLVFTP::RunPass() {
-  m_dtLastActive = Moment::Now();
-  if (FolderPass) FolderPass();
 }
 
 void frmTLVFTP::lblClose_Click() {

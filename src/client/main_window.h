@@ -20,6 +20,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "client/client_logs.h"
@@ -113,9 +114,13 @@ class frmTLVFTP {
   void Timer3_Timer();  // activation and exit requests
   void Timer4_Timer();  // the automatic login
 
-  // One pass over the configured folders. Today it only marks activity and
-  // calls FolderPass: the folder passes come with the transfer engines.
+  // One pass over the configured folders: uploads, then downloads, for each.
   void RunPass();
+  void ScanFolder(const std::string& folder);
+  // Empties the remote folder of old incoming files before a new batch.
+  void ClearRemoteFile(const std::string& remoteFolder);
+  // The FTP control's progress event: a log line and the status line.
+  void FtpLibrary1_OnTransfer();
 
   // The status line "[" now "] " message (each CR LF shown as "; ", doubled
   // CR LFs first made single), with copies to the error log (shown in a
@@ -129,7 +134,7 @@ class frmTLVFTP {
   void WriteConnectLog(bool success, const std::string& text) const { m_logs.WriteConnectLog(success, text); }
 
   // ---- seams
-  // The folder work of a pass (uploads, downloads, the remote clean-up).
+  // Replaces the folder work of a pass (for tests of the timers).
   std::function<void()> FolderPass;
   // Ends the process with a status; by default flushes and _exit()s.
   std::function<void(int status)> EndProgram;
@@ -194,7 +199,12 @@ class frmTLVFTP {
 
   void RetryTimer_Timer();
 
+  // One outgoing file (k: its number in the list) and one incoming file.
+  void UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t k);
+  void DownloadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t j);
+
   ClientSettings m_settings;
+  std::set<std::string> m_skippedNames;  // remote names a download refuses
   std::string g_strPathFile;
   std::string g_strTitle;
   CompanionFiles m_files;
