@@ -59,6 +59,9 @@ class ClientTest : public ::testing::Test {
       if (settings.folder.empty()) settings.folder = Home();
       m_form = std::make_unique<frmTLVFTP>(settings);
       m_form->EndProgram = [](int status) { throw ProgramEnd{status}; };
+      // Tests of the session and its timers run quiet passes; tests of the
+      // folder pass clear this to run the real one.
+      if (m_quietPasses) m_form->FolderPass = [] {};
     }
     return *m_form;
   }
@@ -89,6 +92,7 @@ class ClientTest : public ::testing::Test {
   pellan::test::TempDir m_home;
   pellan::test::RecordingFrontEnd m_frontEnd;
   std::unique_ptr<frmTLVFTP> m_form;
+  bool m_quietPasses = true;
   std::optional<int> m_ended;
 };
 
