@@ -4,7 +4,9 @@
 // Every transfer is compared byte for byte with its source.
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 
@@ -84,10 +86,23 @@ TEST_P(TransferInteropTest, DownloadsATreeIntoAFolderItCreates) {
   for (const auto& [path, content] : SampleTree()) {
     ASSERT_TRUE(path.back() == '/' ? m_server->MakeFolder("pub/" + path) : m_server->PutFile("pub/" + path, content));
   }
+  // Each folder's files are a queue of their own.
+  std::map<std::string, std::pair<long, long>> positions;
+  m_ftp->OnTransfer = [&] { positions[m_ftp->LocalPath()] = {m_ftp->QueueIndex(), m_ftp->QueueTotal()}; };
   const std::string target = m_local.File("in/");
   ASSERT_TRUE(Download("/pub/", target)) << Why();
   EXPECT_EQ(ReadTree(m_local.File("in")), SampleTree());
   EXPECT_EQ(m_events.errors, 0);
+  const std::string in = m_local.File("in/");
+  EXPECT_EQ(positions.size(), 5u);
+  EXPECT_EQ(positions[in + "sub/deeper/d.bin"], std::make_pair(1L, 1L));
+  EXPECT_EQ(positions[in + "sub/c.txt"], std::make_pair(1L, 1L));
+  std::set<long> top;
+  for (const char* name : {"a.txt", "b.bin", "zero.dat"}) {
+    EXPECT_EQ(positions[in + name].second, 3);
+    top.insert(positions[in + name].first);
+  }
+  EXPECT_EQ(top, (std::set<long>{1, 2, 3}));
 }
 
 TEST_P(TransferInteropTest, UploadsATreeIntoAFolderItCreates) {
