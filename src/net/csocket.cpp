@@ -225,6 +225,9 @@ bool CSocket::Listen() {
 }
 
 bool CSocket::Connect() {
+  // A connection its owner closed may still wait for the peer's close; it
+  // is over all the same, and a half-closed socket cannot connect again.
+  if (m_state == kStateClosing) DestroySocket();
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (m_remoteHost.empty()) {
       ReportOperationError("Connect", m_hostError ? m_hostError : static_cast<int>(kErrHostnameRequired), std::string());

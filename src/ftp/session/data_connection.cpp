@@ -116,6 +116,11 @@ void FtpLibrary::CloseDataConnection() {
   if (m_objDataSocket.State() == CSocket::kStateClosed || m_objDataSocket.SocketHandle() == -1) return;
   shutdown(static_cast<int>(m_objDataSocket.SocketHandle()), SHUT_RDWR);
   m_objDataSocket.CloseSocket();
+  // A data connection given up is released now rather than kept until the
+  // server closes it: the reset a server answers a cut transfer with would
+  // otherwise be recorded as the error of whatever runs next. (A second
+  // close releases a socket that is closing.)
+  m_objDataSocket.CloseSocket();
 }
 
 // --------------------------------------------------------- data socket events

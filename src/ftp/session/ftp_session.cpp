@@ -263,6 +263,13 @@ void FtpLibrary::ReplyErrorPath(long number, std::string description) {
   EndOperation();
   CloseLocalFile();
   CloseDataConnection();
+  // 421: the server is closing the session. Closed here, the next command
+  // logs in afresh instead of going to a connection whose close has not
+  // been seen yet.
+  if (number == kErrReplyBase + 421) {
+    CloseConnection();
+    RaiseError("ControlSocket_OnDataArrival", number, description);  // QUIT cleared the record
+  }
 }
 
 void FtpLibrary::ControlSocketOnClose() {

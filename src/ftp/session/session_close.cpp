@@ -68,6 +68,7 @@ void FtpLibrary::Abort() {
     m_abortRetry = true;
     if (!Busy()) return;
     m_abortAll = true;
+    const bool transfer = m_lngOperation == kOpDownload || m_lngOperation == kOpUpload;
     switch (m_lngOperation) {
       case kOpConnect:
         m_objControlSocket.CloseSocket();
@@ -80,6 +81,8 @@ void FtpLibrary::Abort() {
         CloseLocalFile();
         SetOperation(kOpAbort);
         SendFtpCommand("ABOR", "");
+        // The server stops writing the file only when the data ends.
+        CloseDataConnection();
         break;
       case kOpList:
         m_listingBuffer.clear();
@@ -89,6 +92,11 @@ void FtpLibrary::Abort() {
         break;
     }
     EndOperation();
+    // The server still answers the cut transfer (426, 226, the ABOR reply),
+    // at a moment of its choosing; on this session those late replies would
+    // be taken for the answers to the next commands. The next command
+    // opens a fresh session instead.
+    if (transfer) CloseConnection();
     RaiseError("Abort", kErrCanceled, m_messages.Row(7));
   } catch (const Raised& r) {
     m_abortAll = false;

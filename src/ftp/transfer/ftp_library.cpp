@@ -19,12 +19,20 @@ constexpr int kVersionRevision = 0;
 std::string g_applicationTitle = "TolvarFtp";
 
 // "*.jpg; *.gif" -> ".jpg..gif": the engines look for "." + ext + "." in
-// "." + list + ".".
+// "." + list + ".". The blanks around an item go too: ".jpg. .gif" would
+// read back as a list nobody wrote.
 std::string NormaliseTypeList(const std::string& v) {
-  std::string out;
-  for (char c : TrimBlanks(v)) {
+  std::string out, item;
+  bool first = true;
+  for (char c : TrimBlanks(v) + ";") {
     if (c == '*') continue;
-    out += (c == ';' || c == ',') ? '.' : c;
+    if (c != ';' && c != ',') {
+      item += c;
+      continue;
+    }
+    out += (first ? "" : ".") + TrimBlanks(item);
+    first = false;
+    item.clear();
   }
   return out;
 }

@@ -56,7 +56,7 @@ JobItems SplitJob(const std::string& sources, const std::string& targets) {
   for (size_t i = 0; i < s.size(); ++i) {
     const std::string source = TrimBlanks(s[i]);
     if (source.empty()) continue;
-    JobItem item{source, i < t.size() ? TrimBlanks(t[i]) : std::string()};
+    JobItem item{source, i < t.size() ? TrimBlanks(t[i]) : std::string(), i < t.size()};
     (IsFolderItem(source) ? job.folders : job.files).push_back(std::move(item));
   }
   return job;
@@ -70,7 +70,11 @@ std::vector<std::string> JobItems::Sources(const std::vector<JobItem>& items) {
 
 std::vector<std::string> JobItems::Targets(const std::vector<JobItem>& items) {
   std::vector<std::string> out;
-  for (const JobItem& i : items) out.push_back(i.target);
+  // Only the items the list had: one folder named for several files must stay
+  // the only target, so that every file goes into it.
+  for (const JobItem& i : items) {
+    if (i.hasTarget) out.push_back(i.target);
+  }
   return out;
 }
 

@@ -10,7 +10,8 @@ namespace pellan {
 
 struct JobItem {
   std::string source;
-  std::string target;  // "" when the target list has no item here
+  std::string target;
+  bool hasTarget = false;  // the target list has an item here (maybe blank)
 };
 
 struct JobItems {
@@ -20,7 +21,8 @@ struct JobItems {
   std::vector<std::string> FolderSources() const { return Sources(folders); }
   std::vector<std::string> FolderTargets() const { return Targets(folders); }
   std::vector<std::string> FileSources() const { return Sources(files); }
-  // The files' targets, or `fallback` when none of them names anything.
+  // The targets the list gave for the files (a list shorter than the
+  // sources gives fewer), or `fallback` when none of them names anything.
   std::vector<std::string> FileTargetsOr(const std::vector<std::string>& fallback) const;
 
  private:

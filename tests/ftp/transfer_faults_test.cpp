@@ -1,0 +1,199 @@
+// Transfers that go wrong, one fault at a time, on the scripted server and
+// virtual time: what the engine answers, and what is left on disk and on
+// the server afterwards.
+#include <string>
+
+#include "support/scratch_state_home.h"
+#include "transfer_fake_fixture.h"
+
+namespace pellan::test {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST_F(FakeTransferTest, A426AfterTheDataClosedFailsTheDownloadAndKeepsTheBytesForAResume) {
+  const std::string content = RandomBytes(3000, 31);
+  ExpectSize("/f.bin", 3000);
+  ExpectRetr("/f.bin").DataSend(content).DataClose().Delay(100ms).Reply("426 Connection closed; transfer aborted.");
+  const std::string local = m_local.File("f.bin");
+  EXPECT_FALSE(Download("/f.bin", local));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16426);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "426 Connection closed; transfer aborted.");
+  EXPECT_EQ(m_events.errors, 1);
+  EXPECT_TRUE(ReadWholeFile(local) == content);  // every byte, but unconfirmed: kept, not counted
+  EXPECT_TRUE(m_server.Received().empty());
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(FakeTransferTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeatResumesIt) {
+  // The repeat resumes even when the job started with OverWrite on.
+  m_ftp->SetReDoTimes(2);
+  m_ftp->SetOverWrite(true);
+  const std::string content = RandomBytes(5000, 32);
+  const std::string local = m_local.File("s.bin");
+  ASSERT_TRUE(WriteWholeFile(local, "an older version of the file"));
+  ExpectSize("/s.bin", 5000);
+  ExpectRetr("/s.bin").DataSend(content.substr(0, 3000)).DataClose().Reply("226 Transfer complete.");
+  ExpectSize("/s.bin", 5000);
+  m_server.Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("REST 3000", "350 Restarting at 3000.")
+      .Expect("RETR /s.bin", "150 Opening data connection.")
+      .DataSend(content.substr(3000))
+      .DataClose()
+      .Reply("226 Transfer complete.");
+  const Duration before = Elapsed();
+  ASSERT_TRUE(Download("/s.bin", local)) << m_ftp->ErrorInfo();
+  EXPECT_GE(Elapsed() - before, Duration(10s));
+  EXPECT_TRUE(ReadWholeFile(local) == content);
+  EXPECT_THAT(m_events.messages,
+              Contains("2:The server sent 3000 of 5000 bytes of [ /s.bin ][Occur an error, retransfer 1 times after 10 "
+                       "second(s)](20033)"));
+  EXPECT_FALSE(m_ftp->OverWrite());
+  EXPECT_EQ(m_events.CountSent("RETR"), 2u);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+
+  // Without a repeat the short file fails, and the bytes that came stay.
+  m_ftp->SetReDoTimes(1);
+  const std::string other = m_local.File("t.bin");
+  ExpectSize("/t.bin", 5000);
+  ExpectRetr("/t.bin").DataSend(content.substr(0, 4999)).DataClose().Reply("226 Transfer complete.");
+  EXPECT_FALSE(Download("/t.bin", other));
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrIncompleteTransfer);
+  EXPECT_TRUE(ReadWholeFile(other) == content.substr(0, 4999));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(FakeTransferTest, ARefusedStorIsNotRepeatedAndLeavesNothingOnTheServer) {
+  const std::string a = m_local.File("a.bin"), b = m_local.File("b.bin"), c = m_local.File("c.bin");
+  ASSERT_TRUE(WriteWholeFile(a, "aaa"));
+  ASSERT_TRUE(WriteWholeFile(b, "bbb"));
+  ASSERT_TRUE(WriteWholeFile(c, "ccc"));
+  m_server.Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv().Expect("STOR /a.bin", "550 Permission denied.");
+  EXPECT_FALSE(Upload(a, "/a.bin"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "550 Permission denied.");
+
+  m_server.Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("STOR /b.bin", "421 Service not available, closing control connection.")
+      .Drop();
+  EXPECT_FALSE(Upload(b, "/b.bin"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16421);
+  EXPECT_EQ(m_events.errors, 2);
+  EXPECT_EQ(m_events.CountSent("STOR"), 2u);
+  EXPECT_TRUE(m_server.Received().empty());
+  EXPECT_EQ(ReadWholeFile(a), "aaa");
+  EXPECT_EQ(ReadWholeFile(b), "bbb");
+
+  // The server closed the session: the next job logs in again.
+  m_server.Login().AnswerByDefault();
+  ASSERT_TRUE(Upload(c, "/c.bin")) << m_ftp->ErrorInfo();
+  EXPECT_EQ(m_server.Files().at("/c.bin"), "ccc");
+  EXPECT_EQ(m_server.Files().size(), 1u);
+  EXPECT_EQ(m_server.ConnectionCount(), 2);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(FakeTransferTest, ADownloadThatStallsFailsWithTheTimeOutAndKeepsWhatCame) {
+  const std::string content = RandomBytes(1000, 33);
+  ExpectSize("/t.bin", 1000);
+  ExpectRetr("/t.bin").DataSend(content.substr(0, 100)).Stall();
+  const std::string local = m_local.File("t.bin");
+  const Duration before = Elapsed();
+  EXPECT_FALSE(Download("/t.bin", local));
+  const Duration waited = Elapsed() - before;
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "Operation timed out");
+  // More than TimeOut seconds without a byte, seen at the next 5-second tick.
+  EXPECT_GT(waited, Duration(30s));
+  EXPECT_LE(waited, Duration(36s));
+  EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 100));
+  EXPECT_EQ(m_events.errors, 1);
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+}
+
+// Every byte went out but the server never confirmed the file: after the
+// wait for its reply the engine asks the file's size over a new session.
+class UnconfirmedUploadTest : public FakeTransferTest {
+ protected:
+  bool UploadWithoutFinalReply(const std::string& content, size_t sizeOnServer) {
+    const std::string local = m_local.File("n.bin");
+    EXPECT_TRUE(WriteWholeFile(local, content));
+    ExpectStor("/n.bin")
+        .DataReceive()
+        .Expect("QUIT")
+        .ExpectClose()
+        .Login()
+        .Expect("TYPE I", "200 Type set to I.")
+        .Expect("SIZE /n.bin", "213 " + std::to_string(sizeOnServer));
+    const Duration before = Elapsed();
+    const bool ok = Upload(local, "/n.bin");
+    EXPECT_GE(Elapsed() - before, Duration(30s));
+    EXPECT_THAT(m_server.Failures(), IsEmpty());
+    EXPECT_EQ(m_server.ConnectionCount(), 2);
+    EXPECT_EQ(m_server.Received().size(), 1u);
+    EXPECT_TRUE(ReadWholeFile(local) == content);
+    return ok;
+  }
+};
+
+TEST_F(UnconfirmedUploadTest, TheSameSizeOnTheServerCountsTheFileAsSent) {
+  const std::string content = RandomBytes(20'000, 34);
+  EXPECT_TRUE(UploadWithoutFinalReply(content, content.size())) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(m_server.Received()[0] == content);
+  EXPECT_EQ(m_events.errors, 0);
+  EXPECT_EQ(m_ftp->TransferSize(), 20'000);
+}
+
+TEST_F(UnconfirmedUploadTest, AShorterFileOnTheServerFailsTheUpload) {
+  const std::string content = RandomBytes(20'000, 35);
+  EXPECT_FALSE(UploadWithoutFinalReply(content, content.size() - 1));
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  EXPECT_EQ(m_events.errors, 1);
+}
+
+TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfADownloadLeavesAResumableFile) {
+  const std::string content = RandomBytes(6000, 36);
+  ExpectSize("/d.bin", 6000);
+  ExpectRetr("/d.bin").DataSend(content.substr(0, 2500)).Drop();
+  const std::string local = m_local.File("d.bin");
+  EXPECT_FALSE(Download("/d.bin", local));
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrConnectionInterrupted);
+  EXPECT_FALSE(m_ftp->Connected());
+  EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 2500));
+  EXPECT_EQ(m_events.errors, 1);
+
+  m_server.Login().AnswerByDefault();
+  m_server.SetFile("/d.bin", content);
+  ASSERT_TRUE(Download("/d.bin", local)) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(m_events.Sent("REST 2500"));
+  EXPECT_TRUE(ReadWholeFile(local) == content);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfAnUploadStoresNothing) {
+  const std::string content = RandomBytes(4 * 1024 * 1024, 37);
+  const std::string local = m_local.File("up.bin");
+  ASSERT_TRUE(WriteWholeFile(local, content));
+  ExpectStor("/up.bin").Drop();
+  EXPECT_FALSE(Upload(local, "/up.bin"));
+  EXPECT_NE(m_ftp->ErrorNumber(), 0);
+  EXPECT_EQ(m_events.errors, 1);
+  EXPECT_FALSE(m_ftp->Connected());
+  EXPECT_TRUE(m_server.Received().empty());
+  EXPECT_TRUE(ReadWholeFile(local) == content);
+
+  m_server.Login().AnswerByDefault();
+  ASSERT_TRUE(Upload(local, "/up.bin")) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(m_server.Files().at("/up.bin") == content);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace pellan::test

@@ -1,0 +1,98 @@
+// What the transfer tests share: file contents that show any lost, doubled
+// or shifted byte, a folder tree read back as one value to compare, and a
+// recorder of the control's events.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ftp/transfer/ftp_library.h"
+#include "support/encrypt.h"
+#include "support/test_env.h"
+
+namespace pellan::test {
+
+inline std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+
+// `size` bytes of every value 0..255 in a sequence fixed by `seed`: CR, LF,
+// NUL and high bytes all occur, so a text-mode rewrite or a cut shows.
+inline std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string out(size, '\0');
+  for (char& c : out) c = static_cast<char>(rng() & 0xff);
+  return out;
+}
+
+// Every regular file below `root` by its relative path, and every folder as
+// its relative path + "/" (mapped to ""), so that empty folders count too.
+inline std::map<std::string, std::string> ReadTree(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string rel = std::filesystem::relative(it->path(), root).string();
+    if (it->is_directory()) {
+      tree[rel + "/"] = "";
+    } else if (it->is_regular_file()) {
+      tree[rel] = ReadWholeFile(it->path().string());
+    }
+  }
+  return tree;
+}
+
+inline bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+// One progress event as the host saw it.
+struct ProgressSample {
+  long percent;
+  double transferSize;
+  double fileSize;
+  long speed;
+  long leftTime;
+  long queueIndex;
+  long queueTotal;
+  std::string state;
+};
+
+// Records what a control raises; the transfer tests assert on it.
+struct EventRecorder {
+  std::vector<ProgressSample> progress;
+  std::vector<std::string> messages;  // "type:text"
+  int errors = 0;
+
+  void Attach(FtpLibrary& ftp) {
+    ftp.OnTransfer = [this, &ftp] {
+      progress.push_back({ftp.Percent(), ftp.TransferSize(), ftp.FileSize(), ftp.Speed(), ftp.LeftTime(),
+                          ftp.QueueIndex(), ftp.QueueTotal(), ftp.TransferState()});
+    };
+    ftp.ServerMessage = [this](const std::string& m, long type) { messages.push_back(std::to_string(type) + ":" + m); };
+    ftp.OnError = [this] { ++errors; };
+  }
+  // The commands the control sent ("RETR /a"), in order.
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> out;
+    for (const std::string& m : messages) {
+      if (m.rfind("0:", 0) == 0) out.push_back(m.substr(2));
+    }
+    return out;
+  }
+  bool Sent(const std::string& command) const {
+    for (const std::string& c : Commands()) {
+      if (c == command) return true;
+    }
+    return false;
+  }
+  size_t CountSent(const std::string& prefix) const {
+    size_t n = 0;
+    for (const std::string& c : Commands()) n += c.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
+}  // namespace pellan::test
