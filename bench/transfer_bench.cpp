@@ -47,6 +47,8 @@ struct Sample {
 // child's own peak RSS.
 Sample Run(const std::vector<std::string>& argv, const std::string& log) {
   Sample s;
+  // Dirty pages of the previous run would be written back during this one.
+  sync();
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
