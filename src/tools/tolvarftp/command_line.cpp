@@ -1,5 +1,6 @@
 #include "tools/tolvarftp/command_line.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,13 @@ const char* const kUsage =
     "  --verbose             show every command and reply on stderr\n"
     "  --active              active mode data connections (PORT) instead of passive\n"
     "  --json                ls prints its entries as a JSON array\n"
+    "  --overwrite           get and put replace an existing target (default: a\n"
+    "                        download resumes a shorter local file)\n"
+    "  --retries N           try a failed file N more times, 0..99 (default 0)\n"
+    "  --max-size MB         refuse files larger than MB megabytes\n"
+    "  --allow TYPES         transfer only these file types (\"txt,xls\")\n"
+    "  --forbid TYPES        never transfer these file types\n"
+    "  --ascii               ASCII transfers (TYPE A) instead of binary\n"
     "  -c \"VERB ARGS\"        a command; arguments are split as a shell splits words,\n"
     "                        so quote names with blanks: -c \"rm 'my file.txt'\"\n"
     "  --help                this text\n"
@@ -39,6 +47,14 @@ const char* const kUsage =
     "                        line per entry (permissions, size, yyyy-mm-dd hh:mm,\n"
     "                        name, and -> target for a link)\n"
     "  exists-dir DIR        print yes or no\n"
+    "  get REMOTE LOCAL      download; either side may be a \"|\"-separated list\n"
+    "                        (matched item by item), a folder \"dir/\" (the whole\n"
+    "                        tree) or a pattern \"dir/*.txt\"\n"
+    "  put LOCAL REMOTE      upload, the same forms\n"
+    "\n"
+    "get and put show a progress line on stderr when it is a terminal; each\n"
+    "finished file gives one line on stderr: \"got REMOTE -> LOCAL, N bytes (i/n)\"\n"
+    "or \"put LOCAL -> REMOTE, N bytes (i/n)\", i/n its place in its folder's queue.\n"
     "\n"
     "Exit status 0 when every command succeeds; otherwise the failing command's\n"
     "\"error NUMBER: TEXT\" goes to stderr, later commands are not run, and the\n"
@@ -134,6 +150,23 @@ bool ParseNumber(const char* text, long* out) {
   return true;
 }
 
+bool ParseDecimal(const char* text, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+// A list of file types: extensions separated by "," ";" "." or blanks, an
+// optional "*." before each ("*.txt; *.xls").
+bool ValidTypeList(const std::string& text) {
+  for (char c : text) {
+    if (c != ',' && c != ';' && c != '.' && c != '*' && c != ' ') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error) {
@@ -155,6 +188,32 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.active = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--overwrite") {
+      o.overwrite = true;
+    } else if (a == "--ascii") {
+      o.ascii = true;
+    } else if (a == "--retries") {
+      const char* v = value("--retries");
+      if (!v) return std::nullopt;
+      if (!ParseNumber(v, &o.retries) || o.retries < 0 || o.retries > 99) {
+        *error = std::string("--retries needs a number 0..99, not '") + v + "'";
+        return std::nullopt;
+      }
+    } else if (a == "--max-size") {
+      const char* v = value("--max-size");
+      if (!v) return std::nullopt;
+      if (!ParseDecimal(v, &o.maxSizeMb) || o.maxSizeMb <= 0) {
+        *error = std::string("--max-size needs a number of megabytes above 0, not '") + v + "'";
+        return std::nullopt;
+      }
+    } else if (a == "--allow" || a == "--forbid") {
+      const char* v = value(a.c_str());
+      if (!v) return std::nullopt;
+      if (!ValidTypeList(v)) {
+        *error = a + " needs file types such as \"txt,xls\"";
+        return std::nullopt;
+      }
+      (a == "--allow" ? o.allowTypes : o.forbidTypes) = v;
     } else if (a == "--host") {
       const char* v = value("--host");
       if (!v) return std::nullopt;

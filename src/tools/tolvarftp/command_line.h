@@ -20,6 +20,13 @@ struct Options {
   bool verbose = false;
   bool active = false;  // PORT instead of PASV
   bool json = false;    // ls prints JSON
+  // get and put
+  bool overwrite = false;    // replace existing targets instead of resuming
+  long retries = 0;          // further attempts at a file that failed
+  double maxSizeMb = 0;      // larger files are refused; 0: no limit
+  std::string allowTypes;    // only these extensions ("txt,xls")
+  std::string forbidTypes;   // never these
+  bool ascii = false;        // TYPE A instead of TYPE I
   bool help = false;
   std::vector<std::vector<std::string>> commands;
 };

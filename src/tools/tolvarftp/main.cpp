@@ -4,10 +4,13 @@
 #include <fstream>
 #include <iostream>
 
+#include <unistd.h>
+
 #include "ftp/transfer/ftp_library.h"
 #include "platform/code_page.h"
 #include "support/encrypt.h"
 #include "tools/tolvarftp/command_line.h"
+#include "tools/tolvarftp/transfer_report.h"
 
 namespace {
 
@@ -111,9 +114,15 @@ bool Run(FtpLibrary& ftp, const std::vector<std::string>& words, bool json) {
     return true;
   }
   if (verb == "get" || verb == "put") {
-    ftp.SetRemotePath(verb == "get" ? words[1] : words[2]);
-    ftp.SetLocalPath(verb == "get" ? words[2] : words[1]);
-    return verb == "get" ? ftp.DownLoad() : ftp.UpLoad();
+    const bool download = verb == "get";
+    ftp.SetRemotePath(download ? words[1] : words[2]);
+    ftp.SetLocalPath(download ? words[2] : words[1]);
+    pellan::tool::TransferReport report(ftp, download, isatty(STDERR_FILENO) == 1, stderr);
+    ftp.OnTransfer = [&report] { report.Update(); };
+    const bool ok = download ? ftp.DownLoad() : ftp.UpLoad();
+    ftp.OnTransfer = nullptr;
+    report.Finish(ok);
+    return ok;
   }
   return false;
 }
@@ -150,6 +159,12 @@ int main(int argc, char** argv) {
   ftp.SetRaiseErrorEvent(false);
   ftp.SetTimeOut(options->timeout);
   ftp.SetPassiveMode(!options->active);
+  if (options->overwrite) ftp.SetOverWrite(true);
+  ftp.SetReDoTimes(options->retries + 1);
+  if (options->maxSizeMb > 0) ftp.SetMaxSize(options->maxSizeMb);
+  ftp.SetFileTypeAllow(options->allowTypes);
+  ftp.SetFileTypeForbid(options->forbidTypes);
+  ftp.SetTransferMode(options->ascii ? 0 : 1);
   ftp.SetKeepConnSecond(options->keepalive);
   ftp.SetServerName(cipher.EncryptSiteInfo(options->host, "base64"));
   ftp.SetRemotePort(options->port);
