@@ -1,0 +1,553 @@
+// Data connections and listings against the scripted server: the exact
+// command sequences of both modes, the shapes of a 227 reply and where the
+// client connects, refused and missing data connections, the order of the
+// final reply and the end of the data, patterns applied by the client, and
+// empty listings confirmed before a folder is called present.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ftp/transfer/ftp_library.h"
+#include "net/socket_support.h"
+#include "support/encrypt.h"
+#include "support/error_record.h"
+#include "support/fake_ftp_server.h"
+#include "support/scratch_state_home.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using test::FakeFtpServer;
+
+std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+
+// One UNIX listing line: 'd' a folder, '-' a file.
+std::string Line(char kind, long size, const std::string& name) {
+  char head[96];
+  std::snprintf(head, sizeof head, "%crw-r--r--    1 1000     1000     %10ld Dec 06 16:25 ", kind, size);
+  return head + name + "\r\n";
+}
+
+const std::string kPubListing = Line('-', 5, "R1.txt") + Line('-', 3000, "R2.txt") + Line('-', 1, "r3.txt") +
+                                Line('-', 7, "a.txt") + Line('d', 4096, "Rsub") + Line('d', 4096, "sub") +
+                                Line('-', 9, "Rx.dat");
+
+std::vector<std::string> Names(const CFtpFiles* files) {
+  std::vector<std::string> out;
+  if (files) {
+    for (const CFtpFile& f : *files) out.push_back(f.FileName());
+  }
+  return out;
+}
+
+// A port on 127.0.0.1 where nothing listens.
+uint16_t DeadPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// Whether something accepts connections on 127.0.0.1:port.
+bool Listening(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+// The port of a "PORT h1,h2,h3,h4,p1,p2" line; -1 when it is none.
+int PortOf(const std::string& line) {
+  std::smatch m;
+  static const std::regex kPort("PORT 127,0,0,1,([0-9]+),([0-9]+)");
+  if (!std::regex_match(line, m, kPort)) return -1;
+  return std::stoi(m[1]) * 256 + std::stoi(m[2]);
+}
+
+// The port of the last PORT line sent; -1 when there is none.
+int LastPort(const std::vector<std::string>& transcript) {
+  for (auto it = transcript.rbegin(); it != transcript.rend(); ++it) {
+    if (it->rfind("PORT ", 0) == 0) return PortOf(*it);
+  }
+  return -1;
+}
+
+class DataConnectionTest : public ::testing::Test {
+ protected:
+  DataConnectionTest() : m_loop(true, std::chrono::milliseconds(1)) {
+    g_blnConnecting = false;
+    SharedErrorRecord().Clear();
+    m_ftp = std::make_unique<FtpLibrary>();
+    m_ftp->SetLanguage(0);
+    m_ftp->SetServerName(Enc("127.0.0.1"));
+    m_ftp->SetRemotePort(m_server.Port());
+    m_ftp->SetUserName(Enc("user"));
+    m_ftp->SetPassWord(Enc("pass"));
+    m_ftp->SetKeepConnSecond(0);
+    m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
+  }
+  ~DataConnectionTest() override {
+    m_ftp.reset();
+    g_blnConnecting = false;
+  }
+  bool LoginOk() {
+    m_server.Login();
+    const bool ok = m_ftp->Connect();
+    m_states.clear();
+    return ok;
+  }
+  // The commands after the login.
+  std::vector<std::string> Sent() const {
+    const auto& t = m_server.Transcript();
+    return std::vector<std::string>(t.begin() + std::min<size_t>(2, t.size()), t.end());
+  }
+  // The control is free again: the next operation runs instead of being
+  // refused as unfinished.
+  void ExpectNextOperationRuns() {
+    EXPECT_EQ(m_ftp->Operation(), kOpNone);
+    EXPECT_FALSE(m_ftp->Busy());
+    m_server.Expect("PWD", "257 \"/next\" is cwd");
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+    EXPECT_EQ(m_ftp->ErrorNumber(), 0);
+  }
+
+  test::ScopedLoop m_loop;
+  FakeFtpServer m_server;
+  std::unique_ptr<FtpLibrary> m_ftp;
+  std::vector<long> m_states;
+};
+
+TEST_F(DataConnectionTest, PassiveListingSequenceAndRecords) {
+  ASSERT_TRUE(LoginOk());
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST pub", "150 Here comes the directory listing.")
+      .DataSend(kPubListing)
+      .DataClose()
+      .Reply("226 Directory send OK.");
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  ASSERT_NE(files, nullptr) << m_ftp->ErrorInfo();
+  EXPECT_THAT(Names(files.get()), ElementsAre("R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"));
+  EXPECT_EQ(files->Item(size_t{2})->FileSize(), 3000);
+  EXPECT_TRUE(files->Item(size_t{5})->IsDirectory());
+  EXPECT_FALSE(files->Item(size_t{1})->IsDirectory());
+  EXPECT_EQ(m_ftp->ErrorNumber(), 0);
+  EXPECT_THAT(Sent(), ElementsAre("TYPE A", "PASV", "LIST pub"));
+  EXPECT_THAT(m_states, ::testing::Contains(kFtpOpeningData));
+  EXPECT_EQ(m_states.back(), kFtpReady);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(DataConnectionTest, ActiveListingNamesAPortOnTheControlsAddress) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetPassiveMode(false);
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .ExpectMatch("PORT 127,0,0,1,[0-9]+,[0-9]+")
+      .Reply("200 PORT command successful.")
+      .Expect("LIST pub", "150 Here comes the directory listing.")
+      .DataConnect()
+      .DataSend(kPubListing)
+      .DataClose()
+      .Reply("226 Directory send OK.");
+  auto files = m_ftp->GetRemoteFilesInfo("pub");
+  ASSERT_NE(files, nullptr) << m_ftp->ErrorInfo();
+  EXPECT_EQ(files->Count(), 7u);
+  ASSERT_EQ(Sent().size(), 3u);
+  const int port = PortOf(Sent()[1]);
+  EXPECT_GE(port, 20000);
+  EXPECT_LE(port, 65535);
+  EXPECT_FALSE(Listening(port));  // the listener is gone with the listing
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+// ---- where passive mode connects
+
+struct PasvShape {
+  const char* name;
+  const char* reply;  // "{}" is h1,h2,h3,h4,p1,p2
+};
+void PrintTo(const PasvShape& row, std::ostream* os) { *os << row.name; }
+
+class PasvShapeTest : public DataConnectionTest, public ::testing::WithParamInterface<PasvShape> {};
+
+TEST_P(PasvShapeTest, ListingRunsOverTheAnnouncedPort) {
+  ASSERT_TRUE(LoginOk());
+  m_server.Expect("TYPE A", "200 ok")
+      .Expect("PASV")
+      .PasvReplying(GetParam().reply)
+      .Expect("LIST pub", "150 ok")
+      .DataSend(kPubListing)
+      .DataClose()
+      .Reply("226 ok");
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  EXPECT_EQ(Names(files.get()).size(), 7u) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
+  EXPECT_EQ(m_server.DataConnectionCount(), 1);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, PasvShapeTest,
+    ::testing::Values(PasvShape{"WithPeriod", "227 Entering passive mode ({})."},
+                      PasvShape{"WithoutPeriod", "227 Entering Passive Mode ({})"},
+                      PasvShape{"WithoutParentheses", "227 Entering Passive Mode {}"},
+                      PasvShape{"EqualsSign", "227 =({})"},
+                      PasvShape{"BareNumbers", "227 {}"}),
+    [](const ::testing::TestParamInfo<PasvShape>& info) { return std::string(info.param.name); });
+
+TEST_F(DataConnectionTest, AnotherAnnouncedAddressIsNotTrustedByDefault) {
+  ASSERT_TRUE(LoginOk());
+  // The listener is on 127.0.0.1; the reply names 127.0.0.2.
+  m_server.Expect("TYPE A", "200 ok")
+      .Expect("PASV")
+      .Pasv("127.0.0.2")
+      .Expect("LIST pub", "150 ok")
+      .DataSend(kPubListing)
+      .DataClose()
+      .Reply("226 ok");
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  EXPECT_EQ(Names(files.get()).size(), 7u) << m_ftp->ErrorInfo();
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(DataConnectionTest, UsePasvAddressConnectsWhereTheReplySays) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetUsePasvAddress(true);
+  // Nothing listens on 127.0.0.2, so the connect is refused there.
+  m_server.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.2");
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 10061);
+  EXPECT_EQ(m_server.DataConnectionCount(), 0);
+  ExpectNextOperationRuns();
+  EXPECT_THAT(Sent(), ElementsAre("TYPE A", "PASV", "PWD"));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(DataConnectionTest, Unusable227FailsTheListingAlone) {
+  for (const char* reply : {"227 Entering Passive Mode.", "227 Entering Passive Mode (127,0,0,1,4)",
+                            "227 Entering Passive Mode (127,0,0,1,999,1)", "227 (127,0,0,1,0,0)"}) {
+    SCOPED_TRACE(reply);
+    FakeFtpServer server;
+    m_ftp->SetRemotePort(server.Port());
+    server.Login().Expect("TYPE A", "200 ok").Expect("PASV", reply).Expect("PWD", "257 \"/next\" is cwd");
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrBadPasvReply);
+    EXPECT_EQ(m_ftp->Operation(), kOpNone);
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+    EXPECT_THAT(server.Failures(), IsEmpty());
+    m_ftp->CloseConnection();
+  }
+}
+
+// ---- failures of the data connection
+
+TEST_F(DataConnectionTest, RefusedPassiveConnectionEndsTheListing) {
+  ASSERT_TRUE(LoginOk());
+  m_server.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.1", DeadPort());
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 10061);
+  ExpectNextOperationRuns();
+  EXPECT_THAT(Sent(), ElementsAre("TYPE A", "PASV", "PWD"));  // no LIST without a data connection
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(DataConnectionTest, RefusedPortFailsWithTheReplyAndCloses) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetPassiveMode(false);
+  m_server.Expect("TYPE A", "200 ok").ExpectMatch("PORT .*").Reply("500 Illegal PORT command.");
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16500);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "500 Illegal PORT command.");
+  ASSERT_EQ(Sent().size(), 2u);
+  EXPECT_FALSE(Listening(PortOf(Sent()[1])));
+  ExpectNextOperationRuns();
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(DataConnectionTest, Refused550ToListInBothModes) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    FakeFtpServer server;
+    m_ftp->SetRemotePort(server.Port());
+    m_ftp->SetPassiveMode(passive);
+    server.Login().Expect("TYPE A", "200 ok");
+    if (passive) {
+      server.Expect("PASV").Pasv();
+    } else {
+      server.ExpectMatch("PORT .*").Reply("200 ok");
+    }
+    server.Expect("LIST nope", "550 No such file or directory.").Expect("PWD", "257 \"/next\" is cwd");
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+    EXPECT_EQ(m_ftp->ErrorInfo(), "550 No such file or directory.");
+    EXPECT_EQ(m_ftp->Operation(), kOpNone);
+    if (!passive) {
+      EXPECT_FALSE(Listening(LastPort(server.Transcript())));
+    }
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+    EXPECT_THAT(server.Failures(), IsEmpty());
+    m_ftp->CloseConnection();
+  }
+}
+
+TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetPassiveMode(false);
+  m_server.Expect("TYPE A", "200 ok")
+      .ExpectMatch("PORT .*")
+      .Reply("200 ok")
+      .Expect("LIST pub", "150 Opening data connection.")
+      .Stall();
+  const auto before = m_loop.Clock()->Elapsed();
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  EXPECT_GE(m_loop.Clock()->Elapsed() - before, Duration(30s));
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  EXPECT_FALSE(m_ftp->Busy());
+  // The next operation is sent (and, with the server stalled, times out in
+  // its turn) instead of being refused as unfinished.
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "");
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  EXPECT_EQ(m_server.Transcript().back(), "PWD");
+}
+
+TEST_F(DataConnectionTest, PassiveListingWhoseDataNeverEndsTimesOut) {
+  ASSERT_TRUE(LoginOk());
+  // The final reply alone does not end a listing whose data is still open.
+  m_server.Expect("TYPE A", "200 ok")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST pub", "150 ok")
+      .DataSend(Line('-', 5, "R1.txt"))
+      .Reply("226 ok")
+      .Stall();
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+}
+
+// ---- the final reply and the end of the data, in either order
+
+struct EndingOrder {
+  const char* name;
+  std::function<void(FakeFtpServer&, const std::string& body)> script;  // after "LIST pub"
+};
+void PrintTo(const EndingOrder& row, std::ostream* os) { *os << row.name; }
+
+class EndingOrderTest : public DataConnectionTest, public ::testing::WithParamInterface<EndingOrder> {};
+
+TEST_P(EndingOrderTest, ListingIsWhole) {
+  ASSERT_TRUE(LoginOk());
+  std::string body;
+  for (int i = 0; i < 300; ++i) body += Line('-', i, "R" + std::to_string(i) + ".txt");
+  m_server.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect("LIST pub");
+  GetParam().script(m_server, body);
+  m_server.Expect("PWD", "257 \"/next\" is cwd");
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  ASSERT_NE(files, nullptr) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
+  ASSERT_EQ(files->Count(), 300u);
+  EXPECT_EQ(files->Item(size_t{300})->FileName(), "R299.txt");
+  EXPECT_EQ(files->Item(size_t{300})->FileSize(), 299);
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, EndingOrderTest,
+    ::testing::Values(
+        EndingOrder{"DataThenReply",
+                    [](FakeFtpServer& s, const std::string& b) { s.Reply("150 ok").DataSend(b).DataClose().Reply("226 ok"); }},
+        EndingOrder{"ReplyLongBeforeData",
+                    [](FakeFtpServer& s, const std::string& b) {
+                      s.Reply("150 ok").Reply("226 ok").Delay(5s).DataSend(b).DataClose();
+                    }},
+        EndingOrder{"ReplyInTheMiddleOfTheData",
+                    [](FakeFtpServer& s, const std::string& b) {
+                      s.Reply("150 ok")
+                          .DataSend(b.substr(0, 1000))
+                          .Reply("226 ok")
+                          .Delay(2s)
+                          .DataSend(b.substr(1000))
+                          .DataClose();
+                    }},
+        EndingOrder{"CloseLongBeforeReply",
+                    [](FakeFtpServer& s, const std::string& b) {
+                      s.Reply("150 ok").DataSend(b).DataClose().Delay(5s).Reply("226 ok");
+                    }},
+        EndingOrder{"ByteByByteThen250",
+                    [](FakeFtpServer& s, const std::string& b) {
+                      s.Reply("125 ok").DataSend(b.substr(0, 200), {.chunk = 1, .gap = 1ms}).DataSend(b.substr(200));
+                      s.DataClose().Reply("250 ok");
+                    }},
+        EndingOrder{"MultiLineFinalReply",
+                    [](FakeFtpServer& s, const std::string& b) {
+                      s.Reply("150 Accepted data connection")
+                          .DataSend(b)
+                          .Reply("226-Options: -l \r\n226 300 matches total")
+                          .Delay(1s)
+                          .DataClose();
+                    }}),
+    [](const ::testing::TestParamInfo<EndingOrder>& info) { return std::string(info.param.name); });
+
+// ---- patterns: the client lists the folder and picks the names
+
+struct PatternRow {
+  const char* name;
+  const char* argument;     // given to GetRemoteFilesInfo
+  const char* listCommand;  // what the server must see
+  std::vector<std::string> expected;
+};
+void PrintTo(const PatternRow& row, std::ostream* os) { *os << row.name; }
+
+class PatternTest : public DataConnectionTest, public ::testing::WithParamInterface<PatternRow> {};
+
+TEST_P(PatternTest, AppliedToAListingOfTheFolder) {
+  ASSERT_TRUE(LoginOk());
+  m_server.AnswerByDefault();
+  m_server.SetListing(kPubListing);
+  auto files = m_ftp->GetRemoteFilesInfo(GetParam().argument);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 0) << m_ftp->ErrorInfo();
+  EXPECT_THAT(Names(files.get()), ElementsAreArray(GetParam().expected));
+  if (GetParam().expected.empty()) {
+    EXPECT_EQ(files, nullptr);
+  }
+  EXPECT_THAT(Sent(), ElementsAre("TYPE A", "PASV", GetParam().listCommand));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, PatternTest,
+    ::testing::Values(
+        PatternRow{"Star", "pub/R*", "LIST pub", {"R1.txt", "R2.txt", "Rsub", "Rx.dat"}},
+        PatternRow{"LetterCaseCounts", "pub/r*", "LIST pub", {"r3.txt"}},
+        PatternRow{"QuestionMarkIsOneCharacter", "pub/R?.txt", "LIST pub", {"R1.txt", "R2.txt"}},
+        PatternRow{"StarInTheMiddle", "pub/R*.t?t", "LIST pub", {"R1.txt", "R2.txt"}},
+        PatternRow{"StarsOnBothSides", "pub/*u*", "LIST pub", {"Rsub", "sub"}},
+        PatternRow{"AllNames", "pub/*", "LIST pub", {"R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"}},
+        PatternRow{"NothingMatches", "pub/Q*", "LIST pub", {}},
+        PatternRow{"NoWildcardGoesToTheServer", "pub/R1", "LIST pub/R1", {"R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"}},
+        PatternRow{"InTheWorkingFolder", "R?.txt", "LIST", {"R1.txt", "R2.txt"}},
+        PatternRow{"InTheRoot", "/R*.dat", "LIST /", {"Rx.dat"}},
+        PatternRow{"DeepFolder", "/a/b/c/*.txt", "LIST /a/b/c", {"R1.txt", "R2.txt", "r3.txt", "a.txt"}}),
+    [](const ::testing::TestParamInfo<PatternRow>& info) { return std::string(info.param.name); });
+
+// ---- empty listings and whether a folder is there
+
+struct EmptyListingRow {
+  const char* name;
+  std::function<void(FakeFtpServer&)> script;  // after the login
+  bool exists;
+  long error;
+};
+void PrintTo(const EmptyListingRow& row, std::ostream* os) { *os << row.name; }
+
+class ExistDirectoryTest : public DataConnectionTest, public ::testing::WithParamInterface<EmptyListingRow> {};
+
+void ListReplies(FakeFtpServer& s, const std::string& command, const std::string& body) {
+  s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect(command, "150 ok").DataSend(body).DataClose().Reply("226 ok");
+}
+
+TEST_P(ExistDirectoryTest, Answers) {
+  ASSERT_TRUE(LoginOk());
+  GetParam().script(m_server);
+  m_server.Expect("PWD", "257 \"/next\" is cwd");
+  EXPECT_EQ(m_ftp->ExistDirectory("/pub/dir"), GetParam().exists);
+  EXPECT_EQ(m_ftp->ErrorNumber(), GetParam().error) << m_ftp->ErrorInfo();
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ExistDirectoryTest,
+    ::testing::Values(
+        EmptyListingRow{"FolderWithEntries",
+                        [](FakeFtpServer& s) { ListReplies(s, "LIST /pub/dir", Line('-', 1, "x")); }, true, 0},
+        EmptyListingRow{"EmptyFolderConfirmed",
+                        [](FakeFtpServer& s) {
+                          ListReplies(s, "LIST /pub/dir", "");
+                          s.Expect("PWD", "257 \"/home\" is cwd")
+                              .Expect("CWD /pub/dir", "250 ok")
+                              .Expect("CWD /home", "250 ok");
+                        },
+                        true, 0},
+        EmptyListingRow{"MissingFolderListedEmpty",
+                        [](FakeFtpServer& s) {
+                          ListReplies(s, "LIST /pub/dir", "");
+                          s.Expect("PWD", "257 \"/home\" is cwd").Expect("CWD /pub/dir", "550 Failed to change directory.");
+                        },
+                        false, kErrRemoteFolderMissing},
+        EmptyListingRow{"MissingFolderRefused",
+                        [](FakeFtpServer& s) {
+                          s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect("LIST /pub/dir",
+                                                                                    "550 No such file or directory.");
+                        },
+                        false, 16550}),
+    [](const ::testing::TestParamInfo<EmptyListingRow>& info) { return std::string(info.param.name); });
+
+// ---- active-mode ports
+
+TEST_F(DataConnectionTest, ActiveModeGivesUpAfterFiftyTakenPorts) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetPassiveMode(false);
+  m_server.AnswerByDefault();
+  m_server.SetListing(Line('-', 1, "x"));
+  ASSERT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << m_ftp->ErrorInfo();
+  const int last = LastPort(m_server.Transcript());
+  ASSERT_GT(last, 0);
+
+  // Take the next fifty ports the counter will hand out.
+  std::vector<int> blockers;
+  for (int port = last + 1; port <= last + 50 && port <= 65535; ++port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1) != 0) {
+      close(fd);  // taken by someone else: taken all the same
+      continue;
+    }
+    blockers.push_back(fd);
+  }
+  const size_t sentBefore = m_server.Transcript().size();
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 10048);
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  m_loop.Loop().RunFor(50ms);
+  // TYPE went out; no PORT naming a port that is not ours.
+  EXPECT_THAT(std::vector<std::string>(m_server.Transcript().begin() + sentBefore, m_server.Transcript().end()),
+              ElementsAre("TYPE A"));
+  for (int fd : blockers) close(fd);
+
+  // The count went on past the taken ports.
+  EXPECT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << m_ftp->ErrorInfo();
+  EXPECT_GT(LastPort(m_server.Transcript()), last + 50);
+}
+
+}  // namespace
+}  // namespace pellan
