@@ -1,0 +1,171 @@
+// The remote queries built on listings, against the scripted server: the
+// exact commands each query sends for folders and files whose paths hold a
+// blank (listed from inside their folder) and for paths that name a file.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ftp/transfer/ftp_library.h"
+#include "net/socket_support.h"
+#include "support/encrypt.h"
+#include "support/error_record.h"
+#include "support/fake_ftp_server.h"
+#include "support/scratch_state_home.h"
+#include "support/test_env.h"
+
+namespace pellan {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using test::FakeFtpServer;
+
+std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+
+std::string Line(char kind, long size, const std::string& name) {
+  char head[96];
+  std::snprintf(head, sizeof head, "%crw-r--r--    1 1000     1000     %10ld Dec 06 16:25 ", kind, size);
+  return head + name + "\r\n";
+}
+
+const std::string kSpacedListing = Line('-', 7, "a b.txt") + Line('-', 1, "R x.txt") + Line('d', 4096, "R sub");
+
+// What a query answered, as text: names joined by "," for a collection.
+std::string Joined(const CFtpFiles* files) {
+  std::string out;
+  if (files) {
+    for (const CFtpFile& f : *files) out += (out.empty() ? "" : ",") + f.FileName();
+  }
+  return out;
+}
+
+struct QueryRow {
+  const char* name;
+  std::function<std::string(FtpLibrary&)> query;
+  std::vector<std::string> commands;  // every command after the login
+  // The server's answers to the listing and CWD commands, in order: a LIST
+  // answer is the body sent over the data connection ("550" refuses it).
+  std::vector<std::string> answers;
+  std::string result;
+  long error;
+};
+void PrintTo(const QueryRow& row, std::ostream* os) { *os << row.name; }
+
+class RemoteQueryTest : public ::testing::TestWithParam<QueryRow> {
+ protected:
+  RemoteQueryTest() : m_loop(true, std::chrono::milliseconds(1)) {
+    g_blnConnecting = false;
+    SharedErrorRecord().Clear();
+    m_ftp = std::make_unique<FtpLibrary>();
+    m_ftp->SetLanguage(0);
+    m_ftp->SetServerName(Enc("127.0.0.1"));
+    m_ftp->SetRemotePort(m_server.Port());
+    m_ftp->SetUserName(Enc("user"));
+    m_ftp->SetPassWord(Enc("pass"));
+    m_ftp->SetKeepConnSecond(0);
+  }
+  ~RemoteQueryTest() override {
+    m_ftp.reset();
+    g_blnConnecting = false;
+  }
+
+  test::ScopedLoop m_loop;
+  FakeFtpServer m_server;
+  std::unique_ptr<FtpLibrary> m_ftp;
+};
+
+TEST_P(RemoteQueryTest, SendsAndAnswers) {
+  const QueryRow& row = GetParam();
+  m_server.Login();
+  ASSERT_TRUE(m_ftp->Connect());
+  // Script the expected commands; CWD and LIST take the next answer.
+  size_t answer = 0;
+  for (const std::string& command : row.commands) {
+    m_server.Expect(command);
+    const bool list = command.rfind("LIST", 0) == 0;
+    if (command == "TYPE A") {
+      m_server.Reply("200 ok");
+    } else if (command == "PASV") {
+      m_server.Pasv();
+    } else if (command == "PWD") {
+      m_server.Reply("257 \"/\" is cwd");
+    } else {
+      ASSERT_LT(answer, row.answers.size()) << command;
+      const std::string& a = row.answers[answer++];
+      if (list && a != "550") {
+        m_server.Reply("150 ok").DataSend(a).DataClose().Reply("226 ok");
+      } else if (list) {
+        m_server.Reply("550 No such file or directory.");
+      } else {
+        m_server.Reply(a);
+      }
+    }
+  }
+  EXPECT_EQ(row.query(*m_ftp), row.result);
+  EXPECT_EQ(m_ftp->ErrorNumber(), row.error) << m_ftp->ErrorInfo();
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  const auto& t = m_server.Transcript();
+  EXPECT_THAT(std::vector<std::string>(t.begin() + 2, t.end()), ElementsAreArray(row.commands));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+std::string Exists(FtpLibrary& ftp, const std::string& path) { return ftp.ExistDirectory(path) ? "yes" : "no"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, RemoteQueryTest,
+    ::testing::Values(
+        QueryRow{"FolderWithABlankIsListedFromInside",
+                 [](FtpLibrary& f) { return Joined(f.GetFtpDirectoryInfo("/my dir").get()); },
+                 {"CWD /my dir/", "TYPE A", "PASV", "LIST", "CWD /"},
+                 {"250 ok", kSpacedListing, "250 ok"},
+                 "a b.txt,R x.txt,R sub",
+                 0},
+        QueryRow{"PatternInAFolderWithABlank",
+                 [](FtpLibrary& f) { return Joined(f.GetFtpDirectoryInfo("/my dir/R*").get()); },
+                 {"CWD /my dir/", "TYPE A", "PASV", "LIST", "CWD /"},
+                 {"250 ok", kSpacedListing, "250 ok"},
+                 "R x.txt,R sub",
+                 0},
+        QueryRow{"PatternWithABlank",
+                 [](FtpLibrary& f) { return Joined(f.GetFtpDirectoryInfo("/pub/R *").get()); },
+                 {"TYPE A", "PASV", "LIST /pub"},
+                 {kSpacedListing},
+                 "R x.txt,R sub",
+                 0},
+        QueryRow{"FolderWithABlankExists",
+                 [](FtpLibrary& f) { return Exists(f, "/my dir"); },
+                 {"CWD /my dir/", "TYPE A", "PASV", "LIST", "CWD /"},
+                 {"250 ok", kSpacedListing, "250 ok"},
+                 "yes",
+                 0},
+        QueryRow{"MissingFolderWithABlank",
+                 [](FtpLibrary& f) { return Exists(f, "/my dir"); },
+                 {"CWD /my dir/"},
+                 {"550 Failed to change directory."},
+                 "no",
+                 16550},
+        QueryRow{"FileWithABlank",
+                 [](FtpLibrary& f) { return std::to_string(static_cast<long long>(f.GetFtpFileSize("/my dir/a b.txt"))); },
+                 {"CWD /my dir/", "TYPE A", "PASV", "LIST", "CWD /"},
+                 {"250 ok", kSpacedListing, "250 ok"},
+                 "7",
+                 0},
+        QueryRow{"FolderHoldingAFolderOfItsName",
+                 [](FtpLibrary& f) { return Exists(f, "/pub/x"); },
+                 {"TYPE A", "PASV", "LIST /pub/x"},
+                 {Line('d', 4096, "x")},
+                 "yes",
+                 0},
+        QueryRow{"FolderHoldingOtherFiles",
+                 [](FtpLibrary& f) { return Exists(f, "/pub/x"); },
+                 {"TYPE A", "PASV", "LIST /pub/x"},
+                 {Line('-', 1, "y")},
+                 "yes",
+                 0}),
+    [](const ::testing::TestParamInfo<QueryRow>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace pellan
