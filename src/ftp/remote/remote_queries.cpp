@@ -101,9 +101,16 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& di
   std::unique_ptr<CFtpFiles> files;
   if (p.find(' ') == std::string::npos) {
     files = GetRemoteFilesInfo(p + "/");
+    // LIST of a file answers with the file itself, and a pattern such as "*"
+    // matches it: one file named as the folder means the path names a file,
+    // unless (asked only for a pattern) the folder is there and holds a
+    // file of its own name.
     if (files && files->Count() == 1) {
       const CFtpFile& only = *files->Item(size_t{1});
-      if (!only.IsDirectory() && LastComponent(only.FileName()) == LastComponent(p)) return missing();
+      if (!only.IsDirectory() && LastComponent(only.FileName()) == LastComponent(folder) &&
+          (folder == p || !FolderExistsByCwd(folder))) {
+        return missing();
+      }
     }
   } else {
     bool failed = false;
