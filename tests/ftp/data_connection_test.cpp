@@ -315,6 +315,42 @@ TEST_F(DataConnectionTest, Refused550ToListInBothModes) {
   }
 }
 
+TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    FakeFtpServer server;
+    m_ftp->SetRemotePort(server.Port());
+    m_ftp->SetPassiveMode(passive);
+    auto dataSetUp = [&] {
+      if (passive) {
+        server.Expect("PASV").Pasv();
+      } else {
+        server.ExpectMatch("PORT .*").Reply("200 ok");
+      }
+    };
+    // The refusal comes while the data connection is open, as some servers
+    // answer; the client closes that connection.
+    server.Login().Expect("TYPE A", "200 ok");
+    dataSetUp();
+    server.Expect("LIST nope");
+    if (!passive) server.DataConnect();
+    server.DataAccept().Reply("550 No such file or directory.");
+    // The next listing's final reply comes well before its data.
+    server.Expect("TYPE A", "200 ok");
+    dataSetUp();
+    server.Expect("LIST pub", "150 ok");
+    if (!passive) server.DataConnect();
+    server.Reply("226 ok").Delay(1s).DataSend(kPubListing).DataClose();
+
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+    auto files = m_ftp->GetRemoteFilesInfo("pub/");
+    EXPECT_EQ(Names(files.get()).size(), 7u) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
+    EXPECT_THAT(server.Failures(), IsEmpty());
+    m_ftp->CloseConnection();
+  }
+}
+
 TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {
   ASSERT_TRUE(LoginOk());
   m_ftp->SetPassiveMode(false);

@@ -124,6 +124,9 @@ void FtpLibrary::DataSocketOnConnect() {
   try {
     switch (m_lngOperation) {
       case kOpList:
+        // Only this connection's end counts: a connection closed earlier
+        // may report its end during this listing.
+        m_listingDataClosed = false;
         SendFtpCommand("LIST", m_listingArgument);
         break;
       default:
@@ -136,6 +139,7 @@ void FtpLibrary::DataSocketOnConnect() {
 
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
+  if (m_lngOperation == kOpList) m_listingDataClosed = false;  // as in DataSocketOnConnect
   m_objDataSocket.Accept(requestID);
 }
 
