@@ -351,6 +351,39 @@ TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
   }
 }
 
+TEST_F(DataConnectionTest, LateDataOfATimedOutListingStaysOutOfTheNext) {
+  for (bool passive : {true, false}) {
+    SCOPED_TRACE(passive ? "passive" : "active");
+    FakeFtpServer server;
+    m_ftp->SetRemotePort(server.Port());
+    m_ftp->SetPassiveMode(passive);
+    auto listing = [&](const std::string& command) {
+      server.Expect("TYPE A", "200 ok");
+      if (passive) {
+        server.Expect("PASV").Pasv().Expect(command, "150 ok");
+      } else {
+        server.ExpectMatch("PORT .*").Reply("200 ok").Expect(command, "150 ok").DataConnect();
+      }
+    };
+    server.Login();
+    listing("LIST old");
+    server.DataSend(Line('-', 1, "old1.txt"))
+        .Delay(40s)  // the client gives up after 30 s
+        .DataSend(Line('-', 2, "old2.txt"))
+        .DataClose()
+        .Reply("226 ok");
+    listing("LIST pub");
+    server.DataSend(kPubListing).DataClose().Reply("226 ok");
+
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("old/"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+    auto files = m_ftp->GetRemoteFilesInfo("pub/");
+    EXPECT_THAT(Names(files.get()), ElementsAre("R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"));
+    EXPECT_THAT(server.Failures(), IsEmpty());
+    m_ftp->CloseConnection();
+  }
+}
+
 TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {
   ASSERT_TRUE(LoginOk());
   m_ftp->SetPassiveMode(false);

@@ -124,8 +124,10 @@ void FtpLibrary::DataSocketOnConnect() {
   try {
     switch (m_lngOperation) {
       case kOpList:
-        // Only this connection's end counts: a connection closed earlier
-        // may report its end during this listing.
+        // Only this connection's data and end count: a connection left
+        // earlier (closed, or abandoned on a time-out) may still deliver
+        // bytes or report its end during this listing.
+        m_listingBuffer.clear();
         m_listingDataClosed = false;
         SendFtpCommand("LIST", m_listingArgument);
         break;
@@ -139,7 +141,10 @@ void FtpLibrary::DataSocketOnConnect() {
 
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
-  if (m_lngOperation == kOpList) m_listingDataClosed = false;  // as in DataSocketOnConnect
+  if (m_lngOperation == kOpList) {  // as in DataSocketOnConnect
+    m_listingBuffer.clear();
+    m_listingDataClosed = false;
+  }
   m_objDataSocket.Accept(requestID);
 }
 
