@@ -1,60 +1,36 @@
-// Data connections and listings against the scripted server: the exact
-// command sequences of both modes, the shapes of a 227 reply and where the
-// client connects, refused and missing data connections, the order of the
-// final reply and the end of the data, patterns applied by the client, and
-// empty listings confirmed before a folder is called present.
+// Data connections against the scripted server: the exact command
+// sequences of both modes, the shapes of a 227 reply and where the client
+// connects, refused and missing data connections, connections left from an
+// earlier listing, the order of the final reply and the end of the data,
+// and active mode's ports.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <functional>
 #include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
-#include "net/socket_support.h"
-#include "support/encrypt.h"
-#include "support/error_record.h"
-#include "support/fake_ftp_server.h"
-#include "support/scratch_state_home.h"
-#include "support/test_env.h"
+#include "scripted_session.h"
 
 namespace pellan {
 namespace {
 
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using test::FakeFtpServer;
-
-std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
-
-// One UNIX listing line: 'd' a folder, '-' a file.
-std::string Line(char kind, long size, const std::string& name) {
-  char head[96];
-  std::snprintf(head, sizeof head, "%crw-r--r--    1 1000     1000     %10ld Dec 06 16:25 ", kind, size);
-  return head + name + "\r\n";
-}
+using test::Line;
+using test::Names;
 
 const std::string kPubListing = Line('-', 5, "R1.txt") + Line('-', 3000, "R2.txt") + Line('-', 1, "r3.txt") +
                                 Line('-', 7, "a.txt") + Line('d', 4096, "Rsub") + Line('d', 4096, "sub") +
                                 Line('-', 9, "Rx.dat");
-
-std::vector<std::string> Names(const CFtpFiles* files) {
-  std::vector<std::string> out;
-  if (files) {
-    for (const CFtpFile& f : *files) out.push_back(f.FileName());
-  }
-  return out;
-}
 
 // A port on 127.0.0.1 where nothing listens.
 uint16_t DeadPort() {
@@ -97,50 +73,7 @@ int LastPort(const std::vector<std::string>& transcript) {
   return -1;
 }
 
-class DataConnectionTest : public ::testing::Test {
- protected:
-  DataConnectionTest() : m_loop(true, std::chrono::milliseconds(1)) {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server.Port());
-    m_ftp->SetUserName(Enc("user"));
-    m_ftp->SetPassWord(Enc("pass"));
-    m_ftp->SetKeepConnSecond(0);
-    m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
-  }
-  ~DataConnectionTest() override {
-    m_ftp.reset();
-    g_blnConnecting = false;
-  }
-  bool LoginOk() {
-    m_server.Login();
-    const bool ok = m_ftp->Connect();
-    m_states.clear();
-    return ok;
-  }
-  // The commands after the login.
-  std::vector<std::string> Sent() const {
-    const auto& t = m_server.Transcript();
-    return std::vector<std::string>(t.begin() + std::min<size_t>(2, t.size()), t.end());
-  }
-  // The control is free again: the next operation runs instead of being
-  // refused as unfinished.
-  void ExpectNextOperationRuns() {
-    EXPECT_EQ(m_ftp->Operation(), kOpNone);
-    EXPECT_FALSE(m_ftp->Busy());
-    m_server.Expect("PWD", "257 \"/next\" is cwd");
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
-    EXPECT_EQ(m_ftp->ErrorNumber(), 0);
-  }
-
-  test::ScopedLoop m_loop;
-  FakeFtpServer m_server;
-  std::unique_ptr<FtpLibrary> m_ftp;
-  std::vector<long> m_states;
-};
+class DataConnectionTest : public test::ScriptedSession {};
 
 TEST_F(DataConnectionTest, PassiveListingSequenceAndRecords) {
   ASSERT_TRUE(LoginOk());
@@ -482,101 +415,6 @@ INSTANTIATE_TEST_SUITE_P(
                           .DataClose();
                     }}),
     [](const ::testing::TestParamInfo<EndingOrder>& info) { return std::string(info.param.name); });
-
-// ---- patterns: the client lists the folder and picks the names
-
-struct PatternRow {
-  const char* name;
-  const char* argument;     // given to GetRemoteFilesInfo
-  const char* listCommand;  // what the server must see
-  std::vector<std::string> expected;
-};
-void PrintTo(const PatternRow& row, std::ostream* os) { *os << row.name; }
-
-class PatternTest : public DataConnectionTest, public ::testing::WithParamInterface<PatternRow> {};
-
-TEST_P(PatternTest, AppliedToAListingOfTheFolder) {
-  ASSERT_TRUE(LoginOk());
-  m_server.AnswerByDefault();
-  m_server.SetListing(kPubListing);
-  auto files = m_ftp->GetRemoteFilesInfo(GetParam().argument);
-  EXPECT_EQ(m_ftp->ErrorNumber(), 0) << m_ftp->ErrorInfo();
-  EXPECT_THAT(Names(files.get()), ElementsAreArray(GetParam().expected));
-  if (GetParam().expected.empty()) {
-    EXPECT_EQ(files, nullptr);
-  }
-  EXPECT_THAT(Sent(), ElementsAre("TYPE A", "PASV", GetParam().listCommand));
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, PatternTest,
-    ::testing::Values(
-        PatternRow{"Star", "pub/R*", "LIST pub", {"R1.txt", "R2.txt", "Rsub", "Rx.dat"}},
-        PatternRow{"LetterCaseCounts", "pub/r*", "LIST pub", {"r3.txt"}},
-        PatternRow{"QuestionMarkIsOneCharacter", "pub/R?.txt", "LIST pub", {"R1.txt", "R2.txt"}},
-        PatternRow{"StarInTheMiddle", "pub/R*.t?t", "LIST pub", {"R1.txt", "R2.txt"}},
-        PatternRow{"StarsOnBothSides", "pub/*u*", "LIST pub", {"Rsub", "sub"}},
-        PatternRow{"AllNames", "pub/*", "LIST pub", {"R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"}},
-        PatternRow{"NothingMatches", "pub/Q*", "LIST pub", {}},
-        PatternRow{"NoWildcardGoesToTheServer", "pub/R1", "LIST pub/R1", {"R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"}},
-        PatternRow{"InTheWorkingFolder", "R?.txt", "LIST", {"R1.txt", "R2.txt"}},
-        PatternRow{"InTheRoot", "/R*.dat", "LIST /", {"Rx.dat"}},
-        PatternRow{"DeepFolder", "/a/b/c/*.txt", "LIST /a/b/c", {"R1.txt", "R2.txt", "r3.txt", "a.txt"}}),
-    [](const ::testing::TestParamInfo<PatternRow>& info) { return std::string(info.param.name); });
-
-// ---- empty listings and whether a folder is there
-
-struct EmptyListingRow {
-  const char* name;
-  std::function<void(FakeFtpServer&)> script;  // after the login
-  bool exists;
-  long error;
-};
-void PrintTo(const EmptyListingRow& row, std::ostream* os) { *os << row.name; }
-
-class ExistDirectoryTest : public DataConnectionTest, public ::testing::WithParamInterface<EmptyListingRow> {};
-
-void ListReplies(FakeFtpServer& s, const std::string& command, const std::string& body) {
-  s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect(command, "150 ok").DataSend(body).DataClose().Reply("226 ok");
-}
-
-TEST_P(ExistDirectoryTest, Answers) {
-  ASSERT_TRUE(LoginOk());
-  GetParam().script(m_server);
-  m_server.Expect("PWD", "257 \"/next\" is cwd");
-  EXPECT_EQ(m_ftp->ExistDirectory("/pub/dir"), GetParam().exists);
-  EXPECT_EQ(m_ftp->ErrorNumber(), GetParam().error) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Servers, ExistDirectoryTest,
-    ::testing::Values(
-        EmptyListingRow{"FolderWithEntries",
-                        [](FakeFtpServer& s) { ListReplies(s, "LIST /pub/dir", Line('-', 1, "x")); }, true, 0},
-        EmptyListingRow{"EmptyFolderConfirmed",
-                        [](FakeFtpServer& s) {
-                          ListReplies(s, "LIST /pub/dir", "");
-                          s.Expect("PWD", "257 \"/home\" is cwd")
-                              .Expect("CWD /pub/dir", "250 ok")
-                              .Expect("CWD /home", "250 ok");
-                        },
-                        true, 0},
-        EmptyListingRow{"MissingFolderListedEmpty",
-                        [](FakeFtpServer& s) {
-                          ListReplies(s, "LIST /pub/dir", "");
-                          s.Expect("PWD", "257 \"/home\" is cwd").Expect("CWD /pub/dir", "550 Failed to change directory.");
-                        },
-                        false, kErrRemoteFolderMissing},
-        EmptyListingRow{"MissingFolderRefused",
-                        [](FakeFtpServer& s) {
-                          s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect("LIST /pub/dir",
-                                                                                    "550 No such file or directory.");
-                        },
-                        false, 16550}),
-    [](const ::testing::TestParamInfo<EmptyListingRow>& info) { return std::string(info.param.name); });
 
 // ---- active-mode ports
 

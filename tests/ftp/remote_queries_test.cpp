@@ -8,28 +8,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
-#include "net/socket_support.h"
-#include "support/encrypt.h"
-#include "support/error_record.h"
-#include "support/fake_ftp_server.h"
-#include "support/scratch_state_home.h"
-#include "support/test_env.h"
+#include "scripted_session.h"
 
 namespace pellan {
 namespace {
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-using test::FakeFtpServer;
-
-std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
-
-std::string Line(char kind, long size, const std::string& name) {
-  char head[96];
-  std::snprintf(head, sizeof head, "%crw-r--r--    1 1000     1000     %10ld Dec 06 16:25 ", kind, size);
-  return head + name + "\r\n";
-}
+using test::Line;
 
 const std::string kSpacedListing = Line('-', 7, "a b.txt") + Line('-', 1, "R x.txt") + Line('d', 4096, "R sub");
 
@@ -54,33 +40,11 @@ struct QueryRow {
 };
 void PrintTo(const QueryRow& row, std::ostream* os) { *os << row.name; }
 
-class RemoteQueryTest : public ::testing::TestWithParam<QueryRow> {
- protected:
-  RemoteQueryTest() : m_loop(true, std::chrono::milliseconds(1)) {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server.Port());
-    m_ftp->SetUserName(Enc("user"));
-    m_ftp->SetPassWord(Enc("pass"));
-    m_ftp->SetKeepConnSecond(0);
-  }
-  ~RemoteQueryTest() override {
-    m_ftp.reset();
-    g_blnConnecting = false;
-  }
-
-  test::ScopedLoop m_loop;
-  FakeFtpServer m_server;
-  std::unique_ptr<FtpLibrary> m_ftp;
-};
+class RemoteQueryTest : public test::ScriptedSession, public ::testing::WithParamInterface<QueryRow> {};
 
 TEST_P(RemoteQueryTest, SendsAndAnswers) {
   const QueryRow& row = GetParam();
-  m_server.Login();
-  ASSERT_TRUE(m_ftp->Connect());
+  ASSERT_TRUE(LoginOk());
   // Script the expected commands; CWD and LIST take the next answer.
   size_t answer = 0;
   for (const std::string& command : row.commands) {
@@ -107,8 +71,7 @@ TEST_P(RemoteQueryTest, SendsAndAnswers) {
   EXPECT_EQ(row.query(*m_ftp), row.result);
   EXPECT_EQ(m_ftp->ErrorNumber(), row.error) << m_ftp->ErrorInfo();
   EXPECT_EQ(m_ftp->Operation(), kOpNone);
-  const auto& t = m_server.Transcript();
-  EXPECT_THAT(std::vector<std::string>(t.begin() + 2, t.end()), ElementsAreArray(row.commands));
+  EXPECT_THAT(Sent(), ElementsAreArray(row.commands));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
@@ -171,6 +134,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {Line('-', 5, "R1.txt"), "550 Not a directory."},
                  "",
                  kErrRemoteFolderMissing},
+        QueryRow{"MissingFolderRefused",
+                 [](FtpLibrary& f) { return Exists(f, "/pub/nope"); },
+                 {"TYPE A", "PASV", "LIST /pub/nope"},
+                 {"550"},
+                 "no",
+                 16550},
         QueryRow{"FolderHoldingAFolderOfItsName",
                  [](FtpLibrary& f) { return Exists(f, "/pub/x"); },
                  {"TYPE A", "PASV", "LIST /pub/x"},
