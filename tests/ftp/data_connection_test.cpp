@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,6 +26,7 @@ using ::testing::IsEmpty;
 using test::FakeFtpServer;
 using test::Line;
 using test::Names;
+using test::PortOf;
 
 const std::string kPubListing = Line('-', 5, "R1.txt") + Line('-', 3000, "R2.txt") + Line('-', 1, "r3.txt") +
                                 Line('-', 7, "a.txt") + Line('d', 4096, "Rsub") + Line('d', 4096, "sub") +
@@ -55,14 +55,6 @@ bool Listening(int port) {
   const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   close(fd);
   return ok;
-}
-
-// The port of a "PORT h1,h2,h3,h4,p1,p2" line; -1 when it is none.
-int PortOf(const std::string& line) {
-  std::smatch m;
-  static const std::regex kPort("PORT 127,0,0,1,([0-9]+),([0-9]+)");
-  if (!std::regex_match(line, m, kPort)) return -1;
-  return std::stoi(m[1]) * 256 + std::stoi(m[2]);
 }
 
 // The port of the last PORT line sent; -1 when there is none.
