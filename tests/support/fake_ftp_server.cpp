@@ -472,7 +472,11 @@ FakeFtpServer& FakeFtpServer::ExpectClose() {
 FakeFtpServer& FakeFtpServer::Pasv() { return Pasv("", -1); }
 
 FakeFtpServer& FakeFtpServer::Pasv(std::string advertisedHost, int advertisedPort) {
-  return Add("Pasv", [this, advertisedHost, advertisedPort](Step&) {
+  return PasvReplying("227 Entering Passive Mode ({}).", std::move(advertisedHost), advertisedPort);
+}
+
+FakeFtpServer& FakeFtpServer::PasvReplying(std::string reply, std::string advertisedHost, int advertisedPort) {
+  return Add("Pasv", [this, reply, advertisedHost, advertisedPort](Step&) {
     if (!NeedControl()) return false;
     OpenDataListener();
     std::string host = advertisedHost.empty() ? "127.0.0.1" : advertisedHost;
@@ -481,8 +485,12 @@ FakeFtpServer& FakeFtpServer::Pasv(std::string advertisedHost, int advertisedPor
     }
     const int port = advertisedPort < 0 ? m_dataListenPort : advertisedPort;
     m_greeted = true;
-    m_ctrl->out += "227 Entering Passive Mode (" + host + "," + std::to_string(port / 256) + "," +
-                   std::to_string(port % 256) + ").\r\n";
+    std::string text = reply;
+    const size_t at = text.find("{}");
+    if (at != std::string::npos) {
+      text.replace(at, 2, host + "," + std::to_string(port / 256) + "," + std::to_string(port % 256));
+    }
+    m_ctrl->out += text + "\r\n";
     m_ctrl->Flush();
     return true;
   });

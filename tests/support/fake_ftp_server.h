@@ -93,6 +93,10 @@ class FakeFtpServer {
   // accepts one connection, whatever was advertised.
   FakeFtpServer& Pasv();
   FakeFtpServer& Pasv(std::string advertisedHost, int advertisedPort = -1);
+  // The same, in the words given: "{}" in `reply` stands for the six numbers
+  // "h1,h2,h3,h4,p1,p2" ("227 Entering Passive Mode {}" leaves out the
+  // parentheses that most servers write).
+  FakeFtpServer& PasvReplying(std::string reply, std::string advertisedHost = "", int advertisedPort = -1);
   FakeFtpServer& Epsv();  // 229 (|||port|)
   // Active mode: connects to the address of the client's last PORT command
   // (loopback only; anything else is recorded as a failure).

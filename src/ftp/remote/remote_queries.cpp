@@ -22,11 +22,14 @@ std::unique_ptr<CFtpFile> CopyOf(const CFtpFile& f) { return std::make_unique<CF
 
 // Lists the folder that holds `p` (a path with a space, which servers do not
 // take as a LIST argument): changes into it when its own path has a space,
-// lists, and changes back. `failureLine` names the query in the log.
+// lists, and changes back. A pattern in the last component goes with the
+// listing, wherever it runs. `failureLine` names the query in the log.
 std::unique_ptr<CFtpFiles> FtpLibrary::ListParentOf(const std::string& p, const char* failureLine, bool* failed) {
   *failed = false;
   const auto slash = p.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
+  const std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+  const std::string pattern = last.find_first_of("*?") != std::string::npos ? last : std::string();
   bool changed = false;
   std::string previous;
   if (dir.find(' ') != std::string::npos && !dir.empty() &&
@@ -39,7 +42,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::ListParentOf(const std::string& p, const 
     dir.clear();
     changed = true;
   }
-  std::unique_ptr<CFtpFiles> files = GetRemoteFilesInfo(dir);
+  std::unique_ptr<CFtpFiles> files = GetRemoteFilesInfo(dir + pattern);
   if (changed) {
     const long number = ErrorNumber();
     const std::string text = ErrorInfo();
@@ -98,13 +101,21 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& di
   std::unique_ptr<CFtpFiles> files;
   if (p.find(' ') == std::string::npos) {
     files = GetRemoteFilesInfo(p + "/");
+    // LIST of a file answers with the file itself, and a pattern such as "*"
+    // matches it: one file named as the folder means the path names a file,
+    // unless (asked only for a pattern) the folder is there and holds a
+    // file of its own name.
     if (files && files->Count() == 1) {
       const CFtpFile& only = *files->Item(size_t{1});
-      if (!only.IsDirectory() && LastComponent(only.FileName()) == LastComponent(p)) return missing();
+      if (!only.IsDirectory() && LastComponent(only.FileName()) == LastComponent(folder) &&
+          (folder == p || !FolderExistsByCwd(folder))) {
+        return missing();
+      }
     }
   } else {
     bool failed = false;
-    files = ListParentOf(p + "/", "SetCurrentDirectory Folder=False|", &failed);
+    // A folder is listed from inside itself; a pattern from inside its folder.
+    files = ListParentOf(folder != p ? p : p + "/", "SetCurrentDirectory Folder=False|", &failed);
     if (failed) return nullptr;
   }
   if (files || ErrorNumber() != 0) return files;

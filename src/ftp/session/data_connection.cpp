@@ -129,6 +129,11 @@ void FtpLibrary::DataSocketOnConnect() {
   try {
     switch (m_lngOperation) {
       case kOpList:
+        // Only this connection's data and end count: a connection left
+        // earlier (closed, or abandoned on a time-out) may still deliver
+        // bytes or report its end during this listing.
+        m_listingBuffer.clear();
+        m_listingDataClosed = false;
         SendFtpCommand("LIST", m_listingArgument);
         break;
       case kOpDownload:
@@ -149,6 +154,10 @@ void FtpLibrary::DataSocketOnConnect() {
 
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
+  if (m_lngOperation == kOpList) {  // as in DataSocketOnConnect
+    m_listingBuffer.clear();
+    m_listingDataClosed = false;
+  }
   m_objDataSocket.Accept(requestID);
   if (m_lngOperation == kOpUpload) {
     m_uploadDataReady = true;
