@@ -128,9 +128,14 @@ bool CSocket::RecvData(std::string& data, VarType type, long maxLen, bool peek) 
   } else if (maxLen >= 0 && static_cast<size_t>(maxLen) < m_slot.size()) {
     take = static_cast<size_t>(maxLen);
   }
-  data.assign(m_slot, 0, take);
+  if (!peek && take == m_slot.size()) {
+    data.swap(m_slot);  // the whole chunk: handed over, not copied
+    m_slot.clear();
+  } else {
+    data.assign(m_slot, 0, take);
+    if (!peek) m_slot.erase(0, take);
+  }
   if (type == VarType::kText) data = DecodeText(data, m_codePage);
-  if (!peek) m_slot.erase(0, take);
   m_bytesReceived = static_cast<double>(m_slot.size());
   return true;
 }

@@ -14,12 +14,12 @@ void CFtpFile::SetLastWriteTime(std::string_view v) {
 }
 
 CFtpFile* CFtpFiles::Add(CFtpFile file, std::string key) {
-  if (m_byKey.find(std::string_view(key)) != m_byKey.end()) return nullptr;
+  const auto [slot, inserted] = m_byKey.try_emplace(key, nullptr);
+  if (!inserted) return nullptr;
   auto owned = std::make_unique<CFtpFile>(std::move(file));
-  CFtpFile* added = owned.get();
-  m_byKey.emplace(key, added);
+  slot->second = owned.get();
   m_entries.push_back(Entry{std::move(key), std::move(owned)});
-  return added;
+  return slot->second;
 }
 
 CFtpFile* CFtpFiles::Item(std::string_view key) {

@@ -47,7 +47,8 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     m_listingArgument.clear();
     if (ErrorNumber() != 0) return nullptr;
 
-    const std::string text = DecodeText(m_listingBuffer, m_codePage);
+    const std::string text =
+        m_codePage == pellan::CodePage::kUtf8 ? std::move(m_listingBuffer) : DecodeText(m_listingBuffer, m_codePage);
     m_listingBuffer.clear();
     if (IsBlankListing(text)) return nullptr;
     ListingReport report;

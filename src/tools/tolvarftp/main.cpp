@@ -66,12 +66,20 @@ void PrintListing(const pellan::CFtpFiles& files, bool json) {
     std::cout << out;
     return;
   }
+  // One write for the whole listing: it may hold many thousands of lines.
+  std::string out;
   for (const pellan::CFtpFile& f : files) {
-    std::cout << (f.Permissions().empty() ? (f.IsDirectory() ? "d" : "-") : f.Permissions()) << ' ' << f.FileSize()
-              << ' ' << f.LastWriteTime() << ' ' << f.FileName();
-    if (!f.FilePath().empty()) std::cout << " -> " << f.FilePath();
-    std::cout << '\n';
+    out += f.Permissions().empty() ? (f.IsDirectory() ? "d" : "-") : f.Permissions();
+    out += ' ';
+    out += std::to_string(f.FileSize());
+    out += ' ';
+    out += f.LastWriteTime();
+    out += ' ';
+    out += f.FileName();
+    if (!f.FilePath().empty()) out += " -> " + f.FilePath();
+    out += '\n';
   }
+  std::cout << out;
 }
 
 // Runs one command (checked by the parser); false on failure (the control
