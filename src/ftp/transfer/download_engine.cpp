@@ -29,24 +29,30 @@ bool FtpLibrary::DownLoad(bool createFolder) {
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
-      bool failed = false;
-      if (!job.folders.empty()) {
-        m_jobSources = job.FolderSources();
-        m_jobTargets = job.FolderTargets();
-        failed = !DownLoadFolders(createFolder);
-        if (!failed && job.files.empty()) result = true;
-      }
-      if (!job.files.empty() && !failed) {
-        m_jobSources = job.FileSources();
-        m_jobTargets = job.FileTargetsOr(job.FolderTargets());
-        result = DownLoadQueue(createFolder);
-      }
+      result = RunJob(job, &FtpLibrary::DownLoadFolders, &FtpLibrary::DownLoadQueue, createFolder, false);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("DownLoad", r.number, r.description);
     result = false;
   }
   m_canceledFileList.clear();
+  return result;
+}
+
+bool FtpLibrary::RunJob(const JobItems& job, bool (FtpLibrary::*folders)(bool), bool (FtpLibrary::*queue)(bool),
+                        bool createFolder, bool queueNeedsNoError) {
+  bool result = false, failed = false;
+  if (!job.folders.empty()) {
+    m_jobSources = job.FolderSources();
+    m_jobTargets = job.FolderTargets();
+    failed = !(this->*folders)(createFolder);
+    if (!failed && job.files.empty()) result = true;
+  }
+  if (!job.files.empty() && !failed) {
+    m_jobSources = job.FileSources();
+    m_jobTargets = job.FileTargetsOr(job.FolderTargets());
+    result = (this->*queue)(createFolder) && (!queueNeedsNoError || ErrorNumber() == 0);
+  }
   return result;
 }
 

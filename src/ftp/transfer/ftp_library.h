@@ -25,6 +25,8 @@
 
 namespace pellan {
 
+struct JobItems;
+
 // Values of FtpState.
 enum FtpStateValue : long {
   kFtpReady = 0,
@@ -293,11 +295,12 @@ class FtpLibrary {
   void CloseLocalFile();
 
   // Transfers.
-  bool DownLoadAll(bool createFolder);
+  // Runs a job's folder items, then its file items; false when a part failed.
+  bool RunJob(const JobItems& job, bool (FtpLibrary::*folders)(bool), bool (FtpLibrary::*queue)(bool),
+              bool createFolder, bool queueNeedsNoError);
   bool DownLoadFolders(bool createFolder);
   bool DownLoadQueue(bool createFolder);
   bool DownLoadOne(bool createFolder);
-  bool UpLoadAll(bool createFolder);
   bool UpLoadFolders(bool createFolder);
   bool UpLoadQueue(bool createFolder);
   bool UpLoadOne(bool createFolder);

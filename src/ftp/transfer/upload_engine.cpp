@@ -63,18 +63,7 @@ bool FtpLibrary::UpLoad(bool createFolder) {
       if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
       const JobItems job = SplitJob(CFile().FormatPath(m_localPath), CFile().FormatFTPPath(m_remotePath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(file.source), "UpLoad");
-      bool failed = false;
-      if (!job.folders.empty()) {
-        m_jobSources = job.FolderSources();
-        m_jobTargets = job.FolderTargets();
-        failed = !UpLoadFolders(createFolder);
-        if (!failed && job.files.empty()) result = true;
-      }
-      if (!job.files.empty() && !failed) {
-        m_jobSources = job.FileSources();
-        m_jobTargets = job.FileTargetsOr(job.FolderTargets());
-        result = UpLoadQueue(createFolder) && ErrorNumber() == 0;
-      }
+      result = RunJob(job, &FtpLibrary::UpLoadFolders, &FtpLibrary::UpLoadQueue, createFolder, true);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("UpLoad", r.number, r.description);
