@@ -41,6 +41,7 @@ class FolderPassTest : public ClientTest {
     f.FolderPass = [this] {
       m_server.SetListing(Listing());
       ++m_passes;
+      m_localAtPass.push_back(LocalNames());
       frmTLVFTP& form = Form();
       form.m_dtLastActive = Moment::Now();
       if (form.m_blnRunning) form.ScanFolder(DataFolder());
@@ -101,6 +102,7 @@ class FolderPassTest : public ClientTest {
   std::string m_extraListing;
   std::map<std::string, size_t> m_claimed;  // sizes the listing claims
   int m_passes = 0;
+  std::vector<std::vector<std::string>> m_localAtPass;  // the local folder as each pass began
 };
 
 TEST_F(FolderPassTest, AnAcceptedTFileGoesUpAndIsDeletedLocallyOthersStay) {
@@ -238,6 +240,77 @@ TEST_F(FolderPassTest, ADownloadShorterThanListedIsAFailureEvenWith226) {
   EXPECT_EQ(ServerFile("Ra1.txt"), "partial");
   EXPECT_EQ(LocalFile("Ra1.txt"), "older whole copy\r\n");
   EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
+}
+
+TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {
+  const std::string whole = "reply in twenty bytes";
+  m_server.SetFile("data/Ra1.txt", whole);
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .DataSend("-rw-r--r--    1 ftp      ftp            21 Jan 01 00:00 Ra1.txt\r\n")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("SIZE data/Ra1.txt", "213 21")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.")
+      .DataSend(whole.substr(0, 9))
+      .DataClose()
+      .Reply("426 Connection closed; transfer aborted.");
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
+  ASSERT_TRUE(RunPasses(1));
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  // The cut download left nothing under the final name (its temporary file
+  // may stay until the next download overwrites it); the next pass fetched
+  // it whole and only then deleted it on the server.
+  ASSERT_GE(m_localAtPass.size(), 2u);
+  EXPECT_THAT(m_localAtPass[1], Not(Contains("Ra1.txt")));
+  EXPECT_EQ(Count("RETR data/Ra1.txt"), 2u);
+  EXPECT_EQ(Count("DELE data/Ra1.txt"), 1u);
+  EXPECT_EQ(LocalFile("Ra1.txt"), whole);
+  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
+}
+
+TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCopyIsUp) {
+  PutLocal("Tq1.txt", std::string(64 * 1024, 'u'));
+  // The clean-up's listing, the folder checks, then the upload, cut.
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      .Expect("PWD", "257 \"/\" is the current directory.")
+      .Expect("CWD data", "250 Directory changed.")
+      .Expect("CWD /", "250 Directory changed.")
+      .Expect("MKD data", "257 \"data\" created.")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("STOR data/Tq1.txt", "150 Ok to send data.")
+      .DataAccept()
+      .Delay(5ms)
+      .Drop(FakeFtpServer::Close::kReset);
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(RunUntil([&] { return m_server.Finished(); }, 30s));
+  RunUntil([] { return false; }, 5s);
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  // The cut upload deleted nothing; the file went up again on a new
+  // connection, and was deleted locally only once the server held all of it.
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
+  EXPECT_EQ(Count("STOR data/Tq1.txt"), 2u);
+  EXPECT_EQ(ServerFile("Tq1.txt"), std::string(64 * 1024, 'u'));
+  EXPECT_THAT(LocalNames(), IsEmpty());
+  ASSERT_FALSE(m_localAtPass.empty());
+  EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
 }
 
 }  // namespace
