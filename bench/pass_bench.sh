@@ -27,9 +27,17 @@ work=$(mktemp -d /tmp/pellan-pass-bench.XXXXXX)
 chmod 755 "$work"  # the server's account must reach its folder
 vs_pid=
 cl_pid=
+# Ends a process we started: TERM, up to two seconds, then KILL.
+stop() {
+  local i
+  kill "$1" 2>/dev/null || return 0
+  for ((i = 0; i < 20; i++)); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
 cleanup() {
-  [ -n "$cl_pid" ] && kill "$cl_pid" 2>/dev/null && wait "$cl_pid" 2>/dev/null
-  [ -n "$vs_pid" ] && kill "$vs_pid" 2>/dev/null && wait "$vs_pid" 2>/dev/null
+  [ -z "$cl_pid" ] || stop "$cl_pid"
+  [ -z "$vs_pid" ] || stop "$vs_pid"
   [ -n "${KEEP:-}" ] || rm -rf "$work"
   return 0
 }
