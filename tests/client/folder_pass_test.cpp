@@ -313,5 +313,36 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
   EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
 }
 
+TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
+  PutLocal("Tq1.txt", "line 1\r\n");
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      .Expect("PWD", "257 \"/\" is the current directory.")
+      .Expect("CWD data", "250 Directory changed.")
+      .Expect("CWD /", "250 Directory changed.")
+      .Expect("MKD data", "257 \"data\" created.")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("STOR data/Tq1.txt", "150 Ok to send data.")
+      .DataReceive()
+      // The companion writes on while the first part is on its way.
+      .Do([this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "the file grows")
+      .Reply("226 Transfer complete.");
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  ASSERT_EQ(m_server.Received().size(), 2u);
+  EXPECT_EQ(m_server.Received()[0], "line 1\r\n");
+  EXPECT_EQ(ServerFile("Tq1.txt"), "line 1\r\nline 2\r\n");
+  EXPECT_THAT(LocalNames(), IsEmpty());
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
+}
+
 }  // namespace
 }  // namespace pellan::client::test
