@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 # Idempotent and quiet when everything is there. Usage:
-#   scripts/install-deps.sh [build] [test] [fuzz]     (default: build test)
+#   scripts/install-deps.sh [build] [test] [fuzz] [bench] [demo]     (default: build test)
 set -euo pipefail
 
 groups=("$@")
@@ -14,6 +14,7 @@ for g in "${groups[@]}"; do
     test) pkgs+=(libgtest-dev libgmock-dev) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     bench) pkgs+=(curl lftp time) ;;
+    demo) pkgs+=(python3 python3-pyftpdlib) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
 done

@@ -188,7 +188,9 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
     } else {
       ShowState(name + ":上传失败\r\n" + ftp.ErrorInfo(), true);
     }
-    if (ftp.TransferSize() > 0) ftp.DeleteFile(ftp.RemotePath());
+    // Whatever the server took under the final name is not the whole file,
+    // even when nothing was counted yet (STOR has already created it).
+    ftp.DeleteFile(ftp.RemotePath());
   }
   m_strDirection.clear();
 }

@@ -213,6 +213,9 @@ void frmTLVFTP::ExitRequest() {
     m_ftp->Abort();
     CurrentLoop().WaitFor([this] { return !m_ftp->Busy(); }, 100ms);
   }
+  // An upload cut here never returns to its pass, which would take the
+  // partial copy off the server: do it now (the local file stays).
+  if (m_strDirection == "UP" && m_ftp->Connected() && !m_ftp->Busy()) m_ftp->DeleteFile(m_ftp->RemotePath());
   ExitRoutine();
 }
 
