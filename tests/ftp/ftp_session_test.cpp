@@ -12,6 +12,7 @@
 #include "support/encrypt.h"
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"
+#include "support/scripted_control.h"
 #include "support/scratch_state_home.h"
 #include "support/test_env.h"
 
@@ -23,19 +24,11 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using test::FakeFtpServer;
 
-std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
 
 class FtpSessionTest : public ::testing::Test {
  protected:
   FtpSessionTest() : m_loop(true, std::chrono::milliseconds(1)) {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server.Port());
-    m_ftp->SetUserName(Enc("user"));
-    m_ftp->SetPassWord(Enc("pass"));
+    m_ftp = test::ScriptedControl(m_server.Port());
     m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
     m_ftp->OnError = [this] { ++m_errors; };
     m_ftp->ServerMessage = [this](const std::string& m, long type) { m_messages.push_back(std::to_string(type) + ":" + m); };

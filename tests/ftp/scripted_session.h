@@ -15,6 +15,7 @@
 #include "support/encrypt.h"
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"
+#include "support/scripted_control.h"
 #include "support/scratch_state_home.h"
 #include "support/test_env.h"
 
@@ -49,14 +50,7 @@ inline int PortOf(const std::string& line) {
 class ScriptedSession : public ::testing::Test {
  protected:
   ScriptedSession() : m_loop(true, std::chrono::milliseconds(1)) {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server.Port());
-    m_ftp->SetUserName(Enc("user"));
-    m_ftp->SetPassWord(Enc("pass"));
+    m_ftp = test::ScriptedControl(m_server.Port());
     m_ftp->SetKeepConnSecond(0);
     m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
   }

@@ -14,6 +14,7 @@
 #include "net/socket_support.h"
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"
+#include "support/scripted_control.h"
 #include "support/test_env.h"
 #include "transfer_helpers.h"
 
@@ -22,14 +23,7 @@ namespace pellan::test {
 class FakeTransferTest : public ::testing::Test {
  protected:
   FakeTransferTest() : m_loop(true, std::chrono::milliseconds(1)) {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server.Port());
-    m_ftp->SetUserName(Enc("user"));
-    m_ftp->SetPassWord(Enc("pass"));
+    m_ftp = ScriptedControl(m_server.Port());
     m_ftp->SetKeepConnSecond(0);  // no keep-alive PWD in the transcripts
     m_events.Attach(*m_ftp);
     m_server.Login();
