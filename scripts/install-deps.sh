@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 # Idempotent and quiet when everything is there. Usage:
-#   scripts/install-deps.sh [build] [test] [fuzz] [bench] [demo]     (default: build test)
+#   scripts/install-deps.sh [build] [desktop] [test] [fuzz] [bench] [demo]
+#   (default: build desktop test)
 set -euo pipefail
 
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(build test)
+[ ${#groups[@]} -gt 0 ] || groups=(build desktop test)
 
 pkgs=()
 for g in "${groups[@]}"; do
   case "$g" in
     build) pkgs+=(g++ cmake ninja-build make pkg-config) ;;
+    # The window and tray icon (Qt 6 Widgets), a font with Chinese glyphs,
+    # and an X server for the tests of the window.
+    desktop) pkgs+=(qt6-base-dev qt6-qpa-plugins fonts-noto-cjk xvfb xauth) ;;
     test) pkgs+=(libgtest-dev libgmock-dev) ;;
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     bench) pkgs+=(curl lftp time) ;;

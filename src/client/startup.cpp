@@ -22,7 +22,10 @@ const char* const kUsage =
     "\n"
     "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
     "it logs in on its own, then runs passes over the folder for as long as\n"
-    "it runs. Status lines go to stdout, message boxes to stderr.\n"
+    "it runs. Where a display is present (and the program was built with\n"
+    "its desktop front end) it has a small window and a tray icon; status\n"
+    "lines go to stdout in every case, and without a window message boxes\n"
+    "become lines on stderr.\n"
     "\n"
     "Options:\n"
     "  log                    switch the logs on (as does a plnrc.log in the\n"
@@ -31,7 +34,7 @@ const char* const kUsage =
     "                         holds this program)\n"
     "  --codepage NAME        code page of the path file, the logs, the status\n"
     "                         files and the FTP session: UTF-8 (default) or GBK\n"
-    "  --headless             no window (today the only front end)\n"
+    "  --headless             no window and no tray icon, even on a desktop\n"
     "  --retry-login SECONDS  after a failed login, try again after SECONDS\n"
     "                         (1..86400; default: wait for an operator)\n"
     "  --help                 this text\n"
@@ -105,7 +108,7 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
   return o;
 }
 
-int RunSyncClient(int argc, char** argv) {
+int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   std::string error;
   const auto options = ParseClientOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
   if (!options) {
@@ -129,6 +132,10 @@ int RunSyncClient(int argc, char** argv) {
   // unattended client: its lines are simply lost.
   signal(SIGPIPE, SIG_IGN);
 
+  if (desktop != nullptr && (options->headless || !desktop->Available())) desktop = nullptr;
+  if (desktop != nullptr) desktop->Prepare(argc, argv);
+
+  // Status lines on stdout with or without a window.
   HeadlessClientFrontEnd frontEnd;
   SetFrontEnd(&frontEnd);
 
@@ -139,9 +146,11 @@ int RunSyncClient(int argc, char** argv) {
   settings.retryLoginSeconds = options->retryLoginSeconds;
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());
+  if (desktop != nullptr) desktop->Attach(form);
   ExitSignals signals([&form](int) { form.RequestExit(); });
 
   if (!form.Form_Load()) return 0;  // another copy runs; it has been told
+  if (desktop != nullptr) desktop->Run();
   for (;;) CurrentLoop().WaitOnce(std::chrono::hours(1));
 }
 

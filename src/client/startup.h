@@ -21,12 +21,32 @@ struct ClientOptions {
 
 extern const char* const kUsage;
 
+class frmTLVFTP;
+
+// A front end with a window, which the program offers when it was built
+// with one. The client's logic is the same with or without it.
+class DesktopHost {
+ public:
+  virtual ~DesktopHost() = default;
+  // Whether a window can be shown here (a display to draw on).
+  virtual bool Available() = 0;
+  // Before the main window exists: the toolkit, its event loop as the
+  // process's loop.
+  virtual void Prepare(int& argc, char** argv) = 0;
+  // The main window exists: draw it, put up the tray icon, take over the
+  // message boxes and dialogs.
+  virtual void Attach(frmTLVFTP& form) = 0;
+  // Runs the loop; the exit routine ends the process from inside it.
+  [[noreturn]] virtual void Run() = 0;
+};
+
 // The options of a command line (without the program name); nullopt with
 // `error` for a bad one.
 std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& args, std::string* error);
 
 // The whole program: returns only for --help, a bad command line (2) or a
-// second copy (0); otherwise the exit routine ends the process.
-int RunSyncClient(int argc, char** argv);
+// second copy (0); otherwise the exit routine ends the process. With a
+// desktop that is available (and no --headless) the client has its window.
+int RunSyncClient(int argc, char** argv, DesktopHost* desktop = nullptr);
 
 }  // namespace pellan::client

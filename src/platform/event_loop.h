@@ -15,6 +15,7 @@
 // - posted calls run in the order they were posted, on a later turn.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -72,6 +73,10 @@ class EventLoop {
 
   // Lets events run for `d`.
   void RunFor(Duration d);
+
+  // How many watches and timers exist (for leak checks).
+  virtual size_t WatchCount() const = 0;
+  virtual size_t TimerCount() const = 0;
 
   Clock& GetClock() const { return CurrentClock(); }
 };

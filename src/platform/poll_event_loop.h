@@ -33,8 +33,8 @@ class PollEventLoop final : public EventLoop {
   bool Pump() override;
   bool WaitOnce(Duration maxWait) override;
 
-  size_t WatchCount() const { return m_watches.size(); }
-  size_t TimerCount() const { return m_timers.size(); }
+  size_t WatchCount() const override { return m_watches.size(); }
+  size_t TimerCount() const override { return m_timers.size(); }
 
  private:
   struct Watch {

@@ -45,7 +45,10 @@ inline bool PollUntil(const std::function<bool()>& done, std::chrono::millisecon
 // One run of the program; killed and reaped at the latest when this goes.
 class ClientProcess {
  public:
-  ClientProcess(const std::string& home, const std::string& stateHome, const std::string& tag) {
+  // `desktop`: without --headless, so that a display in the environment
+  // gives the program its window; `extraEnv` adds NAME=VALUE entries.
+  ClientProcess(const std::string& home, const std::string& stateHome, const std::string& tag, bool desktop = false,
+                const std::vector<std::string>& extraEnv = {}) {
     m_out = home + "/" + tag + ".stdout";
     m_err = home + "/" + tag + ".stderr";
     posix_spawn_file_actions_t actions;
@@ -54,11 +57,13 @@ class ClientProcess {
     posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const std::string program = std::string(PELLAN_BINARY_DIR) + "/pellan-sync";
-    std::vector<std::string> args = {program, "log", "--home", home, "--headless"};
+    std::vector<std::string> args = {program, "log", "--home", home};
+    if (!desktop) args.push_back("--headless");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> env = {"XDG_STATE_HOME=" + stateHome, "LANG=C"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     for (char** e = environ; *e; ++e) {
       const std::string v = *e;
       if (v.rfind("XDG_STATE_HOME=", 0) != 0 && v.rfind("LANG=", 0) != 0 && v.rfind("LC_", 0) != 0) env.push_back(v);

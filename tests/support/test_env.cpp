@@ -2,18 +2,49 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#ifdef PELLAN_WITH_QT
+#include <QCoreApplication>
+
+#include "qt/qt_event_loop.h"
+#endif
+
 namespace pellan::test {
+
+const char* TestLoopBackend() {
+  const char* chosen = getenv("PELLAN_TEST_LOOP");
+  return chosen != nullptr && std::string(chosen) == "qt" ? "qt" : "poll";
+}
+
+std::unique_ptr<EventLoop> MakeTestLoop() {
+  if (std::string(TestLoopBackend()) == "qt") {
+#ifdef PELLAN_WITH_QT
+    if (QCoreApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "pellan-test";
+      static char* argv[] = {name, nullptr};
+      static QCoreApplication app(argc, argv);
+    }
+    return std::make_unique<QtEventLoop>();
+#else
+    fputs("PELLAN_TEST_LOOP=qt, but this build has no Qt\n", stderr);
+    abort();
+#endif
+  }
+  return std::make_unique<PollEventLoop>();
+}
 
 ScopedLoop::ScopedLoop(bool virtualTime, Duration realGrace) {
   if (virtualTime) {
     m_clock = std::make_unique<TestClock>(realGrace);
     SetCurrentClock(m_clock.get());
   }
-  SetCurrentLoop(&m_loop);
+  m_loop = MakeTestLoop();
+  SetCurrentLoop(m_loop.get());
 }
 
 ScopedLoop::~ScopedLoop() {

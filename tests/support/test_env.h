@@ -10,8 +10,9 @@
 
 namespace pellan::test {
 
-// Installs a fresh poll loop and, optionally, a test clock; restores the
-// previous ones on destruction.
+// Installs a fresh event loop and, optionally, a test clock; restores the
+// previous ones on destruction. The loop is the poll backend, or the Qt one
+// when the environment says PELLAN_TEST_LOOP=qt (the same tests run on both).
 class ScopedLoop {
  public:
   // With `virtualTime` the loop runs on a TestClock that jumps to the next
@@ -21,13 +22,17 @@ class ScopedLoop {
   ScopedLoop(const ScopedLoop&) = delete;
   ScopedLoop& operator=(const ScopedLoop&) = delete;
 
-  PollEventLoop& Loop() { return m_loop; }
+  EventLoop& Loop() { return *m_loop; }
   TestClock* Clock() { return m_clock.get(); }  // nullptr on real time
 
  private:
   std::unique_ptr<TestClock> m_clock;
-  PollEventLoop m_loop;
+  std::unique_ptr<EventLoop> m_loop;
 };
+
+// The backend the tests run on: "poll" or "qt".
+const char* TestLoopBackend();
+std::unique_ptr<EventLoop> MakeTestLoop();
 
 // A folder under /tmp removed with everything in it on destruction.
 class TempDir {

@@ -1,4 +1,13 @@
 // pellan-sync: the unattended FTP folder-synchronisation client.
 #include "client/startup.h"
 
+#ifdef PELLAN_WITH_DESKTOP
+#include "desktop/desktop_host.h"
+
+int main(int argc, char** argv) {
+  pellan::desktop::QtDesktopHost desktop;
+  return pellan::client::RunSyncClient(argc, argv, &desktop);
+}
+#else
 int main(int argc, char** argv) { return pellan::client::RunSyncClient(argc, argv); }
+#endif

@@ -1,0 +1,314 @@
+#include "qt/qt_event_loop.h"
+
+#include <poll.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+namespace pellan {
+
+namespace {
+
+// A flag set for the length of a scope, also when it is left by an exception.
+class Mark {
+ public:
+  explicit Mark(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~Mark() { m_flag = false; }
+  Mark(const Mark&) = delete;
+  Mark& operator=(const Mark&) = delete;
+
+ private:
+  bool& m_flag;
+};
+
+class DepthGuard {
+ public:
+  explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
+  ~DepthGuard() { --m_depth; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+
+ private:
+  int& m_depth;
+};
+
+std::chrono::milliseconds CeilMs(Duration d) {
+  return std::chrono::ceil<std::chrono::milliseconds>(std::max(d, Duration::zero()));
+}
+
+// An exception must never unwind through Qt's dispatching: it is kept here
+// and thrown again once the wait that dispatched it is back in our frames.
+std::exception_ptr g_pending;
+
+template <class F>
+void Shielded(F&& f) {
+  try {
+    f();
+  } catch (...) {
+    if (!g_pending) g_pending = std::current_exception();
+  }
+}
+
+void RethrowPending() {
+  if (g_pending) std::rethrow_exception(std::exchange(g_pending, nullptr));
+}
+
+}  // namespace
+
+QtEventLoop::QtEventLoop() {
+  if (QCoreApplication::instance() == nullptr) {
+    std::fputs("QtEventLoop needs a QCoreApplication\n", stderr);
+    std::abort();
+  }
+  m_tick.setSingleShot(true);
+  m_tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&m_tick, &QTimer::timeout, &m_context, [this] {
+    Shielded([this] { RunDueTimers(); });  // points it at the next deadline again
+  });
+  m_wake.setSingleShot(true);
+  m_wake.setTimerType(Qt::PreciseTimer);
+}
+
+QtEventLoop::~QtEventLoop() {
+  for (auto& [id, w] : m_watches) BuryNotifiers(*w);
+  m_watches.clear();
+  m_graveyard.clear();
+}
+
+// ---------------------------------------------------------------- watches
+
+WatchId QtEventLoop::AddWatch(int fd, unsigned interest, WatchCallback callback) {
+  const WatchId id = m_nextId++;
+  auto w = std::make_shared<Watch>();
+  w->fd = fd;
+  w->interest = interest & (kIoRead | kIoWrite);
+  w->callback = std::move(callback);
+  m_watches.emplace(id, w);
+  ArmNotifiers(id, *w);
+  return id;
+}
+
+void QtEventLoop::ArmNotifiers(WatchId id, Watch& w) {
+  auto arm = [&](std::unique_ptr<QSocketNotifier>& n, QSocketNotifier::Type type, bool wanted) {
+    if (wanted && !n) {
+      n = std::make_unique<QSocketNotifier>(w.fd, type);
+      QObject::connect(n.get(), &QSocketNotifier::activated, &m_context, [this, id] { OnNotifier(id); });
+    }
+    if (n && n->isEnabled() != wanted) n->setEnabled(wanted);
+  };
+  arm(w.reader, QSocketNotifier::Read, !w.running && (w.interest & kIoRead));
+  arm(w.writer, QSocketNotifier::Write, !w.running && (w.interest & kIoWrite));
+}
+
+void QtEventLoop::SetWatchInterest(WatchId id, unsigned interest) {
+  auto it = m_watches.find(id);
+  if (it == m_watches.end()) return;
+  it->second->interest = interest & (kIoRead | kIoWrite);
+  ArmNotifiers(id, *it->second);
+}
+
+unsigned QtEventLoop::WatchInterest(WatchId id) const {
+  auto it = m_watches.find(id);
+  return it == m_watches.end() ? 0 : it->second->interest;
+}
+
+void QtEventLoop::RemoveWatch(WatchId id) {
+  auto it = m_watches.find(id);
+  if (it == m_watches.end()) return;
+  BuryNotifiers(*it->second);
+  m_watches.erase(it);  // a callback that is running keeps its own reference
+  EmptyGraveyard();
+}
+
+void QtEventLoop::BuryNotifiers(Watch& w) {
+  for (auto* n : {&w.reader, &w.writer}) {
+    if (!*n) continue;
+    (*n)->setEnabled(false);
+    m_graveyard.push_back(std::move(*n));
+  }
+}
+
+void QtEventLoop::EmptyGraveyard() {
+  if (m_depth == 0) m_graveyard.clear();
+}
+
+void QtEventLoop::OnNotifier(WatchId id) {
+  if (g_pending) return;  // level-triggered: it comes again after the rethrow
+  auto it = m_watches.find(id);
+  if (it == m_watches.end()) return;
+  std::shared_ptr<Watch> w = it->second;
+  if (w->running || w->interest == 0) return;
+  // Qt reports an error or a hang-up as readiness; ask the descriptor for
+  // the whole truth so that callbacks see what the poll backend reports.
+  pollfd p{w->fd, 0, 0};
+  if (w->interest & kIoRead) p.events |= POLLIN;
+  if (w->interest & kIoWrite) p.events |= POLLOUT;
+  if (poll(&p, 1, 0) <= 0) return;
+  unsigned events = 0;
+  if (p.revents & POLLIN) events |= kIoRead;
+  if (p.revents & POLLOUT) events |= kIoWrite;
+  if (p.revents & (POLLERR | POLLNVAL)) events |= kIoError;
+  if (p.revents & POLLHUP) events |= kIoHangup;
+  if (events == 0) return;
+
+  Shielded([&] {
+    Mark running(w->running);
+    DepthGuard depth(m_depth);
+    ArmNotifiers(id, *w);  // paused for the length of the callback
+    ++m_ran;
+    w->callback(events);
+  });
+  auto again = m_watches.find(id);
+  if (again != m_watches.end() && again->second == w) ArmNotifiers(id, *w);
+}
+
+// ---------------------------------------------------------------- timers
+
+TimerId QtEventLoop::AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) {
+  const TimerId id = m_nextId++;
+  auto timer = std::make_shared<Timer>(Timer{interval, std::move(callback), enabled, false, {}});
+  timer->due = GetClock().Now() + interval;
+  m_timers.emplace(id, std::move(timer));
+  if (enabled) ArmTick();
+  return id;
+}
+
+void QtEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end()) return;
+  it->second->interval = interval;
+  it->second->due = GetClock().Now() + interval;
+  ArmTick();
+}
+
+Milliseconds QtEventLoop::TimerInterval(TimerId id) const {
+  auto it = m_timers.find(id);
+  return it == m_timers.end() ? Milliseconds(0) : it->second->interval;
+}
+
+void QtEventLoop::SetTimerEnabled(TimerId id, bool enabled) {
+  auto it = m_timers.find(id);
+  if (it == m_timers.end()) return;
+  Timer& t = *it->second;
+  if (enabled == t.enabled) return;
+  if (enabled) t.due = GetClock().Now() + t.interval;
+  t.enabled = enabled;
+  if (enabled) ArmTick();
+}
+
+bool QtEventLoop::TimerEnabled(TimerId id) const {
+  auto it = m_timers.find(id);
+  return it != m_timers.end() && it->second->enabled;
+}
+
+void QtEventLoop::RemoveTimer(TimerId id) { m_timers.erase(id); }
+
+bool QtEventLoop::RunDueTimers() {
+  // However the ticks end, the Qt timer is pointed at the next deadline
+  // (a tick missed while its own ran is due at once).
+  struct Rearm {
+    QtEventLoop* loop;
+    ~Rearm() { loop->ArmTick(); }
+  } rearm{this};
+  const MonoTime now = GetClock().Now();
+  std::vector<std::pair<MonoTime, TimerId>> due;
+  for (const auto& [id, t] : m_timers) {
+    if (t->enabled && !t->running && t->interval.count() > 0 && t->due <= now) due.emplace_back(t->due, id);
+  }
+  std::sort(due.begin(), due.end());
+  bool ran = false;
+  for (const auto& [when, id] : due) {
+    auto it = m_timers.find(id);
+    if (it == m_timers.end()) continue;
+    std::shared_ptr<Timer> t = it->second;
+    // An earlier tick may have disabled, re-timed or entered this timer.
+    if (!t->enabled || t->running || t->interval.count() <= 0 || t->due > now) continue;
+    t->due = now + t->interval;
+    ran = true;
+    {
+      Mark running(t->running);
+      DepthGuard depth(m_depth);
+      ++m_ran;
+      t->callback();
+    }
+  }
+  return ran;
+}
+
+Duration QtEventLoop::TimeToNextTimer(Duration cap) const {
+  const MonoTime now = GetClock().Now();
+  Duration best = cap;
+  for (const auto& [id, t] : m_timers) {
+    if (!t->enabled || t->running || t->interval.count() <= 0) continue;
+    best = std::min(best, std::max(Duration::zero(), t->due - now));
+  }
+  return best;
+}
+
+void QtEventLoop::ArmTick() {
+  const Duration next = TimeToNextTimer(Duration::max());
+  if (next == Duration::max()) {
+    m_tick.stop();
+    return;
+  }
+  m_tick.start(CeilMs(next));
+}
+
+// ---------------------------------------------------------------- posted calls
+
+void QtEventLoop::Post(Task task) {
+  QMetaObject::invokeMethod(
+      &m_context, [this, task = std::move(task)] { RunTask(task); }, Qt::QueuedConnection);
+}
+
+void QtEventLoop::RunTask(const Task& task) {
+  if (g_pending) {
+    Post(task);  // after the rethrow, on a later turn
+    return;
+  }
+  Shielded([&] {
+    DepthGuard depth(m_depth);
+    ++m_ran;
+    if (task) task();
+  });
+}
+
+// ---------------------------------------------------------------- turns
+
+bool QtEventLoop::ProcessQtEvents(Duration wait) {
+  const uint64_t before = m_ran;
+  EmptyGraveyard();
+  if (wait > Duration::zero()) {
+    m_wake.start(CeilMs(wait));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    m_wake.stop();
+  } else {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  EmptyGraveyard();
+  RethrowPending();
+  return m_ran != before;
+}
+
+bool QtEventLoop::Pump() {
+  bool ran = ProcessQtEvents(Duration::zero());
+  ran = RunDueTimers() || ran;
+  return ran;
+}
+
+bool QtEventLoop::WaitOnce(Duration maxWait) {
+  if (Pump()) return true;
+  if (maxWait < Duration::zero()) maxWait = Duration::zero();
+  const Duration wait = TimeToNextTimer(maxWait);
+  Clock& clock = GetClock();
+  if (ProcessQtEvents(clock.RealWaitFor(wait))) return true;
+  clock.Idled(wait);
+  return RunDueTimers();
+}
+
+}  // namespace pellan

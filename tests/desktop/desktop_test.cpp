@@ -1,0 +1,282 @@
+// The desktop window, its tray clicks and the Qt front end, on Qt's
+// off-screen platform and the event loop on Qt.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "client/client_fixture.h"
+#include "desktop/desktop_host.h"
+#include "desktop/main_form_view.h"
+#include "desktop/qt_front_end.h"
+
+namespace pellan::desktop {
+namespace {
+
+using client::frmTLVFTP;
+using namespace std::chrono_literals;
+
+// One QApplication for the whole program, made before any loop.
+class QtApplicationEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("PELLAN_TEST_LOOP", "qt", 1);
+    m_app = new QApplication(m_argc, m_argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void TearDown() override { delete m_app; }
+
+ private:
+  int m_argc = 1;
+  char m_name[16] = "test_desktop";
+  char* m_argv[2] = {m_name, nullptr};
+  QApplication* m_app = nullptr;
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
+
+// Runs `action` as soon as a modal dialog is up (checked every 10 ms).
+void WhenModal(std::function<void(QWidget*)> action) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      action(modal);
+    }
+  });
+  timer->start();
+}
+
+class DesktopTest : public client::test::ClientTest {
+ protected:
+  DesktopTest() { m_ended.reset(); }
+  // The window over a form whose end is recorded rather than thrown: Qt's
+  // event handlers must not be left by an exception.
+  MainFormView& View() {
+    if (!m_view) {
+      WriteSite(1);  // nothing listens there: a login fails at once
+      frmTLVFTP& form = Form();
+      form.EndProgram = [this](int status) { m_ended = status; };
+      m_view = std::make_unique<MainFormView>(form, true);
+      EXPECT_TRUE(form.Form_Load());  // shows the window; the login waits for the loop
+    }
+    return *m_view;
+  }
+  void Click(const char* control) { QTest::mouseClick(View().Control(control), Qt::LeftButton); }
+  QColor CloseColour() { return View().Control("lblClose")->palette().color(QPalette::WindowText); }
+
+  std::unique_ptr<MainFormView> m_view;
+};
+
+TEST(QtNameFilters, CallersFiltersBecomeQtFilters) {
+  EXPECT_EQ(QtNameFilters(""), "*");
+  EXPECT_EQ(QtNameFilters("*.*"), "*");
+  EXPECT_EQ(QtNameFilters("*.txt; *.xls"), "*.txt *.xls");
+  EXPECT_EQ(QtNameFilters("Text files|*.txt|All files|*.*"), "Text files (*.txt);;All files (*)");
+  EXPECT_EQ(QtNameFilters("Sheets|*.xls;*.mao|*.txt"), "Sheets (*.xls *.mao);;*.txt");
+}
+
+TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSays) {
+  MainFormView& view = View();
+  client::WindowModel& model = Form().Model();
+  model.SetCaption("[客户端]Pellan远程连接 V0.1.0.0");
+  model.SetText("lblState", "[2026-12-06 21:00:00] 未运行...0.1.0.0");
+  model.SetText("lblLogin", client::kCaptionAutoLogin);
+  EXPECT_EQ(view.windowTitle().toStdString(), "[客户端]Pellan远程连接 V0.1.0.0");
+  EXPECT_EQ(view.Control("lblState")->text().toStdString(), "[2026-12-06 21:00:00] 未运行...0.1.0.0");
+  EXPECT_EQ(view.Control("lblLogin")->text().toStdString(), " 取消登录 ");
+  EXPECT_EQ(view.Control("lblClose")->text().toStdString(), "关    闭");
+  EXPECT_FALSE(view.Control("imgLogo")->pixmap().isNull());
+
+  EXPECT_EQ(CloseColour(), QColor(128, 0, 0));
+  model.SetCloseLabelColour(client::CloseColour::kExitBlocked);
+  EXPECT_EQ(CloseColour(), view.palette().color(QPalette::Light));
+  model.SetCloseLabelColour(client::CloseColour::kExitAllowed);
+  EXPECT_EQ(CloseColour(), QColor(128, 0, 0));
+
+  EXPECT_TRUE(view.isVisible());
+  model.HideWindow();
+  EXPECT_FALSE(view.isVisible());
+  model.ShowAndRestore();
+  EXPECT_TRUE(view.isVisible());
+  model.SetOnTop(true);
+  EXPECT_TRUE(view.isVisible());
+  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  model.HideWindow();
+  EXPECT_FALSE(view.isVisible());
+}
+
+TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothing) {
+  MainFormView& view = View();
+  client::WindowModel& model = Form().Model();
+  model.ShowAndRestore();
+  view.TrayClicked(false);
+  EXPECT_TRUE(view.isVisible());
+  view.TrayClicked(true);
+  EXPECT_FALSE(view.isVisible());
+  EXPECT_FALSE(model.WindowShown());
+  view.TrayClicked(true);
+  EXPECT_TRUE(view.isVisible());
+
+  // Minimised by the user: the model hears of it, and a show restores it.
+  view.showMinimized();
+  EXPECT_TRUE(model.Minimised());
+  view.TrayClicked(true);  // shown (minimised): hides
+  view.TrayClicked(true);
+  EXPECT_TRUE(view.isVisible());
+  EXPECT_FALSE(view.isMinimized());
+  EXPECT_FALSE(model.Minimised());
+
+  EXPECT_EQ(view.Tray()->toolTip().toStdString(), "[客户端]Pellan远程连接");
+}
+
+TEST_F(DesktopTest, CloseControlDoesNothingWhileExitIsBlockedAndEndsTheProgramOtherwise) {
+  View();
+  client::WindowModel& model = Form().Model();
+  model.SetEnabled("btnExit", false);
+  Click("lblClose");
+  Click("imgClose");
+  EXPECT_FALSE(Ended().has_value());
+  model.SetEnabled("btnExit", true);
+  Click("imgClose");
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_FALSE(model.TrayIcon());
+}
+
+TEST_F(DesktopTest, LoginControlsPressTheStartButton) {
+  View();
+  Form().Model().SetText("lblLogin", client::kCaptionLogin);
+  Click("lblLogin");  // a login, which fails: nothing listens on port 1
+  EXPECT_EQ(Form().LoginCaption(), client::kCaptionRetry);
+  EXPECT_TRUE(Exists("err.txt"));
+  Click("imgLogin");  // the retry
+  EXPECT_TRUE(Exists("redo.txt"));
+  EXPECT_EQ(Form().LoginCaption(), client::kCaptionRetry);
+}
+
+TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
+  View();
+  View();
+  Form().m_intState = 2;  // the last login failed
+  View().close();
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+}
+
+// The login's refusal box is up (a nested loop) when the companion asks the
+// client to exit: the exit runs inside the box's loop, and the click that
+// showed the box returns normally once the box goes.
+TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
+  View();
+  QtFrontEnd frontEnd(Form().Model(), m_view.get());
+  SetFrontEnd(&frontEnd);
+  Form().Model().SetText("txtServerName", "");  // the start button's first check shows a box
+  Form().Model().SetText("lblLogin", client::kCaptionLogin);
+  bool boxSeen = false;
+  WhenModal([&](QWidget* modal) {
+    boxSeen = qobject_cast<QMessageBox*>(modal) != nullptr;
+    Put("exit.txt", "");
+    m_loop.Clock()->Advance(200ms);  // the request timer is due (the loop runs on a test clock)
+    QTimer::singleShot(300, modal, [modal] { static_cast<QDialog*>(modal)->accept(); });
+  });
+  Click("lblLogin");
+  SetFrontEnd(&m_frontEnd);
+  EXPECT_TRUE(boxSeen);
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_FALSE(Form().Model().TrayIcon());
+}
+
+TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
+  const std::string saved = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  unsetenv("QT_QPA_PLATFORM");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("DISPLAY");
+  EXPECT_FALSE(DisplayAvailable());
+  setenv("DISPLAY", ":65000", 1);  // no such server
+  EXPECT_FALSE(DisplayAvailable());
+  setenv("DISPLAY", "nonsense", 1);
+  EXPECT_FALSE(DisplayAvailable());
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  EXPECT_TRUE(DisplayAvailable());
+  unsetenv("DISPLAY");
+  if (!saved.empty()) setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
+}
+
+// A modal box runs a nested loop: the process's timers and sockets go on
+// inside it, and the box returns once it is closed.
+TEST(QtFrontEnd, MessageBoxIsModalAndTheLoopRunsInsideIt) {
+  pellan::test::ScopedLoop loop;
+  client::WindowModel model;
+  QtFrontEnd frontEnd(model, nullptr);
+  int ticks = 0, reads = 0;
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+  LoopTimer timer(20ms, [&] { ++ticks; }, true);
+  LoopWatch watch(fds[0], kIoRead, [&](unsigned) {
+    char c;
+    while (read(fds[0], &c, 1) > 0) ++reads;
+  });
+  QString shownText;
+  WhenModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    ASSERT_NE(box, nullptr);
+    shownText = box->text();
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    QTimer::singleShot(150, box, [box] { box->accept(); });
+  });
+  EXPECT_EQ(frontEnd.MessageBox("文件夹不能为空!\r\nsecond line", "", kMbExclamation), kMbAnswerOk);
+  EXPECT_EQ(shownText.toStdString(), "文件夹不能为空!\nsecond line");
+  EXPECT_GE(ticks, 3);
+  EXPECT_EQ(reads, 1);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST(QtFrontEnd, DialogsAnswerTheChosenPathsAndNothingWhenCancelled) {
+  pellan::test::ScopedLoop loop;
+  pellan::test::TempDir dir;
+  ASSERT_TRUE(pellan::test::WriteWholeFile(dir.File("a.txt"), "a"));
+  ASSERT_TRUE(pellan::test::WriteWholeFile(dir.File("b.txt"), "b"));
+  client::WindowModel model;
+  QtFrontEnd frontEnd(model, nullptr);
+  const QString folder = QString::fromStdString(dir.Path());
+  auto choose = [&](const QStringList& names, bool accept) {
+    WhenModal([=](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setDirectory(folder);
+      // What a user types into the name field ("a" "b" for several).
+      auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+      ASSERT_NE(edit, nullptr);
+      edit->setText(names.size() == 1 ? names[0] : "\"" + names.join("\" \"") + "\"");
+      QDialog* asked = dialog;
+      accept ? asked->accept() : asked->reject();
+      // A dialog that refused the answer fails the test instead of hanging it.
+      QTimer::singleShot(2000, dialog, [asked] { asked->reject(); });
+    });
+  };
+  choose({"a.txt"}, true);
+  EXPECT_EQ(frontEnd.OpenFileDialog("Open File", "*.*", false), dir.File("a.txt"));
+  choose({"a.txt", "b.txt"}, true);
+  EXPECT_EQ(frontEnd.OpenFileDialog("Open File", "*.txt", true), dir.File("a.txt") + "\n" + dir.File("b.txt"));
+  choose({"new.txt"}, true);
+  EXPECT_EQ(frontEnd.SaveFileDialog("Save File", "new.txt", "*.*"), dir.File("new.txt"));
+  choose({}, false);
+  EXPECT_EQ(frontEnd.BrowseFolder("浏览文件夹"), "");
+}
+
+}  // namespace
+}  // namespace pellan::desktop
