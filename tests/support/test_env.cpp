@@ -10,7 +10,7 @@
 #ifdef PELLAN_WITH_QT
 #include <QCoreApplication>
 
-#include "qt/qt_event_loop.h"
+#include "platform/qt_event_loop.h"
 #endif
 
 namespace pellan::test {

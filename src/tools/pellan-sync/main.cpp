@@ -2,10 +2,10 @@
 #include "client/startup.h"
 
 #ifdef PELLAN_WITH_DESKTOP
-#include "desktop/desktop_host.h"
+#include "gui/desktop_host.h"
 
 int main(int argc, char** argv) {
-  pellan::desktop::QtDesktopHost desktop;
+  pellan::gui::QtDesktopHost desktop;
   return pellan::client::RunSyncClient(argc, argv, &desktop);
 }
 #else

@@ -1,9 +1,9 @@
-#include "desktop/desktop_art.h"
+#include "gui/desktop_art.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 namespace {
 
@@ -104,4 +104,4 @@ QIcon ProgramIcon() {
   return icon;
 }
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

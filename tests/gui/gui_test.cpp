@@ -16,11 +16,11 @@
 #include <gtest/gtest.h>
 
 #include "client/client_fixture.h"
-#include "desktop/desktop_host.h"
-#include "desktop/main_form_view.h"
-#include "desktop/qt_front_end.h"
+#include "gui/desktop_host.h"
+#include "gui/main_form_view.h"
+#include "gui/qt_front_end.h"
 
-namespace pellan::desktop {
+namespace pellan::gui {
 namespace {
 
 using client::frmTLVFTP;
@@ -39,7 +39,7 @@ class QtApplicationEnvironment : public ::testing::Environment {
 
  private:
   int m_argc = 1;
-  char m_name[16] = "test_desktop";
+  char m_name[16] = "test_gui";
   char* m_argv[2] = {m_name, nullptr};
   QApplication* m_app = nullptr;
 };
@@ -279,4 +279,4 @@ TEST(QtFrontEnd, DialogsAnswerTheChosenPathsAndNothingWhenCancelled) {
 }
 
 }  // namespace
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

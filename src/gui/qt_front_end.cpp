@@ -1,4 +1,4 @@
-#include "desktop/qt_front_end.h"
+#include "gui/qt_front_end.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QWidget>
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::string QtFrontEnd::OpenFileDialog(const std::string& title, const std::stri
       .toStdString();
 }
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

@@ -5,11 +5,11 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 QPixmap LogoPixmap(int size);
 QPixmap LoginPixmap(int size);
 QPixmap ClosePixmap(int size);
 QIcon ProgramIcon();
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

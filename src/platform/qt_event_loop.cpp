@@ -1,4 +1,4 @@
-#include "qt/qt_event_loop.h"
+#include "platform/qt_event_loop.h"
 
 #include <poll.h>
 

@@ -15,7 +15,7 @@ namespace pellan {
 class QtEventLoop;
 }
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 class MainFormView;
 class QtFrontEnd;
@@ -50,4 +50,4 @@ class QtDesktopHost final : public client::DesktopHost {
   std::unique_ptr<MainFormView> m_view;
 };
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

@@ -17,7 +17,7 @@
 
 class QSystemTrayIcon;
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 // A label that reports a left click (press and release inside it).
 class ClickLabel : public QLabel {
@@ -83,4 +83,4 @@ class MainFormView : public QWidget {
   int m_shots = 0;
 };
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

@@ -13,7 +13,7 @@
 
 class QWidget;
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 // A filter text as the engine's callers write it ("*.txt", "*.txt;*.xls",
 // or "Text files|*.txt|All files|*.*") as a Qt name filter list; "*.*"
@@ -44,4 +44,4 @@ class QtFrontEnd : public FrontEnd {
   QWidget* m_window;
 };
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

@@ -1,4 +1,4 @@
-#include "desktop/main_form_view.h"
+#include "gui/main_form_view.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -9,9 +9,9 @@
 #include <QSystemTrayIcon>
 #include <QTextStream>
 
-#include "desktop/desktop_art.h"
+#include "gui/desktop_art.h"
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 namespace {
 
@@ -239,4 +239,4 @@ void MainFormView::Trace(const QString& line) {
   out << line << '\n';
 }
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui

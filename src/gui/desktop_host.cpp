@@ -1,4 +1,4 @@
-#include "desktop/desktop_host.h"
+#include "gui/desktop_host.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "desktop/main_form_view.h"
-#include "desktop/qt_front_end.h"
+#include "gui/main_form_view.h"
+#include "gui/qt_front_end.h"
 #include "platform/event_loop.h"
-#include "qt/qt_event_loop.h"
+#include "platform/qt_event_loop.h"
 
-namespace pellan::desktop {
+namespace pellan::gui {
 
 namespace {
 
@@ -101,4 +101,4 @@ void QtDesktopHost::Run() {
   for (;;) QApplication::exec();
 }
 
-}  // namespace pellan::desktop
+}  // namespace pellan::gui
