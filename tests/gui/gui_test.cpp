@@ -17,6 +17,7 @@
 
 #include "client/client_fixture.h"
 #include "gui/desktop_host.h"
+#include "support/system.h"
 #include "gui/main_form_view.h"
 #include "gui/qt_front_end.h"
 
@@ -197,6 +198,22 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
   EXPECT_EQ(Ended(), 0);
   EXPECT_EQ(Read("clo.txt"), "\r\n");
   EXPECT_FALSE(Form().Model().TrayIcon());
+}
+
+TEST_F(DesktopTest, WindowCallsOfTheSystemHelpersReachTheWindow) {
+  MainFormView& view = View();
+  QtFrontEnd frontEnd(Form().Model(), &view);
+  SetFrontEnd(&frontEnd);
+  CSystem system;
+  system.SetWindowOnTop(true);
+  EXPECT_TRUE(Form().Model().OnTop());
+  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  system.SetWindowOnTop(false);
+  EXPECT_FALSE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_TRUE(system.ShowWindowOnTop(view.windowTitle().toStdString()));
+  EXPECT_TRUE(Form().Model().OnTop());
+  EXPECT_FALSE(system.ShowWindowOnTop("no such window"));
+  SetFrontEnd(&m_frontEnd);
 }
 
 TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
