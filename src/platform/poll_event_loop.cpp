@@ -9,23 +9,6 @@
 
 namespace pellan {
 
-namespace {
-
-// Marks a watch or timer as running for the length of its callback, also
-// when the callback throws.
-class RunningMark {
- public:
-  explicit RunningMark(bool& flag) : m_flag(flag) { m_flag = true; }
-  ~RunningMark() { m_flag = false; }
-  RunningMark(const RunningMark&) = delete;
-  RunningMark& operator=(const RunningMark&) = delete;
-
- private:
-  bool& m_flag;
-};
-
-}  // namespace
-
 WatchId PollEventLoop::AddWatch(int fd, unsigned interest, WatchCallback callback) {
   const WatchId id = m_nextId++;
   m_watches.emplace(id, std::make_shared<Watch>(Watch{fd, interest & (kIoRead | kIoWrite), std::move(callback)}));
@@ -49,38 +32,15 @@ void PollEventLoop::RemoveWatch(WatchId id) {
 
 TimerId PollEventLoop::AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) {
   const TimerId id = m_nextId++;
-  auto timer = std::make_shared<Timer>(Timer{interval, std::move(callback), enabled, false, {}});
-  timer->due = GetClock().Now() + interval;
-  m_timers.emplace(id, std::move(timer));
+  m_timers.Add(id, interval, std::move(callback), enabled);
   return id;
 }
 
-void PollEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) {
-  auto it = m_timers.find(id);
-  if (it == m_timers.end()) return;
-  it->second->interval = interval;
-  it->second->due = GetClock().Now() + interval;
-}
-
-Milliseconds PollEventLoop::TimerInterval(TimerId id) const {
-  auto it = m_timers.find(id);
-  return it == m_timers.end() ? Milliseconds(0) : it->second->interval;
-}
-
-void PollEventLoop::SetTimerEnabled(TimerId id, bool enabled) {
-  auto it = m_timers.find(id);
-  if (it == m_timers.end()) return;
-  Timer& t = *it->second;
-  if (enabled && !t.enabled) t.due = GetClock().Now() + t.interval;
-  t.enabled = enabled;
-}
-
-bool PollEventLoop::TimerEnabled(TimerId id) const {
-  auto it = m_timers.find(id);
-  return it != m_timers.end() && it->second->enabled;
-}
-
-void PollEventLoop::RemoveTimer(TimerId id) { m_timers.erase(id); }
+void PollEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) { m_timers.SetInterval(id, interval); }
+Milliseconds PollEventLoop::TimerInterval(TimerId id) const { return m_timers.Interval(id); }
+void PollEventLoop::SetTimerEnabled(TimerId id, bool enabled) { m_timers.SetEnabled(id, enabled); }
+bool PollEventLoop::TimerEnabled(TimerId id) const { return m_timers.Enabled(id); }
+void PollEventLoop::RemoveTimer(TimerId id) { m_timers.Remove(id); }
 
 void PollEventLoop::Post(Task task) { m_posted.push_back(std::move(task)); }
 
@@ -139,35 +99,7 @@ bool PollEventLoop::PollAndDispatch(Duration timeout) {
 }
 
 bool PollEventLoop::RunDueTimers() {
-  const MonoTime now = GetClock().Now();
-  std::vector<std::pair<MonoTime, TimerId>> due;
-  for (const auto& [id, t] : m_timers) {
-    if (t->enabled && !t->running && t->interval.count() > 0 && t->due <= now) due.emplace_back(t->due, id);
-  }
-  std::sort(due.begin(), due.end());
-  bool ran = false;
-  for (const auto& [when, id] : due) {
-    auto it = m_timers.find(id);
-    if (it == m_timers.end()) continue;
-    std::shared_ptr<Timer> t = it->second;
-    // An earlier tick may have disabled, re-timed or entered this timer.
-    if (!t->enabled || t->running || t->interval.count() <= 0 || t->due > now) continue;
-    t->due = now + t->interval;
-    RunningMark mark(t->running);
-    ran = true;
-    t->callback();
-  }
-  return ran;
-}
-
-Duration PollEventLoop::TimeToNextTimer(Duration cap) const {
-  const MonoTime now = GetClock().Now();
-  Duration best = cap;
-  for (const auto& [id, t] : m_timers) {
-    if (!t->enabled || t->running || t->interval.count() <= 0) continue;
-    best = std::min(best, std::max(Duration::zero(), t->due - now));
-  }
-  return best;
+  return m_timers.RunDue([](const TimerCallback& tick) { tick(); });
 }
 
 bool PollEventLoop::Pump() {
@@ -180,7 +112,7 @@ bool PollEventLoop::Pump() {
 bool PollEventLoop::WaitOnce(Duration maxWait) {
   if (Pump()) return true;
   if (maxWait < Duration::zero()) maxWait = Duration::zero();
-  const Duration wait = m_posted.empty() ? TimeToNextTimer(maxWait) : Duration::zero();
+  const Duration wait = m_posted.empty() ? m_timers.TimeToNext(maxWait) : Duration::zero();
   Clock& clock = GetClock();
   if (PollAndDispatch(clock.RealWaitFor(wait))) return true;
   clock.Idled(wait);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/event_loop.h"
+#include "platform/timer_table.h"
 
 namespace pellan {
 
@@ -34,7 +35,7 @@ class PollEventLoop final : public EventLoop {
   bool WaitOnce(Duration maxWait) override;
 
   size_t WatchCount() const override { return m_watches.size(); }
-  size_t TimerCount() const override { return m_timers.size(); }
+  size_t TimerCount() const override { return m_timers.Count(); }
 
  private:
   struct Watch {
@@ -43,22 +44,13 @@ class PollEventLoop final : public EventLoop {
     WatchCallback callback;
     bool running = false;
   };
-  struct Timer {
-    Milliseconds interval;
-    TimerCallback callback;
-    bool enabled;
-    bool running = false;
-    MonoTime due;
-  };
 
   bool RunPosted();
   bool PollAndDispatch(Duration timeout);
   bool RunDueTimers();
-  // Time until the earliest timer that may fire; `cap` when none is sooner.
-  Duration TimeToNextTimer(Duration cap) const;
 
   std::map<WatchId, std::shared_ptr<Watch>> m_watches;
-  std::map<TimerId, std::shared_ptr<Timer>> m_timers;
+  TimerTable m_timers;
   std::deque<Task> m_posted;
   uint64_t m_nextId = 1;
 };

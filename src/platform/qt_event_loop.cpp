@@ -14,18 +14,6 @@ namespace pellan {
 
 namespace {
 
-// A flag set for the length of a scope, also when it is left by an exception.
-class Mark {
- public:
-  explicit Mark(bool& flag) : m_flag(flag) { m_flag = true; }
-  ~Mark() { m_flag = false; }
-  Mark(const Mark&) = delete;
-  Mark& operator=(const Mark&) = delete;
-
- private:
-  bool& m_flag;
-};
-
 class DepthGuard {
  public:
   explicit DepthGuard(int& depth) : m_depth(depth) { ++m_depth; }
@@ -157,7 +145,7 @@ void QtEventLoop::OnNotifier(WatchId id) {
   if (events == 0) return;
 
   Shielded([&] {
-    Mark running(w->running);
+    RunningMark running(w->running);
     DepthGuard depth(m_depth);
     ArmNotifiers(id, *w);  // paused for the length of the callback
     ++m_ran;
@@ -171,42 +159,26 @@ void QtEventLoop::OnNotifier(WatchId id) {
 
 TimerId QtEventLoop::AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) {
   const TimerId id = m_nextId++;
-  auto timer = std::make_shared<Timer>(Timer{interval, std::move(callback), enabled, false, {}});
-  timer->due = GetClock().Now() + interval;
-  m_timers.emplace(id, std::move(timer));
+  m_timers.Add(id, interval, std::move(callback), enabled);
   if (enabled) ArmTick();
   return id;
 }
 
 void QtEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) {
-  auto it = m_timers.find(id);
-  if (it == m_timers.end()) return;
-  it->second->interval = interval;
-  it->second->due = GetClock().Now() + interval;
+  m_timers.SetInterval(id, interval);
   ArmTick();
 }
 
-Milliseconds QtEventLoop::TimerInterval(TimerId id) const {
-  auto it = m_timers.find(id);
-  return it == m_timers.end() ? Milliseconds(0) : it->second->interval;
-}
+Milliseconds QtEventLoop::TimerInterval(TimerId id) const { return m_timers.Interval(id); }
 
 void QtEventLoop::SetTimerEnabled(TimerId id, bool enabled) {
-  auto it = m_timers.find(id);
-  if (it == m_timers.end()) return;
-  Timer& t = *it->second;
-  if (enabled == t.enabled) return;
-  if (enabled) t.due = GetClock().Now() + t.interval;
-  t.enabled = enabled;
-  if (enabled) ArmTick();
+  const bool was = m_timers.Enabled(id);
+  m_timers.SetEnabled(id, enabled);
+  if (enabled && !was) ArmTick();
 }
 
-bool QtEventLoop::TimerEnabled(TimerId id) const {
-  auto it = m_timers.find(id);
-  return it != m_timers.end() && it->second->enabled;
-}
-
-void QtEventLoop::RemoveTimer(TimerId id) { m_timers.erase(id); }
+bool QtEventLoop::TimerEnabled(TimerId id) const { return m_timers.Enabled(id); }
+void QtEventLoop::RemoveTimer(TimerId id) { m_timers.Remove(id); }
 
 bool QtEventLoop::RunDueTimers() {
   // However the ticks end, the Qt timer is pointed at the next deadline
@@ -215,43 +187,15 @@ bool QtEventLoop::RunDueTimers() {
     QtEventLoop* loop;
     ~Rearm() { loop->ArmTick(); }
   } rearm{this};
-  const MonoTime now = GetClock().Now();
-  std::vector<std::pair<MonoTime, TimerId>> due;
-  for (const auto& [id, t] : m_timers) {
-    if (t->enabled && !t->running && t->interval.count() > 0 && t->due <= now) due.emplace_back(t->due, id);
-  }
-  std::sort(due.begin(), due.end());
-  bool ran = false;
-  for (const auto& [when, id] : due) {
-    auto it = m_timers.find(id);
-    if (it == m_timers.end()) continue;
-    std::shared_ptr<Timer> t = it->second;
-    // An earlier tick may have disabled, re-timed or entered this timer.
-    if (!t->enabled || t->running || t->interval.count() <= 0 || t->due > now) continue;
-    t->due = now + t->interval;
-    ran = true;
-    {
-      Mark running(t->running);
-      DepthGuard depth(m_depth);
-      ++m_ran;
-      t->callback();
-    }
-  }
-  return ran;
-}
-
-Duration QtEventLoop::TimeToNextTimer(Duration cap) const {
-  const MonoTime now = GetClock().Now();
-  Duration best = cap;
-  for (const auto& [id, t] : m_timers) {
-    if (!t->enabled || t->running || t->interval.count() <= 0) continue;
-    best = std::min(best, std::max(Duration::zero(), t->due - now));
-  }
-  return best;
+  return m_timers.RunDue([this](const TimerCallback& tick) {
+    DepthGuard depth(m_depth);
+    ++m_ran;
+    tick();
+  });
 }
 
 void QtEventLoop::ArmTick() {
-  const Duration next = TimeToNextTimer(Duration::max());
+  const Duration next = m_timers.TimeToNext(Duration::max());
   if (next == Duration::max()) {
     m_tick.stop();
     return;
@@ -304,7 +248,7 @@ bool QtEventLoop::Pump() {
 bool QtEventLoop::WaitOnce(Duration maxWait) {
   if (Pump()) return true;
   if (maxWait < Duration::zero()) maxWait = Duration::zero();
-  const Duration wait = TimeToNextTimer(maxWait);
+  const Duration wait = m_timers.TimeToNext(maxWait);
   Clock& clock = GetClock();
   if (ProcessQtEvents(clock.RealWaitFor(wait))) return true;
   clock.Idled(wait);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/event_loop.h"
+#include "platform/timer_table.h"
 
 class QSocketNotifier;
 
@@ -50,7 +51,7 @@ class QtEventLoop final : public EventLoop {
   bool WaitOnce(Duration maxWait) override;
 
   size_t WatchCount() const override { return m_watches.size(); }
-  size_t TimerCount() const override { return m_timers.size(); }
+  size_t TimerCount() const override { return m_timers.Count(); }
 
  private:
   struct Watch {
@@ -61,20 +62,12 @@ class QtEventLoop final : public EventLoop {
     std::unique_ptr<QSocketNotifier> reader;
     std::unique_ptr<QSocketNotifier> writer;
   };
-  struct Timer {
-    Milliseconds interval;
-    TimerCallback callback;
-    bool enabled;
-    bool running = false;
-    MonoTime due;
-  };
 
   // Enables the watch's notifiers for its interest (none while it runs).
   void ArmNotifiers(WatchId id, Watch& w);
   void OnNotifier(WatchId id);
   void RunTask(const Task& task);
   bool RunDueTimers();
-  Duration TimeToNextTimer(Duration cap) const;
   // Points the Qt timer at the earliest timer that may fire.
   void ArmTick();
   // Processes Qt's events, waiting up to `wait` for the first when it is
@@ -87,7 +80,7 @@ class QtEventLoop final : public EventLoop {
   QTimer m_tick;      // the next timer deadline
   QTimer m_wake;      // ends a blocking wait at its bound
   std::map<WatchId, std::shared_ptr<Watch>> m_watches;
-  std::map<TimerId, std::shared_ptr<Timer>> m_timers;
+  TimerTable m_timers;
   // Notifiers of removed watches: one may be the sender of the signal that
   // is being delivered, so they are deleted only when no callback of ours
   // is on the stack.
