@@ -57,6 +57,9 @@ class RawSocket {
   int m_fd;
 };
 
+// Waits for `done`, pumping the loop.
+bool Wait(const std::function<bool()>& done, Duration timeout = 10s) { return CurrentLoop().WaitFor(done, timeout); }
+
 // A listening raw socket on 127.0.0.1 at a free port.
 class RawListener {
  public:
@@ -76,10 +79,10 @@ class RawListener {
   // Waits (pumping the loop) for the next connection.
   RawSocket Accept() {
     int fd = -1;
-    CurrentLoop().WaitFor([&] {
+    Wait([&] {
       fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       return fd >= 0;
-    }, 10s);
+    });
     return RawSocket(fd);
   }
 
@@ -127,9 +130,19 @@ class CSocketTest : public ::testing::Test {
     s.SetRemoteHost("127.0.0.1");
     s.SetRemotePort(port);
     if (!s.Connect()) return false;
-    return CurrentLoop().WaitFor([&] { return s.State() != CSocket::kStateConnecting; }, 10s);
+    return Wait([&] { return s.State() != CSocket::kStateConnecting; });
+  }
+  // `m_socket` (its events counted in `m_ev`) connected to a raw peer that
+  // `m_listener` accepts.
+  RawSocket ConnectedPeer() {
+    m_ev.Attach(m_socket);
+    EXPECT_TRUE(ConnectTo(m_socket, m_listener.Port()));
+    return m_listener.Accept();
   }
   ScopedLoop m_loop;
+  RawListener m_listener;
+  CSocket m_socket;
+  EventCounts m_ev;
 };
 
 TEST_F(CSocketTest, PropertyStoreRules) {
@@ -188,7 +201,7 @@ TEST_F(CSocketTest, ListenAcceptConnectAndTalk) {
   EXPECT_EQ(server.State(), CSocket::kStateListening);
   ASSERT_GT(server.LocalPort(), 0);
   ASSERT_TRUE(ConnectTo(client, server.LocalPort()));
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return accepted.State() == CSocket::kStateConnected; }, 10s));
+  ASSERT_TRUE(Wait([&] { return accepted.State() == CSocket::kStateConnected; }));
   EXPECT_EQ(client.State(), CSocket::kStateConnected);
   EXPECT_EQ(cl.connect, 1);
   EXPECT_EQ(sv.request, 1);
@@ -199,7 +212,7 @@ TEST_F(CSocketTest, ListenAcceptConnectAndTalk) {
 
   // Text keeps its CR LF; a peek leaves the slot; a short read takes the front.
   ASSERT_TRUE(client.SendData("220 hello\r\n"));
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ac.arrival == 1; }, 10s));
+  ASSERT_TRUE(Wait([&] { return ac.arrival == 1; }));
   std::string got;
   EXPECT_TRUE(accepted.PeekData(got));
   EXPECT_EQ(got, "220 hello\r\n");
@@ -227,12 +240,12 @@ TEST_F(CSocketTest, ConnectionRequestNobodyTakesIsClosed) {
   sin.sin_port = htons(static_cast<uint16_t>(server.LocalPort()));
   sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return requests == 1; }, 10s));
+  ASSERT_TRUE(Wait([&] { return requests == 1; }));
   bool eof = false;
-  CurrentLoop().WaitFor([&] {
+  Wait([&] {
     raw.ReadAvailable(&eof);
     return eof;
-  }, 10s);
+  });
   EXPECT_TRUE(eof);
   EXPECT_EQ(RegisteredSocketCount(), 1);  // the listener only
 }
@@ -282,58 +295,43 @@ TEST_F(CSocketTest, InjectedResolverIsUsedForNames) {
 }
 
 TEST_F(CSocketTest, CloseBeforeTheGreetingIsAFailedConnect) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
   g_blnConnecting = true;
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  listener.Accept().Close();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return s.State() == CSocket::kStateError; }, 10s));
+  ConnectedPeer().Close();
+  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));
   EXPECT_EQ(LastSocketLayerErrorNumber(), 16006);
   EXPECT_FALSE(g_blnConnecting);
-  EXPECT_EQ(ev.close, 0);
-  EXPECT_EQ(ev.connect, 1);
+  EXPECT_EQ(m_ev.close, 0);
+  EXPECT_EQ(m_ev.connect, 1);
 }
 
 TEST_F(CSocketTest, GreetingClearsTheConnectFlagAndALaterCloseIsAClose) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
   g_blnConnecting = true;
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
+  RawSocket peer = ConnectedPeer();
   peer.Send("220 ready\r\n");
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 1; }, 10s));
+  ASSERT_TRUE(Wait([&] { return m_ev.arrival == 1; }));
   EXPECT_FALSE(g_blnConnecting);
   peer.Close();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.close == 1; }, 10s));
+  ASSERT_TRUE(Wait([&] { return m_ev.close == 1; }));
   EXPECT_EQ(LastSocketLayerErrorNumber(), 0);
-  EXPECT_EQ(s.State(), CSocket::kStateClosing);  // stays 8 after a close
+  EXPECT_EQ(m_socket.State(), CSocket::kStateClosing);  // stays 8 after a close
 }
 
 TEST_F(CSocketTest, TwoChunksWithoutAReadLeaveOnlyTheSecond) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
+  RawSocket peer = ConnectedPeer();
   peer.Send("first");
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 1; }, 10s));
+  ASSERT_TRUE(Wait([&] { return m_ev.arrival == 1; }));
   peer.Send("second!");
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.arrival == 2; }, 10s));
-  EXPECT_EQ(s.BytesReceived(), 12);
+  ASSERT_TRUE(Wait([&] { return m_ev.arrival == 2; }));
+  EXPECT_EQ(m_socket.BytesReceived(), 12);
   std::string got;
-  ASSERT_TRUE(s.GetData(got, VarType::kByteArray));
+  ASSERT_TRUE(m_socket.GetData(got, VarType::kByteArray));
   EXPECT_EQ(got, "second!");
-  EXPECT_EQ(s.BytesReceived(), 0);
+  EXPECT_EQ(m_socket.BytesReceived(), 0);
 }
 
 TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
-  RawListener listener;
-  CSocket s;
+  RawSocket peer = ConnectedPeer();
+  CSocket& s = m_socket;
   s.SetChunkSize(40960);
   std::string received;
   int closes = 0;
@@ -345,14 +343,12 @@ TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
     received += chunk;
   };
   s.OnClose = [&] { ++closes; };
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
   std::string payload(300'000, '\0');
   std::mt19937 rng(7);
   for (char& c : payload) c = static_cast<char>(rng());
   peer.Send(payload);  // fits in the loopback buffers
   peer.Close();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return closes > 0; }, 20s));
+  ASSERT_TRUE(Wait([&] { return closes > 0; }, 20s));
   CurrentLoop().Pump();
   EXPECT_EQ(closes, 1);
   EXPECT_FALSE(dataAfterClose);
@@ -360,84 +356,64 @@ TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
 }
 
 TEST_F(CSocketTest, ResetByPeerIsRecordedAgainstTheCloseEvent) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  listener.Accept().Reset();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return s.State() == CSocket::kStateError; }, 10s));
+  ConnectedPeer().Reset();
+  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));
   EXPECT_EQ(LastSocketLayerErrorNumber(), 10054);
-  EXPECT_EQ(s.m_lngPostEventErrorID, kEventClose);
-  EXPECT_EQ(ev.close + ev.error, 0);
+  EXPECT_EQ(m_socket.m_lngPostEventErrorID, kEventClose);
+  EXPECT_EQ(m_ev.close + m_ev.error, 0);
 }
 
 TEST_F(CSocketTest, PartialSendsToASlowReaderCompleteWithOneOnSendComplete) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
+  RawSocket peer = ConnectedPeer();
   // More than the loopback buffers hold: the system takes it in parts.
   std::string payload(16 << 20, 'x');
   for (size_t i = 0; i < payload.size(); i += 4093) payload[i] = static_cast<char>('a' + i % 26);
-  ASSERT_TRUE(s.SendData(payload, -1));
-  EXPECT_GT(s.PendingSendLength(), 0);  // the system could not take it all
+  ASSERT_TRUE(m_socket.SendData(payload, -1));
+  EXPECT_GT(m_socket.PendingSendLength(), 0);  // the system could not take it all
   // The peer does not read for a while: nothing completes meanwhile.
   CurrentLoop().RunFor(50ms);
-  EXPECT_EQ(ev.complete, 0);
+  EXPECT_EQ(m_ev.complete, 0);
   std::string got;
   LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return got.size() == payload.size() && ev.complete > 0; }, 60s));
+  ASSERT_TRUE(Wait([&] { return got.size() == payload.size() && m_ev.complete > 0; }, 60s));
   CurrentLoop().RunFor(20ms);
   EXPECT_EQ(got, payload);
-  EXPECT_EQ(ev.complete, 1);
-  EXPECT_GT(ev.progress, 1);
-  EXPECT_EQ(ev.sent, static_cast<double>(payload.size()));
-  EXPECT_EQ(ev.lastRemaining, 0);
-  EXPECT_EQ(ev.error, 0);
+  EXPECT_EQ(m_ev.complete, 1);
+  EXPECT_GT(m_ev.progress, 1);
+  EXPECT_EQ(m_ev.sent, static_cast<double>(payload.size()));
+  EXPECT_EQ(m_ev.lastRemaining, 0);
+  EXPECT_EQ(m_ev.error, 0);
 }
 
 TEST_F(CSocketTest, SendWhileEarlierBytesAreQueuedKeepsBothInOrder) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
+  RawSocket peer = ConnectedPeer();
   const std::string first(12 << 20, 'a'), second = "and the tail";
-  ASSERT_TRUE(s.SendData(first));
-  ASSERT_GT(s.PendingSendLength(), 0);
-  ASSERT_TRUE(s.SendData(second));
+  ASSERT_TRUE(m_socket.SendData(first));
+  ASSERT_GT(m_socket.PendingSendLength(), 0);
+  ASSERT_TRUE(m_socket.SendData(second));
   std::string got;
   LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return got.size() >= first.size() + second.size() && ev.complete; }, 60s));
+  ASSERT_TRUE(Wait([&] { return got.size() >= first.size() + second.size() && m_ev.complete; }, 60s));
   EXPECT_EQ(got, first + second);
-  EXPECT_EQ(ev.complete, 1);
+  EXPECT_EQ(m_ev.complete, 1);
 }
 
 TEST_F(CSocketTest, GracefulCloseSendsWhatIsQueuedThenWaitsForThePeer) {
-  RawListener listener;
-  CSocket s;
-  EventCounts ev;
-  ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket peer = listener.Accept();
+  RawSocket peer = ConnectedPeer();
   const std::string payload(16 << 20, 'q');
-  ASSERT_TRUE(s.SendData(payload));
-  s.CloseSocket();  // while most of it is still queued
-  EXPECT_EQ(s.State(), CSocket::kStateClosing);
+  ASSERT_TRUE(m_socket.SendData(payload));
+  m_socket.CloseSocket();  // while most of it is still queued
+  EXPECT_EQ(m_socket.State(), CSocket::kStateClosing);
   std::string got;
   bool eof = false;
   LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(&eof); });
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return eof; }, 60s));
+  ASSERT_TRUE(Wait([&] { return eof; }, 60s));
   reader.Reset();
   EXPECT_EQ(got.size(), payload.size());
-  EXPECT_EQ(ev.close, 0);
+  EXPECT_EQ(m_ev.close, 0);
   peer.Close();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return ev.close == 1; }, 10s));
-  EXPECT_EQ(s.SocketHandle(), -1);
+  ASSERT_TRUE(Wait([&] { return m_ev.close == 1; }));
+  EXPECT_EQ(m_socket.SocketHandle(), -1);
 }
 
 TEST_F(CSocketTest, LoopbackDuplexWithRandomChunksBothWays) {
@@ -446,7 +422,7 @@ TEST_F(CSocketTest, LoopbackDuplexWithRandomChunksBothWays) {
   ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
   ASSERT_TRUE(server.Listen());
   ASSERT_TRUE(ConnectTo(b, server.LocalPort()));
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return a.State() == CSocket::kStateConnected; }, 10s));
+  ASSERT_TRUE(Wait([&] { return a.State() == CSocket::kStateConnected; }));
 
   std::mt19937 rng(12345);
   auto makePayload = [&](size_t n) {
@@ -479,7 +455,7 @@ TEST_F(CSocketTest, LoopbackDuplexWithRandomChunksBothWays) {
   };
   feeder(a, toB)();
   feeder(b, toA)();
-  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return gotA.size() >= toA.size() && gotB.size() >= toB.size(); }, 60s));
+  ASSERT_TRUE(Wait([&] { return gotA.size() >= toA.size() && gotB.size() >= toB.size(); }, 60s));
   EXPECT_EQ(std::hash<std::string>{}(gotA), std::hash<std::string>{}(toA));
   EXPECT_EQ(gotB == toB, true);
 }
