@@ -98,6 +98,31 @@ class FolderPassTest : public ClientTest {
     return it == t.end() ? std::string::npos : static_cast<size_t>(it - t.begin());
   }
 
+  // The first pass's exchanges up to the 150 to STOR of Tq1.txt: the
+  // clean-up's (empty) listing and the folder checks first.
+  FakeFtpServer& FirstUploadUpTo150() {
+    return m_server.Expect("TYPE A", "200 Type set to A.")
+        .Expect("PASV")
+        .Pasv()
+        .Expect("LIST data", "150 Here comes the listing.")
+        .DataClose()
+        .Reply("226 Directory send OK.")
+        .Expect("PWD", "257 \"/\" is the current directory.")
+        .Expect("CWD data", "250 Directory changed.")
+        .Expect("CWD /", "250 Directory changed.")
+        .Expect("MKD data", "257 \"data\" created.")
+        .Expect("TYPE I", "200 Type set to I.")
+        .Expect("PASV")
+        .Pasv()
+        .Expect("STOR data/Tq1.txt", "150 Ok to send data.");
+  }
+  // How often `part` occurs in `text`.
+  static size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+
   FakeFtpServer m_server;
   std::string m_extraListing;
   std::map<std::string, size_t> m_claimed;  // sizes the listing claims
@@ -164,12 +189,7 @@ TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTh
   EXPECT_THAT(log, HasSubstr("Ra1.txt:删除完成"));
   // Skipped names are said once per run, however many passes saw them.
   const std::string err = Read("plnrc.err");
-  size_t tmpLines = 0;
-  for (size_t at = err.find("Temporary name skipped: [data/Rb.txt.tmp]"); at != std::string::npos;
-       at = err.find("Temporary name skipped: [data/Rb.txt.tmp]", at + 1)) {
-    ++tmpLines;
-  }
-  EXPECT_EQ(tmpLines, 1u) << err;
+  EXPECT_EQ(Occurrences(err, "Temporary name skipped: [data/Rb.txt.tmp]"), 1u) << err;
   EXPECT_THAT(err, HasSubstr("Unsafe name skipped: [data/Rx\\y.txt]"));
 }
 
@@ -203,12 +223,8 @@ TEST_F(FolderPassTest, After120SecondsItWaitsThenClearsOldRepliesBeforeTheNextBa
   EXPECT_THAT(log, HasSubstr("清除完成."));
   // The clean-up ran once, for the first upload of the batch.
   ASSERT_TRUE(RunPasses(3));
-  size_t clears = 0;
-  for (size_t at = log.find("开始清除上次的文件..."); at != std::string::npos; at = log.find("开始清除上次的文件...", at + 1)) {
-    ++clears;
-  }
   // The first batch had its own clean-up at start-up.
-  EXPECT_EQ(clears, 2u);
+  EXPECT_EQ(Occurrences(log, "开始清除上次的文件..."), 2u);
 }
 
 // ---- faults: afterwards both sides still hold every file whole ----------
@@ -281,20 +297,7 @@ TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPart
 TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCopyIsUp) {
   PutLocal("Tq1.txt", std::string(64 * 1024, 'u'));
   // The clean-up's listing, the folder checks, then the upload, cut.
-  m_server.Expect("TYPE A", "200 Type set to A.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("LIST data", "150 Here comes the listing.")
-      .DataClose()
-      .Reply("226 Directory send OK.")
-      .Expect("PWD", "257 \"/\" is the current directory.")
-      .Expect("CWD data", "250 Directory changed.")
-      .Expect("CWD /", "250 Directory changed.")
-      .Expect("MKD data", "257 \"data\" created.")
-      .Expect("TYPE I", "200 Type set to I.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("STOR data/Tq1.txt", "150 Ok to send data.")
+  FirstUploadUpTo150()
       .DataAccept()
       .Delay(5ms)
       .Drop(FakeFtpServer::Close::kReset);
@@ -315,20 +318,7 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
 
 TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
   PutLocal("Tq1.txt", "line 1\r\n");
-  m_server.Expect("TYPE A", "200 Type set to A.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("LIST data", "150 Here comes the listing.")
-      .DataClose()
-      .Reply("226 Directory send OK.")
-      .Expect("PWD", "257 \"/\" is the current directory.")
-      .Expect("CWD data", "250 Directory changed.")
-      .Expect("CWD /", "250 Directory changed.")
-      .Expect("MKD data", "257 \"data\" created.")
-      .Expect("TYPE I", "200 Type set to I.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("STOR data/Tq1.txt", "150 Ok to send data.")
+  FirstUploadUpTo150()
       .DataReceive()
       // The companion writes on while the first part is on its way.
       .Do([this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "the file grows")

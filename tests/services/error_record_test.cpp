@@ -36,14 +36,11 @@ TEST_F(CErrorTest, LogLinesAppendAndReplace) {
   EXPECT_EQ(m_scope.Log(), "only" + Stamp());
 }
 
-TEST_F(CErrorTest, NoLogPathWritesNothing) {
+TEST_F(CErrorTest, LogPathIsNormalisedAndNeedsAFile) {
   m_record.SetLogFilePath("  ");
   EXPECT_FALSE(m_record.WriteFile("x"));
   m_record.SetLogFilePath(m_scope.Dir().Path());  // a folder is not a log file
   EXPECT_FALSE(m_record.WriteFile("x"));
-}
-
-TEST_F(CErrorTest, LogPathIsNormalised) {
   m_record.SetLogFilePath(" " + m_scope.Dir().Path() + "\\\\TolvarFtp.Log ");
   EXPECT_TRUE(m_record.WriteFile("x"));
   EXPECT_EQ(m_scope.Log(), "x" + Stamp());
