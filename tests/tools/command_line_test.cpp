@@ -1,6 +1,7 @@
 // The tolvarftp command line: words split as a POSIX shell splits them (the
 // table is checked against /bin/sh itself where the shell can take the text
-// as it is), and the options with their refusals.
+// as it is), the options with their refusals, and the text of the progress
+// and finished lines.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/tolvarftp/command_line.h"
+#include "tools/tolvarftp/transfer_report.h"
 
 namespace pellan::tool {
 namespace {
@@ -88,7 +90,8 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   const auto o = Parse({"--host", "127.0.0.1", "--port", "2121", "--user", "u", "--password-file", "/p", "--timeout",
                         "90", "--keepalive", "0", "--lang", "zh-TW", "--codepage", "GBK", "--verbose", "-c", "pwd",
                         "-c", "rm 'my file.txt'", "-c", "mkdir -p a/b", "-c", "mkdir ./-p", "-c", "mv a 'b c'",
-                        "-c", "cd ..", "-c", "rmdir x", "-c", "size f"},
+                        "-c", "cd ..", "-c", "rmdir x", "-c", "size f", "--overwrite", "--retries", "3",
+                        "--max-size", "1.5", "--allow", "*.txt; *.xls", "--forbid", "tmp", "--ascii", "--active"},
                        &error);
   ASSERT_TRUE(o.has_value()) << error;
   EXPECT_EQ(o->host, "127.0.0.1");
@@ -103,10 +106,22 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   EXPECT_THAT(o->commands, ElementsAre(Words{"pwd"}, Words{"rm", "my file.txt"}, Words{"mkdir", "-p", "a/b"},
                                        Words{"mkdir", "./-p"}, Words{"mv", "a", "b c"}, Words{"cd", ".."},
                                        Words{"rmdir", "x"}, Words{"size", "f"}));
+  EXPECT_TRUE(o->overwrite);
+  EXPECT_EQ(o->retries, 3);
+  EXPECT_DOUBLE_EQ(o->maxSizeMb, 1.5);
+  EXPECT_EQ(o->allowTypes, "*.txt; *.xls");
+  EXPECT_EQ(o->forbidTypes, "tmp");
+  EXPECT_TRUE(o->ascii);
+  EXPECT_TRUE(o->active);
 
   const auto help = Parse({"--help"}, &error);  // no host needed for help
   ASSERT_TRUE(help.has_value()) << error;
   EXPECT_TRUE(help->help);
+  // Transfers default to binary and passive, without limits or retries.
+  EXPECT_FALSE(help->overwrite || help->ascii || help->active);
+  EXPECT_EQ(help->retries, 0);
+  EXPECT_EQ(help->maxSizeMb, 0);
+  EXPECT_EQ(help->allowTypes + help->forbidTypes, "");
 }
 
 TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -134,12 +149,84 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--host", "h", "-c", "size"}, "usage: size FILE"},
       {{"--host", "h", "--bogus"}, "unknown option '--bogus'"},
       {{"--host", "h", "pwd"}, "unknown option 'pwd'"},
+      {{"--host", "h", "--retries", "-1"}, "--retries"},
+      {{"--host", "h", "--retries", "100"}, "--retries"},
+      {{"--host", "h", "--retries", "2x"}, "--retries"},
+      {{"--host", "h", "--retries"}, "--retries needs a value"},
+      {{"--host", "h", "--max-size", "0"}, "--max-size"},
+      {{"--host", "h", "--max-size", "-3"}, "--max-size"},
+      {{"--host", "h", "--max-size", "ten"}, "--max-size"},
+      {{"--host", "h", "--max-size", "nan"}, "--max-size"},
+      {{"--host", "h", "--allow", ""}, "--allow"},
+      {{"--host", "h", "--allow", "*. ;"}, "--allow"},
+      {{"--host", "h", "--forbid", ","}, "--forbid"},
+      {{"--host", "h", "--forbid"}, "--forbid needs a value"},
   };
   for (const auto& r : rows) {
     std::string error;
     EXPECT_FALSE(Parse(r.args, &error).has_value()) << r.reason;
     EXPECT_THAT(error, HasSubstr(r.reason));
   }
+}
+
+TEST(TransferReportTextTest, RatesAndDurationsReadAsPeopleWriteThem) {
+  EXPECT_EQ(FormatRate(0), "0 B/s");
+  EXPECT_EQ(FormatRate(1023), "1023 B/s");
+  EXPECT_EQ(FormatRate(1024), "1.00 KB/s");
+  EXPECT_EQ(FormatRate(1536 * 1024), "1.50 MB/s");
+  EXPECT_EQ(FormatRate(150L * 1024 * 1024), "150 MB/s");
+  EXPECT_EQ(FormatRate(3L * 1024 * 1024 * 1024), "3.00 GB/s");
+  EXPECT_EQ(FormatDuration(7), "0:07");
+  EXPECT_EQ(FormatDuration(754), "12:34");
+  EXPECT_EQ(FormatDuration(3723), "1:02:03");
+  EXPECT_EQ(FormatDuration(-5), "0:00");
+}
+
+TEST(TransferReportTextTest, ProgressLineShowsNameBarSpeedTimeLeftAndQueue) {
+  TransferSnapshot s;
+  s.source = "/in/data/report.xls";
+  s.percent = 50;
+  s.speed = 2 * 1024 * 1024;
+  s.leftTime = 65;
+  s.queueIndex = 2;
+  s.queueTotal = 7;
+  EXPECT_EQ(FormatProgressLine(s, 100), "report.xls [==========>         ]  50%  2.00 MB/s  1:05 left  2/7");
+
+  // Before the first second there is no speed to show; a retry notice takes
+  // its place when there is one.
+  s.speed = 0;
+  EXPECT_EQ(FormatProgressLine(s, 100), "report.xls [==========>         ]  50%  2/7");
+  s.state = "retry in 9 s";
+  EXPECT_EQ(FormatProgressLine(s, 100), "report.xls [==========>         ]  50%  retry in 9 s  2/7");
+}
+
+TEST(TransferReportTextTest, ProgressLineFitsTheWidthKeepingTheNameEnd) {
+  TransferSnapshot s;
+  s.source = "/in/a-very-long-file-name-that-will-not-fit-at-all.txt";
+  s.percent = 100;
+  s.queueIndex = 1;
+  s.queueTotal = 1;
+  const std::string line = FormatProgressLine(s, 50);
+  EXPECT_LE(line.size(), 50u);
+  EXPECT_EQ(line.substr(0, 3), "...");
+  EXPECT_NE(line.find("all.txt [====================] 100%  1/1"), std::string::npos) << line;
+}
+
+TEST(TransferReportTextTest, FinishedLineNamesBothSidesTheSizeAndThePlace) {
+  TransferSnapshot s;
+  s.source = "/up/T1.txt";
+  s.target = "/local/T1.txt";
+  s.size = 5'000'000'000.0;
+  s.transferred = 5'000'000'000.0;
+  s.queueIndex = 3;
+  s.queueTotal = 4;
+  EXPECT_EQ(FormatFinishedLine(s, true), "got /up/T1.txt -> /local/T1.txt, 5000000000 bytes (3/4)");
+  // An empty file, or one whose size the server did not tell.
+  s.size = 0;
+  s.transferred = 0;
+  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 0 bytes (3/4)");
+  s.transferred = 12;
+  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 12 bytes (3/4)");
 }
 
 }  // namespace

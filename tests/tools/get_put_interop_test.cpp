@@ -1,21 +1,13 @@
 // tolvarftp get and put, the built program against real servers: folder
 // trees and "|" lists both ways, the transfer options, the line per finished
 // file, the progress line on a terminal, and the failing file's error line.
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "run_tool.h"
 #include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"  // the program's engine log goes there too
 #include "support/test_env.h"
@@ -23,68 +15,10 @@
 namespace pellan::test {
 namespace {
 
-struct RunResult {
-  int status = -1;  // exit status, or -1 when it did not end on its own
-  std::string out, err;
-};
-
-// Runs tolvarftp against `server` with `args`, bounded; stderr goes to a
-// pseudo terminal instead of a pipe when `terminal` is set.
-RunResult RunTool(const RealFtpServer& server, const std::vector<std::string>& args, bool terminal = false) {
-  std::vector<std::string> argv = {PELLAN_BINARY_DIR "/tolvarftp", "--host", "127.0.0.1", "--port",
-                                   std::to_string(server.Port()), "--user", server.User()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  int outPipe[2], errPipe[2] = {-1, -1}, master = -1, slave = -1;
-  RunResult result;
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return result;
-  if (terminal) {
-    winsize ws{};
-    ws.ws_col = 100;
-    ws.ws_row = 24;
-    if (openpty(&master, &slave, nullptr, nullptr, &ws) != 0) return result;
-  } else if (pipe2(errPipe, O_CLOEXEC) != 0) {
-    return result;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(terminal ? slave : errPipe[1], 2);
-    setenv("TOLVARFTP_PASSWORD", kTestFtpPassword, 1);
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    execv(cargv[0], cargv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  const int errRead = terminal ? master : errPipe[0];
-  if (terminal) close(slave);
-  else close(errPipe[1]);
-
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errRead, POLLIN, 0}};
-  int open = 2;
-  while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-    if (poll(fds, 2, 1000) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {  // a pty reports EIO once the program is gone
-        fds[i].fd = -1;
-        --open;
-      } else {
-        (i == 0 ? result.out : result.err).append(buf, static_cast<size_t>(n));
-      }
-    }
-  }
-  if (open > 0) kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(outPipe[0]);
-  close(errRead);
-  if (open == 0 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  return result;
+// tolvarftp logged in to `server` with `args`.
+ToolRun RunAt(const RealFtpServer& server, std::vector<std::string> args, bool terminal = false) {
+  args.insert(args.begin(), {"--host", "127.0.0.1", "--port", std::to_string(server.Port()), "--user", server.User()});
+  return RunTool(args, {std::string("TOLVARFTP_PASSWORD=") + kTestFtpPassword}, terminal);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -116,7 +50,7 @@ TEST(GetPutInteropTest, PutsAFolderTreeAndGetsItBackByteForByte) {
   ASSERT_TRUE(WriteWholeFile(tree + "/sub/c.txt", ""));
   ASSERT_TRUE(WriteWholeFile(tree + "/sub/deeper/d.bin", Pattern(70'000, 'd')));
 
-  const RunResult up = RunTool(server, {"-c", "put " + tree + "/ /store/"});
+  const ToolRun up = RunAt(server, {"-c", "put " + tree + "/ /store/"});
   ASSERT_EQ(up.status, 0) << up.err;
   EXPECT_EQ(ReadWholeFile(server.LocalPath("store/b.bin")), Pattern(300'000, 'b'));
   EXPECT_EQ(ReadWholeFile(server.LocalPath("store/sub/deeper/d.bin")), Pattern(70'000, 'd'));
@@ -132,7 +66,7 @@ TEST(GetPutInteropTest, PutsAFolderTreeAndGetsItBackByteForByte) {
                            }));
 
   const std::string back = local.File("back");
-  const RunResult down = RunTool(server, {"-c", "get /store/ " + back + "/"});
+  const ToolRun down = RunAt(server, {"-c", "get /store/ " + back + "/"});
   ASSERT_EQ(down.status, 0) << down.err;
   EXPECT_EQ(ReadWholeFile(back + "/a.txt"), "alpha\n");
   EXPECT_EQ(ReadWholeFile(back + "/b.bin"), Pattern(300'000, 'b'));
@@ -151,7 +85,7 @@ TEST(GetPutInteropTest, ListsPairItemByItemInActiveModeToo) {
   ASSERT_TRUE(WriteWholeFile(local.File("one"), "first"));
   ASSERT_TRUE(WriteWholeFile(local.File("two"), "second"));
 
-  const RunResult up = RunTool(
+  const ToolRun up = RunAt(
       server, {"--active", "--verbose", "-c", "put " + local.File("one") + "|" + local.File("two") + " /x/1.dat|/y/2.dat"});
   ASSERT_EQ(up.status, 0) << up.err;
   EXPECT_NE(up.err.find("> PORT "), std::string::npos);
@@ -159,8 +93,8 @@ TEST(GetPutInteropTest, ListsPairItemByItemInActiveModeToo) {
   EXPECT_EQ(ReadWholeFile(server.LocalPath("x/1.dat")), "first");
   EXPECT_EQ(ReadWholeFile(server.LocalPath("y/2.dat")), "second");
 
-  const RunResult down =
-      RunTool(server, {"--active", "-c", "get /y/2.dat|/x/1.dat " + local.File("b") + "|" + local.File("a")});
+  const ToolRun down =
+      RunAt(server, {"--active", "-c", "get /y/2.dat|/x/1.dat " + local.File("b") + "|" + local.File("a")});
   ASSERT_EQ(down.status, 0) << down.err;
   EXPECT_EQ(ReadWholeFile(local.File("a")), "first");
   EXPECT_EQ(ReadWholeFile(local.File("b")), "second");
@@ -177,19 +111,19 @@ TEST(GetPutInteropTest, ResumesAShorterLocalFileAndReplacesItOnlyWithOverwrite) 
 
   // A local start of the file: the rest is fetched from where it ends.
   ASSERT_TRUE(WriteWholeFile(local.File("r.bin"), content.substr(0, 50'000)));
-  RunResult r = RunTool(server, {"--verbose", "-c", "get /r.bin " + local.File("r.bin")});
+  ToolRun r = RunAt(server, {"--verbose", "-c", "get /r.bin " + local.File("r.bin")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("> REST 50000"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(local.File("r.bin")), content);
 
   // A longer local file is left alone without --overwrite ...
   ASSERT_TRUE(WriteWholeFile(local.File("r.bin"), content + "tail"));
-  r = RunTool(server, {"-c", "get /r.bin " + local.File("r.bin")});
+  r = RunAt(server, {"-c", "get /r.bin " + local.File("r.bin")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("error 20034: ", 0), 0u) << r.err;
   EXPECT_EQ(ReadWholeFile(local.File("r.bin")), content + "tail");
   // ... and replaced with it.
-  r = RunTool(server, {"--overwrite", "-c", "get /r.bin " + local.File("r.bin")});
+  r = RunAt(server, {"--overwrite", "-c", "get /r.bin " + local.File("r.bin")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(local.File("r.bin")), content);
 }
@@ -201,28 +135,28 @@ TEST(GetPutInteropTest, SizeAndTypeLimitsRefuseTheFileWithTheirErrors) {
   ASSERT_TRUE(WriteWholeFile(local.File("big.dat"), std::string(1'600'000, 'x')));
   ASSERT_TRUE(WriteWholeFile(local.File("note.txt"), "note"));
 
-  RunResult r = RunTool(server, {"--max-size", "1.5", "-c", "put " + local.File("big.dat") + " /big.dat"});
+  ToolRun r = RunAt(server, {"--max-size", "1.5", "-c", "put " + local.File("big.dat") + " /big.dat"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("error 20003: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("1.5M"), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(server.LocalPath("big.dat")));
-  r = RunTool(server, {"--max-size", "2", "-c", "put " + local.File("big.dat") + " /big.dat"});
+  r = RunAt(server, {"--max-size", "2", "-c", "put " + local.File("big.dat") + " /big.dat"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(std::filesystem::file_size(server.LocalPath("big.dat")), 1'600'000u);
 
-  r = RunTool(server, {"--forbid", "txt", "-c", "put " + local.File("note.txt") + " /note.txt"});
+  r = RunAt(server, {"--forbid", "txt", "-c", "put " + local.File("note.txt") + " /note.txt"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("error 20022: ", 0), 0u) << r.err;
-  r = RunTool(server, {"--allow", "xls,dat", "-c", "put " + local.File("note.txt") + " /note.txt"});
+  r = RunAt(server, {"--allow", "xls,dat", "-c", "put " + local.File("note.txt") + " /note.txt"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("error 20021: ", 0), 0u) << r.err;
   EXPECT_FALSE(std::filesystem::exists(server.LocalPath("note.txt")));
-  r = RunTool(server, {"--allow", "*.xls; *.txt", "-c", "put " + local.File("note.txt") + " /note.txt"});
+  r = RunAt(server, {"--allow", "*.xls; *.txt", "-c", "put " + local.File("note.txt") + " /note.txt"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(server.LocalPath("note.txt")), "note");
 
   // Downloads obey the same limits.
-  r = RunTool(server, {"--max-size", "1", "-c", "get /big.dat " + local.File("copy.dat")});
+  r = RunAt(server, {"--max-size", "1", "-c", "get /big.dat " + local.File("copy.dat")});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("error 20003: ", 0), 0u) << r.err;
   EXPECT_FALSE(std::filesystem::exists(local.File("copy.dat")));
@@ -233,11 +167,11 @@ TEST(GetPutInteropTest, AsciiAsksForTypeA) {
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   TempDir local;
   ASSERT_TRUE(WriteWholeFile(local.File("lines.txt"), "one\ntwo\n"));
-  RunResult r = RunTool(server, {"--ascii", "--verbose", "-c", "put " + local.File("lines.txt") + " /lines.txt"});
+  ToolRun r = RunAt(server, {"--ascii", "--verbose", "-c", "put " + local.File("lines.txt") + " /lines.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("> TYPE A"), std::string::npos);
   EXPECT_EQ(r.err.find("> TYPE I"), std::string::npos);
-  r = RunTool(server, {"--verbose", "-c", "get /lines.txt " + local.File("back.txt")});
+  r = RunAt(server, {"--verbose", "-c", "get /lines.txt " + local.File("back.txt")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("> TYPE I"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(local.File("back.txt")), "one\ntwo\n");
@@ -248,8 +182,8 @@ TEST(GetPutInteropTest, AFailedFileGivesTheErrorLineAndNoFinishedLine) {
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   ASSERT_TRUE(server.PutFile("here.txt", "here"));
   TempDir local;
-  const RunResult r =
-      RunTool(server, {"-c", "get /here.txt|/missing.txt " + local.File("here.txt") + "|" + local.File("m.txt")});
+  const ToolRun r =
+      RunAt(server, {"-c", "get /here.txt|/missing.txt " + local.File("here.txt") + "|" + local.File("m.txt")});
   EXPECT_EQ(r.status, 1);
   const std::vector<std::string> lines = Lines(r.err);
   ASSERT_EQ(lines.size(), 2u) << r.err;
@@ -263,7 +197,7 @@ TEST(GetPutInteropTest, RetriesTryTheFailedFileAgain) {
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   TempDir local;
   // The engine waits its fixed 10 seconds before the second attempt.
-  const RunResult r = RunTool(server, {"--retries", "1", "--verbose", "-c", "get /missing.txt " + local.File("m")});
+  const ToolRun r = RunAt(server, {"--retries", "1", "--verbose", "-c", "get /missing.txt " + local.File("m")});
   EXPECT_EQ(r.status, 1);
   size_t retrs = 0;
   for (size_t at = r.err.find("> RETR /missing.txt"); at != std::string::npos;
@@ -278,7 +212,7 @@ TEST(GetPutInteropTest, DrawsAProgressLineOnATerminal) {
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   ASSERT_TRUE(server.PutFile("in/progress.bin", Pattern(3'000'000, 'p')));
   TempDir local;
-  const RunResult r = RunTool(server, {"-c", "get /in/progress.bin " + local.File("p.bin")}, true);
+  const ToolRun r = RunAt(server, {"-c", "get /in/progress.bin " + local.File("p.bin")}, true);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(local.File("p.bin")), Pattern(3'000'000, 'p'));
   // The line is redrawn in place, then gives way to the finished line.
