@@ -214,99 +214,73 @@ TEST_F(DataConnectionTest, RefusedPortFailsWithTheReplyAndCloses) {
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(DataConnectionTest, Refused550ToListInBothModes) {
-  for (bool passive : {true, false}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
-    FakeFtpServer server;
-    m_ftp->SetRemotePort(server.Port());
-    m_ftp->SetPassiveMode(passive);
-    server.Login().Expect("TYPE A", "200 ok");
-    if (passive) {
-      server.Expect("PASV").Pasv();
-    } else {
-      server.ExpectMatch("PORT .*").Reply("200 ok");
-    }
-    server.Expect("LIST nope", "550 No such file or directory.").Expect("PWD", "257 \"/next\" is cwd");
-    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
-    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-    EXPECT_EQ(m_ftp->ErrorInfo(), "550 No such file or directory.");
-    EXPECT_EQ(m_ftp->Operation(), kOpNone);
-    if (!passive) {
-      EXPECT_FALSE(Listening(LastPort(server.Transcript())));
-    }
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
-    EXPECT_THAT(server.Failures(), IsEmpty());
-    m_ftp->CloseConnection();
+// ---- cases that hold in both modes
+
+class BothModesTest : public DataConnectionTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    m_ftp->SetPassiveMode(GetParam());
+    m_server.Login();
   }
+  // TYPE A, the data connection's set-up and `command` with `reply` (none
+  // when null); in active mode the server then connects, when `connect`.
+  void ListingStart(const std::string& command, const char* reply = "150 ok", bool connect = true) {
+    m_server.Expect("TYPE A", "200 ok");
+    GetParam() ? m_server.Expect("PASV").Pasv() : m_server.ExpectMatch("PORT .*").Reply("200 ok");
+    m_server.Expect(command);
+    if (reply) m_server.Reply(reply);
+    if (!GetParam() && connect) m_server.DataConnect();
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, BothModesTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Passive" : "Active"); });
+
+TEST_P(BothModesTest, Refused550ToList) {
+  ListingStart("LIST nope", "550 No such file or directory.", false);
+  m_server.Expect("PWD", "257 \"/next\" is cwd");
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "550 No such file or directory.");
+  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  if (!GetParam()) {
+    EXPECT_FALSE(Listening(LastPort(m_server.Transcript())));
+  }
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
-  for (bool passive : {true, false}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
-    FakeFtpServer server;
-    m_ftp->SetRemotePort(server.Port());
-    m_ftp->SetPassiveMode(passive);
-    auto dataSetUp = [&] {
-      if (passive) {
-        server.Expect("PASV").Pasv();
-      } else {
-        server.ExpectMatch("PORT .*").Reply("200 ok");
-      }
-    };
-    // The refusal comes while the data connection is open, as some servers
-    // answer; the client closes that connection.
-    server.Login().Expect("TYPE A", "200 ok");
-    dataSetUp();
-    server.Expect("LIST nope");
-    if (!passive) server.DataConnect();
-    server.DataAccept().Reply("550 No such file or directory.");
-    // The next listing's final reply comes well before its data.
-    server.Expect("TYPE A", "200 ok");
-    dataSetUp();
-    server.Expect("LIST pub", "150 ok");
-    if (!passive) server.DataConnect();
-    server.Reply("226 ok").Delay(1s).DataSend(kPubListing).DataClose();
+TEST_P(BothModesTest, ListingAfterARefusedOneWaitsForItsOwnData) {
+  // The refusal comes while the data connection is open, as some servers
+  // answer; the client closes that connection.
+  ListingStart("LIST nope", nullptr);
+  m_server.DataAccept().Reply("550 No such file or directory.");
+  // The next listing's final reply comes well before its data.
+  ListingStart("LIST pub");
+  m_server.Reply("226 ok").Delay(1s).DataSend(kPubListing).DataClose();
 
-    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
-    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-    auto files = m_ftp->GetRemoteFilesInfo("pub/");
-    EXPECT_EQ(Names(files.get()).size(), 7u) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
-    EXPECT_THAT(server.Failures(), IsEmpty());
-    m_ftp->CloseConnection();
-  }
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  EXPECT_EQ(Names(files.get()).size(), 7u) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(DataConnectionTest, LateDataOfATimedOutListingStaysOutOfTheNext) {
-  for (bool passive : {true, false}) {
-    SCOPED_TRACE(passive ? "passive" : "active");
-    FakeFtpServer server;
-    m_ftp->SetRemotePort(server.Port());
-    m_ftp->SetPassiveMode(passive);
-    auto listing = [&](const std::string& command) {
-      server.Expect("TYPE A", "200 ok");
-      if (passive) {
-        server.Expect("PASV").Pasv().Expect(command, "150 ok");
-      } else {
-        server.ExpectMatch("PORT .*").Reply("200 ok").Expect(command, "150 ok").DataConnect();
-      }
-    };
-    server.Login();
-    listing("LIST old");
-    server.DataSend(Line('-', 1, "old1.txt"))
-        .Delay(40s)  // the client gives up after 30 s
-        .DataSend(Line('-', 2, "old2.txt"))
-        .DataClose()
-        .Reply("226 ok");
-    listing("LIST pub");
-    server.DataSend(kPubListing).DataClose().Reply("226 ok");
+TEST_P(BothModesTest, LateDataOfATimedOutListingStaysOutOfTheNext) {
+  ListingStart("LIST old");
+  m_server.DataSend(Line('-', 1, "old1.txt"))
+      .Delay(40s)  // the client gives up after 30 s
+      .DataSend(Line('-', 2, "old2.txt"))
+      .DataClose()
+      .Reply("226 ok");
+  ListingStart("LIST pub");
+  m_server.DataSend(kPubListing).DataClose().Reply("226 ok");
 
-    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("old/"), nullptr);
-    EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
-    auto files = m_ftp->GetRemoteFilesInfo("pub/");
-    EXPECT_THAT(Names(files.get()), ElementsAre("R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"));
-    EXPECT_THAT(server.Failures(), IsEmpty());
-    m_ftp->CloseConnection();
-  }
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("old/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
+  auto files = m_ftp->GetRemoteFilesInfo("pub/");
+  EXPECT_THAT(Names(files.get()), ElementsAre("R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {

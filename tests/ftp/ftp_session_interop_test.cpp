@@ -2,11 +2,6 @@
 // loopback, real clock): login, the working directory, folders made, found
 // and removed, files deleted, renamed and sized, each checked on the
 // server's own disk, and the refusals each server words its own way.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -15,13 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
 #include "net/socket_support.h"
-#include "support/encrypt.h"
-#include "support/error_record.h"
-#include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"
-#include "support/test_env.h"
+#include "transfer_helpers.h"
 
 namespace pellan {
 namespace {
@@ -30,30 +21,23 @@ namespace fs = std::filesystem;
 using ::testing::StartsWith;
 using test::FtpServerKind;
 
-std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+using test::Enc;
 
 class FtpSessionInteropTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:
   void SetUp() override {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
     m_server = test::MakeFtpServer(GetParam());
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
-    m_ftp = Control(m_server->Password());
+    m_ftp = Control();
   }
   void TearDown() override {
     m_ftp.reset();
     g_blnConnecting = false;
   }
 
-  std::unique_ptr<FtpLibrary> Control(const std::string& password) {
-    auto ftp = std::make_unique<FtpLibrary>();
-    ftp->SetLanguage(0);
+  std::unique_ptr<FtpLibrary> Control() {
+    auto ftp = test::RealControl(*m_server);
     ftp->SetKeepConnSecond(0);
-    ftp->SetServerName(Enc(m_server->Host()));
-    ftp->SetRemotePort(m_server->Port());
-    ftp->SetUserName(Enc(m_server->User()));
-    ftp->SetPassWord(Enc(password));
     ftp->OnError = [this] { ++m_errors; };
     return ftp;
   }
@@ -199,7 +183,8 @@ TEST_P(FtpSessionInteropTest, WrongPasswordIs16530WithTheServersLine) {
   if (GetParam() == FtpServerKind::kPureFtpd) {
     GTEST_SKIP() << "pure-ftpd answers a refused login only after its own 5 s pause";
   }
-  auto ftp = Control("not-the-password");
+  auto ftp = Control();
+  ftp->SetPassWord(Enc("not-the-password"));
   EXPECT_FALSE(ftp->Connect());
   EXPECT_EQ(ftp->ErrorNumber(), 16530);
   const std::string expected =
@@ -219,42 +204,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpSessionInteropTest, ::testing::ValuesIn(tes
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                            return name;
                          });
-
-// A loopback port where nothing listens: bound and closed again without
-// listen, so no connection is ever accepted there.
-uint16_t PortWithoutListener() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    close(fd);
-    return 0;
-  }
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-TEST(FtpSessionInterop, ConnectionRefusedIs10061) {
-  test::ScopedLoop loop;
-  g_blnConnecting = false;
-  SharedErrorRecord().Clear();
-  const uint16_t port = PortWithoutListener();
-  ASSERT_NE(port, 0);
-  FtpLibrary ftp;
-  ftp.SetLanguage(0);
-  ftp.SetServerName(Enc("127.0.0.1"));
-  ftp.SetRemotePort(port);
-  EXPECT_FALSE(ftp.Connect());
-  EXPECT_EQ(ftp.ErrorNumber(), 10061);
-  EXPECT_EQ(ftp.ErrorInfo(), "Connection refused");
-  EXPECT_FALSE(ftp.Connected());
-  EXPECT_FALSE(g_blnConnecting);
-  EXPECT_EQ(ftp.GetCurrentDirectory(), "");  // a command tries again, and fails the same way
-  EXPECT_EQ(ftp.ErrorNumber(), 10061);
-}
 
 }  // namespace
 }  // namespace pellan

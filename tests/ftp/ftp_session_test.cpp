@@ -161,6 +161,8 @@ TEST_F(FtpSessionTest, ConnectionRefusedIsTheSocketError) {
   EXPECT_EQ(m_ftp->ErrorNumber(), 10061);
   EXPECT_EQ(m_ftp->ErrorInfo(), "Connection refused");
   EXPECT_FALSE(g_blnConnecting);
+  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "");  // a command tries again, and fails the same way
+  EXPECT_EQ(m_ftp->ErrorNumber(), 10061);
 }
 
 TEST_F(FtpSessionTest, KeepAlivePwdAfterSilenceAndNeverWhenOff) {

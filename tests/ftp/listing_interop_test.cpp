@@ -11,13 +11,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
 #include "net/socket_support.h"
-#include "support/encrypt.h"
-#include "support/error_record.h"
-#include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"
-#include "support/test_env.h"
+#include "transfer_helpers.h"
 
 namespace pellan::test {
 // Test names and failures say which server.
@@ -31,15 +27,7 @@ using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
 using test::FtpServerKind;
 
-std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
-
-std::vector<std::string> Names(const CFtpFiles* files) {
-  std::vector<std::string> out;
-  if (files) {
-    for (const CFtpFile& f : *files) out.push_back(f.FileName());
-  }
-  return out;
-}
+using test::Names;
 
 using Mode = std::tuple<FtpServerKind, bool>;  // the server, passive mode
 
@@ -60,16 +48,8 @@ class ListingInteropTest : public ::testing::TestWithParam<Mode> {
     ASSERT_TRUE(m_server->PutFile("my dir/a b.txt", "spaced!"));
     ASSERT_TRUE(m_server->PutFile("my dir/R x.txt", "R"));
 
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
+    m_ftp = test::RealControl(*m_server, std::get<1>(GetParam()));
     m_ftp->SetKeepConnSecond(0);
-    m_ftp->SetServerName(Enc(m_server->Host()));
-    m_ftp->SetRemotePort(m_server->Port());
-    m_ftp->SetUserName(Enc(m_server->User()));
-    m_ftp->SetPassWord(Enc(m_server->Password()));
-    m_ftp->SetPassiveMode(std::get<1>(GetParam()));
     ASSERT_TRUE(m_ftp->Connect()) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo() << "\n" << m_server->Log();
   }
   void TearDown() override {

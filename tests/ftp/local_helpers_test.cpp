@@ -133,7 +133,6 @@ TEST_P(TransferListTest, ReadsAsTheRulesSay) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, TransferListTest,
     ::testing::Values(
-        TransferListRow{"Fresh", {}, ""},
         TransferListRow{"OnePath", {{"/up/a.txt", true}}, "/up/a.txt"},
         TransferListRow{"AddAddRemoveFirst", {{"/up/a", true}, {"/up/b", true}, {"/up/a", false}}, "/up/b"},
         TransferListRow{"AddAddRemoveLast", {{"/up/a", true}, {"/up/b", true}, {"/up/b", false}}, "/up/a"},
@@ -150,14 +149,6 @@ INSTANTIATE_TEST_SUITE_P(
                         {{"/up/c", true}, {"/up/a", true}, {"/up/b", true}, {"/up/a", false}},
                         "/up/c|/up/b"}),
     [](const ::testing::TestParamInfo<TransferListRow>& info) { return std::string(info.param.name); });
-
-TEST(FtpLibraryBusy, FalseOnAFreshControl) {
-  test::ScopedLoop loop;
-  FtpLibrary ftp;
-  EXPECT_FALSE(ftp.Busy());
-  EXPECT_EQ(ftp.FtpState(), kFtpReady);
-  EXPECT_EQ(ftp.Operation(), kOpNone);
-}
 
 }  // namespace
 }  // namespace pellan

@@ -1,6 +1,6 @@
 // What the engine tests against the scripted server share: a control logged
-// in to a FakeFtpServer on the test's loop (virtual time), listing lines,
-// and the names of a listing's records.
+// in to a FakeFtpServer on the test's loop (virtual time), listing lines and
+// PORT lines read back.
 #pragma once
 
 #include <cstdio>
@@ -12,30 +12,19 @@
 
 #include "ftp/transfer/ftp_library.h"
 #include "net/socket_support.h"
-#include "support/encrypt.h"
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"
-#include "support/scripted_control.h"
 #include "support/scratch_state_home.h"
 #include "support/test_env.h"
+#include "transfer_helpers.h"
 
 namespace pellan::test {
-
-inline std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
 
 // One UNIX listing line: 'd' a folder, '-' a file.
 inline std::string Line(char kind, long size, const std::string& name) {
   char head[96];
   std::snprintf(head, sizeof head, "%crw-r--r--    1 1000     1000     %10ld Dec 06 16:25 ", kind, size);
   return head + name + "\r\n";
-}
-
-inline std::vector<std::string> Names(const CFtpFiles* files) {
-  std::vector<std::string> out;
-  if (files) {
-    for (const CFtpFile& f : *files) out.push_back(f.FileName());
-  }
-  return out;
 }
 
 // The port of a "PORT 127,0,0,1,p1,p2" line; -1 when it is none.

@@ -1,21 +1,42 @@
-// What the transfer tests share: file contents that show any lost, doubled
-// or shifted byte, a folder tree read back as one value to compare, and a
-// recorder of the control's events.
+// What the engine tests share: a control for a real server, the names of a
+// listing's records, file contents that show any lost, doubled or shifted
+// byte, a folder tree read back as one value to compare, and a recorder of
+// the control's events.
 #pragma once
 
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "ftp/transfer/ftp_library.h"
 #include "support/encrypt.h"
+#include "support/ftp_servers.h"
+#include "support/scripted_control.h"
 #include "support/test_env.h"
 
 namespace pellan::test {
 
 inline std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+
+// A control logged in as the real server's test user (English messages).
+inline std::unique_ptr<FtpLibrary> RealControl(const RealFtpServer& server, bool passive = true) {
+  auto ftp = ScriptedControl(server.Port());
+  ftp->SetUserName(Enc(server.User()));
+  ftp->SetPassWord(Enc(server.Password()));
+  ftp->SetPassiveMode(passive);
+  return ftp;
+}
+
+inline std::vector<std::string> Names(const CFtpFiles* files) {
+  std::vector<std::string> out;
+  if (files) {
+    for (const CFtpFile& f : *files) out.push_back(f.FileName());
+  }
+  return out;
+}
 
 // `size` bytes of every value 0..255 in a sequence fixed by `seed`: CR, LF,
 // NUL and high bytes all occur, so a text-mode rewrite or a cut shows.

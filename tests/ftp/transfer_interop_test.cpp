@@ -13,12 +13,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
 #include "net/socket_support.h"
-#include "support/error_record.h"
-#include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"
-#include "support/test_env.h"
 #include "transfer_helpers.h"
 
 namespace pellan::test {
@@ -27,17 +23,9 @@ namespace {
 class TransferInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  protected:
   void SetUp() override {
-    g_blnConnecting = false;
-    SharedErrorRecord().Clear();
     m_server = MakeFtpServer(std::get<0>(GetParam()));
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
-    m_ftp = std::make_unique<FtpLibrary>();
-    m_ftp->SetLanguage(0);
-    m_ftp->SetServerName(Enc("127.0.0.1"));
-    m_ftp->SetRemotePort(m_server->Port());
-    m_ftp->SetUserName(Enc(m_server->User()));
-    m_ftp->SetPassWord(Enc(m_server->Password()));
-    m_ftp->SetPassiveMode(std::get<1>(GetParam()));
+    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
     m_events.Attach(*m_ftp);
   }
   void TearDown() override {

@@ -10,7 +10,6 @@
 #include "support/error_record_scope.h"
 #include "support/recording_front_end.h"
 #include "support/scratch_state_home.h"
-#include "support/system.h"
 
 namespace pellan {
 namespace {
@@ -50,14 +49,7 @@ TEST(MessageTable, ColumnsByteForByte) {
   EXPECT_STREQ(MessageTableText(9, 2), "Login failed");
 }
 
-TEST(ErrorMessages, LanguageFromTheUserAndFromTheHost) {
-  const struct {
-    int langId;
-    const char* timedOut;
-  } rows[] = {{1041, "操作のタイムアウト"}, {2052, "操作超时"}, {4100, "操作超时"}, {3076, "操作超時"}, {1033, "Operation timed out"}};
-  for (const auto& r : rows) {
-    EXPECT_EQ(ErrorMessages(CSystem::LanguageOfLangId(r.langId)).GetErrorMessage(20004), r.timedOut) << r.langId;
-  }
+TEST(ErrorMessages, LanguageFromTheHost) {
   const char* old = getenv("LC_ALL");
   const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
   setenv("LC_ALL", "zh_TW.UTF-8", 1);
