@@ -1,6 +1,7 @@
 #include "ftp/remote/ftp_file.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace pellan {
 
@@ -9,22 +10,64 @@ bool IsSafeLocalFileName(std::string_view name) {
   return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
+const std::string& CFtpFile::ZeroDateText() {
+  static const std::string text = ListDateText(kZeroDate);
+  return text;
+}
+
 void CFtpFile::SetLastWriteTime(std::string_view v) {
   SetLastWriteTime(ParseListDateText(v).value_or(kZeroDate));
 }
 
+void CFtpFiles::Reserve(size_t count) {
+  m_entries.reserve(count);
+  if (count * 2 > m_slots.size()) Rehash(count);
+}
+
+size_t CFtpFiles::Find(std::string_view key, size_t hash) const {
+  const size_t mask = m_slots.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Node* n = m_slots[i];
+    if (!n || (n->hash == hash && n->key == key)) return i;
+  }
+}
+
+void CFtpFiles::Rehash(size_t count) {
+  const size_t size = std::bit_ceil(std::max<size_t>(16, count * 2));
+  m_slots.assign(size, nullptr);
+  for (const auto& node : m_entries) m_slots[Find(node->key, node->hash)] = node.get();
+}
+
+void CFtpFiles::EraseSlot(size_t slot) {
+  // Entries after the hole that could sit in it move back, so that every
+  // entry stays reachable from its home slot without a gap in between.
+  const size_t mask = m_slots.size() - 1;
+  size_t hole = slot;
+  for (size_t i = (hole + 1) & mask; m_slots[i]; i = (i + 1) & mask) {
+    const size_t home = m_slots[i]->hash & mask;
+    // It stays when its home lies cyclically in (hole, i].
+    const bool stays = hole <= i ? (hole < home && home <= i) : (hole < home || home <= i);
+    if (stays) continue;
+    m_slots[hole] = m_slots[i];
+    hole = i;
+  }
+  m_slots[hole] = nullptr;
+}
+
 CFtpFile* CFtpFiles::Add(CFtpFile file, std::string key) {
-  const auto [slot, inserted] = m_byKey.try_emplace(key, nullptr);
-  if (!inserted) return nullptr;
-  auto owned = std::make_unique<CFtpFile>(std::move(file));
-  slot->second = owned.get();
-  m_entries.push_back(Entry{std::move(key), std::move(owned)});
-  return slot->second;
+  if ((m_entries.size() + 1) * 2 > m_slots.size()) Rehash(m_entries.size() + 1);
+  const size_t hash = Hash(key);
+  const size_t slot = Find(key, hash);
+  if (m_slots[slot]) return nullptr;
+  m_entries.push_back(std::make_unique<Node>(Node{std::move(key), hash, std::move(file)}));
+  m_slots[slot] = m_entries.back().get();
+  return &m_entries.back()->file;
 }
 
 CFtpFile* CFtpFiles::Item(std::string_view key) {
-  const auto it = m_byKey.find(key);
-  return it == m_byKey.end() ? nullptr : it->second;
+  if (m_slots.empty()) return nullptr;
+  Node* n = m_slots[Find(key, Hash(key))];
+  return n ? &n->file : nullptr;
 }
 
 const CFtpFile* CFtpFiles::Item(std::string_view key) const {
@@ -33,7 +76,7 @@ const CFtpFile* CFtpFiles::Item(std::string_view key) const {
 
 CFtpFile* CFtpFiles::Item(size_t position) {
   if (position < 1 || position > m_entries.size()) return nullptr;
-  return m_entries[position - 1].file.get();
+  return &m_entries[position - 1]->file;
 }
 
 const CFtpFile* CFtpFiles::Item(size_t position) const {
@@ -41,19 +84,20 @@ const CFtpFile* CFtpFiles::Item(size_t position) const {
 }
 
 bool CFtpFiles::Remove(std::string_view key) {
-  const auto it = m_byKey.find(key);
-  if (it == m_byKey.end()) return false;
-  const CFtpFile* target = it->second;
-  m_byKey.erase(it);
+  if (m_slots.empty()) return false;
+  const size_t slot = Find(key, Hash(key));
+  const Node* target = m_slots[slot];
+  if (!target) return false;
+  EraseSlot(slot);
   m_entries.erase(std::find_if(m_entries.begin(), m_entries.end(),
-                               [&](const Entry& e) { return e.file.get() == target; }));
+                               [&](const std::unique_ptr<Node>& e) { return e.get() == target; }));
   return true;
 }
 
 bool CFtpFiles::Remove(size_t position) {
   if (position < 1 || position > m_entries.size()) return false;
   const auto it = m_entries.begin() + static_cast<std::ptrdiff_t>(position - 1);
-  m_byKey.erase(it->key);
+  EraseSlot(Find((*it)->key, (*it)->hash));
   m_entries.erase(it);
   return true;
 }

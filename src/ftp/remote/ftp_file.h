@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ftp/remote/list_date.h"
@@ -33,7 +32,7 @@ class CFtpFile {
   // Always "yyyy-mm-dd hh:mm". Text that does not read as a date (see
   // ParseListDateText) is stored as the zero date, 1899-12-30 00:00.
   const std::string& LastWriteTime() const { return m_lastWriteTime; }
-  void SetLastWriteTime(const ListDate& v) { m_lastWriteTime = ListDateText(v); }
+  void SetLastWriteTime(const ListDate& v) { AssignListDateText(v, m_lastWriteTime); }
   void SetLastWriteTime(std::string_view v);
 
   // The entry's name as listed (program text; bytes that did not convert
@@ -56,9 +55,11 @@ class CFtpFile {
   void SetGroup(std::string v) { m_group = std::move(v); }
 
  private:
+  static const std::string& ZeroDateText();
+
   bool m_isDirectory = false;
   int64_t m_fileSize = 0;
-  std::string m_lastWriteTime = ListDateText(kZeroDate);
+  std::string m_lastWriteTime = ZeroDateText();
   std::string m_fileName;
   std::string m_filePath;
   std::string m_permissions;
@@ -70,11 +71,13 @@ class CFtpFile {
 // and "RA.txt" are two entries. Records keep their address while they are in
 // the collection.
 class CFtpFiles {
-  struct Entry {
+  // One allocation per entry: its key, the key's hash and the record.
+  struct Node {
     std::string key;
-    std::unique_ptr<CFtpFile> file;
+    size_t hash = 0;
+    CFtpFile file;
   };
-  using Entries = std::vector<Entry>;
+  using Entries = std::vector<std::unique_ptr<Node>>;
 
  public:
   template <typename Base, typename Value>
@@ -88,8 +91,8 @@ class CFtpFiles {
 
     Iterator() = default;
     explicit Iterator(Base it) : m_it(it) {}
-    reference operator*() const { return *m_it->file; }
-    pointer operator->() const { return m_it->file.get(); }
+    reference operator*() const { return (*m_it)->file; }
+    pointer operator->() const { return &(*m_it)->file; }
     Iterator& operator++() {
       ++m_it;
       return *this;
@@ -110,6 +113,10 @@ class CFtpFiles {
   CFtpFiles() = default;
   CFtpFiles(CFtpFiles&&) = default;
   CFtpFiles& operator=(CFtpFiles&&) = default;
+
+  // Room for `count` entries without growing (a listing knows its line
+  // count before it adds the first record).
+  void Reserve(size_t count);
 
   // The added record, or nullptr (and nothing added) when the key is taken.
   CFtpFile* Add(CFtpFile file, std::string key);
@@ -133,13 +140,18 @@ class CFtpFiles {
   const_iterator end() const { return const_iterator(m_entries.end()); }
 
  private:
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
+  static size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  // The slot holding `key`, or the empty slot where it would go; the table
+  // must not be empty.
+  size_t Find(std::string_view key, size_t hash) const;
+  // A table of at least twice `count` slots, the present entries in it.
+  void Rehash(size_t count);
+  void EraseSlot(size_t slot);
 
   Entries m_entries;
-  std::unordered_map<std::string, CFtpFile*, KeyHash, std::equal_to<>> m_byKey;
+  // The index by key: open addressing with linear probing over a power-of-two
+  // table that is never more than half full; nullptr marks an empty slot.
+  std::vector<Node*> m_slots;
 };
 
 }  // namespace pellan

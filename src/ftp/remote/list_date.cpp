@@ -39,9 +39,38 @@ std::optional<ListDate> MakeListDate(int year, int month, int day, int hour, int
 }
 
 std::string ListDateText(const ListDate& d) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
-  return buf;
+  std::string text;
+  AssignListDateText(d, text);
+  return text;
+}
+
+void AssignListDateText(const ListDate& d, std::string& out) {
+  const bool fits = d.year >= 0 && d.year <= 9999 && d.month >= 0 && d.month <= 99 && d.day >= 0 && d.day <= 99 &&
+                    d.hour >= 0 && d.hour <= 99 && d.minute >= 0 && d.minute <= 99;
+  if (!fits) {  // only a hand-made ListDate: the fields then take the room they need
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
+    out = buf;
+    return;
+  }
+  // Digit by digit: a listing forms one of these per entry.
+  const auto put = [](char* at, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      at[i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
+  char text[16];
+  put(text, d.year, 4);
+  text[4] = '-';
+  put(text + 5, d.month, 2);
+  text[7] = '-';
+  put(text + 8, d.day, 2);
+  text[10] = ' ';
+  put(text + 11, d.hour, 2);
+  text[13] = ':';
+  put(text + 14, d.minute, 2);
+  out.assign(text, sizeof text);
 }
 
 std::optional<ListDate> ParseListDateText(std::string_view t) {

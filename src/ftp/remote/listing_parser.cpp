@@ -1,7 +1,7 @@
 #include "ftp/remote/listing_parser.h"
 
+#include <algorithm>
 #include <optional>
-#include <vector>
 
 namespace pellan {
 
@@ -165,10 +165,12 @@ std::optional<ListDate> ParseDosDate(std::string_view s) {
   return MakeListDate(yy <= 68 ? 2000 + yy : 1900 + yy, mm, dd, hour, minute);
 }
 
-// Fills `f` from a DOS line. A reason when a step failed (the caller drops
-// the line); every step runs either way.
-std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f) {
-  f.SetFileName(std::string(Mid(line, 40)));
+// Fills `f` from a DOS line, and `name` with its name as it stands in the
+// line. A reason when a step failed (the caller drops the line); every step
+// runs either way.
+std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f, std::string_view& name) {
+  name = Mid(line, 40);
+  f.SetFileName(std::string(name));
   const std::string_view kept = line.substr(0, 38);
   std::optional<std::string> fault;
 
@@ -200,15 +202,16 @@ std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f) {
   return fault;
 }
 
-// Fills `f` from a UNIX line whose date field starts at column `pos`. A
-// reason when the size is not a number (the listing is then abandoned).
+// Fills `f` from a UNIX line whose date field starts at column `pos`, and
+// `name` with its name as it stands in the line. A reason when the size is
+// not a number (the listing is then abandoned).
 std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int currentYear,
-                                         const ListingReport& report, CFtpFile& f) {
+                                         const ListingReport& report, CFtpFile& f, std::string_view& name) {
   const bool directory = line[0] == 'd';
   f.SetIsDirectory(directory);
   f.SetLastWriteTime(ListDateForYear(Mid(line, pos, 12), currentYear, report));
 
-  std::string_view name = Mid(line, pos + 13);
+  name = Mid(line, pos + 13);
   if (line[0] == 'l') {
     const size_t arrow = name.find(" -> ");
     if (arrow != kNpos) {
@@ -228,23 +231,26 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
   f.SetFileSize(directory ? 0 : *size);
 
   // Permissions, link count, owner and, when present, group: the columns
-  // before the size, split at runs of spaces.
-  std::vector<std::string_view> fields;
+  // before the size, split at runs of spaces. Only the first four are kept;
+  // the rest are counted.
+  std::string_view fields[4];
+  size_t count = 0;
   const std::string_view head = line.substr(0, sizeStart);
   size_t i = 0;
   while (true) {
     const size_t sp = head.find(' ', i);
-    fields.push_back(head.substr(i, sp == kNpos ? kNpos : sp - i));
+    if (count < 4) fields[count] = head.substr(i, sp == kNpos ? kNpos : sp - i);
+    ++count;
     if (sp == kNpos) break;
     i = head.find_first_not_of(' ', sp);
     if (i == kNpos) {
-      fields.emplace_back();
+      ++count;  // an empty last column
       break;
     }
   }
   f.SetPermissions(std::string(fields[0]));
-  if (fields.size() > 2) f.SetOwner(std::string(fields[2]));
-  if (fields.size() == 5) f.SetGroup(std::string(fields[3]));
+  if (count > 2) f.SetOwner(std::string(fields[2]));
+  if (count == 5) f.SetGroup(std::string(fields[3]));
   return std::nullopt;
 }
 
@@ -256,22 +262,24 @@ class ListingParser {
   // False when the listing has to be abandoned.
   bool Line(std::string_view line) {
     CFtpFile f;
+    std::string_view name;  // f's name, within `line`
     const size_t pos = StartsWithDosDate(line) ? 0 : GetDateStartPosition(line);
     if (pos >= 11) {
-      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, f)) {
+      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, f, name)) {
         Log("GetFileListX.Error:" + *fault);
         return false;
       }
-    } else if (const auto fault = ParseDosLine(line, f)) {
+    } else if (const auto fault = ParseDosLine(line, f, name)) {
       Log("GetFileListX:Err(" + std::to_string(kUnknownListTypeError) + "#" + *fault + ")" +
           std::string(line.substr(0, 38)));
       return true;
     }
-    std::string name = f.FileName();
     if (name.empty() || name == "." || name == "..") return true;
-    if (!m_files->Add(std::move(f), name)) Log("GetFileListX:Duplicate name dropped:" + name);
+    if (!m_files->Add(std::move(f), std::string(name))) Log("GetFileListX:Duplicate name dropped:" + std::string(name));
     return true;
   }
+
+  void Reserve(size_t count) { m_files->Reserve(count); }
 
   std::unique_ptr<CFtpFiles> Take() { return std::move(m_files); }
 
@@ -306,6 +314,8 @@ std::unique_ptr<CFtpFiles> GetFileListX(std::string_view text, const ListingRepo
   }
 
   ListingParser parser(report);
+  // Nearly every line is an entry.
+  parser.Reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   size_t start = 0;
   while (start <= text.size()) {
     const size_t lf = text.find('\n', start);
