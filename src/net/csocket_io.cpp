@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "net/csocket.h"
 #include "net/socket_support.h"
@@ -92,7 +93,7 @@ void CSocket::PostWriteEvent() {
 long CSocket::ReceiveChunk(int* error) {
   const size_t want = m_receiveSize > 0 ? static_cast<size_t>(m_receiveSize) : 65536;
   if (m_recvBufferSize != want) {
-    m_recvBuffer = std::make_unique<char[]>(want);
+    m_recvBuffer = std::make_unique_for_overwrite<char[]>(want);  // recv fills it
     m_recvBufferSize = want;
   }
   const ssize_t n = recv(static_cast<int>(m_handle), m_recvBuffer.get(), want, 0);

@@ -171,7 +171,13 @@ void FtpLibrary::DataSocketOnDataArrival() {
     // Kept as bytes and decoded once the listing is whole: a character of a
     // multi-byte code page may be split between two chunks.
     std::string bytes;
-    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer += bytes;
+    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) {
+      if (m_listingBuffer.empty()) {
+        m_listingBuffer.swap(bytes);  // the first chunk is taken over, not copied
+      } else {
+        m_listingBuffer += bytes;
+      }
+    }
   } else if (m_lngOperation == kOpDownload) {
     WriteDownloadedData();
   }
