@@ -1,14 +1,18 @@
 #include "ftp/remote/listing_parser.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 
 namespace pellan {
 
 namespace {
 
-constexpr std::string_view kMonths[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+// Three characters packed into one number, for the month names' switch.
+constexpr uint32_t Packed(const char (&m)[4]) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(m[0])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(m[1])) << 8 | static_cast<unsigned char>(m[2]);
+}
 constexpr size_t kNpos = std::string_view::npos;
 
 // Letter case is folded for ASCII only: other bytes of a listing (UTF-8, or
@@ -23,11 +27,22 @@ bool IsDigit(char c) {
 // 1..12 for a three-letter month name in any letter case, else 0.
 int MonthNumber(std::string_view s) {
   if (s.size() != 3) return 0;
-  const char l[3] = {LowerAscii(s[0]), LowerAscii(s[1]), LowerAscii(s[2])};
-  for (int i = 0; i < 12; ++i) {
-    if (std::string_view(l, 3) == kMonths[i]) return i + 1;
+  const char l[4] = {LowerAscii(s[0]), LowerAscii(s[1]), LowerAscii(s[2]), 0};
+  switch (Packed(l)) {
+    case Packed("jan"): return 1;
+    case Packed("feb"): return 2;
+    case Packed("mar"): return 3;
+    case Packed("apr"): return 4;
+    case Packed("may"): return 5;
+    case Packed("jun"): return 6;
+    case Packed("jul"): return 7;
+    case Packed("aug"): return 8;
+    case Packed("sep"): return 9;
+    case Packed("oct"): return 10;
+    case Packed("nov"): return 11;
+    case Packed("dec"): return 12;
+    default: return 0;
   }
-  return 0;
 }
 
 // `n` characters from the 1-based column `start`; empty past the end.
@@ -135,6 +150,26 @@ ListDate ListDateForYear(std::string_view field, int currentYear, const ListingR
   return kZeroDate;
 }
 
+// The date of a field that IsUnixDateField accepted: the same result as
+// ListDateForYear, read straight from the fixed columns ("Mmm dd hh:mm",
+// "Mmm dd  yyyy", the day and the hour possibly with a space for a leading
+// digit).
+ListDate CheckedUnixDate(std::string_view f, int currentYear, const ListingReport& report) {
+  const auto digit = [](char c) { return c - '0'; };
+  const int month = MonthNumber(f.substr(0, 3));
+  const int day = (f[4] == ' ' ? 0 : digit(f[4]) * 10) + digit(f[5]);
+  int year = currentYear, hour = 0, minute = 0;
+  if (f[9] == ':') {
+    hour = (f[7] == ' ' ? 0 : digit(f[7]) * 10) + digit(f[8]);
+    minute = digit(f[10]) * 10 + digit(f[11]);
+  } else {
+    year = digit(f[8]) * 1000 + digit(f[9]) * 100 + digit(f[10]) * 10 + digit(f[11]);
+  }
+  if (const auto date = MakeListDate(year, month, day, hour, minute)) return *date;
+  if (report.dateError) report.dateError("Invalid date " + Quoted(f));
+  return kZeroDate;
+}
+
 // "yy-mm-dd", optionally followed by " h:mm" or " hh:mm" (":ss" ignored)
 // and AM or PM. Two-digit years 69..99 are 1969..1999, 00..68 are
 // 2000..2068, as the C library reads them.
@@ -209,7 +244,7 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
                                          const ListingReport& report, CFtpFile& f, std::string_view& name) {
   const bool directory = line[0] == 'd';
   f.SetIsDirectory(directory);
-  f.SetLastWriteTime(ListDateForYear(Mid(line, pos, 12), currentYear, report));
+  f.SetLastWriteTime(CheckedUnixDate(Mid(line, pos, 12), currentYear, report));
 
   name = Mid(line, pos + 13);
   if (line[0] == 'l') {
@@ -315,7 +350,13 @@ std::unique_ptr<CFtpFiles> GetFileListX(std::string_view text, const ListingRepo
 
   ListingParser parser(report);
   // Nearly every line is an entry.
-  parser.Reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+  size_t lines = 1;
+  for (const char* p = text.data(); (p = static_cast<const char*>(
+                                          std::memchr(p, '\n', static_cast<size_t>(text.data() + text.size() - p))));
+       ++p) {
+    ++lines;
+  }
+  parser.Reserve(lines);
   size_t start = 0;
   while (start <= text.size()) {
     const size_t lf = text.find('\n', start);
