@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <new>
+#include <utility>
 
 namespace pellan {
 
@@ -17,6 +20,47 @@ const std::string& CFtpFile::ZeroDateText() {
 
 void CFtpFile::SetLastWriteTime(std::string_view v) {
   SetLastWriteTime(ParseListDateText(v).value_or(kZeroDate));
+}
+
+CFtpFiles::CFtpFiles(CFtpFiles&& other) noexcept
+    : m_entries(std::exchange(other.m_entries, {})),
+      m_slots(std::exchange(other.m_slots, {})),
+      m_blocks(std::exchange(other.m_blocks, {})),
+      m_blockSize(std::exchange(other.m_blockSize, 0)),
+      m_blockUsed(std::exchange(other.m_blockUsed, 0)) {}
+
+CFtpFiles& CFtpFiles::operator=(CFtpFiles&& other) noexcept {
+  if (this != &other) {
+    DestroyNodes();
+    m_entries = std::exchange(other.m_entries, {});
+    m_slots = std::exchange(other.m_slots, {});
+    m_blocks = std::exchange(other.m_blocks, {});
+    m_blockSize = std::exchange(other.m_blockSize, 0);
+    m_blockUsed = std::exchange(other.m_blockUsed, 0);
+  }
+  return *this;
+}
+
+CFtpFiles::~CFtpFiles() { DestroyNodes(); }
+
+void CFtpFiles::DestroyNodes() {
+  for (Node* node : m_entries) node->~Node();
+  m_entries.clear();
+}
+
+void* CFtpFiles::Allocate(size_t size, size_t alignment) {
+  size_t at = (m_blockUsed + alignment - 1) & ~(alignment - 1);
+  if (m_blocks.empty() || at + size > m_blockSize) {
+    // Blocks grow with the collection, from one page to 256 KiB.
+    constexpr size_t kFirst = 4096, kLargest = 256 * 1024;
+    const size_t next = m_blocks.empty() ? kFirst : std::min(m_blockSize * 2, kLargest);
+    const size_t blockSize = std::max(next, size + alignment);
+    m_blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(blockSize));
+    m_blockSize = blockSize;
+    at = 0;
+  }
+  m_blockUsed = at + size;
+  return m_blocks.back().get() + at;
 }
 
 void CFtpFiles::Reserve(size_t count) {
@@ -35,7 +79,7 @@ size_t CFtpFiles::Find(std::string_view key, size_t hash) const {
 void CFtpFiles::Rehash(size_t count) {
   const size_t size = std::bit_ceil(std::max<size_t>(16, count * 2));
   m_slots.assign(size, nullptr);
-  for (const auto& node : m_entries) m_slots[Find(node->key, node->hash)] = node.get();
+  for (Node* node : m_entries) m_slots[Find(node->key, node->hash)] = node;
 }
 
 void CFtpFiles::EraseSlot(size_t slot) {
@@ -54,14 +98,19 @@ void CFtpFiles::EraseSlot(size_t slot) {
   m_slots[hole] = nullptr;
 }
 
-CFtpFile* CFtpFiles::Add(CFtpFile file, std::string key) {
+CFtpFile* CFtpFiles::Add(CFtpFile file, std::string_view key) {
   if ((m_entries.size() + 1) * 2 > m_slots.size()) Rehash(m_entries.size() + 1);
   const size_t hash = Hash(key);
   const size_t slot = Find(key, hash);
   if (m_slots[slot]) return nullptr;
-  m_entries.push_back(std::make_unique<Node>(Node{std::move(key), hash, std::move(file)}));
-  m_slots[slot] = m_entries.back().get();
-  return &m_entries.back()->file;
+  void* room = Allocate(sizeof(Node) + key.size(), alignof(Node));
+  m_entries.push_back(nullptr);  // if this throws, the room just stays unused
+  char* keyBytes = static_cast<char*>(room) + sizeof(Node);
+  if (!key.empty()) std::memcpy(keyBytes, key.data(), key.size());
+  Node* node = new (room) Node{std::string_view(keyBytes, key.size()), hash, std::move(file)};
+  m_entries.back() = node;
+  m_slots[slot] = node;
+  return &node->file;
 }
 
 CFtpFile* CFtpFiles::Item(std::string_view key) {
@@ -86,19 +135,21 @@ const CFtpFile* CFtpFiles::Item(size_t position) const {
 bool CFtpFiles::Remove(std::string_view key) {
   if (m_slots.empty()) return false;
   const size_t slot = Find(key, Hash(key));
-  const Node* target = m_slots[slot];
+  Node* target = m_slots[slot];
   if (!target) return false;
   EraseSlot(slot);
-  m_entries.erase(std::find_if(m_entries.begin(), m_entries.end(),
-                               [&](const std::unique_ptr<Node>& e) { return e.get() == target; }));
+  m_entries.erase(std::find(m_entries.begin(), m_entries.end(), target));
+  target->~Node();
   return true;
 }
 
 bool CFtpFiles::Remove(size_t position) {
   if (position < 1 || position > m_entries.size()) return false;
   const auto it = m_entries.begin() + static_cast<std::ptrdiff_t>(position - 1);
-  EraseSlot(Find((*it)->key, (*it)->hash));
+  Node* target = *it;
+  EraseSlot(Find(target->key, target->hash));
   m_entries.erase(it);
+  target->~Node();
   return true;
 }
 

@@ -71,13 +71,16 @@ class CFtpFile {
 // and "RA.txt" are two entries. Records keep their address while they are in
 // the collection.
 class CFtpFiles {
-  // One allocation per entry: its key, the key's hash and the record.
+  // An entry: its key, the key's hash and the record. Nodes and the bytes of
+  // keys are carved from blocks the collection owns, so a listing of many
+  // thousands of entries costs a few dozen allocations rather than one or
+  // two per entry.
   struct Node {
-    std::string key;
+    std::string_view key;
     size_t hash = 0;
     CFtpFile file;
   };
-  using Entries = std::vector<std::unique_ptr<Node>>;
+  using Entries = std::vector<Node*>;
 
  public:
   template <typename Base, typename Value>
@@ -111,15 +114,16 @@ class CFtpFiles {
   using const_iterator = Iterator<Entries::const_iterator, const CFtpFile>;
 
   CFtpFiles() = default;
-  CFtpFiles(CFtpFiles&&) = default;
-  CFtpFiles& operator=(CFtpFiles&&) = default;
+  CFtpFiles(CFtpFiles&& other) noexcept;
+  CFtpFiles& operator=(CFtpFiles&& other) noexcept;
+  ~CFtpFiles();
 
   // Room for `count` entries without growing (a listing knows its line
   // count before it adds the first record).
   void Reserve(size_t count);
 
   // The added record, or nullptr (and nothing added) when the key is taken.
-  CFtpFile* Add(CFtpFile file, std::string key);
+  CFtpFile* Add(CFtpFile file, std::string_view key);
 
   // By key, or by 1-based position; nullptr when there is no such item.
   CFtpFile* Item(std::string_view key);
@@ -147,11 +151,20 @@ class CFtpFiles {
   // A table of at least twice `count` slots, the present entries in it.
   void Rehash(size_t count);
   void EraseSlot(size_t slot);
+  // `size` bytes at the given alignment from the current block, or from a
+  // new one.
+  void* Allocate(size_t size, size_t alignment);
+  void DestroyNodes();
 
   Entries m_entries;
   // The index by key: open addressing with linear probing over a power-of-two
   // table that is never more than half full; nullptr marks an empty slot.
   std::vector<Node*> m_slots;
+  // The blocks entries are carved from; the last one is being filled. A
+  // removed entry's room is given back only with the collection.
+  std::vector<std::unique_ptr<std::byte[]>> m_blocks;
+  size_t m_blockSize = 0;
+  size_t m_blockUsed = 0;
 };
 
 }  // namespace pellan

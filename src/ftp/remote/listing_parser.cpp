@@ -310,7 +310,7 @@ class ListingParser {
       return true;
     }
     if (name.empty() || name == "." || name == "..") return true;
-    if (!m_files->Add(std::move(f), std::string(name))) Log("GetFileListX:Duplicate name dropped:" + std::string(name));
+    if (!m_files->Add(std::move(f), name)) Log("GetFileListX:Duplicate name dropped:" + std::string(name));
     return true;
   }
 
