@@ -63,9 +63,11 @@ void* CFtpFiles::Allocate(size_t size, size_t alignment) {
   return m_blocks.back().get() + at;
 }
 
+bool CFtpFiles::SlotsFor(size_t count) const { return count * 4 <= m_slots.size() * 3; }
+
 void CFtpFiles::Reserve(size_t count) {
   m_entries.reserve(count);
-  if (count * 2 > m_slots.size()) Rehash(count);
+  if (!SlotsFor(count)) Rehash(count);
 }
 
 size_t CFtpFiles::Find(std::string_view key, size_t hash) const {
@@ -77,7 +79,7 @@ size_t CFtpFiles::Find(std::string_view key, size_t hash) const {
 }
 
 void CFtpFiles::Rehash(size_t count) {
-  const size_t size = std::bit_ceil(std::max<size_t>(16, count * 2));
+  const size_t size = std::bit_ceil(std::max<size_t>(16, count * 4 / 3 + 1));
   m_slots.assign(size, nullptr);
   for (Node* node : m_entries) m_slots[Find(node->key, node->hash)] = node;
 }
@@ -99,7 +101,7 @@ void CFtpFiles::EraseSlot(size_t slot) {
 }
 
 CFtpFile* CFtpFiles::Add(CFtpFile file, std::string_view key) {
-  if ((m_entries.size() + 1) * 2 > m_slots.size()) Rehash(m_entries.size() + 1);
+  if (!SlotsFor(m_entries.size() + 1)) Rehash(2 * (m_entries.size() + 1));
   const size_t hash = Hash(key);
   const size_t slot = Find(key, hash);
   if (m_slots[slot]) return nullptr;

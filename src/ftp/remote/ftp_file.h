@@ -148,7 +148,9 @@ class CFtpFiles {
   // The slot holding `key`, or the empty slot where it would go; the table
   // must not be empty.
   size_t Find(std::string_view key, size_t hash) const;
-  // A table of at least twice `count` slots, the present entries in it.
+  // True when the table holds `count` entries within its load limit.
+  bool SlotsFor(size_t count) const;
+  // A table for at least `count` entries, the present entries in it.
   void Rehash(size_t count);
   void EraseSlot(size_t slot);
   // `size` bytes at the given alignment from the current block, or from a
@@ -158,7 +160,8 @@ class CFtpFiles {
 
   Entries m_entries;
   // The index by key: open addressing with linear probing over a power-of-two
-  // table that is never more than half full; nullptr marks an empty slot.
+  // table that is never more than three quarters full; nullptr marks an
+  // empty slot.
   std::vector<Node*> m_slots;
   // The blocks entries are carved from; the last one is being filled. A
   // removed entry's room is given back only with the collection.
