@@ -13,11 +13,6 @@ bool IsSafeLocalFileName(std::string_view name) {
   return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-const std::string& CFtpFile::ZeroDateText() {
-  static const std::string text = ListDateText(kZeroDate);
-  return text;
-}
-
 void CFtpFile::SetLastWriteTime(std::string_view v) {
   SetLastWriteTime(ParseListDateText(v).value_or(kZeroDate));
 }

@@ -29,10 +29,12 @@ class CFtpFile {
   int64_t FileSize() const { return m_fileSize; }
   void SetFileSize(int64_t v) { m_fileSize = v; }
 
-  // Always "yyyy-mm-dd hh:mm". Text that does not read as a date (see
-  // ParseListDateText) is stored as the zero date, 1899-12-30 00:00.
-  const std::string& LastWriteTime() const { return m_lastWriteTime; }
-  void SetLastWriteTime(const ListDate& v) { AssignListDateText(v, m_lastWriteTime); }
+  // Always "yyyy-mm-dd hh:mm": ListDateText of LastWriteDate(), formed when
+  // asked for. Text that does not read as a date (see ParseListDateText) is
+  // stored as the zero date, 1899-12-30 00:00.
+  std::string LastWriteTime() const { return ListDateText(m_lastWrite); }
+  const ListDate& LastWriteDate() const { return m_lastWrite; }
+  void SetLastWriteTime(const ListDate& v) { m_lastWrite = v; }
   void SetLastWriteTime(std::string_view v);
 
   // The entry's name as listed (program text; bytes that did not convert
@@ -55,11 +57,9 @@ class CFtpFile {
   void SetGroup(std::string v) { m_group = std::move(v); }
 
  private:
-  static const std::string& ZeroDateText();
-
   bool m_isDirectory = false;
+  ListDate m_lastWrite = kZeroDate;  // kept as numbers: a listing holds thousands
   int64_t m_fileSize = 0;
-  std::string m_lastWriteTime = ZeroDateText();
   std::string m_fileName;
   std::string m_filePath;
   std::string m_permissions;

@@ -40,17 +40,17 @@ std::optional<ListDate> MakeListDate(int year, int month, int day, int hour, int
 
 std::string ListDateText(const ListDate& d) {
   std::string text;
-  AssignListDateText(d, text);
+  AppendListDateText(d, text);
   return text;
 }
 
-void AssignListDateText(const ListDate& d, std::string& out) {
+void AppendListDateText(const ListDate& d, std::string& out) {
   const bool fits = d.year >= 0 && d.year <= 9999 && d.month >= 0 && d.month <= 99 && d.day >= 0 && d.day <= 99 &&
                     d.hour >= 0 && d.hour <= 99 && d.minute >= 0 && d.minute <= 99;
   if (!fits) {  // only a hand-made ListDate: the fields then take the room they need
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
-    out = buf;
+    out += buf;
     return;
   }
   // Digit by digit: a listing forms one of these per entry.
@@ -70,7 +70,7 @@ void AssignListDateText(const ListDate& d, std::string& out) {
   put(text + 11, d.hour, 2);
   text[13] = ':';
   put(text + 14, d.minute, 2);
-  out.assign(text, sizeof text);
+  out.append(text, sizeof text);
 }
 
 std::optional<ListDate> ParseListDateText(std::string_view t) {

@@ -175,6 +175,13 @@ void FtpLibrary::DataSocketOnDataArrival() {
       if (m_listingBuffer.empty()) {
         m_listingBuffer.swap(bytes);  // the first chunk is taken over, not copied
       } else {
+        // Room for a full chunk more than needed: a listing that comes in
+        // many small chunks is then not copied again at every doubling.
+        const size_t needed = m_listingBuffer.size() + bytes.size();
+        if (needed > m_listingBuffer.capacity()) {
+          m_listingBuffer.reserve(std::max(2 * m_listingBuffer.capacity(),
+                                           needed + static_cast<size_t>(m_objDataSocket.ReceiveSize())));
+        }
         m_listingBuffer += bytes;
       }
     }

@@ -83,7 +83,7 @@ void PrintListing(const pellan::CFtpFiles& files, bool json) {
     out += ' ';
     out.append(size, sizeEnd);
     out += ' ';
-    out += f.LastWriteTime();
+    pellan::AppendListDateText(f.LastWriteDate(), out);
     out += ' ';
     out += f.FileName();
     if (!f.FilePath().empty()) {
