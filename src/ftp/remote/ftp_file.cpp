@@ -13,6 +13,16 @@ bool IsSafeLocalFileName(std::string_view name) {
   return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
+const std::string& CFtpFile::Text(const SharedText& text) {
+  static const std::string empty;
+  return text ? *text : empty;
+}
+
+SharedText CFtpFile::Share(std::string text) {
+  if (text.empty()) return nullptr;
+  return std::make_shared<const std::string>(std::move(text));
+}
+
 void CFtpFile::SetLastWriteTime(std::string_view v) {
   SetLastWriteTime(ParseListDateText(v).value_or(kZeroDate));
 }
@@ -69,14 +79,14 @@ size_t CFtpFiles::Find(std::string_view key, size_t hash) const {
   const size_t mask = m_slots.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Node* n = m_slots[i];
-    if (!n || (n->hash == hash && n->key == key)) return i;
+    if (!n || (n->hash == hash && n->Key() == key)) return i;
   }
 }
 
 void CFtpFiles::Rehash(size_t count) {
   const size_t size = std::bit_ceil(std::max<size_t>(16, count * 4 / 3 + 1));
   m_slots.assign(size, nullptr);
-  for (Node* node : m_entries) m_slots[Find(node->key, node->hash)] = node;
+  for (Node* node : m_entries) m_slots[Find(node->Key(), node->hash)] = node;
 }
 
 void CFtpFiles::EraseSlot(size_t slot) {
@@ -102,9 +112,8 @@ CFtpFile* CFtpFiles::Add(CFtpFile file, std::string_view key) {
   if (m_slots[slot]) return nullptr;
   void* room = Allocate(sizeof(Node) + key.size(), alignof(Node));
   m_entries.push_back(nullptr);  // if this throws, the room just stays unused
-  char* keyBytes = static_cast<char*>(room) + sizeof(Node);
-  if (!key.empty()) std::memcpy(keyBytes, key.data(), key.size());
-  Node* node = new (room) Node{std::string_view(keyBytes, key.size()), hash, std::move(file)};
+  Node* node = new (room) Node{key.size(), hash, std::move(file)};
+  if (!key.empty()) std::memcpy(static_cast<char*>(room) + sizeof(Node), key.data(), key.size());
   m_entries.back() = node;
   m_slots[slot] = node;
   return &node->file;
@@ -144,7 +153,7 @@ bool CFtpFiles::Remove(size_t position) {
   if (position < 1 || position > m_entries.size()) return false;
   const auto it = m_entries.begin() + static_cast<std::ptrdiff_t>(position - 1);
   Node* target = *it;
-  EraseSlot(Find(target->key, target->hash));
+  EraseSlot(Find(target->Key(), target->hash));
   m_entries.erase(it);
   target->~Node();
   return true;

@@ -20,6 +20,11 @@ namespace pellan {
 // folder asks this first and refuses the entry otherwise.
 bool IsSafeLocalFileName(std::string_view name);
 
+// A text that many records hold alike (a listing repeats its permissions,
+// owner and group on nearly every line), shared by them and never changed
+// once made.
+using SharedText = std::shared_ptr<const std::string>;
+
 class CFtpFile {
  public:
   bool IsDirectory() const { return m_isDirectory; }
@@ -43,28 +48,37 @@ class CFtpFile {
   void SetFileName(std::string v) { m_fileName = std::move(v); }
 
   // A symbolic link's target; otherwise empty unless a caller sets it.
-  const std::string& FilePath() const { return m_filePath; }
-  void SetFilePath(std::string v) { m_filePath = std::move(v); }
+  const std::string& FilePath() const { return Text(m_filePath); }
+  void SetFilePath(std::string v) { m_filePath = Share(std::move(v)); }
 
-  const std::string& Permissions() const { return m_permissions; }
-  void SetPermissions(std::string v) { m_permissions = std::move(v); }
+  // The columns below may also be given as a text other records share.
+  const std::string& Permissions() const { return Text(m_permissions); }
+  void SetPermissions(std::string v) { m_permissions = Share(std::move(v)); }
+  void SetPermissions(SharedText v) { m_permissions = std::move(v); }
 
-  const std::string& Owner() const { return m_owner; }
-  void SetOwner(std::string v) { m_owner = std::move(v); }
+  const std::string& Owner() const { return Text(m_owner); }
+  void SetOwner(std::string v) { m_owner = Share(std::move(v)); }
+  void SetOwner(SharedText v) { m_owner = std::move(v); }
 
   // Empty when the listing line had no group column.
-  const std::string& Group() const { return m_group; }
-  void SetGroup(std::string v) { m_group = std::move(v); }
+  const std::string& Group() const { return Text(m_group); }
+  void SetGroup(std::string v) { m_group = Share(std::move(v)); }
+  void SetGroup(SharedText v) { m_group = std::move(v); }
 
  private:
+  // The text, or an empty one for nullptr.
+  static const std::string& Text(const SharedText& text);
+  // nullptr for an empty text.
+  static SharedText Share(std::string text);
+
   bool m_isDirectory = false;
   ListDate m_lastWrite = kZeroDate;  // kept as numbers: a listing holds thousands
   int64_t m_fileSize = 0;
   std::string m_fileName;
-  std::string m_filePath;
-  std::string m_permissions;
-  std::string m_owner;
-  std::string m_group;
+  SharedText m_filePath;
+  SharedText m_permissions;
+  SharedText m_owner;
+  SharedText m_group;
 };
 
 // Keys are compared exactly, as this platform compares file names: "Ra.txt"
@@ -76,9 +90,11 @@ class CFtpFiles {
   // thousands of entries costs a few dozen allocations rather than one or
   // two per entry.
   struct Node {
-    std::string_view key;
+    size_t keySize = 0;  // the key's bytes follow the node
     size_t hash = 0;
     CFtpFile file;
+
+    std::string_view Key() const { return {reinterpret_cast<const char*>(this + 1), keySize}; }
   };
   using Entries = std::vector<Node*>;
 

@@ -237,11 +237,24 @@ std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f, std:
   return fault;
 }
 
+// The permissions, owner and group of the line before: the next line most
+// likely has the same ones, and then shares them.
+struct RepeatedColumns {
+  SharedText permissions, owner, group;
+};
+
+SharedText SameOrNew(SharedText& last, std::string_view text) {
+  if (text.empty()) return nullptr;
+  if (!last || *last != text) last = std::make_shared<const std::string>(text);
+  return last;
+}
+
 // Fills `f` from a UNIX line whose date field starts at column `pos`, and
 // `name` with its name as it stands in the line. A reason when the size is
 // not a number (the listing is then abandoned).
 std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int currentYear,
-                                         const ListingReport& report, CFtpFile& f, std::string_view& name) {
+                                         const ListingReport& report, RepeatedColumns& repeated, CFtpFile& f,
+                                         std::string_view& name) {
   const bool directory = line[0] == 'd';
   f.SetIsDirectory(directory);
   f.SetLastWriteTime(CheckedUnixDate(Mid(line, pos, 12), currentYear, report));
@@ -283,9 +296,9 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
       break;
     }
   }
-  f.SetPermissions(std::string(fields[0]));
-  if (count > 2) f.SetOwner(std::string(fields[2]));
-  if (count == 5) f.SetGroup(std::string(fields[3]));
+  f.SetPermissions(SameOrNew(repeated.permissions, fields[0]));
+  if (count > 2) f.SetOwner(SameOrNew(repeated.owner, fields[2]));
+  if (count == 5) f.SetGroup(SameOrNew(repeated.group, fields[3]));
   return std::nullopt;
 }
 
@@ -300,7 +313,7 @@ class ListingParser {
     std::string_view name;  // f's name, within `line`
     const size_t pos = StartsWithDosDate(line) ? 0 : GetDateStartPosition(line);
     if (pos >= 11) {
-      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, f, name)) {
+      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, m_repeated, f, name)) {
         Log("GetFileListX.Error:" + *fault);
         return false;
       }
@@ -325,6 +338,7 @@ class ListingParser {
 
   const ListingReport& m_report;
   int m_currentYear;
+  RepeatedColumns m_repeated;
   std::unique_ptr<CFtpFiles> m_files;
 };
 
