@@ -56,6 +56,25 @@ TEST(FtpFile, LastWriteTimeAlwaysReadsAsMinuteDate) {
   EXPECT_EQ(fresh.LastWriteTime(), "2024-03-05 07:09");
 }
 
+TEST(FtpFile, ChangingASharedColumnChangesThatRecordOnly) {
+  const auto shared = std::make_shared<const FileColumns>(FileColumns{"-rw-r--r--", "ftp", "staff", ""});
+  CFtpFile a, b;
+  a.SetColumns(shared);
+  b.SetColumns(shared);
+  a.SetOwner("root");
+  a.SetFilePath("target");
+  EXPECT_EQ(a.Permissions(), "-rw-r--r--");
+  EXPECT_EQ(a.Owner(), "root");
+  EXPECT_EQ(a.Group(), "staff");
+  EXPECT_EQ(a.FilePath(), "target");
+  EXPECT_EQ(b.Owner(), "ftp");
+  EXPECT_EQ(b.FilePath(), "");
+  CFtpFile fresh;
+  fresh.SetGroup("g");
+  EXPECT_EQ(fresh.Group(), "g");
+  EXPECT_EQ(fresh.Owner(), "");
+}
+
 CFtpFile Named(const std::string& name, int64_t size = 0) {
   CFtpFile f;
   f.SetFileName(name);

@@ -13,14 +13,15 @@ bool IsSafeLocalFileName(std::string_view name) {
   return name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-const std::string& CFtpFile::Text(const SharedText& text) {
-  static const std::string empty;
-  return text ? *text : empty;
+const FileColumns& CFtpFile::Columns() const {
+  static const FileColumns none;
+  return m_columns ? *m_columns : none;
 }
 
-SharedText CFtpFile::Share(std::string text) {
-  if (text.empty()) return nullptr;
-  return std::make_shared<const std::string>(std::move(text));
+void CFtpFile::Change(std::string FileColumns::*column, std::string v) {
+  auto own = m_columns ? std::make_shared<FileColumns>(*m_columns) : std::make_shared<FileColumns>();
+  (*own).*column = std::move(v);
+  m_columns = std::move(own);
 }
 
 void CFtpFile::SetLastWriteTime(std::string_view v) {

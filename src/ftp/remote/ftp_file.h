@@ -20,10 +20,16 @@ namespace pellan {
 // folder asks this first and refuses the entry otherwise.
 bool IsSafeLocalFileName(std::string_view name);
 
-// A text that many records hold alike (a listing repeats its permissions,
-// owner and group on nearly every line), shared by them and never changed
-// once made.
-using SharedText = std::shared_ptr<const std::string>;
+// The columns of an entry besides name, size and date. A listing repeats
+// them on nearly every line (or leaves them empty), so records share one
+// copy, never changed once made.
+struct FileColumns {
+  std::string permissions;
+  std::string owner;
+  std::string group;  // empty when the listing line had no group column
+  std::string filePath;  // a symbolic link's target
+};
+using SharedColumns = std::shared_ptr<const FileColumns>;
 
 class CFtpFile {
  public:
@@ -48,37 +54,33 @@ class CFtpFile {
   void SetFileName(std::string v) { m_fileName = std::move(v); }
 
   // A symbolic link's target; otherwise empty unless a caller sets it.
-  const std::string& FilePath() const { return Text(m_filePath); }
-  void SetFilePath(std::string v) { m_filePath = Share(std::move(v)); }
+  const std::string& FilePath() const { return Columns().filePath; }
+  void SetFilePath(std::string v) { Change(&FileColumns::filePath, std::move(v)); }
 
-  // The columns below may also be given as a text other records share.
-  const std::string& Permissions() const { return Text(m_permissions); }
-  void SetPermissions(std::string v) { m_permissions = Share(std::move(v)); }
-  void SetPermissions(SharedText v) { m_permissions = std::move(v); }
+  const std::string& Permissions() const { return Columns().permissions; }
+  void SetPermissions(std::string v) { Change(&FileColumns::permissions, std::move(v)); }
 
-  const std::string& Owner() const { return Text(m_owner); }
-  void SetOwner(std::string v) { m_owner = Share(std::move(v)); }
-  void SetOwner(SharedText v) { m_owner = std::move(v); }
+  const std::string& Owner() const { return Columns().owner; }
+  void SetOwner(std::string v) { Change(&FileColumns::owner, std::move(v)); }
 
   // Empty when the listing line had no group column.
-  const std::string& Group() const { return Text(m_group); }
-  void SetGroup(std::string v) { m_group = Share(std::move(v)); }
-  void SetGroup(SharedText v) { m_group = std::move(v); }
+  const std::string& Group() const { return Columns().group; }
+  void SetGroup(std::string v) { Change(&FileColumns::group, std::move(v)); }
+
+  // The four columns above at once, as other records may hold them too
+  // (nullptr: all empty).
+  void SetColumns(SharedColumns columns) { m_columns = std::move(columns); }
 
  private:
-  // The text, or an empty one for nullptr.
-  static const std::string& Text(const SharedText& text);
-  // nullptr for an empty text.
-  static SharedText Share(std::string text);
+  const FileColumns& Columns() const;
+  // One column changed: the record gets a copy of its own.
+  void Change(std::string FileColumns::*column, std::string v);
 
   bool m_isDirectory = false;
   ListDate m_lastWrite = kZeroDate;  // kept as numbers: a listing holds thousands
   int64_t m_fileSize = 0;
   std::string m_fileName;
-  SharedText m_filePath;
-  SharedText m_permissions;
-  SharedText m_owner;
-  SharedText m_group;
+  SharedColumns m_columns;
 };
 
 // Keys are compared exactly, as this platform compares file names: "Ra.txt"

@@ -237,17 +237,24 @@ std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f, std:
   return fault;
 }
 
-// The permissions, owner and group of the line before: the next line most
-// likely has the same ones, and then shares them.
-struct RepeatedColumns {
-  SharedText permissions, owner, group;
-};
+// The columns of the line before, which the next line most likely repeats
+// and then shares.
+class RepeatedColumns {
+ public:
+  SharedColumns SameOrNew(std::string_view permissions, std::string_view owner, std::string_view group,
+                          std::string_view filePath) {
+    if (permissions.empty() && owner.empty() && group.empty() && filePath.empty()) return nullptr;
+    if (!m_last || m_last->permissions != permissions || m_last->owner != owner || m_last->group != group ||
+        m_last->filePath != filePath) {
+      m_last = std::make_shared<const FileColumns>(
+          FileColumns{std::string(permissions), std::string(owner), std::string(group), std::string(filePath)});
+    }
+    return m_last;
+  }
 
-SharedText SameOrNew(SharedText& last, std::string_view text) {
-  if (text.empty()) return nullptr;
-  if (!last || *last != text) last = std::make_shared<const std::string>(text);
-  return last;
-}
+ private:
+  SharedColumns m_last;
+};
 
 // Fills `f` from a UNIX line whose date field starts at column `pos`, and
 // `name` with its name as it stands in the line. A reason when the size is
@@ -260,10 +267,11 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
   f.SetLastWriteTime(CheckedUnixDate(Mid(line, pos, 12), currentYear, report));
 
   name = Mid(line, pos + 13);
+  std::string_view target;
   if (line[0] == 'l') {
     const size_t arrow = name.find(" -> ");
     if (arrow != kNpos) {
-      f.SetFilePath(std::string(name.substr(arrow + 4)));
+      target = name.substr(arrow + 4);
       name = name.substr(0, arrow);
     }
   }
@@ -296,9 +304,8 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
       break;
     }
   }
-  f.SetPermissions(SameOrNew(repeated.permissions, fields[0]));
-  if (count > 2) f.SetOwner(SameOrNew(repeated.owner, fields[2]));
-  if (count == 5) f.SetGroup(SameOrNew(repeated.group, fields[3]));
+  f.SetColumns(repeated.SameOrNew(fields[0], count > 2 ? fields[2] : std::string_view(),
+                                   count == 5 ? fields[3] : std::string_view(), target));
   return std::nullopt;
 }
 
