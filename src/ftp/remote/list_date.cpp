@@ -1,6 +1,7 @@
 #include "ftp/remote/list_date.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/date_text.h"
@@ -53,23 +54,20 @@ void AppendListDateText(const ListDate& d, std::string& out) {
     out += buf;
     return;
   }
-  // Digit by digit: a listing forms one of these per entry.
-  const auto put = [](char* at, int value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-      at[i] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    }
-  };
-  char text[16];
-  put(text, d.year, 4);
-  text[4] = '-';
-  put(text + 5, d.month, 2);
-  text[7] = '-';
-  put(text + 8, d.day, 2);
-  text[10] = ' ';
-  put(text + 11, d.hour, 2);
-  text[13] = ':';
-  put(text + 14, d.minute, 2);
+  // Two digits at a time from a table: a listing forms one of these per
+  // entry.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto put2 = [](char* at, int value) { std::memcpy(at, kPairs + 2 * value, 2); };
+  char text[16] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0, ' ', 0, 0, ':', 0, 0};
+  put2(text, d.year / 100);
+  put2(text + 2, d.year % 100);
+  put2(text + 5, d.month);
+  put2(text + 8, d.day);
+  put2(text + 11, d.hour);
+  put2(text + 14, d.minute);
   out.append(text, sizeof text);
 }
 
