@@ -156,6 +156,7 @@ void CSocket::DestroySocket() {
   UnregisterSocket(static_cast<int>(m_handle));
   close(static_cast<int>(m_handle));
   m_handle = -1;
+  m_sink = nullptr;  // a sink serves one connection
   ++*m_alive;  // events posted for this handle are void now
   m_writePosted = false;
   m_waitingWritable = false;

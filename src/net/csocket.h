@@ -7,7 +7,9 @@
 // keeps the bytes of the last SendData until they are all out; each send call
 // raises OnSendProgress, and the write event that finds nothing left raises
 // OnSendComplete (exactly once per buffer). A close by the peer delivers every
-// chunk still unread before OnClose.
+// chunk still unread before OnClose. While a receive sink is set, the chunks
+// of the connection go straight into it instead of the slot (see
+// SetReceiveSink).
 //
 // Errors of the operations are recorded through the engine's error record
 // with the source "CSocket." + the operation, then OnError. Errors that
@@ -21,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "net/byte_sink.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 
@@ -88,6 +91,11 @@ class CSocket {
   // its front and leaves the rest. False when the slot is empty.
   bool GetData(std::string& data, VarType type = VarType::kText, long maxLen = -1);
   bool PeekData(std::string& data, VarType type = VarType::kText, long maxLen = -1);
+  // For the rest of the current connection, what it delivers is appended to
+  // `sink` as it is read (no copy through the slot, which stays empty);
+  // OnDataArrival still reports each chunk. The sink must outlive the
+  // connection; nullptr goes back to the slot. Released with the handle.
+  void SetReceiveSink(ByteSink* sink) { m_sink = sink; }
   bool Listen();
   bool Bind(long localPort = 0, const std::string& localIP = std::string());
   bool Connect();
@@ -171,6 +179,8 @@ class CSocket {
   size_t m_pendingOffset = 0;
   std::unique_ptr<char[]> m_recvBuffer;  // one receive call's worth
   size_t m_recvBufferSize = 0;
+  ByteSink* m_sink = nullptr;  // see SetReceiveSink
+  bool m_lastReadToSink = false;  // the last ReceiveChunk went into m_sink
   bool m_waitingWritable = false;   // the system took less than offered
   bool m_shutdownWhenSent = false;  // CloseSocket waits for the queue to drain
 

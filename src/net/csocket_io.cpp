@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "net/csocket.h"
 #include "net/socket_support.h"
@@ -91,12 +92,24 @@ void CSocket::PostWriteEvent() {
 
 long CSocket::ReceiveChunk(int* error) {
   const size_t want = m_receiveSize > 0 ? static_cast<size_t>(m_receiveSize) : 65536;
-  if (m_recvBufferSize != want) {
-    m_recvBuffer = std::make_unique<char[]>(want);
-    m_recvBufferSize = want;
+  // What a closing connection still delivers is dropped, so only an open
+  // one reads into the sink.
+  m_lastReadToSink = m_sink != nullptr && m_state == kStateConnected;
+  char* into = nullptr;
+  if (m_lastReadToSink) {
+    into = m_sink->Room(want);
+  } else {
+    if (m_recvBufferSize != want) {
+      m_recvBuffer = std::make_unique_for_overwrite<char[]>(want);  // recv fills it
+      m_recvBufferSize = want;
+    }
+    into = m_recvBuffer.get();
   }
-  const ssize_t n = recv(static_cast<int>(m_handle), m_recvBuffer.get(), want, 0);
-  if (n > 0) return static_cast<long>(n);
+  const ssize_t n = recv(static_cast<int>(m_handle), into, want, 0);
+  if (n > 0) {
+    if (m_lastReadToSink) m_sink->Commit(static_cast<size_t>(n));
+    return static_cast<long>(n);
+  }
   if (n == 0) return 0;
   const int err = errno;
   if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR) return -1;
@@ -110,7 +123,11 @@ long CSocket::RecvDataToBuffer() {
   int error = 0;
   const long n = ReceiveChunk(&error);
   if (n > 0) {
-    m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(n));
+    if (m_lastReadToSink) {
+      m_slot.clear();
+    } else {
+      m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(n));
+    }
     return n;
   }
   if (n == -2 && error != kWsaEnotsock) {
@@ -211,7 +228,11 @@ void CSocket::PostSocketEvent(int event, int error, long received) {
   switch (event) {
     case kEventRead:
       if (received > 0) {
-        m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(received));
+        if (m_lastReadToSink) {
+          m_slot.clear();
+        } else {
+          m_slot.assign(m_recvBuffer.get(), static_cast<size_t>(received));
+        }
         m_bytesReceived += static_cast<double>(received);
         if (OnDataArrival) OnDataArrival(static_cast<double>(received));
       }

@@ -355,6 +355,39 @@ TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
   EXPECT_EQ(received, payload);
 }
 
+TEST_F(CSocketTest, ReceiveSinkTakesOneConnectionWholeThenTheSlotServesAgain) {
+  RawListener listener;
+  CSocket s;
+  s.SetChunkSize(40960);  // many chunks, so the sink grows while it fills
+  ByteSink sink;
+  int closes = 0, arrivals = 0, slotReads = 0;
+  s.OnDataArrival = [&](double) {
+    ++arrivals;
+    std::string chunk;
+    if (s.GetData(chunk, VarType::kByteArray)) ++slotReads;
+  };
+  s.OnClose = [&] { ++closes; };
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  s.SetReceiveSink(&sink);
+  RawSocket peer = listener.Accept();
+  std::string payload(300'000, '\0');
+  std::mt19937 rng(11);
+  for (char& c : payload) c = static_cast<char>(rng());
+  peer.Send(payload);
+  peer.Close();
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return closes > 0; }, 20s));
+  EXPECT_EQ(sink.View(), payload);
+  EXPECT_GT(arrivals, 1);
+  EXPECT_EQ(slotReads, 0);
+
+  // The sink served that connection only: the next one reads into the slot.
+  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  RawSocket next = listener.Accept();
+  next.Send("next");
+  ASSERT_TRUE(CurrentLoop().WaitFor([&] { return slotReads == 1; }, 10s));
+  EXPECT_EQ(sink.Size(), payload.size());
+}
+
 TEST_F(CSocketTest, ResetByPeerIsRecordedAgainstTheCloseEvent) {
   ConnectedPeer().Reset();
   ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ftp/remote/list_date.h"
@@ -21,6 +20,17 @@ namespace pellan {
 // folder asks this first and refuses the entry otherwise.
 bool IsSafeLocalFileName(std::string_view name);
 
+// The columns of an entry besides name, size and date. A listing repeats
+// them on nearly every line (or leaves them empty), so records share one
+// copy, never changed once made.
+struct FileColumns {
+  std::string permissions;
+  std::string owner;
+  std::string group;  // empty when the listing line had no group column
+  std::string filePath;  // a symbolic link's target
+};
+using SharedColumns = std::shared_ptr<const FileColumns>;
+
 class CFtpFile {
  public:
   bool IsDirectory() const { return m_isDirectory; }
@@ -30,10 +40,12 @@ class CFtpFile {
   int64_t FileSize() const { return m_fileSize; }
   void SetFileSize(int64_t v) { m_fileSize = v; }
 
-  // Always "yyyy-mm-dd hh:mm". Text that does not read as a date (see
-  // ParseListDateText) is stored as the zero date, 1899-12-30 00:00.
-  const std::string& LastWriteTime() const { return m_lastWriteTime; }
-  void SetLastWriteTime(const ListDate& v) { m_lastWriteTime = ListDateText(v); }
+  // Always "yyyy-mm-dd hh:mm": ListDateText of LastWriteDate(), formed when
+  // asked for. Text that does not read as a date (see ParseListDateText) is
+  // stored as the zero date, 1899-12-30 00:00.
+  std::string LastWriteTime() const { return ListDateText(m_lastWrite); }
+  const ListDate& LastWriteDate() const { return m_lastWrite; }
+  void SetLastWriteTime(const ListDate& v) { m_lastWrite = v; }
   void SetLastWriteTime(std::string_view v);
 
   // The entry's name as listed (program text; bytes that did not convert
@@ -42,39 +54,51 @@ class CFtpFile {
   void SetFileName(std::string v) { m_fileName = std::move(v); }
 
   // A symbolic link's target; otherwise empty unless a caller sets it.
-  const std::string& FilePath() const { return m_filePath; }
-  void SetFilePath(std::string v) { m_filePath = std::move(v); }
+  const std::string& FilePath() const { return Columns().filePath; }
+  void SetFilePath(std::string v) { Change(&FileColumns::filePath, std::move(v)); }
 
-  const std::string& Permissions() const { return m_permissions; }
-  void SetPermissions(std::string v) { m_permissions = std::move(v); }
+  const std::string& Permissions() const { return Columns().permissions; }
+  void SetPermissions(std::string v) { Change(&FileColumns::permissions, std::move(v)); }
 
-  const std::string& Owner() const { return m_owner; }
-  void SetOwner(std::string v) { m_owner = std::move(v); }
+  const std::string& Owner() const { return Columns().owner; }
+  void SetOwner(std::string v) { Change(&FileColumns::owner, std::move(v)); }
 
   // Empty when the listing line had no group column.
-  const std::string& Group() const { return m_group; }
-  void SetGroup(std::string v) { m_group = std::move(v); }
+  const std::string& Group() const { return Columns().group; }
+  void SetGroup(std::string v) { Change(&FileColumns::group, std::move(v)); }
+
+  // The four columns above at once, as other records may hold them too
+  // (nullptr: all empty).
+  void SetColumns(SharedColumns columns) { m_columns = std::move(columns); }
 
  private:
+  const FileColumns& Columns() const;
+  // One column changed: the record gets a copy of its own.
+  void Change(std::string FileColumns::*column, std::string v);
+
   bool m_isDirectory = false;
+  ListDate m_lastWrite = kZeroDate;  // kept as numbers: a listing holds thousands
   int64_t m_fileSize = 0;
-  std::string m_lastWriteTime = ListDateText(kZeroDate);
   std::string m_fileName;
-  std::string m_filePath;
-  std::string m_permissions;
-  std::string m_owner;
-  std::string m_group;
+  SharedColumns m_columns;
 };
 
 // Keys are compared exactly, as this platform compares file names: "Ra.txt"
 // and "RA.txt" are two entries. Records keep their address while they are in
 // the collection.
 class CFtpFiles {
-  struct Entry {
-    std::string key;
-    std::unique_ptr<CFtpFile> file;
+  // An entry: its key, the key's hash and the record. Nodes and the bytes of
+  // keys are carved from blocks the collection owns, so a listing of many
+  // thousands of entries costs a few dozen allocations rather than one or
+  // two per entry.
+  struct Node {
+    size_t keySize = 0;  // the key's bytes follow the node
+    size_t hash = 0;
+    CFtpFile file;
+
+    std::string_view Key() const { return {reinterpret_cast<const char*>(this + 1), keySize}; }
   };
-  using Entries = std::vector<Entry>;
+  using Entries = std::vector<Node*>;
 
  public:
   template <typename Base, typename Value>
@@ -88,8 +112,8 @@ class CFtpFiles {
 
     Iterator() = default;
     explicit Iterator(Base it) : m_it(it) {}
-    reference operator*() const { return *m_it->file; }
-    pointer operator->() const { return m_it->file.get(); }
+    reference operator*() const { return (*m_it)->file; }
+    pointer operator->() const { return &(*m_it)->file; }
     Iterator& operator++() {
       ++m_it;
       return *this;
@@ -108,11 +132,16 @@ class CFtpFiles {
   using const_iterator = Iterator<Entries::const_iterator, const CFtpFile>;
 
   CFtpFiles() = default;
-  CFtpFiles(CFtpFiles&&) = default;
-  CFtpFiles& operator=(CFtpFiles&&) = default;
+  CFtpFiles(CFtpFiles&& other) noexcept;
+  CFtpFiles& operator=(CFtpFiles&& other) noexcept;
+  ~CFtpFiles();
+
+  // Room for `count` entries without growing (a listing knows its line
+  // count before it adds the first record).
+  void Reserve(size_t count);
 
   // The added record, or nullptr (and nothing added) when the key is taken.
-  CFtpFile* Add(CFtpFile file, std::string key);
+  CFtpFile* Add(CFtpFile file, std::string_view key);
 
   // By key, or by 1-based position; nullptr when there is no such item.
   CFtpFile* Item(std::string_view key);
@@ -133,13 +162,30 @@ class CFtpFiles {
   const_iterator end() const { return const_iterator(m_entries.end()); }
 
  private:
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
+  static size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  // The slot holding `key`, or the empty slot where it would go; the table
+  // must not be empty.
+  size_t Find(std::string_view key, size_t hash) const;
+  // True when the table holds `count` entries within its load limit.
+  bool SlotsFor(size_t count) const;
+  // A table for at least `count` entries, the present entries in it.
+  void Rehash(size_t count);
+  void EraseSlot(size_t slot);
+  // `size` bytes at the given alignment from the current block, or from a
+  // new one.
+  void* Allocate(size_t size, size_t alignment);
+  void DestroyNodes();
 
   Entries m_entries;
-  std::unordered_map<std::string, CFtpFile*, KeyHash, std::equal_to<>> m_byKey;
+  // The index by key: open addressing with linear probing over a power-of-two
+  // table that is never more than three quarters full; nullptr marks an
+  // empty slot.
+  std::vector<Node*> m_slots;
+  // The blocks entries are carved from; the last one is being filled. A
+  // removed entry's room is given back only with the collection.
+  std::vector<std::unique_ptr<std::byte[]>> m_blocks;
+  size_t m_blockSize = 0;
+  size_t m_blockUsed = 0;
 };
 
 }  // namespace pellan

@@ -1,6 +1,7 @@
 #include "ftp/remote/list_date.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/date_text.h"
@@ -39,9 +40,35 @@ std::optional<ListDate> MakeListDate(int year, int month, int day, int hour, int
 }
 
 std::string ListDateText(const ListDate& d) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
-  return buf;
+  std::string text;
+  AppendListDateText(d, text);
+  return text;
+}
+
+void AppendListDateText(const ListDate& d, std::string& out) {
+  const bool fits = d.year >= 0 && d.year <= 9999 && d.month >= 0 && d.month <= 99 && d.day >= 0 && d.day <= 99 &&
+                    d.hour >= 0 && d.hour <= 99 && d.minute >= 0 && d.minute <= 99;
+  if (!fits) {  // only a hand-made ListDate: the fields then take the room they need
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
+    out += buf;
+    return;
+  }
+  // Two digits at a time from a table: a listing forms one of these per
+  // entry.
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  const auto put2 = [](char* at, int value) { std::memcpy(at, kPairs + 2 * value, 2); };
+  char text[16] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0, ' ', 0, 0, ':', 0, 0};
+  put2(text, d.year / 100);
+  put2(text + 2, d.year % 100);
+  put2(text + 5, d.month);
+  put2(text + 8, d.day);
+  put2(text + 11, d.hour);
+  put2(text + 14, d.minute);
+  out.append(text, sizeof text);
 }
 
 std::optional<ListDate> ParseListDateText(std::string_view t) {

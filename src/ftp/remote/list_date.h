@@ -26,6 +26,8 @@ std::optional<ListDate> MakeListDate(int year, int month, int day, int hour, int
 
 // "yyyy-mm-dd hh:mm".
 std::string ListDateText(const ListDate& date);
+// Appends ListDateText(date) to `out`.
+void AppendListDateText(const ListDate& date, std::string& out);
 
 // Reads "yyyy-mm-dd", "yyyy-mm-dd hh:mm" or "yyyy-mm-dd hh:mm:ss" (seconds are
 // dropped); nullopt for anything else.

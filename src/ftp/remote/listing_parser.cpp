@@ -1,14 +1,18 @@
 #include "ftp/remote/listing_parser.h"
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
-#include <vector>
 
 namespace pellan {
 
 namespace {
 
-constexpr std::string_view kMonths[12] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                          "jul", "aug", "sep", "oct", "nov", "dec"};
+// Three characters packed into one number, for the month names' switch.
+constexpr uint32_t Packed(const char (&m)[4]) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(m[0])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(m[1])) << 8 | static_cast<unsigned char>(m[2]);
+}
 constexpr size_t kNpos = std::string_view::npos;
 
 // Letter case is folded for ASCII only: other bytes of a listing (UTF-8, or
@@ -23,11 +27,22 @@ bool IsDigit(char c) {
 // 1..12 for a three-letter month name in any letter case, else 0.
 int MonthNumber(std::string_view s) {
   if (s.size() != 3) return 0;
-  const char l[3] = {LowerAscii(s[0]), LowerAscii(s[1]), LowerAscii(s[2])};
-  for (int i = 0; i < 12; ++i) {
-    if (std::string_view(l, 3) == kMonths[i]) return i + 1;
+  const char l[4] = {LowerAscii(s[0]), LowerAscii(s[1]), LowerAscii(s[2]), 0};
+  switch (Packed(l)) {
+    case Packed("jan"): return 1;
+    case Packed("feb"): return 2;
+    case Packed("mar"): return 3;
+    case Packed("apr"): return 4;
+    case Packed("may"): return 5;
+    case Packed("jun"): return 6;
+    case Packed("jul"): return 7;
+    case Packed("aug"): return 8;
+    case Packed("sep"): return 9;
+    case Packed("oct"): return 10;
+    case Packed("nov"): return 11;
+    case Packed("dec"): return 12;
+    default: return 0;
   }
-  return 0;
 }
 
 // `n` characters from the 1-based column `start`; empty past the end.
@@ -135,6 +150,26 @@ ListDate ListDateForYear(std::string_view field, int currentYear, const ListingR
   return kZeroDate;
 }
 
+// The date of a field that IsUnixDateField accepted: the same result as
+// ListDateForYear, read straight from the fixed columns ("Mmm dd hh:mm",
+// "Mmm dd  yyyy", the day and the hour possibly with a space for a leading
+// digit).
+ListDate CheckedUnixDate(std::string_view f, int currentYear, const ListingReport& report) {
+  const auto digit = [](char c) { return c - '0'; };
+  const int month = MonthNumber(f.substr(0, 3));
+  const int day = (f[4] == ' ' ? 0 : digit(f[4]) * 10) + digit(f[5]);
+  int year = currentYear, hour = 0, minute = 0;
+  if (f[9] == ':') {
+    hour = (f[7] == ' ' ? 0 : digit(f[7]) * 10) + digit(f[8]);
+    minute = digit(f[10]) * 10 + digit(f[11]);
+  } else {
+    year = digit(f[8]) * 1000 + digit(f[9]) * 100 + digit(f[10]) * 10 + digit(f[11]);
+  }
+  if (const auto date = MakeListDate(year, month, day, hour, minute)) return *date;
+  if (report.dateError) report.dateError("Invalid date " + Quoted(f));
+  return kZeroDate;
+}
+
 // "yy-mm-dd", optionally followed by " h:mm" or " hh:mm" (":ss" ignored)
 // and AM or PM. Two-digit years 69..99 are 1969..1999, 00..68 are
 // 2000..2068, as the C library reads them.
@@ -165,10 +200,12 @@ std::optional<ListDate> ParseDosDate(std::string_view s) {
   return MakeListDate(yy <= 68 ? 2000 + yy : 1900 + yy, mm, dd, hour, minute);
 }
 
-// Fills `f` from a DOS line. A reason when a step failed (the caller drops
-// the line); every step runs either way.
-std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f) {
-  f.SetFileName(std::string(Mid(line, 40)));
+// Fills `f` from a DOS line, and `name` with its name as it stands in the
+// line. A reason when a step failed (the caller drops the line); every step
+// runs either way.
+std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f, std::string_view& name) {
+  name = Mid(line, 40);
+  f.SetFileName(std::string(name));
   const std::string_view kept = line.substr(0, 38);
   std::optional<std::string> fault;
 
@@ -200,19 +237,41 @@ std::optional<std::string> ParseDosLine(std::string_view line, CFtpFile& f) {
   return fault;
 }
 
-// Fills `f` from a UNIX line whose date field starts at column `pos`. A
-// reason when the size is not a number (the listing is then abandoned).
+// The columns of the line before, which the next line most likely repeats
+// and then shares.
+class RepeatedColumns {
+ public:
+  SharedColumns SameOrNew(std::string_view permissions, std::string_view owner, std::string_view group,
+                          std::string_view filePath) {
+    if (permissions.empty() && owner.empty() && group.empty() && filePath.empty()) return nullptr;
+    if (!m_last || m_last->permissions != permissions || m_last->owner != owner || m_last->group != group ||
+        m_last->filePath != filePath) {
+      m_last = std::make_shared<const FileColumns>(
+          FileColumns{std::string(permissions), std::string(owner), std::string(group), std::string(filePath)});
+    }
+    return m_last;
+  }
+
+ private:
+  SharedColumns m_last;
+};
+
+// Fills `f` from a UNIX line whose date field starts at column `pos`, and
+// `name` with its name as it stands in the line. A reason when the size is
+// not a number (the listing is then abandoned).
 std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int currentYear,
-                                         const ListingReport& report, CFtpFile& f) {
+                                         const ListingReport& report, RepeatedColumns& repeated, CFtpFile& f,
+                                         std::string_view& name) {
   const bool directory = line[0] == 'd';
   f.SetIsDirectory(directory);
-  f.SetLastWriteTime(ListDateForYear(Mid(line, pos, 12), currentYear, report));
+  f.SetLastWriteTime(CheckedUnixDate(Mid(line, pos, 12), currentYear, report));
 
-  std::string_view name = Mid(line, pos + 13);
+  name = Mid(line, pos + 13);
+  std::string_view target;
   if (line[0] == 'l') {
     const size_t arrow = name.find(" -> ");
     if (arrow != kNpos) {
-      f.SetFilePath(std::string(name.substr(arrow + 4)));
+      target = name.substr(arrow + 4);
       name = name.substr(0, arrow);
     }
   }
@@ -228,23 +287,25 @@ std::optional<std::string> ParseUnixLine(std::string_view line, size_t pos, int 
   f.SetFileSize(directory ? 0 : *size);
 
   // Permissions, link count, owner and, when present, group: the columns
-  // before the size, split at runs of spaces.
-  std::vector<std::string_view> fields;
+  // before the size, split at runs of spaces. Only the first four are kept;
+  // the rest are counted.
+  std::string_view fields[4];
+  size_t count = 0;
   const std::string_view head = line.substr(0, sizeStart);
   size_t i = 0;
   while (true) {
     const size_t sp = head.find(' ', i);
-    fields.push_back(head.substr(i, sp == kNpos ? kNpos : sp - i));
+    if (count < 4) fields[count] = head.substr(i, sp == kNpos ? kNpos : sp - i);
+    ++count;
     if (sp == kNpos) break;
     i = head.find_first_not_of(' ', sp);
     if (i == kNpos) {
-      fields.emplace_back();
+      ++count;  // an empty last column
       break;
     }
   }
-  f.SetPermissions(std::string(fields[0]));
-  if (fields.size() > 2) f.SetOwner(std::string(fields[2]));
-  if (fields.size() == 5) f.SetGroup(std::string(fields[3]));
+  f.SetColumns(repeated.SameOrNew(fields[0], count > 2 ? fields[2] : std::string_view(),
+                                   count == 5 ? fields[3] : std::string_view(), target));
   return std::nullopt;
 }
 
@@ -256,22 +317,24 @@ class ListingParser {
   // False when the listing has to be abandoned.
   bool Line(std::string_view line) {
     CFtpFile f;
+    std::string_view name;  // f's name, within `line`
     const size_t pos = StartsWithDosDate(line) ? 0 : GetDateStartPosition(line);
     if (pos >= 11) {
-      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, f)) {
+      if (const auto fault = ParseUnixLine(line, pos, m_currentYear, m_report, m_repeated, f, name)) {
         Log("GetFileListX.Error:" + *fault);
         return false;
       }
-    } else if (const auto fault = ParseDosLine(line, f)) {
+    } else if (const auto fault = ParseDosLine(line, f, name)) {
       Log("GetFileListX:Err(" + std::to_string(kUnknownListTypeError) + "#" + *fault + ")" +
           std::string(line.substr(0, 38)));
       return true;
     }
-    std::string name = f.FileName();
     if (name.empty() || name == "." || name == "..") return true;
-    if (!m_files->Add(std::move(f), name)) Log("GetFileListX:Duplicate name dropped:" + name);
+    if (!m_files->Add(std::move(f), name)) Log("GetFileListX:Duplicate name dropped:" + std::string(name));
     return true;
   }
+
+  void Reserve(size_t count) { m_files->Reserve(count); }
 
   std::unique_ptr<CFtpFiles> Take() { return std::move(m_files); }
 
@@ -282,6 +345,7 @@ class ListingParser {
 
   const ListingReport& m_report;
   int m_currentYear;
+  RepeatedColumns m_repeated;
   std::unique_ptr<CFtpFiles> m_files;
 };
 
@@ -306,6 +370,14 @@ std::unique_ptr<CFtpFiles> GetFileListX(std::string_view text, const ListingRepo
   }
 
   ListingParser parser(report);
+  // Nearly every line is an entry.
+  size_t lines = 1;
+  for (const char* p = text.data(); (p = static_cast<const char*>(
+                                          std::memchr(p, '\n', static_cast<size_t>(text.data() + text.size() - p))));
+       ++p) {
+    ++lines;
+  }
+  parser.Reserve(lines);
   size_t start = 0;
   while (start <= text.size()) {
     const size_t lf = text.find('\n', start);

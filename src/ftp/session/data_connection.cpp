@@ -132,8 +132,9 @@ void FtpLibrary::DataSocketOnConnect() {
         // Only this connection's data and end count: a connection left
         // earlier (closed, or abandoned on a time-out) may still deliver
         // bytes or report its end during this listing.
-        m_listingBuffer.clear();
+        m_listingBuffer.Clear();
         m_listingDataClosed = false;
+        m_objDataSocket.SetReceiveSink(&m_listingBuffer);
         SendFtpCommand("LIST", m_listingArgument);
         break;
       case kOpDownload:
@@ -155,10 +156,11 @@ void FtpLibrary::DataSocketOnConnect() {
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
   if (m_lngOperation == kOpList) {  // as in DataSocketOnConnect
-    m_listingBuffer.clear();
+    m_listingBuffer.Clear();
     m_listingDataClosed = false;
   }
   m_objDataSocket.Accept(requestID);
+  if (m_lngOperation == kOpList) m_objDataSocket.SetReceiveSink(&m_listingBuffer);
   if (m_lngOperation == kOpUpload) {
     m_uploadDataReady = true;
     StartUploadWhenReady();
@@ -168,10 +170,12 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
 void FtpLibrary::DataSocketOnDataArrival() {
   m_dtLastActivity = CurrentClock().Now();
   if (m_lngOperation == kOpList) {
-    // Kept as bytes and decoded once the listing is whole: a character of a
-    // multi-byte code page may be split between two chunks.
+    // The socket has read the chunk straight into m_listingBuffer (its
+    // receive sink), where it stays as bytes until the listing is whole: a
+    // character of a multi-byte code page may be split between two chunks.
+    // Anything that still came through the slot joins it.
     std::string bytes;
-    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer += bytes;
+    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer.Append(bytes);
   } else if (m_lngOperation == kOpDownload) {
     WriteDownloadedData();
   }
@@ -199,7 +203,7 @@ void FtpLibrary::DataSocketOnError() {
     LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
     m_objDataSocket.CloseSocket();
     if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
-    if (m_lngOperation == kOpList) m_listingBuffer.clear();
+    if (m_lngOperation == kOpList) m_listingBuffer.Release();
     EndOperation();
   } catch (const Raised& r) {
     ReportError("DataSocket_OnError", r.number, r.description);

@@ -85,7 +85,7 @@ void FtpLibrary::Abort() {
         CloseDataConnection();
         break;
       case kOpList:
-        m_listingBuffer.clear();
+        m_listingBuffer.Release();
         CloseDataConnection();
         break;
       default:

@@ -466,7 +466,7 @@ class FtpLibrary {
   int m_intConnectTries = 0;
   std::string m_renameTarget;
   std::string m_sizePath;
-  std::string m_listingBuffer;  // bytes of the listing under way
+  ByteSink m_listingBuffer;  // bytes of the listing under way, read straight in
   std::string m_listingArgument;
   bool m_listingDataClosed = false;
   bool m_listingReplyDone = false;

@@ -35,7 +35,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     }
 
     m_listingArgument = path;
-    m_listingBuffer.clear();
+    m_listingBuffer.Clear();
     m_listingDataClosed = false;
     m_listingReplyDone = false;
     SetOperation(kOpList);
@@ -45,19 +45,30 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     }
     WaitForReply(kOpList);
     m_listingArgument.clear();
-    if (ErrorNumber() != 0) return nullptr;
+    if (ErrorNumber() != 0) {
+      m_listingBuffer.Release();
+      return nullptr;
+    }
 
-    const std::string text =
-        m_codePage == pellan::CodePage::kUtf8 ? std::move(m_listingBuffer) : DecodeText(m_listingBuffer, m_codePage);
-    m_listingBuffer.clear();
-    if (IsBlankListing(text)) return nullptr;
+    // UTF-8 is read where it arrived; another code page is decoded first.
+    std::string decoded;
+    std::string_view text = m_listingBuffer.View();
+    if (m_codePage != pellan::CodePage::kUtf8) {
+      decoded = DecodeText(text, m_codePage);
+      text = decoded;
+    }
+    if (IsBlankListing(text)) {
+      m_listingBuffer.Release();
+      return nullptr;
+    }
     ListingReport report;
     report.log = [this](const std::string& line) { LogLine(line); };
     std::unique_ptr<CFtpFiles> files = GetFileListX(text, report);
     if (!files) {
-      LogLine("---------------------------\r\n" + std::to_string(text.size()) + "\r\n" + text);
+      LogLine("---------------------------\r\n" + std::to_string(text.size()) + "\r\n" + std::string(text));
       Raise(kErrUnknownListType);
     }
+    m_listingBuffer.Release();
     if (!pattern.empty()) {
       auto matching = std::make_unique<CFtpFiles>();
       for (const CFtpFile& f : *files) {
@@ -69,7 +80,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     return files;
   } catch (const Raised& r) {
     m_listingArgument.clear();
-    m_listingBuffer.clear();
+    m_listingBuffer.Release();
     ReportError("GetRemoteFilesInfo", r.number, r.description);
     return nullptr;
   }

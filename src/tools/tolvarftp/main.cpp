@@ -1,4 +1,5 @@
 // tolvarftp: FTP commands from scripts and people, over the FtpLibrary control.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,20 +67,36 @@ void PrintListing(const pellan::CFtpFiles& files, bool json) {
     std::cout << out;
     return;
   }
-  // One write for the whole listing: it may hold many thousands of lines.
+  // The listing may hold many thousands of lines: they go out in blocks of
+  // 32 KiB, one write each, through one buffer.
+  constexpr size_t kBlock = 32 * 1024;
   std::string out;
+  out.reserve(2 * kBlock);
   for (const pellan::CFtpFile& f : files) {
-    out += f.Permissions().empty() ? (f.IsDirectory() ? "d" : "-") : f.Permissions();
+    if (f.Permissions().empty()) {
+      out += f.IsDirectory() ? 'd' : '-';
+    } else {
+      out += f.Permissions();
+    }
+    char size[24];
+    const auto sizeEnd = std::to_chars(size, size + sizeof size, f.FileSize()).ptr;
     out += ' ';
-    out += std::to_string(f.FileSize());
+    out.append(size, sizeEnd);
     out += ' ';
-    out += f.LastWriteTime();
+    pellan::AppendListDateText(f.LastWriteDate(), out);
     out += ' ';
     out += f.FileName();
-    if (!f.FilePath().empty()) out += " -> " + f.FilePath();
+    if (!f.FilePath().empty()) {
+      out += " -> ";
+      out += f.FilePath();
+    }
     out += '\n';
+    if (out.size() >= kBlock) {
+      std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+      out.clear();
+    }
   }
-  std::cout << out;
+  std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
 }
 
 // Runs one command (checked by the parser); false on failure (the control
