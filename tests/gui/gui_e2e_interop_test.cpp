@@ -66,6 +66,9 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
   EXPECT_THAT(t, HasSubstr("tray icon=1 available=0 tip=[客户端]Pellan远程连接\n"));
   EXPECT_THAT(t, HasSubstr("lblCurState 正在登录\n"));
   EXPECT_THAT(t, ContainsRegex("window shown=1 minimised=0 ontop=0 front=0\n(.|\n)*lblState \\[[-0-9: ]+\\] 连接成功"));
+  // The first picture was taken as the window came up with the version
+  // status, before the login began.
+  EXPECT_THAT(t, ContainsRegex("未运行[^\n]*\n(.|\n)*shot shot-1\.png\n(.|\n)*lblState [^\n]*正在连接"));
   EXPECT_TRUE(DrawnPicture(traceDir + "/shot-1.png")) << "the window as it was first shown";
 
   // The companion asks for the window: restored, on top, brought forward.
