@@ -1,6 +1,7 @@
 // frmTLVFTP's session control: the start button in its five modes, the pass
 // timer, the stall watchdog, the companion's activation and exit requests,
 // the automatic login, the exit routine and the close handler.
+#include <algorithm>
 #include <exception>
 
 #include "client/client_files.h"
@@ -12,6 +13,11 @@
 namespace pellan::client {
 
 using namespace std::chrono_literals;
+
+namespace {
+// Seconds an exit waits for the server to take a cut upload off it.
+constexpr long kExitDeleteTimeOut = 5;
+}  // namespace
 
 void frmTLVFTP::btnStart_Click() {
   try {
@@ -214,8 +220,17 @@ void frmTLVFTP::ExitRequest() {
     CurrentLoop().WaitFor([this] { return !m_ftp->Busy(); }, 100ms);
   }
   // An upload cut here never returns to its pass, which would take the
-  // partial copy off the server: do it now (the local file stays).
-  if (m_strDirection == "UP" && m_ftp->Connected() && !m_ftp->Busy()) m_ftp->DeleteFile(m_ftp->RemotePath());
+  // partial copy off the server: do it now (the local file stays). The
+  // abort of a transfer ends its session (the server's late replies to it
+  // would be read as answers to the next command), so this logs in afresh,
+  // with a short time-out: an exit must not wait long for a server that
+  // has gone.
+  if (m_strDirection == "UP" && !m_ftp->Busy()) {
+    const long timeOut = m_ftp->TimeOut();
+    m_ftp->SetTimeOut(std::min(timeOut, kExitDeleteTimeOut));
+    m_ftp->DeleteFile(m_ftp->RemotePath());
+    m_ftp->SetTimeOut(timeOut);
+  }
   ExitRoutine();
 }
 
