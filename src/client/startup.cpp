@@ -150,7 +150,6 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   ExitSignals signals([&form](int) { form.RequestExit(); });
 
   if (!form.Form_Load()) return 0;  // another copy runs; it has been told
-  if (desktop != nullptr) desktop->Run();
   for (;;) CurrentLoop().WaitOnce(std::chrono::hours(1));
 }
 

@@ -34,10 +34,9 @@ class DesktopHost {
   // process's loop.
   virtual void Prepare(int& argc, char** argv) = 0;
   // The main window exists: draw it, put up the tray icon, take over the
-  // message boxes and dialogs.
+  // message boxes and dialogs. The process's loop (the toolkit's, since
+  // Prepare) then runs as it runs without a window.
   virtual void Attach(frmTLVFTP& form) = 0;
-  // Runs the loop; the exit routine ends the process from inside it.
-  [[noreturn]] virtual void Run() = 0;
 };
 
 // The options of a command line (without the program name); nullopt with

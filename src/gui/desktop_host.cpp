@@ -83,7 +83,8 @@ void QtDesktopHost::Prepare(int& argc, char** argv) {
   m_argc = argc;
   m_app = std::make_unique<QApplication>(m_argc, m_argv.data());
   QApplication::setApplicationDisplayName("Pellan");
-  // Closing a message box while the window is hidden must not end the loop.
+  // Closing the last window (a message box while the main one is hidden)
+  // must not end the program's loops.
   QApplication::setQuitOnLastWindowClosed(false);
   m_loop = std::make_unique<QtEventLoop>();
   SetCurrentLoop(m_loop.get());
@@ -95,10 +96,6 @@ void QtDesktopHost::Attach(client::frmTLVFTP& form) {
   if (!trace.empty()) m_view->TraceInto(QString::fromStdString(trace));
   m_frontEnd = std::make_unique<QtFrontEnd>(form.Model(), m_view.get());
   SetFrontEnd(m_frontEnd.get());
-}
-
-void QtDesktopHost::Run() {
-  for (;;) QApplication::exec();
 }
 
 }  // namespace pellan::gui

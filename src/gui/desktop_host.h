@@ -35,7 +35,6 @@ class QtDesktopHost final : public client::DesktopHost {
   bool Available() override { return DisplayAvailable(); }
   void Prepare(int& argc, char** argv) override;
   void Attach(client::frmTLVFTP& form) override;
-  [[noreturn]] void Run() override;
 
   MainFormView* View() const { return m_view.get(); }
 
