@@ -27,14 +27,8 @@ work=$(mktemp -d /tmp/pellan-pass-bench.XXXXXX)
 chmod 755 "$work"  # the server's account must reach its folder
 vs_pid=
 cl_pid=
-# Ends a process we started: TERM, up to two seconds, then KILL.
-stop() {
-  local i
-  kill "$1" 2>/dev/null || return 0
-  for ((i = 0; i < 20; i++)); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
+# shellcheck source=scripts/stop-process.sh
+source "$root/scripts/stop-process.sh"
 cleanup() {
   [ -z "$cl_pid" ] || stop "$cl_pid"
   [ -z "$vs_pid" ] || stop "$vs_pid"

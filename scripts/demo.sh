@@ -44,14 +44,8 @@ mkdir -p "$outbox" "$served/exchange"
 
 server_pid=
 client_pid=
-# Ends a process we started: TERM, up to two seconds, then KILL.
-stop() {
-  local i
-  kill "$1" 2>/dev/null || return 0
-  for ((i = 0; i < 20; i++)); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
+# shellcheck source=scripts/stop-process.sh
+source "$root/scripts/stop-process.sh"
 cleanup() {
   [ -z "$client_pid" ] || stop "$client_pid"
   [ -z "$server_pid" ] || stop "$server_pid"

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/code_page.h"
+#include "support/file.h"
 
 namespace pellan::client {
 
@@ -14,19 +15,6 @@ namespace {
 
 bool RegularFile(const std::string& path, struct stat* st) {
   return !path.empty() && stat(path.c_str(), st) == 0 && S_ISREG(st->st_mode);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace

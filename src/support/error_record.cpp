@@ -11,8 +11,8 @@
 #include "platform/code_page.h"
 #include "platform/date_text.h"
 #include "platform/front_end.h"
-#include "support/current_error.h"
 #include "support/file.h"
+#include "support/current_error.h"
 
 namespace pellan {
 
@@ -24,19 +24,6 @@ std::string Trim(const std::string& s) {
   const auto first = s.find_first_not_of(' ');
   if (first == std::string::npos) return std::string();
   return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 bool IsFolder(const std::string& path) {

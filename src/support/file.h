@@ -137,4 +137,8 @@ class CFile {
   std::string ReadJoinedLines(const std::string& filePath, const char* operation, bool quietWhenMissing) const;
 };
 
+// Writes all of `bytes` to `fd` (again after a signal or a short write);
+// false on an error.
+bool WriteAll(int fd, const std::string& bytes);
+
 }  // namespace pellan
