@@ -21,6 +21,8 @@ namespace pellan {
 
 bool FtpLibrary::DownLoad(bool createFolder) {
   bool result = false;
+  const double hostFileSize = m_hostFileSize;
+  m_hostFileSize = -1;
   try {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -29,12 +31,15 @@ bool FtpLibrary::DownLoad(bool createFolder) {
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
+      m_jobSizes.clear();
+      if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) m_jobSizes = {hostFileSize};
       result = RunJob(job, &FtpLibrary::DownLoadFolders, &FtpLibrary::DownLoadQueue, createFolder, false);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("DownLoad", r.number, r.description);
     result = false;
   }
+  m_jobSizes.clear();
   m_canceledFileList.clear();
   return result;
 }

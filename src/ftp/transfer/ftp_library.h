@@ -204,6 +204,11 @@ class FtpLibrary {
   // callers that delete the source next). Off by default.
   bool SyncDownloads() const { return m_syncDownloads; }
   void SetSyncDownloads(bool v) { m_syncDownloads = v; }
+  // The size of the one file the next DownLoad fetches, as a listing the
+  // host already holds gave it (-1: unknown). The byte count is then checked
+  // against it even where the server refuses SIZE. Used by that DownLoad
+  // only, whatever its outcome.
+  void SetExpectedFileSize(double bytes) { m_hostFileSize = bytes; }
 
   // ---- session operations
   bool Connect();
@@ -448,6 +453,7 @@ class FtpLibrary {
   // The sub-job a layer hands to the next one down.
   std::vector<std::string> m_jobSources, m_jobTargets;
   std::vector<double> m_jobSizes;  // sizes a listing gave for m_jobSources
+  double m_hostFileSize = -1;      // SetExpectedFileSize, for the next DownLoad
   std::string m_sendBuffer;
 
   // ---- session record
