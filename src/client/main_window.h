@@ -100,9 +100,12 @@ class frmTLVFTP {
   void TrayLeftClick();
   void TrayRightClick() {}
 
-  // The window is closed (its frame's close button, or the exit routine):
-  // clo.txt when the last login failed, the tray icon goes, the program ends.
+  // The last step of the exit routine: clo.txt when the last login failed,
+  // the tray icon goes, the program ends.
   void Form_Unload();
+  // The user closed the window's frame: an exit request while a login or a
+  // session runs, else the exit routine.
+  void WindowClosed();
 
   // An exit request from outside other than "exit.txt" (SIGTERM, SIGINT):
   // the same steps as that file, without the file.
@@ -172,6 +175,7 @@ class frmTLVFTP {
   std::string m_strFolders;
   int m_intHideCount = 0;
   bool m_blnExiting = false;
+  bool m_loginBoxShown = false;  // the failed-login box is up
 
  private:
   // Start-up pieces.

@@ -112,7 +112,6 @@ bool frmTLVFTP::StartSteps() {
   }
 
   const std::string reason = m_ftp->ErrorInfo();
-  ShowState("连接远程服务器失败\r\n" + reason, true, true, true);
   SetLoginCaption(kCaptionRetry);
   WriteConnectLog(false, reason);
   SetExitEnabled(true);
@@ -123,6 +122,14 @@ bool frmTLVFTP::StartSteps() {
     m_retryTimer.SetInterval(std::chrono::seconds(m_settings.retryLoginSeconds));
     m_retryTimer.SetEnabled(true);
   }
+  // The failure box is modal on a desktop and may stay up for days: the
+  // companion's err.txt and the automatic retry are in place before it, so
+  // the retry runs while it is shown. A retry that fails again meanwhile
+  // does not stack a second box on the first.
+  const bool show = !m_loginBoxShown;
+  m_loginBoxShown = true;
+  ShowState("连接远程服务器失败\r\n" + reason, true, true, show);
+  if (show) m_loginBoxShown = false;
   return false;
 }
 
@@ -204,6 +211,17 @@ void frmTLVFTP::Timer4_Timer() {
 void frmTLVFTP::RetryTimer_Timer() {
   m_retryTimer.SetEnabled(false);
   if (LoginCaption() == kCaptionRetry && !m_blnExiting) btnStart_Click();
+}
+
+void frmTLVFTP::WindowClosed() {
+  if (m_blnExiting) return;
+  // While a login or a session runs, a close is an exit request: the call
+  // under way is cut cleanly, the session quits, clo.txt is written.
+  if (m_blnRunning || m_ftp->Busy() || LoginCaption() == kCaptionCancel) {
+    RequestExit();
+  } else {
+    ExitRoutine();
+  }
 }
 
 void frmTLVFTP::RequestExit() {

@@ -199,7 +199,7 @@ void MainFormView::SyncCloseColour() {
 
 void MainFormView::closeEvent(QCloseEvent* event) {
   event->accept();
-  m_form.Form_Unload();
+  m_form.WindowClosed();
 }
 
 void MainFormView::changeEvent(QEvent* event) {

@@ -1,5 +1,5 @@
 // pellan-sync with its window, on the X display that the test runs under
-// (xvfb-run gives it one; there is no window manager and no tray host),
+// (scripts/with-xvfb.sh gives it one; there is no window manager and no tray host),
 // against a real FTP server: the window and tray as the program's own trace
 // tells them, and pictures of the window.
 #include <sys/stat.h>
@@ -43,7 +43,7 @@ bool DrawnPicture(const std::string& path) {
 }
 
 TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit) {
-  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under xvfb-run";
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under scripts/with-xvfb.sh";
   pellan::test::PyftpdlibServer server;
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   TempDir home, state;
@@ -68,7 +68,7 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
   EXPECT_THAT(t, ContainsRegex("window shown=1 minimised=0 ontop=0 front=0\n(.|\n)*lblState \\[[-0-9: ]+\\] 连接成功"));
   // The first picture was taken as the window came up with the version
   // status, before the login began.
-  EXPECT_THAT(t, ContainsRegex("未运行[^\n]*\n(.|\n)*shot shot-1\.png\n(.|\n)*lblState [^\n]*正在连接"));
+  EXPECT_THAT(t, ContainsRegex("未运行[^\n]*\n(.|\n)*shot shot-1\\.png\n(.|\n)*lblState [^\n]*正在连接"));
   EXPECT_TRUE(DrawnPicture(traceDir + "/shot-1.png")) << "the window as it was first shown";
 
   // The companion asks for the window: restored, on top, brought forward.

@@ -20,6 +20,7 @@
 #include "support/system.h"
 #include "gui/main_form_view.h"
 #include "gui/qt_front_end.h"
+#include "support/fake_ftp_server.h"
 
 namespace pellan::gui {
 namespace {
@@ -67,7 +68,7 @@ class DesktopTest : public client::test::ClientTest {
   // event handlers must not be left by an exception.
   MainFormView& View() {
     if (!m_view) {
-      WriteSite(1);  // nothing listens there: a login fails at once
+      WriteSite(m_sitePort);  // by default nothing listens there: a login fails at once
       frmTLVFTP& form = Form();
       form.EndProgram = [this](int status) { m_ended = status; };
       m_view = std::make_unique<MainFormView>(form, true);
@@ -79,6 +80,7 @@ class DesktopTest : public client::test::ClientTest {
   QColor CloseColour() { return View().Control("lblClose")->palette().color(QPalette::WindowText); }
 
   std::unique_ptr<MainFormView> m_view;
+  uint16_t m_sitePort = 1;
 };
 
 TEST(QtNameFilters, CallersFiltersBecomeQtFilters) {
@@ -169,11 +171,26 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButton) {
 
 TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
   View();
-  View();
   Form().m_intState = 2;  // the last login failed
   View().close();
   EXPECT_EQ(Ended(), 0);
   EXPECT_EQ(Read("clo.txt"), "\r\n");
+}
+
+// Closed while a session runs, the window takes the exit request's path:
+// the session quits and the companion hears the client closed.
+TEST_F(DesktopTest, ClosingTheWindowDuringASessionQuitsItFirst) {
+  pellan::test::FakeFtpServer server;
+  server.Login("user", "pass").Expect("QUIT");
+  m_sitePort = server.Port();
+  View();
+  ASSERT_TRUE(RunUntil([&] { return Form().LoginCaption() == client::kCaptionStop; }, 60s));
+  View().close();
+  EXPECT_EQ(Ended(), 0);
+  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_FALSE(Form().Model().TrayIcon());
+  EXPECT_TRUE(RunUntil([&] { return server.Finished(); }, 5s));
+  EXPECT_TRUE(server.Failures().empty());
 }
 
 // The login's refusal box is up (a nested loop) when the companion asks the

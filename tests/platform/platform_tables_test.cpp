@@ -15,35 +15,6 @@
 namespace pellan {
 namespace {
 
-TEST(SocketErrors, ErrnoMapsToWindowsSocketsNumbers) {
-  const struct {
-    int err;
-    int wsa;
-  } rows[] = {
-      {0, 0},
-      {ECONNREFUSED, 10061},
-      {ETIMEDOUT, 10060},
-      {ECONNRESET, 10054},
-      {EPIPE, 10054},
-      {EADDRINUSE, 10048},
-      {EADDRNOTAVAIL, 10049},
-      {EWOULDBLOCK, 10035},
-      {EINPROGRESS, 10035},  // a pending non-blocking connect is not an error
-      {EALREADY, 10037},
-      {EISCONN, 10056},
-      {ENOTCONN, 10057},
-      {ENETUNREACH, 10051},
-      {EHOSTUNREACH, 10065},
-      {ECONNABORTED, 10053},
-      {EACCES, 10013},
-      {EMFILE, 10024},
-      {EBADF, 10038},
-      {EINTR, 10004},
-      {EIO, 10107},
-  };
-  for (const auto& r : rows) EXPECT_EQ(SocketErrorFromErrno(r.err), r.wsa) << "errno " << r.err;
-}
-
 TEST(SocketErrors, ResolverCodesMapToHostErrors) {
   EXPECT_EQ(SocketErrorFromResolver(0, 0), 0);
   EXPECT_EQ(SocketErrorFromResolver(EAI_NONAME, 0), 11001);
@@ -173,12 +144,6 @@ TEST(SystemInfo, ProgramFolderIsTheExecutablesUnlessOverridden) {
   EXPECT_EQ(ProgramFolder(), "/");
   SetProgramFolder("");
   EXPECT_EQ(ProgramFolder(), real);
-}
-
-TEST(SystemInfo, NoDebuggerUnderTheTestRunner) {
-  // ctest does not trace its tests; a debugger session would.
-  if (std::getenv("PELLAN_UNDER_DEBUGGER")) GTEST_SKIP() << "running under a debugger";
-  EXPECT_FALSE(RunningUnderDebugger());
 }
 
 TEST(DateText, LocalTimeInTheProgramsFormat) {

@@ -194,22 +194,5 @@ TEST_F(ListingSamples, VeryLongLines) {
   EXPECT_LT(m_log[0].size(), 200u);
 }
 
-TEST_F(ListingSamples, TenThousandEntries) {
-  std::string listing = "total 40000\r\n";
-  std::vector<std::string> expected;
-  char name[32];
-  for (int i = 0; i < 10000; ++i) {
-    std::snprintf(name, sizeof name, "R%05d.txt", 9999 - i);
-    expected.push_back(name);
-    listing += Unix(name, std::to_string(4294967296LL + i)) + "\r\n";
-  }
-  const auto files = GetFileListX(listing, m_report);
-  ASSERT_NE(files, nullptr);
-  EXPECT_EQ(Names(*files), expected);
-  EXPECT_EQ(files->Item("R05000.txt")->FileSize(), 4294967296LL + 4999);
-  EXPECT_EQ(files->Item(size_t{10000})->FileName(), "R00000.txt");
-  EXPECT_TRUE(m_log.empty());
-}
-
 }  // namespace
 }  // namespace pellan

@@ -176,10 +176,5 @@ TEST(EngineLogPath, HomeIsTheFallback) {
   }
 }
 
-TEST(SharedErrorRecord, OneRecordForTheProcess) {
-  EXPECT_EQ(&SharedErrorRecord(), &SharedErrorRecord());
-  EXPECT_TRUE(SharedErrorRecordExists());
-}
-
 }  // namespace
 }  // namespace pellan

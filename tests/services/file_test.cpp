@@ -115,23 +115,6 @@ TEST_F(CFileTest, AFifoIsNeverOpened) {
   EXPECT_FALSE(m_file.FileExists(fifo));
 }
 
-TEST_F(CFileTest, AttributesMapToTheirBits) {
-  test::WriteWholeFile(Path("plain"), "x");
-  test::WriteWholeFile(Path(".hidden"), "x");
-  test::WriteWholeFile(Path("ro"), "x");
-  chmod(Path("ro").c_str(), 0444);
-  mkdir(Path("sub").c_str(), 0755);
-  mkdir(Path(".git").c_str(), 0755);
-  symlink("plain", Path("link").c_str());
-  const struct {
-    std::string name;
-    long bits;
-  } rows[] = {{"plain", 128}, {".hidden", 2}, {"ro", 1},  {"sub", 16},
-              {".git", 18},   {"sub/", 16},   {"link", 0}, {"missing", 0}};
-  for (const auto& r : rows) EXPECT_EQ(m_file.GetFileAttrib(Path(r.name)), r.bits) << r.name;
-  EXPECT_EQ(m_file.GetFileAttrib(""), 0);
-}
-
 TEST_F(CFileTest, SetFileAttribSwitchesReadOnly) {
   test::WriteWholeFile(Path("f"), "x");
   chmod(Path("f").c_str(), 0664);

@@ -26,14 +26,6 @@ TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
   }
 }
 
-TEST(CSystem, DelayDoesNotRunTheLoop) {
-  test::ScopedLoop loop(true);
-  int ran = 0;
-  loop.Loop().Post([&] { ++ran; });
-  CSystem().Delay(50);
-  EXPECT_EQ(ran, 0);
-}
-
 TEST(CSystem, WindowsLanguageIdentifiersMapToColumns) {
   const struct {
     int langId;
@@ -49,17 +41,6 @@ TEST(CSystem, StrLenCountsBytesInTheProcessCodePage) {
   SetProcessCodePage(CodePage::kGbk);
   EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2
   SetProcessCodePage(CodePage::kUtf8);
-}
-
-TEST(CSystem, WindowPlacementGoesThroughTheFrontEnd) {
-  test::RecordingFrontEnd frontEnd;
-  frontEnd.existingTitle = "TolvarFtp";
-  CSystem().SetWindowOnTop(true);
-  CSystem().SetWindowOnTop(false);
-  EXPECT_TRUE(CSystem().ShowWindowOnTop("TolvarFtp"));
-  EXPECT_FALSE(CSystem().ShowWindowOnTop("tolvarftp"));  // the title must match exactly
-  EXPECT_EQ(frontEnd.onTopRequests, (std::vector<bool>{true, false}));
-  EXPECT_EQ(frontEnd.titleRequests, (std::vector<std::string>{"TolvarFtp", "tolvarftp"}));
 }
 
 TEST(CPublic, MTrimCutsAtTheFirstNul) {

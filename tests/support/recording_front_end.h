@@ -2,6 +2,7 @@
 // boxes and window requests instead of showing anything.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ class RecordingFrontEnd : public HeadlessFrontEnd {
 
   int MessageBox(const std::string& text, const std::string&, int) override {
     boxes.push_back(text);
+    if (whileShown) whileShown();  // a modal box's own loop
     return kMbAnswerOk;
   }
   void SetMainWindowOnTop(bool onTop) override { onTopRequests.push_back(onTop); }
@@ -26,6 +28,7 @@ class RecordingFrontEnd : public HeadlessFrontEnd {
     return title == existingTitle;
   }
 
+  std::function<void()> whileShown;
   std::vector<std::string> boxes;
   std::vector<bool> onTopRequests;
   std::vector<std::string> titleRequests;
