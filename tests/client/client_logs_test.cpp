@@ -67,11 +67,11 @@ TEST_F(ClientLogsTest, ALogOfExactlyTheLimitIsKeptOneByteMoreStartsAfresh) {
 
 TEST_F(ClientLogsTest, ConnectLogReplacesOnlyItsOwnFileLoggingOnOrOff) {
   m_logs.SetLogOn(false);
-  Put("succ.txt", "\r\n");
+  Put("succ.txt", "stale\r\n");
   Put("err.txt", "old reason that was longer\r\n");
   m_logs.WriteConnectLog(false, "530 Login incorrect.");
   EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");
-  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_EQ(Read("succ.txt"), "stale\r\n");
   m_logs.WriteConnectLog(true, "");
   EXPECT_EQ(Read("succ.txt"), "\r\n");
   EXPECT_FALSE(Exists("plnrc.log"));

@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -82,14 +80,6 @@ class DesktopTest : public client::test::ClientTest {
   std::unique_ptr<MainFormView> m_view;
   uint16_t m_sitePort = 1;
 };
-
-TEST(QtNameFilters, CallersFiltersBecomeQtFilters) {
-  EXPECT_EQ(QtNameFilters(""), "*");
-  EXPECT_EQ(QtNameFilters("*.*"), "*");
-  EXPECT_EQ(QtNameFilters("*.txt; *.xls"), "*.txt *.xls");
-  EXPECT_EQ(QtNameFilters("Text files|*.txt|All files|*.*"), "Text files (*.txt);;All files (*)");
-  EXPECT_EQ(QtNameFilters("Sheets|*.xls;*.mao|*.txt"), "Sheets (*.xls *.mao);;*.txt");
-}
 
 TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSays) {
   MainFormView& view = View();
@@ -277,39 +267,6 @@ TEST(QtFrontEnd, MessageBoxIsModalAndTheLoopRunsInsideIt) {
   EXPECT_EQ(reads, 1);
   close(fds[0]);
   close(fds[1]);
-}
-
-TEST(QtFrontEnd, DialogsAnswerTheChosenPathsAndNothingWhenCancelled) {
-  pellan::test::ScopedLoop loop;
-  pellan::test::TempDir dir;
-  ASSERT_TRUE(pellan::test::WriteWholeFile(dir.File("a.txt"), "a"));
-  ASSERT_TRUE(pellan::test::WriteWholeFile(dir.File("b.txt"), "b"));
-  client::WindowModel model;
-  QtFrontEnd frontEnd(model, nullptr);
-  const QString folder = QString::fromStdString(dir.Path());
-  auto choose = [&](const QStringList& names, bool accept) {
-    WhenModal([=](QWidget* modal) {
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
-      ASSERT_NE(dialog, nullptr);
-      dialog->setDirectory(folder);
-      // What a user types into the name field ("a" "b" for several).
-      auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-      ASSERT_NE(edit, nullptr);
-      edit->setText(names.size() == 1 ? names[0] : "\"" + names.join("\" \"") + "\"");
-      QDialog* asked = dialog;
-      accept ? asked->accept() : asked->reject();
-      // A dialog that refused the answer fails the test instead of hanging it.
-      QTimer::singleShot(2000, dialog, [asked] { asked->reject(); });
-    });
-  };
-  choose({"a.txt"}, true);
-  EXPECT_EQ(frontEnd.OpenFileDialog("Open File", "*.*", false), dir.File("a.txt"));
-  choose({"a.txt", "b.txt"}, true);
-  EXPECT_EQ(frontEnd.OpenFileDialog("Open File", "*.txt", true), dir.File("a.txt") + "\n" + dir.File("b.txt"));
-  choose({"new.txt"}, true);
-  EXPECT_EQ(frontEnd.SaveFileDialog("Save File", "new.txt", "*.*"), dir.File("new.txt"));
-  choose({}, false);
-  EXPECT_EQ(frontEnd.BrowseFolder("浏览文件夹"), "");
 }
 
 }  // namespace
