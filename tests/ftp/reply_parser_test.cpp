@@ -24,7 +24,9 @@ TEST(ReplyParser, CodeOfTheLastCompleteReply) {
       {"220-Welcome\r\n220 \r\n", 220},                    // "220 " trims to a bare code: still final
       {"257 \"/\" is cwd\r\n200 Type set\r\n", 200},       // two replies in one chunk: the last counts
       {"2\0" "30 Login\0 ok\r\n"s, 230},                  // NULs are not there
-      {"   331 Password\r\n", 331},                       // leading blanks trimmed
+      {"   331 Password\r\n", 0},                         // a code counts at the start of a line only
+      {"220-Hello\r\n 530 is text\r\n530 so is this\r\n", 0},  // only "220 " ends this reply
+      {"220-Hello\r\n 530 is text\r\n220-more\r\n220 ready\r\n", 220},
       {"abc reply\r\n", 0},
       {"12x bad\r\n", 0},
       {"150 Opening\r\n226-Options: -l\r\n", 150},        // a later reply not finished yet
