@@ -397,6 +397,9 @@ TEST_F(DataConnectionTest, ActiveModeGivesUpAfterFiftyTakenPorts) {
   std::vector<int> blockers;
   for (int port = last + 1; port <= last + 50 && port <= 65535; ++port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // A port left in TIME_WAIT by an earlier run is free for this listener.
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
