@@ -65,7 +65,24 @@ int LastPort(const std::vector<std::string>& transcript) {
   return -1;
 }
 
-class DataConnectionTest : public test::ScriptedSession {};
+class DataConnectionTest : public test::ScriptedSession {
+ protected:
+  // Another host (127.0.0.2) reaches the active-mode port first and sends a
+  // listing of its own.
+  static void Intrude(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    const std::string evil = Line('-', 1, "evil.txt");
+    ASSERT_EQ(write(fd, evil.data(), evil.size()), static_cast<ssize_t>(evil.size()));
+    close(fd);
+  }
+};
 
 TEST_F(DataConnectionTest, PassiveListingSequenceAndRecords) {
   ASSERT_TRUE(LoginOk());
@@ -96,6 +113,7 @@ TEST_F(DataConnectionTest, ActiveListingNamesAPortOnTheControlsAddress) {
       .ExpectMatch("PORT 127,0,0,1,[0-9]+,[0-9]+")
       .Reply("200 PORT command successful.")
       .Expect("LIST pub", "150 Here comes the directory listing.")
+      .Do([this] { Intrude(LastPort(m_server.Transcript())); }, "another host connects first")
       .DataConnect()
       .DataSend(kPubListing)
       .DataClose()
