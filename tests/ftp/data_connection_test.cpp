@@ -284,23 +284,6 @@ TEST_P(BothModesTest, ListingAfterARefusedOneWaitsForItsOwnData) {
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_P(BothModesTest, LateDataOfATimedOutListingStaysOutOfTheNext) {
-  ListingStart("LIST old");
-  m_server.DataSend(Line('-', 1, "old1.txt"))
-      .Delay(40s)  // the client gives up after 30 s
-      .DataSend(Line('-', 2, "old2.txt"))
-      .DataClose()
-      .Reply("226 ok");
-  ListingStart("LIST pub");
-  m_server.DataSend(kPubListing).DataClose().Reply("226 ok");
-
-  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("old/"), nullptr);
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
-  auto files = m_ftp->GetRemoteFilesInfo("pub/");
-  EXPECT_THAT(Names(files.get()), ElementsAre("R1.txt", "R2.txt", "r3.txt", "a.txt", "Rsub", "sub", "Rx.dat"));
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
 TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {
   ASSERT_TRUE(LoginOk());
   m_ftp->SetPassiveMode(false);
@@ -308,18 +291,15 @@ TEST_F(DataConnectionTest, ActiveDataConnectionThatNeverComesTimesOut) {
       .ExpectMatch("PORT .*")
       .Reply("200 ok")
       .Expect("LIST pub", "150 Opening data connection.")
-      .Stall();
+      .ExpectClose()
+      .Login();  // the next operation logs in afresh
   const auto before = m_loop.Clock()->Elapsed();
   EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
   EXPECT_GE(m_loop.Clock()->Elapsed() - before, Duration(30s));
-  EXPECT_EQ(m_ftp->Operation(), kOpNone);
-  EXPECT_FALSE(m_ftp->Busy());
-  // The next operation is sent (and, with the server stalled, times out in
-  // its turn) instead of being refused as unfinished.
-  EXPECT_EQ(m_ftp->GetCurrentDirectory(), "");
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
-  EXPECT_EQ(m_server.Transcript().back(), "PWD");
+  ExpectNextOperationRuns();
+  EXPECT_EQ(m_server.ConnectionCount(), 2);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(DataConnectionTest, PassiveListingWhoseDataNeverEndsTimesOut) {
@@ -335,6 +315,28 @@ TEST_F(DataConnectionTest, PassiveListingWhoseDataNeverEndsTimesOut) {
   EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
   EXPECT_EQ(m_ftp->Operation(), kOpNone);
+}
+
+// A listing cut short by the server's leaving is no listing, and one longer
+// than the limit stops there instead of filling memory.
+TEST_F(DataConnectionTest, CutOrEndlessListingFails) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetMaxListingBytes(64 * 1024);
+  std::string endless;
+  while (endless.size() < 200 * 1024) endless += Line('-', 1, "x" + std::to_string(endless.size()) + ".txt");
+  m_server.Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect("LIST pub", "150 ok");
+  m_server.DataSend(Line('-', 5, "R1.txt")).Drop();
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrConnectionInterrupted);
+
+  m_server.Login().Expect("TYPE A", "200 ok").Expect("PASV").Pasv().Expect("LIST pub", "150 ok").DataSend(endless);
+  m_server.ExpectClose().Login();
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrListingTooLong);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "The listing is longer than 256 MiB");
+  ExpectNextOperationRuns();
+  EXPECT_EQ(m_server.ConnectionCount(), 3);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 // ---- the final reply and the end of the data, in either order

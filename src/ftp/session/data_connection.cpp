@@ -209,6 +209,12 @@ void FtpLibrary::DataSocketOnDataArrival() {
     // Anything that still came through the slot joins it.
     std::string bytes;
     if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer.Append(bytes);
+    if (m_listingBuffer.Size() > m_maxListingBytes) {
+      m_listingBuffer.Release();
+      RaiseError("EnumFiles", kErrListingTooLong);
+      EndOperation();
+      AbandonExchange();
+    }
   } else if (m_lngOperation == kOpDownload) {
     WriteDownloadedData();
   }
