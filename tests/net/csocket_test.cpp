@@ -145,35 +145,6 @@ class CSocketTest : public ::testing::Test {
   EventCounts m_ev;
 };
 
-TEST_F(CSocketTest, PropertyStoreRules) {
-  CSocket s;
-  EXPECT_EQ(s.RemotePort(), 21);  // 0 reads as 21
-  for (long stored : {0L, 65536L, -5L}) {
-    s.SetRemotePort(stored);
-    EXPECT_EQ(s.RemotePort(), 21) << stored;
-  }
-  s.SetRemotePort(65535);
-  EXPECT_EQ(s.RemotePort(), 65535);
-  s.SetRemotePort(40000);  // above the 16-bit signed range: an ordinary port
-  EXPECT_EQ(s.RemotePort(), 40000);
-  s.SetChunkSize(1000);
-  EXPECT_EQ(s.ChunkSize(), 40960);
-  s.SetChunkSize(5'000'000);
-  EXPECT_EQ(s.ChunkSize(), 2048000);
-  s.SetRemoteHost("  127.0.0.1  ");
-  EXPECT_EQ(s.RemoteHost(), "127.0.0.1");
-  s.SetRemoteHost("   ");  // empty after trimming: no change
-  EXPECT_EQ(s.RemoteHost(), "127.0.0.1");
-  EXPECT_EQ(s.State(), CSocket::kStateClosed);
-  EXPECT_EQ(s.SocketHandle(), -1);
-  s.SetProtocol(1);
-  EXPECT_EQ(s.Protocol(), 1);
-  s.SetProtocol(0);
-  ASSERT_TRUE(s.Bind());
-  s.SetProtocol(1);  // a handle exists now
-  EXPECT_EQ(s.Protocol(), 0);
-}
-
 TEST_F(CSocketTest, SendWithoutAHandleIs40006WithOnError) {
   CSocket s;
   EventCounts ev;
