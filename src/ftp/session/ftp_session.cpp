@@ -75,7 +75,13 @@ void FtpLibrary::AbandonExchange() {
 
 void FtpLibrary::EndFailedOperation(long operation) {
   if (ErrorNumber() == 0 || m_lngOperation != operation) return;
-  CloseDataConnection();
+  // A stalled transfer that the watchdog failed is given up while the server
+  // still owes its reply.
+  if (ErrorNumber() == kErrTimedOut) {
+    AbandonExchange();
+  } else {
+    CloseDataConnection();
+  }
   EndOperation();
 }
 
