@@ -1,16 +1,57 @@
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <netdb.h>
 
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/code_page.h"
 #include "platform/date_text.h"
+#include "platform/socket_errors.h"
 #include "platform/system_info.h"
 #include "support/test_env.h"
 
 namespace pellan {
 namespace {
+
+TEST(SocketErrors, ErrnoMapsToWindowsSocketsNumbers) {
+  const struct {
+    int err;
+    int wsa;
+  } rows[] = {
+      {0, 0},
+      {ECONNREFUSED, 10061},
+      {ETIMEDOUT, 10060},
+      {ECONNRESET, 10054},
+      {EPIPE, 10054},
+      {EADDRINUSE, 10048},
+      {EADDRNOTAVAIL, 10049},
+      {EWOULDBLOCK, 10035},
+      {EINPROGRESS, 10035},  // a pending non-blocking connect is not an error
+      {EALREADY, 10037},
+      {EISCONN, 10056},
+      {ENOTCONN, 10057},
+      {ENETUNREACH, 10051},
+      {EHOSTUNREACH, 10065},
+      {ECONNABORTED, 10053},
+      {EACCES, 10013},
+      {EMFILE, 10024},
+      {EBADF, 10038},
+      {EINTR, 10004},
+      {EIO, 10107},
+  };
+  for (const auto& r : rows) EXPECT_EQ(SocketErrorFromErrno(r.err), r.wsa) << "errno " << r.err;
+}
+
+TEST(SocketErrors, ResolverCodesMapToHostErrors) {
+  EXPECT_EQ(SocketErrorFromResolver(0, 0), 0);
+  EXPECT_EQ(SocketErrorFromResolver(EAI_NONAME, 0), 11001);
+  EXPECT_EQ(SocketErrorFromResolver(EAI_AGAIN, 0), 11002);
+  EXPECT_EQ(SocketErrorFromResolver(EAI_FAIL, 0), 11003);
+  EXPECT_EQ(SocketErrorFromResolver(EAI_NODATA, 0), 11004);
+  EXPECT_EQ(SocketErrorFromResolver(EAI_SYSTEM, ECONNREFUSED), 10061);
+}
 
 TEST(CodePage, NamesParseWithoutLetterCase) {
   EXPECT_EQ(ParseCodePage("utf-8"), CodePage::kUtf8);
