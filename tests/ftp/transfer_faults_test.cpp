@@ -103,7 +103,8 @@ TEST_F(FakeTransferTest, ARefusedStorIsNotRepeatedAndLeavesNothingOnTheServer) {
 TEST_F(FakeTransferTest, ADownloadThatStallsFailsWithTheTimeOutAndKeepsWhatCame) {
   const std::string content = RandomBytes(1000, 33);
   ExpectSize("/t.bin", 1000);
-  ExpectRetr("/t.bin").DataSend(content.substr(0, 100)).Stall();
+  // The late end of the transfer must not answer the next command.
+  ExpectRetr("/t.bin").DataSend(content.substr(0, 100)).ExpectClose().Login().Expect("DELE /t.bin", "550 Denied");
   const std::string local = m_local.File("t.bin");
   const Duration before = Elapsed();
   EXPECT_FALSE(Download("/t.bin", local));
@@ -115,7 +116,9 @@ TEST_F(FakeTransferTest, ADownloadThatStallsFailsWithTheTimeOutAndKeepsWhatCame)
   EXPECT_LE(waited, Duration(36s));
   EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 100));
   EXPECT_EQ(m_events.errors, 1);
-  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  EXPECT_FALSE(m_ftp->DeleteFile("/t.bin"));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+  EXPECT_EQ(m_server.ConnectionCount(), 2);
 }
 
 // Every byte went out but the server never confirmed the file: after the

@@ -2,7 +2,10 @@
 // table is checked against /bin/sh itself where the shell can take the text
 // as it is), the options with their refusals, and the text of the progress
 // and finished lines.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -87,7 +90,12 @@ std::optional<Options> Parse(std::vector<const char*> args, std::string* error) 
 
 TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   std::string error;
-  const auto o = Parse({"--host", "127.0.0.1", "--port", "2121", "--user", "u", "--password-file", "/p", "--timeout",
+  char p[] = "/tmp/tolvarftp-pw-XXXXXX";
+  const int fd = mkstemp(p);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "secret\r\nnot this\n", 18), 18);
+  close(fd);
+  const auto o = Parse({"--host", "127.0.0.1", "--port", "2121", "--user", "u", "--password-file", p, "--timeout",
                         "90", "--keepalive", "0", "--lang", "zh-TW", "--codepage", "GBK", "--verbose", "-c", "pwd",
                         "-c", "rm 'my file.txt'", "-c", "mkdir -p a/b", "-c", "mkdir ./-p", "-c", "mv a 'b c'",
                         "-c", "cd ..", "-c", "rmdir x", "-c", "size f", "--overwrite", "--retries", "3",
@@ -97,7 +105,9 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
   EXPECT_EQ(o->host, "127.0.0.1");
   EXPECT_EQ(o->port, 2121);
   EXPECT_EQ(o->user, "u");
-  EXPECT_EQ(o->passwordFile, "/p");
+  unlink(p);
+  EXPECT_EQ(o->passwordFile, p);
+  EXPECT_EQ(o->password, "secret");
   EXPECT_EQ(o->timeout, 90);
   EXPECT_EQ(o->keepalive, 0);
   EXPECT_EQ(o->language, 2);
@@ -161,6 +171,8 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--host", "h", "--allow", "*. ;"}, "--allow"},
       {{"--host", "h", "--forbid", ","}, "--forbid"},
       {{"--host", "h", "--forbid"}, "--forbid needs a value"},
+      {{"--host", "h", "--password-file", "/dev/zero"}, "not a regular file"},
+      {{"--host", "h", "--password-file", "/"}, "not a regular file"},
   };
   for (const auto& r : rows) {
     std::string error;

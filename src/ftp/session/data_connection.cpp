@@ -1,6 +1,8 @@
 // FtpLibrary: the data connection. Passive mode connects to the port a 227
 // reply announces; active mode listens on a local port named in PORT and
 // takes the server's connection.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -153,7 +155,38 @@ void FtpLibrary::DataSocketOnConnect() {
   }
 }
 
+namespace {
+
+// The IPv4 address at the other end of `fd`; 0 when it is not known.
+in_addr_t PeerAddress(long fd) {
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  if (fd < 0 || getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return 0;
+  return peer.sin_addr.s_addr;
+}
+
+std::string AddressText(in_addr_t address) {
+  char text[INET_ADDRSTRLEN] = "";
+  in_addr a{};
+  a.s_addr = address;
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
 void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
+  // Only the server may connect: anyone else who reaches the port first
+  // could feed a listing or a download, or take an upload's bytes. Others
+  // are turned away (the socket layer closes what nobody took) and the
+  // port keeps listening.
+  const in_addr_t server = PeerAddress(m_objControlSocket.SocketHandle());
+  const in_addr_t peer = PeerAddress(requestID);
+  if (server == 0 || peer != server) {
+    LogLine("DataSocket_OnConnectionRequest: refused a data connection from " + AddressText(peer) +
+            " (the server is " + AddressText(server) + ")");
+    return;
+  }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
   if (m_lngOperation == kOpList) {  // as in DataSocketOnConnect
     m_listingBuffer.Clear();
@@ -176,6 +209,12 @@ void FtpLibrary::DataSocketOnDataArrival() {
     // Anything that still came through the slot joins it.
     std::string bytes;
     if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer.Append(bytes);
+    if (m_listingBuffer.Size() > m_maxListingBytes) {
+      m_listingBuffer.Release();
+      RaiseError("EnumFiles", kErrListingTooLong);
+      EndOperation();
+      AbandonExchange();
+    }
   } else if (m_lngOperation == kOpDownload) {
     WriteDownloadedData();
   }

@@ -45,6 +45,19 @@ constexpr NumberText kEngineErrors[] = {
     {20050, -1, "Create Window Error"},
 };
 
+// Numbers added after the 43-row table was fixed: their texts in the four
+// columns here, outside the texts that the Text property replaces.
+struct LanguageTexts {
+  long number;
+  const char* texts[kMessageLanguages];
+};
+
+constexpr LanguageTexts kLaterEngineErrors[] = {
+    {20035,
+     {"The listing is longer than 256 MiB", "目录列表超过 256 MiB", "目錄列表超過 256 MiB",
+      "ディレクトリ一覧が 256 MiB を超えています"}},
+};
+
 constexpr NumberText kReplyTexts[] = {
     {16120, -1, "Service ready in nnn minutes."},
     {16332, -1, "Need account for login."},
@@ -208,7 +221,12 @@ void ErrorMessages::SetText(const std::string& text) {
 std::string ErrorMessages::GetErrorMessage(long number) const {
   const auto text = [this](const NumberText* e) { return e->row >= 0 ? Row(e->row) : std::string(e->text); };
   const NumberText* found = nullptr;
-  if (number >= 20001 && number <= 20050) found = Find(kEngineErrors, number);
+  if (number >= 20001 && number <= 20050) {
+    for (const LanguageTexts& e : kLaterEngineErrors) {
+      if (e.number == number) return e.texts[m_language > 0 && m_language < kMessageLanguages ? m_language : 0];
+    }
+    found = Find(kEngineErrors, number);
+  }
   if (!found && number >= 16120) found = Find(kReplyTexts, number);
   if (!found && number >= 16001 && number <= 16012) found = Find(kSessionErrors, number);
   if (!found) found = Find(kWinsockTexts, number);

@@ -52,15 +52,36 @@ void FtpLibrary::WaitForReply(long operation) {
   for (;;) {
     if (ErrorNumber() != 0 || m_lngOperation != operation) break;
     const MonoTime now = CurrentClock().Now();
-    if (now >= deadline) Raise(kErrTimedOut);
+    if (now >= deadline) {
+      AbandonExchange();
+      Raise(kErrTimedOut);
+    }
     loop.WaitOnce(deadline - now);
   }
   EndFailedOperation(operation);
 }
 
+void FtpLibrary::AbandonExchange() {
+  // The server may still answer what was given up, at a moment of its
+  // choosing; on this session that late reply would be taken for the answer
+  // to the next command. Nothing more is read from it: the next operation
+  // logs in afresh.
+  LogLine("AbandonExchange:" + std::to_string(m_lngOperation) + "|" + m_strLastCommand);
+  CloseDataConnection();
+  m_objControlSocket.CloseSocket();
+  m_objControlSocket.CloseSocket();  // a second close releases a socket that is closing
+  m_timer1.SetEnabled(false);
+}
+
 void FtpLibrary::EndFailedOperation(long operation) {
   if (ErrorNumber() == 0 || m_lngOperation != operation) return;
-  CloseDataConnection();
+  // A stalled transfer that the watchdog failed is given up while the server
+  // still owes its reply.
+  if (ErrorNumber() == kErrTimedOut) {
+    AbandonExchange();
+  } else {
+    CloseDataConnection();
+  }
   EndOperation();
 }
 
@@ -162,9 +183,11 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
       if (sent.empty() && verb == "USER") sent = "anonymous";
     }
     // A line break inside an argument would let a name smuggle in a command
-    // of its own: refuse the whole line.
-    if (command.find_first_of("\r\n") != std::string::npos || sent.find_first_of("\r\n") != std::string::npos) {
-      Raise(kErrUnsafeCommand, "Command refused: its argument holds a line break");
+    // of its own, and a NUL cuts the line short at many servers: refuse the
+    // whole line.
+    const std::string unsafe("\r\n\0", 3);
+    if (command.find_first_of(unsafe) != std::string::npos || sent.find_first_of(unsafe) != std::string::npos) {
+      Raise(kErrUnsafeCommand, "Command refused: its argument holds a line break or a NUL");
     }
 
     m_strReplyBuffer.clear();
@@ -263,6 +286,9 @@ void FtpLibrary::ReplyErrorPath(long number, std::string description) {
   EndOperation();
   CloseLocalFile();
   CloseDataConnection();
+  // The rest of an over-long reply would be read as the answer to the next
+  // command: the session is given up.
+  if (number == kErrReplyTooLong) AbandonExchange();
   // 421: the server is closing the session. Closed here, the next command
   // logs in afresh instead of going to a connection whose close has not
   // been seen yet.
@@ -283,9 +309,11 @@ void FtpLibrary::ControlSocketOnClose() {
     case kOpRename:
     case kOpDele:
     case kOpSize:
+    case kOpList:
       // The server left before answering: what was asked is not known to
       // have happened, so the command fails instead of ending as if its
       // reply had come.
+      CloseDataConnection();
       ReportError("ControlSocket_OnClose", kErrConnectionInterrupted, std::string());
       break;
     default:

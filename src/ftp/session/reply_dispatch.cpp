@@ -4,6 +4,7 @@
 // of 0 ("any other") last. A command that no row names is ignored.
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -246,16 +247,35 @@ void FtpLibrary::ActSendSize(int) { SendFtpCommand("SIZE", m_sizePath); }
 
 void FtpLibrary::ActSizeKnown(int) {
   size_t start = 0;
+  std::string line;
   while (start <= m_strReplyBuffer.size()) {
     size_t end = m_strReplyBuffer.find("\r\n", start);
     if (end == std::string::npos) end = m_strReplyBuffer.size();
-    const std::string line = m_strReplyBuffer.substr(start, end - start);
-    if (line.rfind("213", 0) == 0) {
-      m_remoteSize = std::strtod(line.c_str() + 3, nullptr);
+    if (m_strReplyBuffer.compare(start, 4, "213 ") == 0) {
+      line = m_strReplyBuffer.substr(start, end - start);
       break;
     }
     start = end + 2;
   }
+  // Digits only, within 64 bits: anything else ("1e400", "-5", "12abc") is
+  // no size, and a size that is wrong decides whether a file is complete.
+  const std::string digits = TrimBlanks(line.size() > 4 ? line.substr(4) : std::string());
+  int64_t size = 0;
+  bool valid = !digits.empty();
+  for (char c : digits) {
+    if (c < '0' || c > '9' || size > (INT64_MAX - (c - '0')) / 10) {
+      valid = false;
+      break;
+    }
+    size = size * 10 + (c - '0');
+  }
+  if (!valid) {
+    m_remoteSize = -2;
+    ReportError("GetFileSize", kErrReplyBase + 213,
+                "Unreadable file size in the server's reply: " + GetResponseInfo(m_strReplyBuffer));
+    return;
+  }
+  m_remoteSize = static_cast<double>(size);
   EndOperation();
 }
 

@@ -34,6 +34,7 @@ std::string TrimBlanks(const std::string& s) {
 int GetResponseCode(const std::string& buffer) {
   if (buffer.size() < 3) return 0;
   int code = 0;
+  int open = 0;  // the code of a multi-line reply whose final line is still to come
   size_t start = 0;
   // Only whole lines count: a final line is read once its line end has
   // arrived, so a reply that comes byte by byte is never taken half-read.
@@ -41,11 +42,27 @@ int GetResponseCode(const std::string& buffer) {
     std::string line = buffer.substr(start, end - start);
     std::erase(line, '\0');
     std::erase(line, '\r');
-    line = TrimBlanks(line);
+    // Only trailing blanks go: a code counts at the very start of a line, so
+    // a body line such as " 530 ..." never ends a reply.
+    const auto last = line.find_last_not_of(' ');
+    line.resize(last == std::string::npos ? 0 : last + 1);
     if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) continue;
-    if (line.size() > 3 && line[3] == '-') continue;  // a continuation line
-    // "ddd text" ends a reply; so does a bare "ddd" (its blank was trimmed).
-    if (line.size() == 3 || line[3] == ' ') code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    if (line.size() > 3 && line[3] != ' ' && line[3] != '-') continue;
+    const int lineCode = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    if (open != 0) {
+      // Inside a multi-line reply only its own code followed by a blank (or
+      // a bare code, its blank trimmed) ends it.
+      if (lineCode == open && (line.size() == 3 || line[3] == ' ')) {
+        code = lineCode;
+        open = 0;
+      }
+      continue;
+    }
+    if (line.size() > 3 && line[3] == '-') {
+      open = lineCode;
+      continue;
+    }
+    code = lineCode;
   }
   return code;
 }

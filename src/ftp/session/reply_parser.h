@@ -13,9 +13,10 @@ namespace pellan {
 constexpr size_t kMaxReplyBytes = 64 * 1024;
 
 // The code of the last complete reply in `buffer`: whole lines only (ended
-// by CR LF, or a bare LF), NULs removed and blanks trimmed; "ddd-" lines
-// continue a reply, a "ddd " line (or a bare "ddd") ends one. 0 while no
-// final line has arrived.
+// by CR LF, or a bare LF), NULs removed and trailing blanks trimmed. A
+// "ddd-" line opens a multi-line reply that only a line starting with the
+// same code and a blank (or that bare code) ends; outside one, a "ddd "
+// line (or a bare "ddd") is a reply. 0 while no final line has arrived.
 int GetResponseCode(const std::string& buffer);
 
 // The last line of `reply` before its final CR LF that is longer than 3

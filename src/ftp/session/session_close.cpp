@@ -68,7 +68,9 @@ void FtpLibrary::Abort() {
     m_abortRetry = true;
     if (!Busy()) return;
     m_abortAll = true;
-    const bool transfer = m_lngOperation == kOpDownload || m_lngOperation == kOpUpload;
+    // Anything but a login (whose socket is closed below) leaves an exchange
+    // the server may still answer.
+    const bool abandoned = m_lngOperation != kOpNone && m_lngOperation != kOpConnect;
     switch (m_lngOperation) {
       case kOpConnect:
         m_objControlSocket.CloseSocket();
@@ -92,11 +94,11 @@ void FtpLibrary::Abort() {
         break;
     }
     EndOperation();
-    // The server still answers the cut transfer (426, 226, the ABOR reply),
-    // at a moment of its choosing; on this session those late replies would
-    // be taken for the answers to the next commands. The next command
-    // opens a fresh session instead.
-    if (transfer) CloseConnection();
+    // The server still answers the cut exchange (426, 226, the ABOR reply,
+    // the reply to a command), at a moment of its choosing; on this session
+    // those late replies would be taken for the answers to the next
+    // commands. The next command opens a fresh session instead.
+    if (abandoned) CloseConnection();
     RaiseError("Abort", kErrCanceled, m_messages.Row(7));
   } catch (const Raised& r) {
     m_abortAll = false;

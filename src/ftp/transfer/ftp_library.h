@@ -10,6 +10,7 @@
 // operations, and the properties here.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,6 +67,10 @@ enum FtpOperation : long {
   kOpAbort = 13,
 };
 
+// A listing longer than this fails (20035) instead of filling memory for as
+// long as a hostile server keeps sending; real folders stay far below it.
+constexpr size_t kMaxListingBytes = size_t{256} * 1024 * 1024;
+
 // The engine's own error numbers (the texts are in ErrorMessages).
 enum FtpErrorNumber : long {
   kErrReplyBase = 16000,        // + the reply code of a refused command
@@ -82,11 +87,12 @@ enum FtpErrorNumber : long {
   kErrRemoteFileMissing = 20007,
   kErrRemoteFolderMissing = 20008,
   kErrNoWorkingDirectory = 20013,
-  kErrUnsafeCommand = 20030,    // an argument holding CR or LF
+  kErrUnsafeCommand = 20030,    // an argument holding CR, LF or NUL
   kErrReplyTooLong = 20031,     // a reply over 64 KiB
   kErrBadPasvReply = 20032,     // a 227 reply without an address
   kErrIncompleteTransfer = 20033,  // fewer (or more) bytes than the file holds
   kErrLocalFileLarger = 20034,  // a file to resume is longer than the remote one
+  kErrListingTooLong = 20035,   // a listing over kMaxListingBytes
   kErrFileTooBig = 20003,
   kErrLocalFileMissing = 20009,
   kErrLocalFolderMissing = 20010,
@@ -264,6 +270,7 @@ class FtpLibrary {
   bool KeepAliveRunning() const { return m_timer1.Enabled(); }
   bool WatchdogRunning() const { return m_timeouter.Enabled(); }
   int ConnectTries() const { return m_intConnectTries; }
+  void SetMaxListingBytes(size_t bytes) { m_maxListingBytes = bytes; }
 
  private:
   // An error raised inside an operation: caught by the operation's own
@@ -291,6 +298,7 @@ class FtpLibrary {
   void HandleLoginReply(int code);
   void FailReply(int code) { Raise(kErrReplyBase + code); }
   void ReplyErrorPath(long number, std::string description);
+  void AbandonExchange();
 
   // Keep-alive, watchdog, abort and close.
   void Timer1Tick();
@@ -473,6 +481,7 @@ class FtpLibrary {
   std::string m_renameTarget;
   std::string m_sizePath;
   ByteSink m_listingBuffer;  // bytes of the listing under way, read straight in
+  size_t m_maxListingBytes = kMaxListingBytes;
   std::string m_listingArgument;
   bool m_listingDataClosed = false;
   bool m_listingReplyDone = false;

@@ -1,5 +1,10 @@
 #include "tools/tolvarftp/command_line.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -167,6 +172,43 @@ bool ValidTypeList(const std::string& text) {
   return false;
 }
 
+// The first line of a password file. Only a regular file, and only its
+// first few KiB: a device or a FIFO named by mistake must neither hang the
+// program nor fill memory, and a folder is no empty password.
+bool ReadPasswordFile(const char* path, std::string* password, std::string* error) {
+  constexpr size_t kMaxPasswordFileBytes = 4096;
+  const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    *error = std::string("cannot read the password file ") + path;
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = std::string("the password file ") + path + " is not a regular file";
+    return false;
+  }
+  std::string text(kMaxPasswordFileBytes, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  text.resize(got);
+  const auto eol = text.find('\n');
+  if (eol == std::string::npos && got == kMaxPasswordFileBytes) {
+    *error = std::string("the first line of the password file ") + path + " is longer than 4 KiB";
+    return false;
+  }
+  if (eol != std::string::npos) text.resize(eol);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  *password = text;
+  return true;
+}
+
 }  // namespace
 
 std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string* error) {
@@ -226,6 +268,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       const char* v = value("--password-file");
       if (!v) return std::nullopt;
       o.passwordFile = v;
+      if (!ReadPasswordFile(v, &o.password, error)) return std::nullopt;
     } else if (a == "--codepage") {
       const char* v = value("--codepage");
       if (!v) return std::nullopt;

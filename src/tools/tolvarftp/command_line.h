@@ -13,6 +13,7 @@ struct Options {
   long port = 21;
   std::string user;
   std::string passwordFile;
+  std::string password;  // the first line of passwordFile, read by ParseOptions
   long timeout = 30;
   long keepalive = 60;
   int language = -1;  // -1: the user's own

@@ -2,7 +2,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 
 #include <unistd.h>
@@ -18,18 +17,8 @@ namespace {
 using pellan::FtpLibrary;
 using pellan::tool::Options;
 
-std::string ReadPassword(const Options& o, std::string* error) {
-  if (!o.passwordFile.empty()) {
-    std::ifstream in(o.passwordFile, std::ios::binary);
-    if (!in) {
-      *error = "cannot read the password file " + o.passwordFile;
-      return std::string();
-    }
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-  }
+std::string ReadPassword(const Options& o) {
+  if (!o.passwordFile.empty()) return o.password;  // read (and checked) with the options
   const char* env = std::getenv("TOLVARFTP_PASSWORD");
   return env ? env : "";
 }
@@ -165,11 +154,7 @@ int main(int argc, char** argv) {
     std::cout << pellan::tool::kUsage;
     return 0;
   }
-  const std::string password = ReadPassword(*options, &error);
-  if (!error.empty()) {
-    std::cerr << "tolvarftp: " << error << '\n';
-    return 2;
-  }
+  const std::string password = ReadPassword(*options);
   const auto codePage = pellan::ParseCodePage(options->codePage);
   if (!codePage) {
     std::cerr << "tolvarftp: unknown code page '" << options->codePage << "' (UTF-8 or GBK)\n";
