@@ -1,10 +1,39 @@
 // Transfers that go wrong, one fault at a time, on the scripted server and
 // virtual time: what the engine answers, and what is left on disk and on
 // the server afterwards.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "support/scratch_state_home.h"
 #include "transfer_fake_fixture.h"
+
+// fsync or close of one file fails as on a failing disk (the engine is
+// linked into this program, so it calls these).
+namespace {
+const char* g_failingCall = nullptr;
+char g_failingPath[4096];
+bool Fails(int fd, const char* call) {
+  char link[64], target[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = g_failingCall && std::strcmp(g_failingCall, call) == 0 ? readlink(link, target, 4095) : -1;
+  return n > 0 && std::string(target, static_cast<size_t>(n)) == g_failingPath;
+}
+}  // namespace
+
+extern "C" int fsync(int fd) { return Fails(fd, "fsync") ? (errno = EIO, -1) : static_cast<int>(syscall(SYS_fsync, fd)); }
+extern "C" int close(int fd) {
+  const bool fail = Fails(fd, "close");
+  const int rc = static_cast<int>(syscall(SYS_close, fd));
+  return fail ? (errno = EIO, -1) : rc;
+}
 
 namespace pellan::test {
 namespace {
@@ -12,6 +41,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 TEST_F(FakeTransferTest, A426AfterTheDataClosedFailsTheDownloadAndKeepsTheBytesForAResume) {
@@ -55,16 +85,6 @@ TEST_F(FakeTransferTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeat
                        "second(s)](20033)"));
   EXPECT_FALSE(m_ftp->OverWrite());
   EXPECT_EQ(m_events.CountSent("RETR"), 2u);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-
-  // Without a repeat the short file fails, and the bytes that came stay.
-  m_ftp->SetReDoTimes(1);
-  const std::string other = m_local.File("t.bin");
-  ExpectSize("/t.bin", 5000);
-  ExpectRetr("/t.bin").DataSend(content.substr(0, 4999)).DataClose().Reply("226 Transfer complete.");
-  EXPECT_FALSE(Download("/t.bin", other));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrIncompleteTransfer);
-  EXPECT_TRUE(ReadWholeFile(other) == content.substr(0, 4999));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
@@ -168,13 +188,6 @@ TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfADownloadLeavesAR
   EXPECT_FALSE(m_ftp->Connected());
   EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 2500));
   EXPECT_EQ(m_events.errors, 1);
-
-  m_server.Login().AnswerByDefault();
-  m_server.SetFile("/d.bin", content);
-  ASSERT_TRUE(Download("/d.bin", local)) << m_ftp->ErrorInfo();
-  EXPECT_TRUE(m_events.Sent("REST 2500"));
-  EXPECT_TRUE(ReadWholeFile(local) == content);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfAnUploadStoresNothing) {
@@ -193,6 +206,75 @@ TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfAnUploadStoresNot
   ASSERT_TRUE(Upload(local, "/up.bin")) << m_ftp->ErrorInfo();
   EXPECT_TRUE(m_server.Files().at("/up.bin") == content);
   EXPECT_THAT(m_server.Failures(), IsEmpty());
+}
+
+TEST_F(FakeTransferTest, TheLocalFileIsTouchedOnlyWhenDataComesAndNeverThroughALinkOrAFifo) {
+  // A refused RETR creates nothing.
+  const std::string fresh = m_local.File("new.bin");
+  m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /new.bin", "550 No such file.");
+  m_server.Expect("TYPE I", "200 Type set.").Expect("PASV").Pasv().Expect("RETR /new.bin", "550 No such file.");
+  EXPECT_FALSE(Download("/new.bin", fresh));
+  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+  EXPECT_FALSE(Exists(fresh));
+
+  // With OverWrite it leaves the old file whole, and the repeat still
+  // replaces it from byte 0, leaving no stale tail.
+  m_ftp->SetReDoTimes(2);
+  m_ftp->SetOverWrite(true);
+  const std::string old = m_local.File("old.bin");
+  const std::string before = RandomBytes(5000, 38), content = RandomBytes(3000, 39);
+  ASSERT_TRUE(WriteWholeFile(old, before));
+  ExpectSize("/old.bin", 3000);
+  m_server.Expect("TYPE I", "200 Type set.").Expect("PASV").Pasv().Expect("RETR /old.bin", "550 Permission denied.");
+  m_server.Expect("TYPE I", "200 Type set to I.")
+      .Do([&] { EXPECT_TRUE(ReadWholeFile(old) == before); }, "the old file is whole")
+      .Expect("SIZE /old.bin", "213 3000");
+  ExpectRetr("/old.bin").DataSend(content).DataClose().Reply("226 Transfer complete.");
+  ASSERT_TRUE(Download("/old.bin", old)) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(ReadWholeFile(old) == content);
+  EXPECT_EQ(m_events.CountSent("REST"), 0u);
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+
+  // A link is not followed and a FIFO does not stop the process.
+  m_ftp->SetReDoTimes(1);
+  m_server.AnswerByDefault();
+  m_server.SetFile("/t.bin", content);
+  const std::string outside = m_local.File("out.bin"), link = m_local.File("link.bin"), fifo = m_local.File("fifo");
+  ASSERT_TRUE(WriteWholeFile(outside, "keep me"));
+  ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& target : {link, fifo}) {
+    for (const bool overWrite : {false, true}) {
+      m_ftp->SetOverWrite(overWrite);
+      EXPECT_FALSE(Download("/t.bin", target)) << target << overWrite;
+      EXPECT_EQ(m_ftp->ErrorNumber(), kErrOpenLocalFile) << target << overWrite;
+    }
+  }
+  // With a reader the FIFO opens, and is still no file.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  EXPECT_FALSE(Download("/t.bin", fifo));
+  close(reader);
+  EXPECT_EQ(ReadWholeFile(outside), "keep me");
+  struct stat st {};
+  EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_EQ(m_events.CountSent("RETR"), 3u);
+}
+
+TEST_F(FakeTransferTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload) {
+  m_ftp->SetSyncDownloads(true);
+  m_server.AnswerByDefault();
+  m_server.SetFile("/s.bin", "synced");
+  const std::string folder = std::filesystem::canonical(m_local.Path()).string();
+  for (const char* call : {"fsync", "close"}) {
+    const std::string local = folder + "/" + call + ".bin";
+    std::snprintf(g_failingPath, sizeof g_failingPath, "%s", local.c_str());
+    g_failingCall = call;
+    EXPECT_FALSE(Download("/s.bin", local)) << call;
+    g_failingCall = nullptr;
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrOpenLocalFile) << call;
+    EXPECT_THAT(m_ftp->ErrorInfo(), HasSubstr(std::string(call) + ": Input/output error"));
+  }
 }
 
 }  // namespace

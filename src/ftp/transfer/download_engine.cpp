@@ -169,6 +169,7 @@ bool FtpLibrary::DownLoadQueue(bool createFolder) {
 bool FtpLibrary::DownLoadOne(bool createFolder) {
   try {
     SharedErrorRecord().Clear();
+    m_downloadTargetTouched = false;
     if (m_lngOperation != kOpNone) {
       m_retryCount = m_reDoTimes;
       Raise(kErrOperationUnfinished);
@@ -189,9 +190,7 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
         m_retryCount = m_reDoTimes;
         Raise(kErrLocalFolderMissing, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFolderMissing), {parent}));
       }
-    } else if (m_overWrite) {
-      unlink(EncodeText(m_localPath, ProcessCodePage()).c_str());
-    } else {
+    } else if (!m_overWrite) {
       localSize = GetLocalFileSize(m_localPath);  // resume
     }
 
@@ -251,6 +250,8 @@ void FtpLibrary::StartTransferFile(double startBytes) {
   m_transferDataClosed = false;
   m_transferReplyDone = false;
   m_transferConfirmed = false;
+  m_downloadTargetPending = false;
+  m_downloadTargetTouched = false;
   m_uploadDataReady = false;
   m_uploadStorAccepted = false;
   m_uploadStarted = false;
@@ -260,7 +261,7 @@ void FtpLibrary::WriteDownloadedData() {
   std::string bytes;
   if (!m_objDataSocket.GetData(bytes, VarType::kByteArray) || bytes.empty()) return;
   m_transferState.clear();
-  if (m_localFile < 0) return;
+  if (!PrepareDownloadTarget()) return;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(m_localFile, bytes.data() + done, bytes.size() - done);
@@ -285,12 +286,36 @@ void FtpLibrary::WriteDownloadedData() {
 void FtpLibrary::FinishDownloadWhenComplete() {
   if (m_lngOperation != kOpDownload || !m_transferDataClosed || !m_transferReplyDone) return;
   const bool sizeKnown = m_transferMode != 0 && m_expectedSize > 0;
-  if (m_syncDownloads && m_localFile >= 0) fsync(m_localFile);
-  CloseLocalFile();
   if (sizeKnown && m_bytesDone != m_expectedSize) {
+    CloseLocalFile();
     RaiseError("DownLoadOne", kErrIncompleteTransfer,
                "The server sent " + std::to_string(static_cast<long long>(m_bytesDone)) + " of " +
                    std::to_string(static_cast<long long>(m_expectedSize)) + " bytes of [ " + m_remotePath + " ]");
+    EndOperation();
+    return;
+  }
+  // A confirmed empty file is created only now.
+  if (!PrepareDownloadTarget()) {
+    EndOperation();
+    return;
+  }
+  // The file counts only once the disk has taken it.
+  const char* failed = nullptr;
+  int err = 0;
+  if (m_syncDownloads && fsync(m_localFile) != 0) {
+    failed = "fsync";
+    err = errno;
+  }
+  const int fd = m_localFile;
+  m_localFile = -1;
+  if (close(fd) != 0 && failed == nullptr) {
+    failed = "close";
+    err = errno;
+  }
+  if (failed != nullptr) {
+    RaiseError("DownLoadOne", kErrOpenLocalFile,
+               ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}) + " " + failed +
+                   ": " + std::strerror(err));
     EndOperation();
     return;
   }

@@ -310,6 +310,9 @@ class FtpLibrary {
   bool UpLoadQueue(bool createFolder);
   bool UpLoadOne(bool createFolder);
   bool OpenLocalFile();
+  // Creates or cuts the download's local file once data is due: false (the
+  // error raised) when the target is no regular file or cannot be written.
+  bool PrepareDownloadTarget();
   void UploadData();
   void StartUploadWhenReady();
   void DataSocketOnSendComplete();
@@ -449,6 +452,8 @@ class FtpLibrary {
   bool m_uploadStorAccepted = false;
   bool m_uploadStarted = false;
   bool m_syncDownloads = false;
+  bool m_downloadTargetPending = false;  // target checked, not yet created or cut
+  bool m_downloadTargetTouched = false;  // this attempt created or cut the target
   bool m_abortRetry = false;  // Abort came: no further attempt at the file
   // The sub-job a layer hands to the next one down.
   std::vector<std::string> m_jobSources, m_jobTargets;
