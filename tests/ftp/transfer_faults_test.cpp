@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/error_record_scope.h"
 #include "support/scratch_state_home.h"
 #include "transfer_fake_fixture.h"
 
@@ -275,6 +276,40 @@ TEST_F(FakeTransferTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload)
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrOpenLocalFile) << call;
     EXPECT_THAT(m_ftp->ErrorInfo(), HasSubstr(std::string(call) + ": Input/output error"));
   }
+}
+
+TEST_F(FakeTransferTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
+  m_server.AnswerByDefault();
+  m_server.SetListing("-rw-r--r--    1 ftp      ftp            3000 Jan 01 00:00 a.bin\r\n");
+  EXPECT_FALSE(Download("/d/", m_local.File("in/")));  // RETR /d/a.bin: 550
+  const std::string content = RandomBytes(5000, 40), local = m_local.File("q.bin");
+  m_server.SetFile("/q.bin", content);
+  ASSERT_TRUE(WriteWholeFile(local, content.substr(0, 3000)));
+  ASSERT_TRUE(Download("/q.bin", local)) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(m_events.Sent("REST 3000"));
+  EXPECT_TRUE(ReadWholeFile(local) == content);
+}
+
+TEST_F(FakeTransferTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAndSkipsLinks) {
+  ErrorRecordScope log;
+  m_server.AnswerByDefault();
+  m_server.SetFile("/d/Rb.txt", "plain");
+  m_server.SetListing(
+      "drwxr-xr-x    2 ftp      ftp               0 Jan 01 00:00 ..\\..\\out\r\n"
+      "drwxr-xr-x    2 ftp      ftp               0 Jan 01 00:00 ..\r\n"
+      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 ..\\x.txt\r\n"
+      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 Rb.txt \r\n"
+      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00  Rb.txt\r\n"
+      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 Rb.txt\r\n"
+      "lrwxrwxrwx    1 ftp      ftp               6 Jan 01 00:00 Rl.txt -> Rb.txt\r\n");
+  ASSERT_TRUE(Download("/d/", m_local.File("a/b/in/"))) << m_ftp->ErrorInfo();
+  EXPECT_EQ(ReadTree(m_local.Path()), (std::map<std::string, std::string>{
+                                          {"a/", ""}, {"a/b/", ""}, {"a/b/in/", ""}, {"a/b/in/Rb.txt", "plain"}}));
+  EXPECT_EQ(m_events.CountSent("RETR"), 1u);
+  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name: ..\\..\\out"));
+  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name: Rb.txt "));
+  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name:  Rb.txt"));
+  EXPECT_THAT(log.Log(), HasSubstr("skips a link: Rl.txt"));
 }
 
 }  // namespace

@@ -23,6 +23,10 @@ bool FtpLibrary::DownLoad(bool createFolder) {
   bool result = false;
   const double hostFileSize = m_hostFileSize;
   m_hostFileSize = -1;
+  // Sizes belong to the job that learned them; a failed or aborted job must
+  // not hand them to the next one.
+  m_jobSizes.clear();
+  m_knownRemoteSize = -1;
   try {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -31,7 +35,6 @@ bool FtpLibrary::DownLoad(bool createFolder) {
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
-      m_jobSizes.clear();
       if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) m_jobSizes = {hostFileSize};
       result = RunJob(job, &FtpLibrary::DownLoadFolders, &FtpLibrary::DownLoadQueue, createFolder, false);
     }
@@ -40,6 +43,7 @@ bool FtpLibrary::DownLoad(bool createFolder) {
     result = false;
   }
   m_jobSizes.clear();
+  m_knownRemoteSize = -1;
   m_canceledFileList.clear();
   return result;
 }
@@ -85,9 +89,17 @@ bool FtpLibrary::DownLoadFolders(bool createFolder) {
     std::vector<double> sizes;
     for (const CFtpFile& entry : *files) {
       const std::string& name = entry.FileName();
-      // A listed name is data, never a path.
-      if (!IsSafeLocalFileName(name)) {
+      // A listed name is data, never a path, and is used exactly as listed:
+      // paths are trimmed on their way to the server, so a name with outer
+      // blanks would fetch another file.
+      if (!IsSafeLocalFileName(name) || TrimBlanks(name) != name) {
         LogLine("DownLoadAll skips an unsafe name: " + name);
+        continue;
+      }
+      // A link's listed size is that of its text, and its target may be a
+      // folder or lie outside the tree.
+      if (!entry.Permissions().empty() && entry.Permissions()[0] == 'l') {
+        LogLine("DownLoadAll skips a link: " + name);
         continue;
       }
       const std::string remote = (base == "/" ? std::string() : base) + "/" + name;
