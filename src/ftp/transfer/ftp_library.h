@@ -323,9 +323,6 @@ class FtpLibrary {
   // The retry handling after a failed file: false when the file is not to
   // be tried again (the error is reported), else the result of the retry.
   bool RetryFile(const Raised& error, bool upload, bool createFolder);
-  // The server never confirmed an upload: compare its size of the file
-  // with ours over a fresh session.
-  bool UploadConfirmedBySize();
   std::string SizeLimitText() const;
   void WaitWhileTransferring(long operation);
   void StartTransferFile(double startBytes);
@@ -362,6 +359,9 @@ class FtpLibrary {
   // Whether a remote folder exists, asked with CWD into it and back; no
   // OnError while asking.
   bool FolderExistsByCwd(const std::string& path);
+  // Drops `path` and everything below it (and, when asked, the folders
+  // above it) from the created-directories memory; true when any was held.
+  bool ForgetCreatedDirectory(const std::string& path, bool withAncestors);
   std::unique_ptr<CFtpFiles> ListParentOf(const std::string& path, const char* failureLine, bool* failed);
 
   // Rows of the reply dispatch table and what they do.
