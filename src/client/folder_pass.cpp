@@ -4,38 +4,40 @@
 // come down through a ".tmp" name and are then deleted on the server. Before
 // the first upload of a new batch the remote folder is emptied of old "R"
 // files. No file leaves one side before the other holds all of it.
+//
+// Local names are the disk's bytes (UTF-8) as they stand: the FTP control
+// alone converts names to and from the server's code page.
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
 #include "client/client_files.h"
 #include "client/main_window.h"
 #include "ftp/remote/ftp_file.h"
-#include "platform/code_page.h"
 
 namespace pellan::client {
 
 namespace {
 
-std::string OnDisk(const std::string& path) { return EncodeText(path, ProcessCodePage()); }
-
 // Regular files of `folder` whose names start with `prefix`, in byte order:
 // the list is taken once, so files that arrive later wait for the next pass.
 std::vector<std::string> OutgoingFiles(const std::string& folder, const std::string& prefix) {
   std::vector<std::string> names;
-  DIR* dir = opendir(OnDisk(folder).c_str());
+  DIR* dir = opendir(folder.c_str());
   if (!dir) return names;
   while (dirent* e = readdir(dir)) {
-    const std::string name = DecodeText(e->d_name, ProcessCodePage());
+    const std::string name = e->d_name;
     if (name.empty() || name[0] == '.' || name.compare(0, prefix.size(), prefix) != 0) continue;
     struct stat st {};
-    if (lstat(OnDisk(folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (lstat((folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     names.push_back(name);
   }
   closedir(dir);
@@ -43,33 +45,66 @@ std::vector<std::string> OutgoingFiles(const std::string& folder, const std::str
   return names;
 }
 
-// What a file looked like: an upload deletes it only when it is unchanged.
+// Which file a path names and what it looked like: an upload deletes its
+// file only when it is still the same file, unchanged. A replacement of the
+// same size that kept the modification time (cp -p, then mv) is another
+// inode with another change time.
 struct FileStamp {
   bool ok = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
   off_t size = 0;
   timespec mtime{};
+  timespec ctime{};
+  static bool Same(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
   bool operator==(const FileStamp& o) const {
-    return ok && o.ok && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    return ok && o.ok && dev == o.dev && ino == o.ino && size == o.size && Same(mtime, o.mtime) &&
+           Same(ctime, o.ctime);
   }
 };
 
 FileStamp StampOf(const std::string& path) {
   FileStamp s;
   struct stat st {};
-  if (stat(OnDisk(path).c_str(), &st) == 0) {
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     s.ok = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
     s.size = st.st_size;
     s.mtime = st.st_mtim;
+    s.ctime = st.st_ctim;
   }
   return s;
 }
 
-// Flushes a folder's entries (a rename in it) to disk.
-void SyncFolder(const std::string& folder) {
-  const int fd = open(OnDisk(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
+// A name the pass may use exactly as it stands, locally and on the server:
+// no path, nothing the FTP control would trim or turn into a separator,
+// no line end, and no longer than a file name may be.
+bool IsPlainName(const std::string& name) {
+  return IsSafeLocalFileName(name) && TrimBlanks(name) == name && name.find_first_of("\r\n") == std::string::npos &&
+         name.size() <= NAME_MAX;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A name as a log line may show it: control bytes as \xNN, a long name cut.
+std::string Shown(const std::string& name) {
+  constexpr size_t kShownBytes = 300;
+  std::string out;
+  for (size_t i = 0; i < name.size() && i < kShownBytes; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || c == 0x7f) {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += name[i];
+    }
+  }
+  if (name.size() > kShownBytes) out += "...(" + std::to_string(name.size()) + " bytes)";
+  return out;
 }
 
 std::string Bool(bool v) { return v ? "True" : "False"; }
@@ -111,10 +146,11 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
     }
 
     // Replies come shortly after an upload: look for them for 120 seconds.
+    // Before the first upload there is no window at all.
     const Moment now = Moment::Now();
-    if (SecondBoundaries(m_dtLastUpload, now) > 120) {
+    if (!m_dtLastUpload || SecondBoundaries(*m_dtLastUpload, now) > 120) {
       m_blnClearPending = true;
-      WriteLog("Waiting...|" + m_dtLastUpload.Text() + "|" + now.Text());
+      WriteLog("Waiting...|" + (m_dtLastUpload ? m_dtLastUpload->Text() : std::string()) + "|" + now.Text());
       return;
     }
     WriteLog("开始下载[" + remoteFolder + "/" + "]中的文件");
@@ -135,7 +171,7 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
     for (size_t j = 1; j <= list->Count(); ++j) {
       if (!m_blnRunning) return;
       const CFtpFile& entry = *list->Item(j);
-      if (!entry.IsDirectory()) DownloadOne(folder, remoteFolder, entry.FileName(), j);
+      if (!entry.IsDirectory()) DownloadOne(folder, remoteFolder, entry, j);
       m_dtLastActive = Moment::Now();
       CurrentLoop().Pump();
     }
@@ -153,6 +189,12 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (m_strTypeList.find(lower) == std::string::npos) {
     WriteLog("Type mismatch:[" + m_strTypeList + "#" + last3 + "]");
+    return;
+  }
+  // The FTP control reads "\" as a separator: such a name would send (and
+  // then let this pass delete) another file.
+  if (!IsPlainName(name)) {
+    SayOnce("Up", "Unsafe name skipped: [" + Shown(folder + name) + "]");
     return;
   }
   if (m_blnClearPending) {
@@ -189,26 +231,67 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
       ShowState(name + ":上传失败\r\n" + ftp.ErrorInfo(), true);
     }
     // Whatever the server took under the final name is not the whole file,
-    // even when nothing was counted yet (STOR has already created it).
-    ftp.DeleteFile(ftp.RemotePath());
+    // even when nothing was counted yet (a STOR it took has created it). A
+    // STOR that was refused or never sent put nothing there: the server's
+    // file of that name (an earlier batch's whole copy) stays.
+    if (ftp.StorMayHaveWritten()) ftp.DeleteFile(ftp.RemotePath());
   }
   m_strDirection.clear();
 }
 
-void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name,
-                            size_t j) {
-  // A listed name is data: it must be a plain file name here, and not one
-  // whose final name would be another download's temporary name.
-  const bool unsafe = !IsSafeLocalFileName(name);
-  if (unsafe || (name.size() >= m_strTmpExt.size() &&
-                 name.compare(name.size() - m_strTmpExt.size(), m_strTmpExt.size(), m_strTmpExt) == 0)) {
-    // Said once per name and run, not on every pass.
-    if (m_skippedNames.insert(remoteFolder + "/" + name).second) {
-      WriteError("Down", std::string(unsafe ? "Unsafe name" : "Temporary name") + " skipped: [" + remoteFolder + "/" +
-                             name + "]", false);
-    }
-    return;
+bool frmTLVFTP::Skipped(const std::string& procedure, const std::string& remoteFolder, const CFtpFile& entry,
+                        bool download) {
+  // A listed name is data: it is used exactly as listed or not at all.
+  const std::string& name = entry.FileName();
+  const char* why = nullptr;
+  if (!IsPlainName(name) || (download && name.size() + m_strTmpExt.size() > NAME_MAX)) {
+    why = "Unsafe name";
+  } else if (download && (entry.Permissions().rfind('l', 0) == 0 || !entry.FilePath().empty())) {
+    // Its listed size is that of the link's text, not of a file to fetch.
+    why = "Link";
+  } else if (download && EndsWith(name, m_strTmpExt)) {
+    // Its final name would be another download's temporary name.
+    why = "Temporary name";
   }
+  if (!why) return false;
+  SayOnce(procedure, std::string(why) + " skipped: [" + Shown(remoteFolder + "/" + name) + "]");
+  return true;
+}
+
+void frmTLVFTP::SayOnce(const std::string& procedure, const std::string& line) {
+  // Said once per name and run, not on every pass; a server that lists new
+  // names for ever fills neither memory nor the log.
+  constexpr size_t kMaxRemembered = 10000;
+  if (m_skippedNames.size() < kMaxRemembered && m_skippedNames.insert(line).second) WriteError(procedure, line, false);
+}
+
+bool frmTLVFTP::Finalize(const std::string& folder, const std::string& tmpPath, const std::string& finalPath) {
+  // One step: the older copy is replaced, never missing.
+  if (rename(tmpPath.c_str(), finalPath.c_str()) != 0) {
+    WriteError("Rename", "重命名文件[" + tmpPath + "]失败;" + std::strerror(errno), false);
+    return false;
+  }
+  // The rename is on disk before the server copy goes.
+  int err = 0;
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+  } else {
+    if ((FolderFsync ? FolderFsync(fd) : fsync(fd)) != 0) err = errno;
+    if (close(fd) != 0 && err == 0) err = errno;
+  }
+  if (err != 0) {
+    WriteError("Down", "Folder not flushed to disk, the server copy stays: [" + finalPath + "]: " + std::strerror(err),
+               false);
+    return false;
+  }
+  return true;
+}
+
+void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry,
+                            size_t j) {
+  if (Skipped("Down", remoteFolder, entry, true)) return;
+  const std::string& name = entry.FileName();
   WriteLog("下载文件" + std::to_string(j) + ":[" + remoteFolder + "/" + name + "]");
   ShowState(name + ":开始下载...");
   FtpLibrary& ftp = *m_ftp;
@@ -218,6 +301,10 @@ void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remote
   ftp.SetLocalPath(tmpPath);
   ftp.SetOverWrite(true);
   ftp.SetSyncDownloads(true);  // on disk before the server copy goes
+  // The listing's size: a transfer cut short is caught even where the
+  // server refuses SIZE. A listed 0 tells the FTP control nothing, so it
+  // asks SIZE then.
+  ftp.SetExpectedFileSize(entry.FileSize() > 0 ? static_cast<double>(entry.FileSize()) : -1);
   m_strDirection = "DOWN";
   m_blnForced = false;
   if (ftp.DownLoad()) {
@@ -225,11 +312,9 @@ void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remote
     WriteLog("DOWN:Force=" + Bool(m_blnForced));
     if (!m_blnForced) {
       if (ExistFile(finalPath)) WriteLog("文件[" + finalPath + "]已存在，将删除该文件;");
-      // One step: the older copy is replaced, never missing.
-      if (rename(OnDisk(tmpPath).c_str(), OnDisk(finalPath).c_str()) != 0) {
-        WriteError("Rename", "重命名文件[" + tmpPath + "]失败;" + std::strerror(errno), false);
-      } else {
-        SyncFolder(folder);
+      // The server copy goes only once the local one holds under its final
+      // name, on disk.
+      if (Finalize(folder, tmpPath, finalPath)) {
         if (ftp.DeleteFile(ftp.RemotePath())) {
           ShowState(name + ":删除完成", false, true);
         } else {
@@ -260,7 +345,7 @@ void frmTLVFTP::ClearRemoteFile(const std::string& remoteFolder) {
       for (size_t k = 1; k <= list->Count(); ++k) {
         if (!m_blnRunning) return;
         const CFtpFile& entry = *list->Item(k);
-        if (!entry.IsDirectory()) {
+        if (!entry.IsDirectory() && !Skipped("ClearRemoteFile", remoteFolder, entry, false)) {
           const std::string& name = entry.FileName();
           ShowState("删除文件" + std::to_string(k) + ":[" + remoteFolder + "/" + name + "]");
           if (m_ftp->DeleteFile(remoteFolder + "/" + name)) {

@@ -55,7 +55,6 @@ frmTLVFTP::frmTLVFTP(ClientSettings settings)
   g_strPathFile = m_files.Path(kPathFile);
   g_strTitle = "Pellan远程连接";
   m_dtLastActive = Moment::Now();
-  m_dtLastUpload = m_dtLastActive.Minus(std::chrono::seconds(120));
   m_timer1 = LoopTimer(Milliseconds(200), [this] { Timer1_Timer(); }, false);
   m_timer2 = LoopTimer(Milliseconds(3000), [this] { Timer2_Timer(); }, false);
   m_timer3 = LoopTimer(Milliseconds(100), [this] { Timer3_Timer(); }, false);
@@ -144,7 +143,8 @@ bool frmTLVFTP::Form_Load() {
   m_model.AddTrayIcon();
   m_model.SetTrayTip(g_strTitle);
 
-  m_dtLastUpload = Moment::Now().Minus(std::chrono::seconds(120));
+  // No upload yet, so no download is attempted before the first one.
+  m_dtLastUpload.reset();
 
   SetLoginCaption(kCaptionAutoLogin);
   m_model.SetText("lblCurState", "正在登录");

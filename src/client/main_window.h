@@ -20,6 +20,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -44,7 +45,6 @@ struct Moment {
   MonoTime mono{};
   std::time_t wall = 0;
   static Moment Now();
-  Moment Minus(std::chrono::seconds s) const { return Moment{mono - s, wall - s.count()}; }
   std::string Text() const;  // "YYYY-MM-DD HH:MM:SS"
 };
 // Whole seconds from `from` to `to`, counted as second boundaries passed.
@@ -62,7 +62,8 @@ struct ClientSettings {
   std::string folder;
   // "log" was among the arguments.
   bool logArgument = false;
-  // The code page of the FTP session (local files use the process's).
+  // The code page of the FTP session: names and texts on the wire only.
+  // Local names and the client's own files are UTF-8.
   std::string codePage = "UTF-8";
   // After a failed login, press the retry button after this many seconds;
   // 0 leaves a failed login waiting for the operator.
@@ -141,6 +142,9 @@ class frmTLVFTP {
   std::function<void()> FolderPass;
   // Ends the process with a status; by default flushes and _exit()s.
   std::function<void(int status)> EndProgram;
+  // Flushes the local folder's entries after a download's rename; by
+  // default fsync(2). Tests make it fail as a full or failing disk would.
+  std::function<int(int fd)> FolderFsync;
 
   // ---- for the front end and tests
   WindowModel& Model() { return m_model; }
@@ -169,7 +173,9 @@ class frmTLVFTP {
   bool m_blnAbortSent = false;
   bool m_blnForced = false;
   bool m_blnClearPending = true;
-  Moment m_dtLastUpload;
+  // The last successful upload; none yet after start-up, and then no
+  // download is attempted.
+  std::optional<Moment> m_dtLastUpload;
   Moment m_dtLastActive;
   std::string m_strDirection;
   std::string m_strFolders;
@@ -205,10 +211,19 @@ class frmTLVFTP {
 
   // One outgoing file (k: its number in the list) and one incoming file.
   void UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t k);
-  void DownloadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t j);
+  void DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry, size_t j);
+  // True when the pass leaves a listed entry alone (not a plain file name
+  // as listed, a link, or for a download a temporary name); the reason goes
+  // to the error log once per name and run, under `procedure`.
+  bool Skipped(const std::string& procedure, const std::string& remoteFolder, const CFtpFile& entry, bool download);
+  // An error-log line about a skipped name, once per run.
+  void SayOnce(const std::string& procedure, const std::string& line);
+  // Gives a finished download its final name and flushes the folder so the
+  // rename lasts; false (one error-log line says why) when either failed.
+  bool Finalize(const std::string& folder, const std::string& tmpPath, const std::string& finalPath);
 
   ClientSettings m_settings;
-  std::set<std::string> m_skippedNames;  // remote names a download refuses
+  std::set<std::string> m_skippedNames;  // SayOnce's lines so far
   std::string g_strPathFile;
   std::string g_strTitle;
   CompanionFiles m_files;

@@ -238,12 +238,13 @@ void frmTLVFTP::ExitRequest() {
     CurrentLoop().WaitFor([this] { return !m_ftp->Busy(); }, 100ms);
   }
   // An upload cut here never returns to its pass, which would take the
-  // partial copy off the server: do it now (the local file stays). The
-  // abort of a transfer ends its session (the server's late replies to it
-  // would be read as answers to the next command), so this logs in afresh,
-  // with a short time-out: an exit must not wait long for a server that
-  // has gone.
-  if (m_strDirection == "UP" && !m_ftp->Busy()) {
+  // partial copy off the server: do it now (the local file stays), when its
+  // STOR went out and was not refused: otherwise the server's file of the
+  // name is not ours to delete. The abort of a transfer ends its session (the server's
+  // late replies to it would be read as answers to the next command), so
+  // this logs in afresh, with a short time-out: an exit must not wait long
+  // for a server that has gone.
+  if (m_strDirection == "UP" && m_ftp->StorMayHaveWritten() && !m_ftp->Busy()) {
     const long timeOut = m_ftp->TimeOut();
     m_ftp->SetTimeOut(std::min(timeOut, kExitDeleteTimeOut));
     m_ftp->DeleteFile(m_ftp->RemotePath());

@@ -32,8 +32,10 @@ const char* const kUsage =
     "                         program folder at start, or a debugger)\n"
     "  --home DIR             the program folder (default: the folder that\n"
     "                         holds this program)\n"
-    "  --codepage NAME        code page of the path file, the logs, the status\n"
-    "                         files and the FTP session: UTF-8 (default) or GBK\n"
+    "  --codepage NAME        code page of names and texts on the FTP server:\n"
+    "                         UTF-8 (default) or GBK; local file names, the\n"
+    "                         path file, the logs and the status files are\n"
+    "                         UTF-8 whatever it is\n"
     "  --headless             no window and no tray icon, even on a desktop\n"
     "  --retry-login SECONDS  after a failed login, try again after SECONDS\n"
     "                         (1..86400; default: wait for an operator)\n"
@@ -127,7 +129,10 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
     }
     SetProgramFolder(resolved);
   }
-  SetProcessCodePage(*ParseCodePage(options->codePage));
+  // Local names, the path file, the logs and the status files stay UTF-8:
+  // the code page applies only where names and texts go to and come from
+  // the server (the FTP control's CodePage, from settings.codePage).
+  SetProcessCodePage(CodePage::kUtf8);
   // A reader that went away (a closed pipe on stdout) must not end an
   // unattended client: its lines are simply lost.
   signal(SIGPIPE, SIG_IGN);

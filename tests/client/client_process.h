@@ -46,9 +46,10 @@ inline bool PollUntil(const std::function<bool()>& done, std::chrono::millisecon
 class ClientProcess {
  public:
   // `desktop`: without --headless, so that a display in the environment
-  // gives the program its window; `extraEnv` adds NAME=VALUE entries.
+  // gives the program its window; `extraEnv` adds NAME=VALUE entries and
+  // `extraArgs` arguments.
   ClientProcess(const std::string& home, const std::string& stateHome, const std::string& tag, bool desktop = false,
-                const std::vector<std::string>& extraEnv = {}) {
+                const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& extraArgs = {}) {
     m_out = home + "/" + tag + ".stdout";
     m_err = home + "/" + tag + ".stderr";
     posix_spawn_file_actions_t actions;
@@ -59,6 +60,7 @@ class ClientProcess {
     const std::string program = std::string(PELLAN_BINARY_DIR) + "/pellan-sync";
     std::vector<std::string> args = {program, "log", "--home", home};
     if (!desktop) args.push_back("--headless");
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -1,7 +1,7 @@
 // The folder pass of the pellan-sync program itself against pyftpdlib and
 // vsftpd: files go up and come down, what must stay stays, the clean-up
-// before a batch passes over folders, and a close in the middle of a batch
-// loses nothing on either side.
+// before a batch passes over folders, a close in the middle of a batch
+// loses nothing on either side, and Chinese names go both ways in GBK.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "client_process.h"
+#include "platform/code_page.h"
 #include "support/ftp_servers.h"
 #include "support/test_env.h"
 
@@ -185,6 +186,40 @@ TYPED_TEST(FolderPassInteropTest, AnExitInTheMiddleOfABatchLosesNothing) {
   EXPECT_EQ(partial, 0);
   EXPECT_GE(sent, 3);
   EXPECT_GE(kept, 1) << "the batch was not interrupted; the test proves nothing";
+}
+
+// With --codepage GBK, names on the server are GBK and local ones stay
+// UTF-8, the folder named in the path file included: a Chinese name goes up
+// and one comes down. vsftpd keeps names as the bytes it was sent.
+TEST(FolderPassGbkInteropTest, ChineseNamesAreGbkOnTheServerAndUtf8OnTheDisk) {
+  pellan::test::VsftpdServer server;
+  PELLAN_START_FTP_SERVER_OR_SKIP(server);
+  TempDir home, state;
+  const std::string folder = home.File("交换");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string site = folder + "\r\n127.0.0.1\r\n" + std::to_string(server.Port()) + "\r\n" + server.User() +
+                           "\r\n" + server.Password() + "\r\n";
+  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), site));
+  chmod(home.File("maoph.txt").c_str(), 0600);
+  ASSERT_TRUE(WriteWholeFile(folder + "/T订单1.txt", "order 1\r\n"));
+  auto gbk = [](const std::string& text) { return EncodeText(text, CodePage::kGbk); };
+  const std::string sent = server.LocalPath(gbk("交换/T订单1.txt"));
+  const std::string reply = server.LocalPath(gbk("交换/R回执1.txt"));
+
+  ClientProcess client(home.Path(), state.Path(), "run", false, {}, {"--codepage", "GBK"});
+  ASSERT_TRUE(client.Started());
+  ASSERT_TRUE(PollUntil([&] { return !Exists(folder + "/T订单1.txt"); }, 30s)) << client.Out() << client.Err();
+  EXPECT_EQ(ReadWholeFile(sent), "order 1\r\n");
+  ASSERT_TRUE(server.PutFile(gbk("交换/_r"), "reply 1\r\n"));
+  ASSERT_EQ(rename(server.LocalPath(gbk("交换/_r")).c_str(), reply.c_str()), 0);
+  ASSERT_TRUE(PollUntil([&] { return !Exists(reply); }, 30s)) << client.Out() << client.Err();
+  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
+  ASSERT_TRUE(client.WaitEnd(20s)) << client.Out();
+
+  EXPECT_EQ(ReadWholeFile(folder + "/R回执1.txt"), "reply 1\r\n");
+  EXPECT_THAT(NamesIn(folder), ElementsAre("R回执1.txt"));
+  EXPECT_THAT(NamesIn(server.LocalPath(gbk("交换"))), ElementsAre(gbk("T订单1.txt")));
+  EXPECT_THAT(client.Out(), HasSubstr("] T订单1.txt:上传完成\n"));
 }
 
 }  // namespace

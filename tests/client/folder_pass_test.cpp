@@ -3,8 +3,12 @@
 // 120-second window for replies and the clean-up before the next batch, and
 // the faults after which both sides must still hold every file.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 
@@ -33,8 +37,9 @@ class FolderPassTest : public ClientTest {
 
   // Logs in with logging on; every pass first gives the scripted server the
   // "data/R*" listing as its files stand (plus `m_extraListing`), then scans
-  // the local folder as the pass does.
-  bool LoggedIn() {
+  // the local folder as the pass does. With `repliesDue`, a batch has just
+  // gone up (its clean-up done), so the passes look for replies at once.
+  bool LoggedIn(bool repliesDue = false) {
     Put("plnrc.log", "");
     WriteSite(m_server.Port());
     frmTLVFTP& f = Form();
@@ -42,11 +47,16 @@ class FolderPassTest : public ClientTest {
       m_server.SetListing(Listing());
       ++m_passes;
       m_localAtPass.push_back(LocalNames());
+      m_serverAtPass.push_back(m_server.Files());
       frmTLVFTP& form = Form();
       form.m_dtLastActive = Moment::Now();
       if (form.m_blnRunning) form.ScanFolder(DataFolder());
     };
     if (!f.Form_Load()) return false;
+    if (repliesDue) {
+      f.m_dtLastUpload = Moment::Now();
+      f.m_blnClearPending = false;
+    }
     return RunUntil([&] { return f.LoginCaption() == "停    止"; }, 60s);
   }
   // Runs passes until `done` holds (virtual time).
@@ -91,11 +101,19 @@ class FolderPassTest : public ClientTest {
   size_t Count(const std::string& line) const {
     return static_cast<size_t>(std::count(m_server.Transcript().begin(), m_server.Transcript().end(), line));
   }
-  // Position of a command in the transcript (npos when missing).
-  size_t Where(const std::string& line) const {
+  // Position of the `nth` (from 1) occurrence of a command in the
+  // transcript (npos when missing).
+  size_t Where(const std::string& line, size_t nth = 1) const {
     const auto& t = m_server.Transcript();
-    const auto it = std::find(t.begin(), t.end(), line);
-    return it == t.end() ? std::string::npos : static_cast<size_t>(it - t.begin());
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (t[i] == line && --nth == 0) return i;
+    }
+    return std::string::npos;
+  }
+  // Transcript lines holding `part`.
+  size_t Mentions(const std::string& part) const {
+    return static_cast<size_t>(std::count_if(m_server.Transcript().begin(), m_server.Transcript().end(),
+                                             [&](const std::string& l) { return l.find(part) != std::string::npos; }));
   }
 
   // The first pass's exchanges up to the 150 to STOR of Tq1.txt: the
@@ -128,6 +146,7 @@ class FolderPassTest : public ClientTest {
   std::map<std::string, size_t> m_claimed;  // sizes the listing claims
   int m_passes = 0;
   std::vector<std::vector<std::string>> m_localAtPass;  // the local folder as each pass began
+  std::vector<std::map<std::string, std::string>> m_serverAtPass;  // the server's files as each pass began
 };
 
 TEST_F(FolderPassTest, AnAcceptedTFileGoesUpAndIsDeletedLocallyOthersStay) {
@@ -168,7 +187,7 @@ TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTh
       "drwxr-xr-x    2 ftp      ftp            0 Jan 01 00:00 Rdir\r\n"
       "-rw-r--r--    1 ftp      ftp            5 Jan 01 00:00 Rb.txt.tmp\r\n"
       "-rw-r--r--    1 ftp      ftp            5 Jan 01 00:00 Rx\\y.txt\r\n";
-  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(LoggedIn(true));
   ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
   ASSERT_TRUE(RunPasses(3));
 
@@ -227,12 +246,84 @@ TEST_F(FolderPassTest, After120SecondsItWaitsThenClearsOldRepliesBeforeTheNextBa
   EXPECT_EQ(Occurrences(log, "开始清除上次的文件..."), 2u);
 }
 
+TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhileRepliesAreDue) {
+  // A reply of the last batch waits on the server; nothing has gone up yet.
+  m_server.SetFile("data/Rold.txt", "last batch\r\n");
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(RunPasses(10));
+  EXPECT_EQ(Mentions("LIST"), 0u);
+  EXPECT_EQ(Count("RETR data/Rold.txt"), 0u);
+  EXPECT_THAT(LocalNames(), IsEmpty());
+  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Waiting...||"));
+
+  // The first upload clears it.
+  PutLocal("Tq1.txt", "batch\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
+  EXPECT_FALSE(OnServer("Rold.txt"));
+  EXPECT_LT(Where("DELE data/Rold.txt"), Where("STOR data/Tq1.txt"));
+  EXPECT_THAT(LocalNames(), Not(Contains("Rold.txt")));
+  // While replies are due, a reply and the next outgoing file arrive
+  // together: the upload goes first and clears nothing.
+  m_server.SetFile("data/Rnew.txt", "reply\r\n");
+  PutLocal("Tq2.txt", "more\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq2.txt") && !OnServer("Rnew.txt"); }));
+  EXPECT_EQ(LocalFile("Rnew.txt"), "reply\r\n");
+  EXPECT_LT(Where("STOR data/Tq2.txt"), Where("RETR data/Rnew.txt"));
+  EXPECT_LT(Where("RETR data/Rnew.txt"), Where("DELE data/Rnew.txt"));
+  EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 1u);
+}
+
+TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
+  const std::string longName = "R" + std::string(8 * 1024, 'n') + ".txt";
+  auto line = [](const std::string& name) {
+    return "-rw-r--r--    1 ftp      ftp            5 Jan 01 00:00 " + name + "\r\n";
+  };
+  // A lying server: a path, a NUL, a name no file can have, a name the FTP
+  // control would trim into the real "Rb.txt", and a link.
+  m_extraListing = line("../Rup.txt") + line(std::string("R\0nul.txt", 9)) + line(longName) + line("Rb.txt ") +
+                   "lrwxrwxrwx    1 ftp      ftp            6 Jan 01 00:00 Rl.txt -> Rb.txt\r\n";
+  m_server.SetFile("data/Rb.txt", "last batch\r\n");
+  PutLocal("Tq1.txt", "batch\r\n");
+  // Locally, a name the FTP control would read as "Ta/b.txt".
+  ASSERT_EQ(mkdir((DataFolder() + "/Ta").c_str(), 0755), 0);
+  PutLocal("Ta/b.txt", "another file\r\n");
+  PutLocal("Ta\\b.txt", "never sent\r\n");
+  ASSERT_TRUE(LoggedIn());
+  // The clean-up before the batch deletes the real Rb.txt, once.
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
+  EXPECT_EQ(Count("DELE data/Rb.txt"), 1u);
+  // Replies are due: the real Rb.txt comes down, and nothing else. (A
+  // pass's listing is the one its clean-up saw: Rb.txt was asked for once
+  // more after that.)
+  const size_t retrBefore = Count("RETR data/Rb.txt");
+  m_server.SetFile("data/Rb.txt", "the real Rb\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Rb.txt"); }));
+  ASSERT_TRUE(RunPasses(2));
+
+  EXPECT_EQ(LocalFile("Rb.txt"), "the real Rb\r\n");
+  EXPECT_THAT(LocalNames(), ElementsAre("Rb.txt", "Ta", "Ta\\b.txt"));
+  EXPECT_EQ(LocalFile("Ta\\b.txt"), "never sent\r\n");
+  EXPECT_EQ(Count("RETR data/Rb.txt"), retrBefore + 1);
+  EXPECT_EQ(Count("DELE data/Rb.txt"), 2u);
+  EXPECT_EQ(Count("RETR data/Rl.txt"), 0u);
+  for (const char* part : {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta"}) EXPECT_EQ(Mentions(part), 0u) << part;
+  const std::string err = Read("plnrc.err");
+  for (const std::string& said :
+       {std::string("Unsafe name skipped: [data/../Rup.txt]"), std::string("Unsafe name skipped: [data/R\\x00nul.txt]"),
+        std::string("Unsafe name skipped: [data/Rb.txt ]"),
+        std::string("Link skipped: [data/Rl.txt]"), "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]"}) {
+    EXPECT_EQ(Occurrences(err, said), 1u) << said << "\n" << err;
+  }
+  EXPECT_EQ(Occurrences(err, "Unsafe name skipped: [data/Rnnnn"), 1u);
+  EXPECT_THAT(err, HasSubstr("...(8202 bytes)]"));
+}
+
 // ---- faults: afterwards both sides still hold every file whole ----------
 
 TEST_F(FolderPassTest, ARefusedDeleKeepsTheServerCopyAndTheLocalFinalFile) {
   m_server.SetDefaultReply("DELE", "550 Permission denied.");
   m_server.SetFile("data/Ra1.txt", "reply\r\n");
-  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(LoggedIn(true));
   ASSERT_TRUE(PassesUntil([&] { return Count("DELE data/Ra1.txt") >= 1; }));
   ASSERT_TRUE(RunPasses(1));
 
@@ -242,13 +333,72 @@ TEST_F(FolderPassTest, ARefusedDeleKeepsTheServerCopyAndTheLocalFinalFile) {
   EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
 }
 
-TEST_F(FolderPassTest, ADownloadShorterThanListedIsAFailureEvenWith226) {
-  // The listing and SIZE say 100 bytes; the server sends 7 and says 226.
+TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalName) {
+  // Ra1.txt: when its DELE arrives, the local file holds all of it under
+  // its final name.
+  const std::string reply = "reply 1\r\n";
+  std::vector<std::string> atDele;
+  std::string contentAtDele;
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .DataSend("-rw-r--r--    1 ftp      ftp             9 Jan 01 00:00 Ra1.txt\r\n")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.")
+      .DataSend(reply)
+      .DataClose()
+      .Reply("226 Transfer complete.")
+      .Expect("DELE data/Ra1.txt")
+      .Do(
+          [&] {
+            atDele = LocalNames();
+            contentAtDele = LocalFile("Ra1.txt");
+          },
+          "the local folder at the DELE")
+      .Reply("250 DELE command successful.");
+  // Rb.txt: a folder holds its final name, so the rename fails.
+  ASSERT_EQ(mkdir((DataFolder() + "/Rb.txt").c_str(), 0755), 0);
+  PutLocal("Rb.txt/inside", "x");
+  m_server.SetFile("data/Rb.txt", "reply b\r\n");
+  // Rc.txt: the folder's flush after its rename fails, as on a failing disk.
+  m_server.SetFile("data/Rc.txt", "reply c\r\n");
+  Form().FolderFsync = [this](int fd) {
+    if (Local("Rc.txt")) {
+      errno = EIO;
+      return -1;
+    }
+    return fsync(fd);
+  };
+  ASSERT_TRUE(LoggedIn(true));
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && Count("RETR data/Rc.txt") >= 2; }));
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  EXPECT_THAT(atDele, Contains("Ra1.txt"));
+  EXPECT_THAT(atDele, Not(Contains("Ra1.txt.tmp")));
+  EXPECT_EQ(contentAtDele, reply);
+  // The other two stay on the server, each failure said.
+  EXPECT_EQ(Count("DELE data/Rb.txt"), 0u);
+  EXPECT_EQ(Count("DELE data/Rc.txt"), 0u);
+  EXPECT_EQ(ServerFile("Rb.txt"), "reply b\r\n");
+  EXPECT_EQ(ServerFile("Rc.txt"), "reply c\r\n");
+  const std::string err = Read("plnrc.err");
+  EXPECT_THAT(err, HasSubstr("重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;"));
+  EXPECT_THAT(err, HasSubstr("Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"));
+}
+
+TEST_F(FolderPassTest, ADownloadShorterThanListedIsAFailureEvenWith226WhereSizeIsRefused) {
+  // The listing says 100 bytes and SIZE tells nothing; the server sends 7
+  // and says 226.
   m_server.SetFile("data/Ra1.txt", "partial");
-  m_server.SetDefaultReply("SIZE", "213 100");
+  m_server.SetDefaultReply("SIZE", "500 Unknown command.");
   m_claimed["Ra1.txt"] = 100;
   PutLocal("Ra1.txt", "older whole copy\r\n");
-  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(LoggedIn(true));
   ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Ra1.txt") >= 1; }));
   ASSERT_TRUE(RunPasses(1));
 
@@ -269,15 +419,13 @@ TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPart
       .DataClose()
       .Reply("226 Directory send OK.")
       .Expect("TYPE I", "200 Type set to I.")
-      .Expect("SIZE data/Ra1.txt", "213 21")
-      .Expect("TYPE I", "200 Type set to I.")
       .Expect("PASV")
       .Pasv()
       .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.")
       .DataSend(whole.substr(0, 9))
       .DataClose()
       .Reply("426 Connection closed; transfer aborted.");
-  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(LoggedIn(true));
   ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
   ASSERT_TRUE(RunPasses(1));
 
@@ -306,10 +454,13 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
   RunUntil([] { return false; }, 5s);
 
   EXPECT_THAT(m_server.Failures(), IsEmpty());
-  // The cut upload deleted nothing; the file went up again on a new
-  // connection, and was deleted locally only once the server held all of it.
+  // The cut copy was taken off the server before the next attempt; the file
+  // went up again on a new connection, and was deleted locally only once
+  // the server held all of it.
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
   EXPECT_EQ(Count("STOR data/Tq1.txt"), 2u);
+  EXPECT_LT(Where("STOR data/Tq1.txt"), Where("DELE data/Tq1.txt"));
+  EXPECT_LT(Where("DELE data/Tq1.txt"), Where("STOR data/Tq1.txt", 2));
   EXPECT_EQ(ServerFile("Tq1.txt"), std::string(64 * 1024, 'u'));
   EXPECT_THAT(LocalNames(), IsEmpty());
   ASSERT_FALSE(m_localAtPass.empty());
@@ -332,6 +483,93 @@ TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
   EXPECT_EQ(ServerFile("Tq1.txt"), "line 1\r\nline 2\r\n");
   EXPECT_THAT(LocalNames(), IsEmpty());
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
+}
+
+TEST_F(FolderPassTest, AReplacementOfTheSameSizeAndTimeIsSentBeforeItIsDeleted) {
+  PutLocal("Tq1.txt", "version 1\r\n");
+  FirstUploadUpTo150()
+      .DataReceive()
+      // The companion puts a new version in place as cp -p and mv do: the
+      // same size and modification time, another file.
+      .Do(
+          [this] {
+            const std::string path = DataFolder() + "/Tq1.txt", aside = DataFolder() + "/_Tq1.txt";
+            struct stat st {};
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            PutLocal("_Tq1.txt", "version 2\r\n");
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
+            ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
+          },
+          "the file is replaced")
+      .Reply("226 Transfer complete.");
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  ASSERT_EQ(m_server.Received().size(), 2u);
+  EXPECT_EQ(m_server.Received()[0], "version 1\r\n");
+  EXPECT_EQ(ServerFile("Tq1.txt"), "version 2\r\n");
+  EXPECT_THAT(LocalNames(), IsEmpty());
+}
+
+TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere) {
+  // Whole copies from an earlier batch, whose local files went long ago.
+  m_server.SetFile("data/Tgone.txt", "earlier batch, whole\r\n");
+  m_server.SetFile("data/Tro.txt", "read-only, whole\r\n");
+  PutLocal("Tgone.txt", "vanishes before it goes up\r\n");
+  PutLocal("Tro.txt", "refused by the server\r\n");
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .Do([this] { ASSERT_EQ(unlink((DataFolder() + "/Tgone.txt").c_str()), 0); }, "Tgone.txt goes")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      // Tgone.txt sends nothing; Tro.txt is refused before any data moves.
+      .Expect("PWD", "257 \"/\" is the current directory.")
+      .Expect("CWD data", "250 Directory changed.")
+      .Expect("CWD /", "250 Directory changed.")
+      .Expect("MKD data", "257 \"data\" created.")
+      .Expect("TYPE I", "200 Type set to I.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("STOR data/Tro.txt", "553 Could not create file.");
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && m_passes >= 2; }));
+
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  EXPECT_EQ(Count("DELE data/Tgone.txt"), 0u);
+  EXPECT_EQ(Count("DELE data/Tro.txt"), 0u);
+  EXPECT_EQ(m_serverAtPass[1].at("data/Tgone.txt"), "earlier batch, whole\r\n");
+  EXPECT_EQ(m_serverAtPass[1].at("data/Tro.txt"), "read-only, whole\r\n");
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Tro.txt:上传失败"));
+}
+
+TEST_F(FolderPassTest, AnExitBeforeTheStorIsAcceptedLeavesTheServerFileAlone) {
+  m_server.SetFile("data/Tq1.txt", "earlier batch, whole\r\n");
+  PutLocal("Tq1.txt", "new order\r\n");
+  m_server.Expect("TYPE A", "200 Type set to A.")
+      .Expect("PASV")
+      .Pasv()
+      .Expect("LIST data", "150 Here comes the listing.")
+      .DataClose()
+      .Reply("226 Directory send OK.")
+      .Expect("PWD", "257 \"/\" is the current directory.")
+      .Expect("CWD data", "250 Directory changed.")
+      .Expect("CWD /", "250 Directory changed.")
+      .Expect("MKD data", "257 \"data\" created.")
+      // The companion asks the client to close before the upload's STOR.
+      .Expect("TYPE I")
+      .Do([this] { Put("exit.txt", ""); }, "exit.txt")
+      .Delay(2s);
+  // The exit ends the program inside the first pass.
+  ASSERT_FALSE(LoggedIn());
+  ASSERT_EQ(Ended(), std::optional<int>(0));
+  EXPECT_EQ(Count("STOR data/Tq1.txt"), 0u);
+  EXPECT_EQ(Count("DELE data/Tq1.txt"), 0u);
+  EXPECT_EQ(ServerFile("Tq1.txt"), "earlier batch, whole\r\n");
+  EXPECT_EQ(LocalFile("Tq1.txt"), "new order\r\n");
 }
 
 }  // namespace

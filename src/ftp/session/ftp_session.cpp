@@ -217,6 +217,7 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
 
     const std::string line = sent.empty() ? command + "\r\n" : command + " " + sent + "\r\n";
     m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
+    if (verb == "STOR") m_storUnanswered = true;
     if (ServerMessage) ServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;
   } catch (const Raised& r) {

@@ -398,6 +398,7 @@ void FtpLibrary::ActSendStor(int) { SendFtpCommand("STOR", m_remotePath); }
 
 void FtpLibrary::ActStorAccepted(int) {
   m_uploadStorAccepted = true;
+  m_storAccepted = true;
   StartUploadWhenReady();
 }
 
@@ -412,6 +413,7 @@ void FtpLibrary::ActStorDone(int) {
 }
 
 void FtpLibrary::ActStorFailed(int code) {
+  m_storUnanswered = false;
   CloseLocalFile();
   FailReply(code);
 }

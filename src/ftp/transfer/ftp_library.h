@@ -206,6 +206,11 @@ class FtpLibrary {
   // Sends LocalPath (files, folders "dir/", patterns "dir/*.txt") to
   // RemotePath.
   bool UpLoad(bool createFolder = true);
+  // The server may hold part of the last UpLoad's file under its remote
+  // name: a STOR of it went out and was accepted (1xx), or its answer never
+  // came (the server may have created the file already). False when every
+  // STOR was refused or none was sent. Reset when UpLoad starts.
+  bool StorMayHaveWritten() const { return m_storAccepted || m_storUnanswered; }
   // A finished download is flushed to disk before it counts as done (for
   // callers that delete the source next). Off by default.
   bool SyncDownloads() const { return m_syncDownloads; }
@@ -459,6 +464,8 @@ class FtpLibrary {
   bool m_uploadDataReady = false;
   bool m_uploadStorAccepted = false;
   bool m_uploadStarted = false;
+  bool m_storAccepted = false;    // a 1xx answered a STOR of this UpLoad
+  bool m_storUnanswered = false;  // a STOR went out and no reply came yet
   bool m_syncDownloads = false;
   bool m_downloadTargetPending = false;  // target checked, not yet created or cut
   bool m_downloadTargetTouched = false;  // this attempt created or cut the target

@@ -55,6 +55,8 @@ std::vector<LocalEntry> ListLocalFolder(const std::string& item) {
 
 bool FtpLibrary::UpLoad(bool createFolder) {
   bool result = false;
+  m_storAccepted = false;
+  m_storUnanswered = false;
   try {
     if (Connect()) {
       m_abortAll = false;
