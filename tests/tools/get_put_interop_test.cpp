@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/code_page.h"
 #include "run_tool.h"
 #include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"  // the program's engine log goes there too
@@ -76,6 +77,20 @@ TEST(GetPutInteropTest, PutsAFolderTreeAndGetsItBackByteForByte) {
   EXPECT_NE(down.err.find("got /store/sub/deeper/d.bin -> " + back + "/sub/deeper/d.bin, 70000 bytes (1/1)\n"),
             std::string::npos)
       << down.err;
+}
+
+// GBK is the code page of names on the server only: local paths stay the
+// UTF-8 they were typed in.
+TEST(GetPutInteropTest, GbkNamesOnTheServerAndUtf8OnTheDisk) {
+  VsftpdServer server;
+  PELLAN_START_FTP_SERVER_OR_SKIP(server);
+  TempDir local;
+  ASSERT_TRUE(WriteWholeFile(local.File("订单.txt"), "up"));
+  const ToolRun run = RunAt(server, {"--codepage", "GBK", "-c", "put " + local.File("订单.txt") + " /订单.txt", "-c",
+                                     "get /订单.txt " + local.File("回单.txt")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadWholeFile(server.LocalPath(EncodeText("订单.txt", CodePage::kGbk))), "up");
+  EXPECT_EQ(ReadWholeFile(local.File("回单.txt")), "up");
 }
 
 TEST(GetPutInteropTest, ListsPairItemByItemInActiveModeToo) {

@@ -160,7 +160,8 @@ int main(int argc, char** argv) {
     std::cerr << "tolvarftp: unknown code page '" << options->codePage << "' (UTF-8 or GBK)\n";
     return 2;
   }
-  pellan::SetProcessCodePage(*codePage);
+  // Only names on the server are in that code page; local paths stay the
+  // UTF-8 they were typed in.
 
   pellan::CEncrypt cipher;
   FtpLibrary ftp;
