@@ -116,9 +116,9 @@ class FolderPassTest : public ClientTest {
                                              [&](const std::string& l) { return l.find(part) != std::string::npos; }));
   }
 
-  // The first pass's exchanges up to the 150 to STOR of Tq1.txt: the
-  // clean-up's (empty) listing and the folder checks first.
-  FakeFtpServer& FirstUploadUpTo150() {
+  // The first pass's exchanges before its first upload: the clean-up's
+  // (empty) listing and the folder checks.
+  FakeFtpServer& CleanUpAndFolderChecks() {
     return m_server.Expect("TYPE A", "200 Type set to A.")
         .Expect("PASV")
         .Pasv()
@@ -128,7 +128,11 @@ class FolderPassTest : public ClientTest {
         .Expect("PWD", "257 \"/\" is the current directory.")
         .Expect("CWD data", "250 Directory changed.")
         .Expect("CWD /", "250 Directory changed.")
-        .Expect("MKD data", "257 \"data\" created.")
+        .Expect("MKD data", "257 \"data\" created.");
+  }
+  // Then up to the 150 to STOR of Tq1.txt.
+  FakeFtpServer& FirstUploadUpTo150() {
+    return CleanUpAndFolderChecks()
         .Expect("TYPE I", "200 Type set to I.")
         .Expect("PASV")
         .Pasv()
@@ -549,16 +553,7 @@ TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere
 TEST_F(FolderPassTest, AnExitBeforeTheStorIsAcceptedLeavesTheServerFileAlone) {
   m_server.SetFile("data/Tq1.txt", "earlier batch, whole\r\n");
   PutLocal("Tq1.txt", "new order\r\n");
-  m_server.Expect("TYPE A", "200 Type set to A.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("LIST data", "150 Here comes the listing.")
-      .DataClose()
-      .Reply("226 Directory send OK.")
-      .Expect("PWD", "257 \"/\" is the current directory.")
-      .Expect("CWD data", "250 Directory changed.")
-      .Expect("CWD /", "250 Directory changed.")
-      .Expect("MKD data", "257 \"data\" created.")
+  CleanUpAndFolderChecks()
       // The companion asks the client to close before the upload's STOR.
       .Expect("TYPE I")
       .Do([this] { Put("exit.txt", ""); }, "exit.txt")
