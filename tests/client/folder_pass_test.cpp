@@ -138,6 +138,18 @@ class FolderPassTest : public ClientTest {
         .Pasv()
         .Expect("STOR data/Tq1.txt", "150 Ok to send data.");
   }
+  // Tq1.txt holding `first` goes up while `change` makes it `second`.
+  void ChangedWhileSent(const std::string& first, const std::function<void()>& change, const std::string& second) {
+    PutLocal("Tq1.txt", first);
+    FirstUploadUpTo150().DataReceive().Do(change, "the file changes").Reply("226 Transfer complete.");
+    ASSERT_TRUE(LoggedIn());
+    ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
+    EXPECT_THAT(m_server.Failures(), IsEmpty());
+    ASSERT_EQ(m_server.Received().size(), 2u);
+    EXPECT_EQ(m_server.Received()[0], first);
+    EXPECT_EQ(ServerFile("Tq1.txt"), second);
+    EXPECT_THAT(LocalNames(), IsEmpty());
+  }
   // How often `part` occurs in `text`.
   static size_t Occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -471,50 +483,29 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
   EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
 }
 
+// The local file changes while its first copy goes up (ChangedWhileSent):
+// it is kept, sent again, and deleted only once the server holds what the
+// disk holds.
 TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
-  PutLocal("Tq1.txt", "line 1\r\n");
-  FirstUploadUpTo150()
-      .DataReceive()
-      // The companion writes on while the first part is on its way.
-      .Do([this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "the file grows")
-      .Reply("226 Transfer complete.");
-  ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
-
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-  ASSERT_EQ(m_server.Received().size(), 2u);
-  EXPECT_EQ(m_server.Received()[0], "line 1\r\n");
-  EXPECT_EQ(ServerFile("Tq1.txt"), "line 1\r\nline 2\r\n");
-  EXPECT_THAT(LocalNames(), IsEmpty());
+  ChangedWhileSent("line 1\r\n", [this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "line 1\r\nline 2\r\n");
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
 }
 
+// A new version put in place as cp -p and mv do: the same size and
+// modification time, another file.
 TEST_F(FolderPassTest, AReplacementOfTheSameSizeAndTimeIsSentBeforeItIsDeleted) {
-  PutLocal("Tq1.txt", "version 1\r\n");
-  FirstUploadUpTo150()
-      .DataReceive()
-      // The companion puts a new version in place as cp -p and mv do: the
-      // same size and modification time, another file.
-      .Do(
-          [this] {
-            const std::string path = DataFolder() + "/Tq1.txt", aside = DataFolder() + "/_Tq1.txt";
-            struct stat st {};
-            ASSERT_EQ(stat(path.c_str(), &st), 0);
-            PutLocal("_Tq1.txt", "version 2\r\n");
-            const timespec times[2] = {st.st_atim, st.st_mtim};
-            ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
-            ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
-          },
-          "the file is replaced")
-      .Reply("226 Transfer complete.");
-  ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
-
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-  ASSERT_EQ(m_server.Received().size(), 2u);
-  EXPECT_EQ(m_server.Received()[0], "version 1\r\n");
-  EXPECT_EQ(ServerFile("Tq1.txt"), "version 2\r\n");
-  EXPECT_THAT(LocalNames(), IsEmpty());
+  ChangedWhileSent(
+      "version 1\r\n",
+      [this] {
+        const std::string path = DataFolder() + "/Tq1.txt", aside = DataFolder() + "/_Tq1.txt";
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        PutLocal("_Tq1.txt", "version 2\r\n");
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
+        ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
+      },
+      "version 2\r\n");
 }
 
 TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere) {
