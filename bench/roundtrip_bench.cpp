@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "support/encrypt.h"
 #include "support/ftp_servers.h"
 #include "support/raw_ftp_client.h"

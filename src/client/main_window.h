@@ -27,7 +27,7 @@
 #include "client/client_logs.h"
 #include "client/companion_files.h"
 #include "client/window_model.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/event_loop.h"
 
 namespace pellan::client {

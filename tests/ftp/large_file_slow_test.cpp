@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "net/socket_support.h"
 #include "support/encrypt.h"
 #include "support/error_record.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "support/scratch_state_home.h"
 #include "support/test_env.h"
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "net/socket_support.h"
 #include "support/encrypt.h"
 #include "support/error_record.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/code_page.h"
 #include "platform/date_text.h"
 #include "platform/front_end.h"

@@ -2,7 +2,7 @@
 // and create folders, rename, change and read the working directory, and
 // the size of a remote file.
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
 

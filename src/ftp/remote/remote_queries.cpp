@@ -1,6 +1,6 @@
 // FtpLibrary: questions about remote entries, answered from listings.
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
 #include "support/file.h"

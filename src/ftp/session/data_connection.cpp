@@ -9,7 +9,7 @@
 #include <random>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/date_text.h"
 
 namespace pellan {

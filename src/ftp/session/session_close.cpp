@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
 

@@ -11,7 +11,7 @@
 
 #include "ftp/remote/ftp_file.h"
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"

@@ -1,7 +1,7 @@
 // FtpLibrary: listing a remote path over a data connection.
 #include "ftp/remote/listing_parser.h"
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
 #include "support/error_record.h"
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"
 

@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"

@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 #include "platform/code_page.h"
 #include "support/encrypt.h"
 #include "tools/tolvarftp/command_line.h"

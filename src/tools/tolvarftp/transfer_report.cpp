@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 
 namespace pellan::tool {
 

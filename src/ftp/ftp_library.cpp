@@ -1,6 +1,6 @@
 // FtpLibrary: creation and destruction, and the properties' store and read
 // rules.
-#include "ftp/transfer/ftp_library.h"
+#include "ftp/ftp_library.h"
 
 #include <algorithm>
 
