@@ -7,6 +7,8 @@
 #include "ftp/session/reply_parser.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
+#include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -33,17 +35,6 @@ std::string NormaliseTypeList(const std::string& v) {
     out += (first ? "" : ".") + TrimBlanks(item);
     first = false;
     item.clear();
-  }
-  return out;
-}
-
-// The local path formatter: "\" becomes "/", doubled "/" collapse.
-std::string FormatLocalPath(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    if (c == '\\') c = '/';
-    if (c == '/' && !out.empty() && out.back() == '/') continue;
-    out += c;
   }
   return out;
 }
@@ -106,8 +97,8 @@ void FtpLibrary::SetRemotePort(long port) {
 void FtpLibrary::SetRemotePath(const std::string& path) { m_remotePath = TrimBlanks(path); }
 
 std::string FtpLibrary::LocalPath() {
-  m_localPath = FormatLocalPath(m_localPath);
-  return TrimBlanks(m_localPath);
+  m_localPath = CFile().FormatPath(m_localPath);
+  return m_localPath;
 }
 
 void FtpLibrary::SetLocalPath(const std::string& path) { m_localPath = TrimBlanks(path); }

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "ftp/remote/ftp_file.h"
-#include "ftp/session/error_messages.h"
+#include "support/error_messages.h"
 #include "net/csocket.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
@@ -314,12 +314,12 @@ class FtpLibrary {
 
   // Transfers.
   // Runs a job's folder items, then its file items; false when a part failed.
-  bool RunJob(const JobItems& job, bool (FtpLibrary::*folders)(bool), bool (FtpLibrary::*queue)(bool),
-              bool createFolder, bool queueNeedsNoError);
+  bool RunJob(const JobItems& job, const std::function<bool()>& folders, const std::function<bool()>& queue,
+              bool queueNeedsNoError);
   bool DownLoadFolders(bool createFolder);
   bool DownLoadQueue(bool createFolder);
   bool DownLoadOne(bool createFolder);
-  bool UpLoadFolders(bool createFolder);
+  bool UpLoadFolders();
   bool UpLoadQueue(bool createFolder);
   bool UpLoadOne(bool createFolder);
   bool OpenLocalFile();
@@ -332,7 +332,7 @@ class FtpLibrary {
   void WriteDownloadedData();
   void FinishDownloadWhenComplete();
   void UpdateProgress(double bytes, double size, bool download);
-  void CheckFileType(const std::string& ext, const char* source);
+  void CheckFileType(const std::string& ext);
   // The retry handling after a failed file: false when the file is not to
   // be tried again (the error is reported), else the result of the retry.
   bool RetryFile(const Raised& error, bool upload, bool createFolder);

@@ -14,17 +14,11 @@
 
 #include "net/socket_support.h"
 #include "platform/socket_errors.h"
+#include "support/text.h"
 
 namespace pellan {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
 
 std::string DottedText(const in_addr& a) {
   char buf[INET_ADDRSTRLEN] = {};
@@ -61,7 +55,7 @@ void CSocket::SetProtocol(long protocol) {
 }
 
 void CSocket::SetRemoteHost(const std::string& host) {
-  const std::string name = Trim(host);
+  const std::string name = TrimBlanks(host);
   if (name.empty()) return;
   int error = 0;
   const std::string address = ResolveHost(name, &error);

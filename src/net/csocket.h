@@ -132,7 +132,6 @@ class CSocket {
   void SetKeepAlive(bool on);
 
   // Public fields kept for the owner.
-  double m_lngBufferLen = 0;
   long m_lngPostEventErrorID = 0;
 
  private:

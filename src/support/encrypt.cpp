@@ -5,6 +5,7 @@
 
 #include "platform/code_page.h"
 #include "platform/front_end.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -22,12 +23,6 @@ int AlphabetIndex(const std::string& s, size_t i) {
   if (c == '+') return 62;
   if (c == '/') return 63;
   return -1;
-}
-
-std::string TrimSpaces(const std::string& s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
 void ShowFailure(const char* operation, const char* what) {
@@ -74,7 +69,7 @@ std::string CEncrypt::Base64Decrypt(const std::string& text) const {
   }
   const auto nul = out.find('\0');
   if (nul != std::string::npos) out.resize(nul);
-  return TrimSpaces(DecodeText(out, ProcessCodePage()));
+  return TrimBlanks(DecodeText(out, ProcessCodePage()));
 }
 
 std::string CEncrypt::EncryptSiteInfo(const std::string& encryptText, const std::string& encryptSeed) const {

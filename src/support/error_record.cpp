@@ -13,18 +13,13 @@
 #include "platform/front_end.h"
 #include "support/file.h"
 #include "support/current_error.h"
+#include "support/text.h"
 
 namespace pellan {
 
 namespace {
 
 std::unique_ptr<CError> g_sharedRecord;
-
-std::string Trim(const std::string& s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
 
 bool IsFolder(const std::string& path) {
   struct stat st{};
@@ -77,7 +72,7 @@ void CError::DealError(const std::string& errSource, bool errShow) {
     // system's text when the number came from errno.
     m_description = numberFromErrno ? ErrnoText(static_cast<int>(m_number)) : CurrentError().description;
   }
-  const std::string source = Trim(errSource);
+  const std::string source = TrimBlanks(errSource);
   if (!source.empty()) m_source = source;
 
   const std::string numbered = m_description + "(" + std::to_string(m_number) + ")";

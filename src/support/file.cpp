@@ -10,6 +10,7 @@
 #include "platform/code_page.h"
 #include "support/current_error.h"
 #include "support/error_record.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -28,17 +29,11 @@ bool WriteAll(int fd, const std::string& bytes) {
 
 namespace {
 
-std::string TrimSpaces(const std::string& s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 // Trimmed, "\" turned into "/", doubled "/" collapsed: local and FTP paths
 // look the same here.
 std::string NormalisePath(const std::string& path) {
   std::string out;
-  const std::string trimmed = TrimSpaces(path);
+  const std::string trimmed = TrimBlanks(path);
   out.reserve(trimmed.size());
   for (char c : trimmed) {
     if (c == '\\') c = '/';
@@ -207,13 +202,13 @@ bool CFile::SetFileAttrib(const std::string& strFilePath, int intFileAttrib) con
 }
 
 bool CFile::FileExists(const std::string& filePath) const {
-  const std::string path = TrimSpaces(filePath);
+  const std::string path = TrimBlanks(filePath);
   struct stat st{};
   return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool CFile::FolderExists(const std::string& folderPath) const {
-  const std::string path = TrimSpaces(folderPath);
+  const std::string path = TrimBlanks(folderPath);
   struct stat st{};
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "ftp/session/error_messages.h"
+#include "support/error_messages.h"
 #include "platform/event_loop.h"
 #include "support/current_error.h"
 #include "support/file.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ftp/session/error_messages.h"
+#include "support/error_messages.h"
 #include "support/error_record_scope.h"
 #include "support/file.h"
 #include "support/scratch_state_home.h"

@@ -11,6 +11,7 @@
 #include "platform/date_text.h"
 #include "platform/front_end.h"
 #include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 

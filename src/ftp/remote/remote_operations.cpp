@@ -5,28 +5,19 @@
 #include "ftp/ftp_library.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
+#include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 
 namespace {
-
-// Remote paths: "\" becomes "/", repeated "/" collapse, blanks trimmed.
-std::string FormatFtpPath(const std::string& path) {
-  std::string out;
-  for (char c : TrimBlanks(path)) {
-    if (c == '\\') c = '/';
-    if (c == '/' && !out.empty() && out.back() == '/') continue;
-    out += c;
-  }
-  return out;
-}
 
 // Everything before the last separator when it is not the first character,
 // else "" (the parent of "/x" is the root, which is never created).
 std::string ParentFtpPath(const std::string& path) {
   const auto pos = path.find_last_of("/\\");
   if (pos == std::string::npos || pos < 1) return std::string();
-  return FormatFtpPath(path.substr(0, pos));
+  return CFile().FormatFTPPath(path.substr(0, pos));
 }
 
 }  // namespace
@@ -77,7 +68,7 @@ bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
   m_lngErrorNumber = 0;
   m_strErrorText.clear();
   try {
-    const std::string path = FormatFtpPath(remotePath);
+    const std::string path = CFile().FormatFTPPath(remotePath);
     if (path.empty()) Raise(kErrNoRemotePath);
     if (!RunCommandOperation(kOpRmd, "RMD", path)) return false;
     // Forget the folder (and, since it was empty, anything remembered below it).
@@ -152,7 +143,7 @@ bool FtpLibrary::FolderExistsByCwd(const std::string& path) {
 }
 
 bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursive) {
-  std::string path = FormatFtpPath(directoryPath);
+  std::string path = CFile().FormatFTPPath(directoryPath);
   if (m_createdDirectories.find("|" + path + "|") != std::string::npos) {
     LogLine("Already create: " + path + "; " + NowText());
     return true;

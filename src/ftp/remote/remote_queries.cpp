@@ -4,16 +4,16 @@
 #include "platform/date_text.h"
 #include "support/error_record.h"
 #include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 
 namespace {
 
-std::string LastComponent(const std::string& path) {
-  std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  const auto slash = p.find_last_of('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
+// The last part of a path that may end in "/" ("/a/b/" -> "b").
+std::string NameOf(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return LastPathPart(path);
 }
 
 std::unique_ptr<CFtpFile> CopyOf(const CFtpFile& f) { return std::make_unique<CFtpFile>(f); }
@@ -61,7 +61,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::ListParentOf(const std::string& p, const 
 
 std::unique_ptr<CFtpFile> FtpLibrary::GetFtpFileInfo(const std::string& remotePath) {
   const std::string p = CFile().FormatFTPPath(remotePath);
-  const std::string name = LastComponent(p);
+  const std::string name = NameOf(p);
   auto missing = [&]() -> std::unique_ptr<CFtpFile> {
     ReportError("GetFtpFileInfo", kErrRemoteFileMissing,
                 ErrorMessages::Fill(m_messages.GetErrorMessage(kErrRemoteFileMissing), {p}));
@@ -72,7 +72,7 @@ std::unique_ptr<CFtpFile> FtpLibrary::GetFtpFileInfo(const std::string& remotePa
     if (!files) return ErrorNumber() == 0 ? missing() : nullptr;
     if (files->Count() != 1) return missing();
     const CFtpFile& only = *files->Item(size_t{1});
-    if (LastComponent(only.FileName()) != name) return missing();
+    if (NameOf(only.FileName()) != name) return missing();
     return CopyOf(only);
   }
   bool failed = false;
@@ -80,7 +80,7 @@ std::unique_ptr<CFtpFile> FtpLibrary::GetFtpFileInfo(const std::string& remotePa
   if (failed) return nullptr;
   if (!files) return ErrorNumber() == 0 ? missing() : nullptr;
   for (const CFtpFile& f : *files) {
-    if (LastComponent(f.FileName()) == name) return f.IsDirectory() ? missing() : CopyOf(f);
+    if (NameOf(f.FileName()) == name) return f.IsDirectory() ? missing() : CopyOf(f);
   }
   return missing();
 }
@@ -94,7 +94,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& di
   };
   // The folder itself, without a pattern that may follow it.
   std::string folder = p;
-  if (LastComponent(folder).find_first_of("*?") != std::string::npos) {
+  if (NameOf(folder).find_first_of("*?") != std::string::npos) {
     const auto slash = folder.find_last_of('/');
     folder = slash == std::string::npos ? std::string() : (slash == 0 ? std::string("/") : folder.substr(0, slash));
   }
@@ -107,7 +107,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& di
     // file of its own name.
     if (files && files->Count() == 1) {
       const CFtpFile& only = *files->Item(size_t{1});
-      if (!only.IsDirectory() && LastComponent(only.FileName()) == LastComponent(folder) &&
+      if (!only.IsDirectory() && NameOf(only.FileName()) == NameOf(folder) &&
           (folder == p || !FolderExistsByCwd(folder))) {
         return missing();
       }

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
+#include "support/text.h"
 
 namespace pellan {
 

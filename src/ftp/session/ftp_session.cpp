@@ -8,6 +8,7 @@
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -146,9 +147,7 @@ bool FtpLibrary::Connect() {
 }
 
 bool FtpLibrary::ReConnect() {
-  LogLine("ReConnect:buffer=" + std::to_string(static_cast<long long>(m_objDataSocket.m_lngBufferLen)) + " [" +
-          LocalPath() + "]|[" + RemotePath() + "]");
-  m_objDataSocket.m_lngBufferLen = 0;
+  LogLine("ReConnect: [" + LocalPath() + "]|[" + RemotePath() + "]");
   g_blnConnecting = false;
   CloseConnection();
   return Connect();

@@ -11,6 +11,7 @@
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
 #include "platform/date_text.h"
+#include "support/text.h"
 
 namespace pellan {
 

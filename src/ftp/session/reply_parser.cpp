@@ -1,4 +1,5 @@
 #include "ftp/session/reply_parser.h"
+#include "support/text.h"
 
 #include <vector>
 
@@ -23,13 +24,6 @@ std::vector<std::string> SplitCrLf(const std::string& s) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
-
-std::string TrimBlanks(const std::string& s) {
-  const auto b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  const auto e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
 
 int GetResponseCode(const std::string& buffer) {
   if (buffer.size() < 3) return 0;

@@ -25,11 +25,8 @@ int GetResponseCode(const std::string& buffer);
 std::string GetResponseInfo(const std::string& reply);
 
 // The directory between the first two double quotes of a 257 reply, with
-// backslashes turned into slashes; `found` says whether both quotes were
-// there. Returns false when the reply is shorter than 7 characters.
+// backslashes turned into slashes ("" when the reply has no two quotes).
+// Returns false only when the reply is shorter than 7 characters.
 bool ParseDirectoryReply(const std::string& reply, std::string* directory);
-
-// `s` without leading and trailing blanks (spaces only).
-std::string TrimBlanks(const std::string& s);
 
 }  // namespace pellan

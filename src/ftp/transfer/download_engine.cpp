@@ -16,6 +16,7 @@
 #include "platform/code_page.h"
 #include "support/error_record.h"
 #include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -34,9 +35,10 @@ bool FtpLibrary::DownLoad(bool createFolder) {
       m_abortAll = false;
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
-      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)), "DownLoad");
+      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)));
       if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) m_jobSizes = {hostFileSize};
-      result = RunJob(job, &FtpLibrary::DownLoadFolders, &FtpLibrary::DownLoadQueue, createFolder, false);
+      result = RunJob(
+          job, [&] { return DownLoadFolders(createFolder); }, [&] { return DownLoadQueue(createFolder); }, false);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("DownLoad", r.number, r.description);
@@ -48,19 +50,19 @@ bool FtpLibrary::DownLoad(bool createFolder) {
   return result;
 }
 
-bool FtpLibrary::RunJob(const JobItems& job, bool (FtpLibrary::*folders)(bool), bool (FtpLibrary::*queue)(bool),
-                        bool createFolder, bool queueNeedsNoError) {
+bool FtpLibrary::RunJob(const JobItems& job, const std::function<bool()>& folders,
+                        const std::function<bool()>& queue, bool queueNeedsNoError) {
   bool result = false, failed = false;
   if (!job.folders.empty()) {
     m_jobSources = job.FolderSources();
     m_jobTargets = job.FolderTargets();
-    failed = !(this->*folders)(createFolder);
+    failed = !folders();
     if (!failed && job.files.empty()) result = true;
   }
   if (!job.files.empty() && !failed) {
     m_jobSources = job.FileSources();
     m_jobTargets = job.FileTargetsOr(job.FolderTargets());
-    result = (this->*queue)(createFolder) && (!queueNeedsNoError || ErrorNumber() == 0);
+    result = queue() && (!queueNeedsNoError || ErrorNumber() == 0);
   }
   return result;
 }

@@ -1,6 +1,7 @@
 #include "ftp/transfer/job_lists.h"
 
 #include "ftp/session/reply_parser.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -15,40 +16,8 @@ std::vector<std::string> SplitBar(const std::string& list) {
   }
 }
 
-bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
 bool IsFolderItem(const std::string& item) { return (!item.empty() && item.back() == '/') || HasWildcard(item); }
-
-std::string LastPathPart(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ParentPath(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return std::string();
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-bool MatchesPattern(const std::string& name, const std::string& pattern) {
-  size_t n = 0, p = 0, starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-      ++n;
-      ++p;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 JobItems SplitJob(const std::string& sources, const std::string& targets) {
   JobItems job;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
+
 namespace pellan {
 
 struct JobItem {
@@ -30,17 +32,11 @@ struct JobItems {
   static std::vector<std::string> Targets(const std::vector<JobItem>& items);
 };
 
-// Splits the two lists and sorts the items; empty source items are left out.
+// Splits the two lists into folder and file items, each kind in the order
+// the list gave; empty source items are left out.
 JobItems SplitJob(const std::string& sources, const std::string& targets);
 
 std::vector<std::string> SplitBar(const std::string& list);
-bool HasWildcard(const std::string& text);
 bool IsFolderItem(const std::string& item);
-// The last part of a "/" path ("" after a trailing "/").
-std::string LastPathPart(const std::string& path);
-// Everything before the last "/" ("/" for a top-level path, "" without "/").
-std::string ParentPath(const std::string& path);
-// `*` any run of characters, `?` one character; letter case counts.
-bool MatchesPattern(const std::string& name, const std::string& pattern);
 
 }  // namespace pellan

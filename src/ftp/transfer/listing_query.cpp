@@ -4,17 +4,9 @@
 #include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
 #include "support/error_record.h"
+#include "support/text.h"
 
 namespace pellan {
-
-namespace {
-
-std::string LastComponent(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pathIn) {
   SharedErrorRecord().Clear();
@@ -27,7 +19,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     // Servers disagree on patterns in LIST (refused, filtered, or answered
     // with paths for names): list the folder and apply the pattern here.
     std::string pattern;
-    const std::string last = LastComponent(path);
+    const std::string last = LastPathPart(path);
     if (last.find_first_of("*?") != std::string::npos) {
       pattern = last;
       path.resize(path.size() - last.size());
@@ -72,7 +64,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     if (!pattern.empty()) {
       auto matching = std::make_unique<CFtpFiles>();
       for (const CFtpFile& f : *files) {
-        if (MatchesPattern(LastComponent(f.FileName()), pattern)) matching->Add(f, f.FileName());
+        if (MatchesPattern(LastPathPart(f.FileName()), pattern)) matching->Add(f, f.FileName());
       }
       if (matching->Count() == 0) return nullptr;
       files = std::move(matching);

@@ -116,7 +116,7 @@ void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
   if (OnTransfer) OnTransfer();
 }
 
-void FtpLibrary::CheckFileType(const std::string& ext, const char* source) {
+void FtpLibrary::CheckFileType(const std::string& ext) {
   const std::string dotted = "." + ext + ".";
   if (!m_fileTypeAllow.empty() && ("." + m_fileTypeAllow + ".").find(dotted) == std::string::npos) {
     Raise(kErrTypeNotAllowed, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTypeNotAllowed), {m_fileTypeAllow}));
@@ -124,7 +124,6 @@ void FtpLibrary::CheckFileType(const std::string& ext, const char* source) {
   if (!m_fileTypeForbid.empty() && ("." + m_fileTypeForbid + ".").find(dotted) != std::string::npos) {
     Raise(kErrTypeForbidden, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTypeForbidden), {m_fileTypeForbid}));
   }
-  (void)source;
 }
 
 std::string FtpLibrary::SizeLimitText() const {

@@ -18,6 +18,7 @@
 #include "platform/code_page.h"
 #include "support/error_record.h"
 #include "support/file.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -65,8 +66,9 @@ bool FtpLibrary::UpLoad(bool createFolder) {
       if (TrimBlanks(m_remotePath).empty()) m_remotePath = m_currentDirectory + "/";
       if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
       const JobItems job = SplitJob(CFile().FormatPath(m_localPath), CFile().FormatFTPPath(m_remotePath));
-      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(file.source), "UpLoad");
-      result = RunJob(job, &FtpLibrary::UpLoadFolders, &FtpLibrary::UpLoadQueue, createFolder, true);
+      for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(file.source));
+      // Folders of a tree are made as the walk reaches them.
+      result = RunJob(job, [&] { return UpLoadFolders(); }, [&] { return UpLoadQueue(createFolder); }, true);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("UpLoad", r.number, r.description);
@@ -76,7 +78,7 @@ bool FtpLibrary::UpLoad(bool createFolder) {
   return result;
 }
 
-bool FtpLibrary::UpLoadFolders(bool createFolder) {
+bool FtpLibrary::UpLoadFolders() {
   const std::vector<std::string> localItems = m_jobSources;
   const std::vector<std::string> remoteItems = m_jobTargets;
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
@@ -93,7 +95,7 @@ bool FtpLibrary::UpLoadFolders(bool createFolder) {
       if (entry.isFolder) {
         m_jobSources = {entry.path + "/"};
         m_jobTargets = {prefix + "/" + LastPathPart(entry.path) + "/"};
-        if (!UpLoadFolders(false)) return false;
+        if (!UpLoadFolders()) return false;
       } else {
         files.push_back(entry.path);
       }
@@ -104,7 +106,6 @@ bool FtpLibrary::UpLoadFolders(bool createFolder) {
       if (!UpLoadQueue(false)) return false;
     }
   }
-  (void)createFolder;
   return true;
 }
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "ftp/session/message_table.h"
+#include "support/message_table.h"
 
 namespace pellan {
 

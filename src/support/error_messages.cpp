@@ -1,4 +1,4 @@
-#include "ftp/session/error_messages.h"
+#include "support/error_messages.h"
 
 #include <memory>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "support/current_error.h"
 #include "support/error_record.h"
 #include "support/system.h"
+#include "support/text.h"
 
 namespace pellan {
 
@@ -147,12 +148,6 @@ const NumberText* Find(const NumberText (&table)[N], long number) {
   return nullptr;
 }
 
-std::string Trim(const std::string& s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 std::string AsciiLower(std::string s) {
   for (char& c : s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -241,7 +236,7 @@ std::string ErrorMessages::RaiseError(const std::string& source, long number, st
     SharedErrorRecord().SetLogFilePath(m_logFilePath.empty() ? EngineLogPath() : m_logFilePath);
   }
   CError& record = SharedErrorRecord();
-  const std::string trimmedSource = Trim(source);
+  const std::string trimmedSource = TrimBlanks(source);
   if (!trimmedSource.empty()) record.SetSource(trimmedSource);
 
   if (number == 0) {
@@ -261,7 +256,7 @@ std::string ErrorMessages::RaiseError(const std::string& source, long number, st
     record.WriteFile("RaiseError:" + description);
     description = GetErrorMessage(number);
   }
-  if (Trim(description).empty()) description = GetErrorMessage(number);
+  if (TrimBlanks(description).empty()) description = GetErrorMessage(number);
 
   record.SetDescription(description);
   record.SetShowError(showError);

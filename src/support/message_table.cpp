@@ -1,4 +1,4 @@
-#include "ftp/session/message_table.h"
+#include "support/message_table.h"
 
 namespace pellan {
 
