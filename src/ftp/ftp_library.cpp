@@ -41,6 +41,25 @@ std::string NormaliseTypeList(const std::string& v) {
 
 }  // namespace
 
+// A socket's or timer's callback under way: the watch of that socket is
+// paused until it returns, so a handler run from inside it could not read
+// the replies of an operation it started.
+struct FtpLibrary::CallbackScope {
+  explicit CallbackScope(FtpLibrary& control) : m_control(control) { ++m_control.m_callbackDepth; }
+  ~CallbackScope() {
+    if (--m_control.m_callbackDepth > 0 || m_control.m_hostEvents.empty() || m_control.m_deliveryPosted) return;
+    // No wait may be under way to deliver them (an idle control's keep-alive
+    // reply, a close): a call on the loop's next turn does.
+    m_control.m_deliveryPosted = true;
+    CurrentLoop().Post([alive = std::weak_ptr<bool>(m_control.m_alive), control = &m_control] {
+      if (alive.expired()) return;
+      control->m_deliveryPosted = false;
+      control->DeliverHostEvents();
+    });
+  }
+  FtpLibrary& m_control;
+};
+
 FtpLibrary::FtpLibrary() {
   SetCurrentErrorMessages(&m_messages);
   if (SharedErrorRecord().LogFilePath().empty()) SharedErrorRecord().SetLogFilePath(EngineLogPath());
@@ -51,18 +70,18 @@ FtpLibrary::FtpLibrary() {
       },
       [](const std::string& line) { SharedErrorRecord().WriteFile(line); }});
 
-  m_objControlSocket.OnConnect = [this] { ControlSocketOnConnect(); };
-  m_objControlSocket.OnDataArrival = [this](double) { ControlSocketOnDataArrival(); };
-  m_objControlSocket.OnClose = [this] { ControlSocketOnClose(); };
-  m_objControlSocket.OnError = [this] { ControlSocketOnError(); };
-  m_objDataSocket.OnConnect = [this] { DataSocketOnConnect(); };
-  m_objDataSocket.OnConnectionRequest = [this](long id) { DataSocketOnConnectionRequest(id); };
-  m_objDataSocket.OnDataArrival = [this](double) { DataSocketOnDataArrival(); };
-  m_objDataSocket.OnClose = [this] { DataSocketOnClose(); };
-  m_objDataSocket.OnError = [this] { DataSocketOnError(); };
-  m_objDataSocket.OnSendComplete = [this] { DataSocketOnSendComplete(); };
-  m_timer1 = LoopTimer(Milliseconds(2000), [this] { Timer1Tick(); }, false);
-  m_timeouter = LoopTimer(Milliseconds(5000), [this] { TimeouterTick(); }, false);
+  m_objControlSocket.OnConnect = [this] { CallbackScope in(*this); ControlSocketOnConnect(); };
+  m_objControlSocket.OnDataArrival = [this](double) { CallbackScope in(*this); ControlSocketOnDataArrival(); };
+  m_objControlSocket.OnClose = [this] { CallbackScope in(*this); ControlSocketOnClose(); };
+  m_objControlSocket.OnError = [this] { CallbackScope in(*this); ControlSocketOnError(); };
+  m_objDataSocket.OnConnect = [this] { CallbackScope in(*this); DataSocketOnConnect(); };
+  m_objDataSocket.OnConnectionRequest = [this](long id) { CallbackScope in(*this); DataSocketOnConnectionRequest(id); };
+  m_objDataSocket.OnDataArrival = [this](double) { CallbackScope in(*this); DataSocketOnDataArrival(); };
+  m_objDataSocket.OnClose = [this] { CallbackScope in(*this); DataSocketOnClose(); };
+  m_objDataSocket.OnError = [this] { CallbackScope in(*this); DataSocketOnError(); };
+  m_objDataSocket.OnSendComplete = [this] { CallbackScope in(*this); DataSocketOnSendComplete(); };
+  m_timer1 = LoopTimer(Milliseconds(2000), [this] { CallbackScope in(*this); Timer1Tick(); }, false);
+  m_timeouter = LoopTimer(Milliseconds(5000), [this] { CallbackScope in(*this); TimeouterTick(); }, false);
   m_dtLastActivity = CurrentClock().Now();
   m_lastSampleTime = m_dtLastActivity;
 }
@@ -75,6 +94,7 @@ FtpLibrary::~FtpLibrary() {
   OnTransfer = nullptr;
   ServerMessage = nullptr;
   OnStateChange = nullptr;
+  m_hostEvents.clear();
   if (Connected()) {
     if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Abort();
     Quit();
@@ -83,6 +103,48 @@ FtpLibrary::~FtpLibrary() {
   m_ftpState = kFtpClosed;
   CloseLocalFile();
   if (&CurrentErrorMessages() == &m_messages) SetCurrentErrorMessages(nullptr);
+}
+
+// ---------------------------------------------------------------- host events
+
+void FtpLibrary::HostEvent(std::function<void()> event) {
+  m_hostEvents.push_back(std::move(event));
+  if (m_callbackDepth == 0) DeliverHostEvents();
+}
+
+void FtpLibrary::DeliverHostEvents() {
+  // One at a time: an operation a handler starts delivers the rest, in order.
+  // What a handler's own operations leave in the error record is theirs: the
+  // operation that raised the event still ends with its own result (an
+  // Abort or a close is meant for it).
+  while (m_callbackDepth == 0 && !m_hostEvents.empty()) {
+    std::function<void()> event = std::move(m_hostEvents.front());
+    m_hostEvents.pop_front();
+    CError& record = SharedErrorRecord();
+    const CError saved = record;
+    const long ownNumber = m_lngErrorNumber;
+    const std::string ownText = m_strErrorText;
+    const uint64_t started = m_operationsStarted;
+    event();
+    if (m_operationsStarted == started) continue;
+    record.SetNumber(saved.Number());
+    record.SetDescription(saved.Description());
+    record.SetSource(saved.Source());
+    m_lngErrorNumber = ownNumber;
+    m_strErrorText = ownText;
+  }
+}
+
+void FtpLibrary::RaiseServerMessage(const std::string& message, long messageType) {
+  HostEvent([this, message, messageType] {
+    if (ServerMessage) ServerMessage(message, messageType);
+  });
+}
+
+void FtpLibrary::RaiseTransfer() {
+  HostEvent([this] {
+    if (OnTransfer) OnTransfer();
+  });
 }
 
 void FtpLibrary::SetServerName(const std::string& enciphered) {

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -113,6 +114,9 @@ class FtpLibrary {
   FtpLibrary& operator=(const FtpLibrary&) = delete;
 
   // ---- events
+  // Raised from the engine's own code, or (for what a socket or timer
+  // callback raises) once that callback has returned: a handler may start
+  // another operation and see it finish.
   std::function<void()> OnError;
   std::function<void()> OnTransfer;
   std::function<void(const std::string& message, long messageType)> ServerMessage;
@@ -293,6 +297,14 @@ class FtpLibrary {
   void SetOperation(long operation);
   void EndOperation();
   void SetFtpState(long state, bool announce);
+  // The one wait of the synchronous calls: runs the loop until `done` holds
+  // (true), delivering after each turn the host events its callbacks raised.
+  // Past `deadline` (false) an exchange under way is given up with its
+  // control connection, so that no late reply is ever taken for the answer
+  // to the next command.
+  bool RunUntil(const std::function<bool()>& done, MonoTime deadline);
+  // Lets the loop run for `d`, or until Abort.
+  void Pause(Duration d);
   void WaitForReply(long operation);
   bool GetDirFromResponse();
   void ControlSocketOnConnect();
@@ -356,6 +368,14 @@ class FtpLibrary {
   // not refused as "unfinished".
   void EndFailedOperation(long operation);
   void SendDataConnectionSetup();
+
+  // Host events: delivered at once outside a callback; inside one, queued
+  // and delivered after it, by the wait under way or a posted call.
+  struct CallbackScope;
+  void HostEvent(std::function<void()> event);
+  void DeliverHostEvents();
+  void RaiseServerMessage(const std::string& message, long messageType);
+  void RaiseTransfer();
 
   // Errors.
   void ReportError(const std::string& procName, long number, const std::string& description,
@@ -507,6 +527,12 @@ class FtpLibrary {
   double m_remoteSize = -2;
   bool m_abortAll = false;
   bool m_abortCurrent = false;
+
+  int m_callbackDepth = 0;
+  uint64_t m_operationsStarted = 0;  // exchanges begun, but for ABOR and QUIT
+  bool m_deliveryPosted = false;
+  std::deque<std::function<void()>> m_hostEvents;
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);  // for posted calls
 
   ErrorMessages m_messages;
   CEncrypt m_encrypt;

@@ -33,11 +33,15 @@ bool FtpLibrary::Connected() const {
 
 void FtpLibrary::SetFtpState(long state, bool announce) {
   m_ftpState = state;
-  if (announce && OnStateChange) OnStateChange(state);
+  if (!announce) return;
+  HostEvent([this, state] {
+    if (OnStateChange) OnStateChange(state);
+  });
 }
 
 void FtpLibrary::SetOperation(long operation) {
   SharedErrorRecord().Clear();
+  if (operation != kOpAbort && operation != kOpQuit) ++m_operationsStarted;
   m_lngOperation = operation;
 }
 
@@ -47,18 +51,24 @@ void FtpLibrary::EndOperation() {
   SetFtpState(kFtpReady, true);
 }
 
+bool FtpLibrary::RunUntil(const std::function<bool()>& done, MonoTime deadline) {
+  const bool held = CurrentLoop().WaitUntil(
+      [&] {
+        DeliverHostEvents();
+        return done();
+      },
+      deadline);
+  if (!held && m_lngOperation != kOpNone) AbandonExchange();
+  return held;
+}
+
+void FtpLibrary::Pause(Duration d) {
+  RunUntil([this] { return m_abortRetry; }, CurrentClock().Now() + d);
+}
+
 void FtpLibrary::WaitForReply(long operation) {
   const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
-  EventLoop& loop = CurrentLoop();
-  for (;;) {
-    if (ErrorNumber() != 0 || m_lngOperation != operation) break;
-    const MonoTime now = CurrentClock().Now();
-    if (now >= deadline) {
-      AbandonExchange();
-      Raise(kErrTimedOut);
-    }
-    loop.WaitOnce(deadline - now);
-  }
+  if (!RunUntil([&] { return ErrorNumber() != 0 || m_lngOperation != operation; }, deadline)) Raise(kErrTimedOut);
   EndFailedOperation(operation);
 }
 
@@ -108,17 +118,16 @@ bool FtpLibrary::Connect() {
 
     const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
     for (;;) {
-      if (ErrorNumber() != 0 || m_lngOperation != kOpConnect) break;
-      if (m_objControlSocket.State() == CSocket::kStateError) {
-        ++m_intConnectTries;
-        LogLine("Connect Re " + std::to_string(m_intConnectTries));
-        if (m_intConnectTries >= 2) Raise(kErrCannotConnect);
-        ReConnect();
-        continue;
+      const auto settled = [&] { return ErrorNumber() != 0 || m_lngOperation != kOpConnect; };
+      if (!RunUntil([&] { return settled() || m_objControlSocket.State() == CSocket::kStateError; }, deadline)) {
+        Raise(kErrTimedOut);
       }
-      const MonoTime now = CurrentClock().Now();
-      if (now >= deadline) Raise(kErrTimedOut);
-      CurrentLoop().WaitOnce(deadline - now);
+      if (settled()) break;
+      // The socket failed: one more try.
+      ++m_intConnectTries;
+      LogLine("Connect Re " + std::to_string(m_intConnectTries));
+      if (m_intConnectTries >= 2) Raise(kErrCannotConnect);
+      ReConnect();
     }
     if (ErrorNumber() == 0) {
       g_blnConnecting = false;
@@ -159,13 +168,11 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
       LogLine("ReConnect SendFtpCommand=" + command);
       m_blnReconnecting = true;
       m_lngSavedOperation = m_lngOperation;
-      if (!ReConnect()) {
-        CurrentClock().Sleep(std::chrono::seconds(1));
-        if (!ReConnect()) {
-          LogLine("ReConnect1 SendFtpCommand=" + command);
-          CurrentClock().Sleep(std::chrono::seconds(1));
-          if (!ReConnect()) Raise(ErrorNumber() != 0 ? ErrorNumber() : static_cast<long>(kErrReconnectFailed));
-        }
+      // Three tries a second apart; the loop runs meanwhile.
+      for (int tries = 1; !ReConnect(); ++tries) {
+        if (tries == 3) Raise(ErrorNumber() != 0 ? ErrorNumber() : static_cast<long>(kErrReconnectFailed));
+        LogLine("ReConnect" + std::to_string(tries) + " SendFtpCommand=" + command);
+        Pause(std::chrono::seconds(1));
       }
       m_blnReconnecting = false;
       m_lngOperation = m_lngSavedOperation;
@@ -217,7 +224,7 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
     const std::string line = sent.empty() ? command + "\r\n" : command + " " + sent + "\r\n";
     m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
     if (verb == "STOR") m_storUnanswered = true;
-    if (ServerMessage) ServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
+    RaiseServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;
   } catch (const Raised& r) {
     m_blnReconnecting = false;
@@ -255,7 +262,7 @@ void FtpLibrary::ControlSocketOnDataArrival() {
     if (code == 0) return;
     std::string shown = m_strLastReply;
     if (shown.size() >= 2 && shown.compare(shown.size() - 2, 2, "\r\n") == 0) shown.resize(shown.size() - 2);
-    if (ServerMessage) ServerMessage(shown, code < 400 ? 1 : 2);
+    RaiseServerMessage(shown, code < 400 ? 1 : 2);
     if (m_lngOperation == kOpNone) {
       // The host's handler ended the operation meanwhile.
       if (code == 421) {

@@ -175,15 +175,19 @@ void FtpLibrary::RaiseError(const std::string& source, long number, const std::s
 void FtpLibrary::ReportError(const std::string& procName, long number, const std::string& description,
                              bool showError) {
   m_messages.RaiseError(procName.empty() ? std::string() : "FtpLibrary." + procName, number, description, showError);
-  RaiseOnError(number);
   g_blnConnecting = false;
   if (m_lngOperation == kOpConnect && m_objControlSocket.SocketHandle() != -1) m_objControlSocket.CloseSocket();
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
   EndOperation();
+  // After the end, so that the handler may start the next operation.
+  RaiseOnError(number);
 }
 
 void FtpLibrary::RaiseOnError(long number) {
-  if (m_raiseErrorEvent && number != kErrCanceled && !m_abortCurrent && m_quietProbe == 0 && OnError) OnError();
+  if (!m_raiseErrorEvent || number == kErrCanceled || m_abortCurrent || m_quietProbe != 0) return;
+  HostEvent([this] {
+    if (OnError) OnError();
+  });
 }
 
 void FtpLibrary::LogLine(const std::string& text) { SharedErrorRecord().WriteFile(text); }

@@ -227,7 +227,7 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
       m_fileSize = expected;
       m_percent = 100;
       m_transferSize = expected;
-      if (OnTransfer) OnTransfer();
+      RaiseTransfer();
       return true;
     }
     if (binary && expected > 0 && localSize > expected) {
@@ -250,7 +250,7 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
     m_storResend = 1;
     m_speed = 0;
     m_leftTime = 0;
-    if (OnTransfer) OnTransfer();
+    RaiseTransfer();
     return true;
   } catch (const Raised& r) {
     return RetryFile(r, false, createFolder);

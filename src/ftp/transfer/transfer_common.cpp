@@ -113,7 +113,7 @@ void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
     m_lastSampleTime = now;
     m_sampleBytes = bytes;
   }
-  if (OnTransfer) OnTransfer();
+  RaiseTransfer();
 }
 
 void FtpLibrary::CheckFileType(const std::string& ext) {
@@ -135,22 +135,18 @@ std::string FtpLibrary::SizeLimitText() const {
 }
 
 void FtpLibrary::WaitWhileTransferring(long operation) {
-  // Ends on an event: data, a reply, the watchdog's tick. The watchdog bounds
-  // a transfer that stalls.
-  EventLoop& loop = CurrentLoop();
-  while (ErrorNumber() == 0 && (m_lngOperation == operation || m_blnReconnecting)) {
-    if (operation == kOpUpload && m_transferSize >= m_fileSize && m_uploadStarted) {
-      // Everything is out: give the server 30 seconds to confirm the file.
-      const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(30);
-      loop.WaitUntil([&] { return ErrorNumber() != 0 || m_lngOperation != operation; }, deadline);
-      if (ErrorNumber() == 0 && m_lngOperation == operation) {
-        LogLine("Upload:Exit Do");
-        EndOperation();
-        CloseConnection();
-      }
-      break;
+  // The watchdog's tick fails a transfer that stalls, so this wait needs no
+  // deadline of its own.
+  const auto over = [&] { return ErrorNumber() != 0 || (m_lngOperation != operation && !m_blnReconnecting); };
+  const auto allSent = [&] { return operation == kOpUpload && m_transferSize >= m_fileSize && m_uploadStarted; };
+  RunUntil([&] { return over() || allSent(); }, CurrentClock().Now() + std::chrono::hours(24 * 365));
+  if (!over()) {
+    // Everything is out: the server has 30 seconds to confirm the file.
+    if (!RunUntil(over, CurrentClock().Now() + std::chrono::seconds(30))) {
+      LogLine("Upload:Exit Do");
+      EndOperation();
+      CloseConnection();
     }
-    loop.WaitOnce(std::chrono::seconds(1));
   }
   EndFailedOperation(operation);
 }
@@ -174,7 +170,7 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
            ErrorMessages::Fill(m_messages.Row(41), {std::to_string(m_retryCount), std::to_string(seconds)}) + "]";
   };
   m_transferState = retryText(m_retryWait);
-  if (ServerMessage) ServerMessage(m_transferState + "(" + std::to_string(error.number) + ")", 2);
+  RaiseServerMessage(m_transferState + "(" + std::to_string(error.number) + ")", 2);
   ReportError(source, error.number, m_transferState);
   ++m_retryCount;
   ++m_storResend;
@@ -183,9 +179,9 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   for (long left = m_retryWait; left > 0 && !m_abortRetry; --left) {
     m_transferState = retryText(left);
     SharedErrorRecord().SetDescription(m_transferState);
-    if (ServerMessage) ServerMessage(errorText, 2);
-    if (OnTransfer) OnTransfer();
-    CurrentLoop().RunFor(std::chrono::seconds(1));
+    RaiseServerMessage(errorText, 2);
+    RaiseTransfer();
+    Pause(std::chrono::seconds(1));
   }
   if (m_abortRetry || m_abortAll) {
     m_transferState.clear();
@@ -193,8 +189,8 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
     return false;
   }
   m_transferState = m_messages.Row(42);
-  if (ServerMessage) ServerMessage(m_transferState, 2);
-  if (OnTransfer) OnTransfer();
+  RaiseServerMessage(m_transferState, 2);
+  RaiseTransfer();
   const bool replacePrompt = m_replacePrompt, raiseErrorEvent = m_raiseErrorEvent;
   // A repeat resumes what this attempt wrote; a download that never touched
   // the old file still replaces it rather than resuming it.

@@ -209,7 +209,7 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
     m_storResend = 1;
     m_speed = 0;
     m_leftTime = 0;
-    if (OnTransfer) OnTransfer();
+    RaiseTransfer();
     return true;
   } catch (const Raised& r) {
     // The folder remembered as made may have been removed on the server

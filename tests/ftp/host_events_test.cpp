@@ -1,0 +1,61 @@
+// A host may start another operation from inside any of the control's four
+// events and see it finish, on either event loop.
+#include <functional>
+
+#include "scripted_session.h"
+
+namespace pellan::test {
+namespace {
+
+TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
+  ASSERT_TRUE(LoginOk());
+  m_server.AnswerByDefault();
+  m_server.SetFile("/f.txt", "data");
+  TempDir local;
+  std::string nested;
+  bool armed = false;
+  auto nestedPwd = [&] {
+    if (!armed || m_ftp->Busy()) return;
+    armed = false;
+    nested = m_ftp->GetCurrentDirectory();
+  };
+  struct Case {
+    const char* handler;
+    std::function<void()> attach;
+    std::function<bool()> outer;
+    bool outerResult;
+  };
+  const Case cases[] = {
+      {"OnStateChange", [&] { m_ftp->OnStateChange = [&](long s) { if (s == kFtpReady) nestedPwd(); }; },
+       [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
+      {"ServerMessage",
+       [&] { m_ftp->ServerMessage = [&](const std::string& m, long) { if (m.rfind("250", 0) == 0) nestedPwd(); }; },
+       [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
+      {"OnError", [&] { m_ftp->OnError = nestedPwd; }, [&] { return m_ftp->DeleteFile("/missing"); }, false},
+      {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; },
+       [&] {
+         m_ftp->SetRemotePath("/f.txt");
+         m_ftp->SetLocalPath(local.File("f.txt"));
+         return m_ftp->DownLoad();
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.handler);
+    m_ftp->OnStateChange = nullptr;
+    m_ftp->ServerMessage = nullptr;
+    m_ftp->OnError = nullptr;
+    m_ftp->OnTransfer = nullptr;
+    c.attach();
+    nested.clear();
+    armed = true;
+    const Duration start = m_loop.Clock()->Elapsed();
+    EXPECT_EQ(c.outer(), c.outerResult);
+    EXPECT_FALSE(armed) << "the handler never ran";
+    EXPECT_EQ(nested, "/");
+    EXPECT_LT(m_loop.Clock()->Elapsed() - start, std::chrono::seconds(5)) << "the nested operation waited for a time-out";
+  }
+}
+
+}  // namespace
+}  // namespace pellan::test
