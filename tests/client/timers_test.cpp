@@ -43,6 +43,21 @@ std::vector<WatchdogLine> WatchdogLines(const std::string& log) {
   return out;
 }
 
+// An abort after `abortLimit` seconds (seen at the first 3-second tick past
+// it), then a close at the first tick more than `closeLimit` seconds after
+// the abort renewed the time stamp (`closeAfter` seconds).
+void ExpectAbortThenClose(const std::string& log, const std::string& direction, int abortLimit, int closeLimit,
+                          int closeAfter) {
+  const auto lines = WatchdogLines(log);
+  ASSERT_EQ(lines.size(), 2u) << log;
+  EXPECT_EQ(lines[0].kind + lines[0].direction + ":" + std::to_string(lines[0].limit), "AT" + direction + ":" + std::to_string(abortLimit));
+  EXPECT_GE(lines[0].now - lines[0].last, abortLimit + 1);
+  EXPECT_LE(lines[0].now - lines[0].last, abortLimit + 3);
+  EXPECT_EQ(lines[1].kind + ":" + std::to_string(lines[1].limit), "RC:" + std::to_string(closeLimit));
+  EXPECT_EQ(lines[1].last, lines[0].now);
+  EXPECT_EQ(lines[1].now - lines[1].last, closeAfter);
+}
+
 class TimersTest : public ClientTest {
  protected:
   bool LoggedIn() {
@@ -69,20 +84,7 @@ TEST_F(TimersTest, AStalledTransferIsAbortedOnceAfter20SecondsThenClosedAfter25M
   };
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
-  const auto lines = WatchdogLines(Read("plnrc.err"));
-  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
-  EXPECT_EQ(lines[0].kind, "AT");
-  EXPECT_EQ(lines[0].direction, "UP");
-  EXPECT_EQ(lines[0].limit, 20);
-  // Seen at the first 3-second tick after more than 20 seconds.
-  EXPECT_GE(lines[0].now - lines[0].last, 21);
-  EXPECT_LE(lines[0].now - lines[0].last, 23);
-  EXPECT_EQ(lines[1].kind, "RC");
-  EXPECT_EQ(lines[1].limit, 25);
-  // The abort renewed the time stamp; the close came at the first tick
-  // more than 25 seconds after it.
-  EXPECT_EQ(lines[1].last, lines[0].now);
-  EXPECT_EQ(lines[1].now - lines[1].last, 27);
+  ExpectAbortThenClose(Read("plnrc.err"), "UP", 20, 25, 27);
   EXPECT_TRUE(Form().m_blnForced);
   EXPECT_FALSE(Form().m_blnAbortSent);
   EXPECT_FALSE(Form().FtpLibrary1().Connected());
@@ -108,16 +110,7 @@ TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAft
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
   EXPECT_EQ(sizeError, 16010);  // ended by the watchdog's abort, not by its own 30-second time-out
   EXPECT_LT(sizeReturnedAt - passStart, 14s);
-  const auto lines = WatchdogLines(Read("plnrc.err"));
-  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
-  EXPECT_EQ(lines[0].kind, "AT");
-  EXPECT_EQ(lines[0].direction, "");
-  EXPECT_EQ(lines[0].limit, 10);
-  EXPECT_GE(lines[0].now - lines[0].last, 11);
-  EXPECT_LE(lines[0].now - lines[0].last, 13);
-  EXPECT_EQ(lines[1].kind, "RC");
-  EXPECT_EQ(lines[1].limit, 15);
-  EXPECT_EQ(lines[1].now - lines[1].last, 18);
+  ExpectAbortThenClose(Read("plnrc.err"), "", 10, 15, 18);
   EXPECT_TRUE(Form().m_blnForced);
   EXPECT_FALSE(Form().FtpLibrary1().Connected());
 }
