@@ -69,6 +69,7 @@ TEST_F(CFileTest, ReadOnlyFilesAndAttributes) {
   EXPECT_TRUE(m_file.SetFileAttrib(path, kAttrNormal));
   EXPECT_EQ(Mode(path), 0644u);
   EXPECT_EQ(m_file.GetFileAttrib(path), kAttrNormal);
+  chmod(path.c_str(), 0666);
   EXPECT_TRUE(m_file.SetFileAttrib(path, kAttrReadOnly | kAttrHidden));
   EXPECT_EQ(Mode(path), 0444u);
   EXPECT_FALSE(m_file.SetFileAttrib(Path("missing"), 0));
