@@ -115,17 +115,7 @@ TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAft
   EXPECT_FALSE(Form().FtpLibrary1().Connected());
 }
 
-TEST_F(TimersTest, TheWatchdogSleepsWhileNothingRuns) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
-  Form().lblLogin_Click();  // stop
-  Form().m_dtLastActive = Moment::Now();
-  RunUntil([] { return false; }, 60s);
-  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
-  EXPECT_TRUE(Form().FtpLibrary1().Connected());
-}
-
-TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFront) {
+TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSleepsWhenStopped) {
   m_server.Login("user", "pass");
   ASSERT_TRUE(LoggedIn());
   RunUntil([] { return false; }, 2s);
@@ -140,6 +130,12 @@ TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFront) {
   EXPECT_TRUE(m.OnTop());
   EXPECT_EQ(m.FrontRequests(), 1);
   EXPECT_TRUE(Form().m_blnRunning);
+  // Stopped, the watchdog sleeps.
+  Form().lblLogin_Click();
+  Form().m_dtLastActive = Moment::Now();
+  RunUntil([] { return false; }, 60s);
+  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
+  EXPECT_TRUE(Form().FtpLibrary1().Connected());
 }
 
 TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
@@ -172,40 +168,39 @@ TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass", "QUIT"));
 }
 
-TEST_F(TimersTest, ExitFileDuringAPassAbortsTheCallAndEndsInsideIt) {
+// The companion's exit file (true) or SIGTERM (false) arrives while a call
+// of the pass waits on a server that never answers: the call is aborted
+// and the program ends inside it.
+class ExitDuringAPassTest : public TimersTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExitDuringAPassTest, AbortsTheCallAndEndsInsideIt) {
+  const bool byFile = GetParam();
   m_server.Login("user", "pass").Expect("TYPE I").Stall();
   bool returned = false;
   Form().FolderPass = [&] {
     Form().FtpLibrary1().GetRemoteFileSize("R1.txt");
     returned = true;
   };
-  LoopTimer companion(5s, [&] { Put("exit.txt", ""); }, true);
-  LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_FALSE(returned);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_LT(Elapsed(), 6s);
-  EXPECT_FALSE(Form().FtpLibrary1().Busy());
-}
-
-TEST_F(TimersTest, SigtermTakesTheExitPathWithoutTheFile) {
-  m_server.Login("user", "pass").Expect("TYPE I").Stall();
-  Form().FolderPass = [&] { Form().FtpLibrary1().GetRemoteFileSize("R1.txt"); };
   std::vector<int> signals;
   ExitSignals exitSignals([&](int signo) {
     signals.push_back(signo);
     Form().RequestExit();
   });
   ASSERT_TRUE(exitSignals.Installed());
-  LoopTimer stop(3s, [] { raise(SIGTERM); }, true);
-  LoggedIn();  // the program ends inside the pass's wait
+  LoopTimer request(5s, [&] { byFile ? Put("exit.txt", "") : (void)raise(SIGTERM); }, true);
+  LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
   EXPECT_EQ(Ended(), 0);
-  EXPECT_THAT(signals, ElementsAre(SIGTERM));
+  EXPECT_FALSE(returned);
   EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_FALSE(Exists("exit.txt"));
+  EXPECT_LT(Elapsed(), 6s);
+  EXPECT_FALSE(Form().FtpLibrary1().Busy());
+  EXPECT_EQ(signals, byFile ? std::vector<int>{} : std::vector<int>{SIGTERM});
+  EXPECT_EQ(Exists("exit.txt"), byFile);
   EXPECT_EQ(Form().m_intState, 3);
   EXPECT_TRUE(Form().m_blnExiting);
 }
+
+INSTANTIATE_TEST_SUITE_P(FileOrSignal, ExitDuringAPassTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace pellan::client::test
