@@ -59,7 +59,8 @@ TEST_F(ListingTest, LinesThatRead) {
     std::string line, record;
   } rows[] = {
       {"-rw-r--r-- 1 owner group 1234 Jan 15 12:34 name", "name||f|1234|2026-01-15 12:34|" + r + "|owner|group"},
-      {"lrwxrwxrwx 1 u g 7 Jan 15 12:34 latest -> release-2", "latest|release-2|f|7|2026-01-15 12:34|lrwxrwxrwx|u|g"},
+      {"lrwxrwxrwx 1 u g 7 Jan 15 12:34 latest -> release-2",
+       "latest|release-2|f|7|2026-01-15 12:34|lrwxrwxrwx|u|g"},
       {"-rw-r--r-- 1 owner 1234 Jan 15 12:34 a", "a||f|1234|2026-01-15 12:34|" + r + "|owner|"},
       {"-rw-r--r--    1 0          0          9223372036854775807 Dec  6 17:52 huge",
        "huge||f|9223372036854775807|2026-12-06 17:52|" + r + "|0|0"},
@@ -128,8 +129,8 @@ TEST_F(ListingTest, DateFieldsAndWhereTheyStart) {
     size_t pos;
   } starts[] = {
       {"-rw-r--r-- 1 owner group 1234 Jan 15 12:34 name", 31}, {"-rw-r--r-- 1 o g 1 Dec 06 17:52", 20},
-      {"1 jan 15 12:34 x", 3}, {"-rw-r--r-- 1 o g 1 Jan 15 12:34x", 0}, {"-rw-r--r-- 1 may may 1234 Aug 15 12:34 x", 27},
-      {"", 0}, {" jan ", 0},
+      {"1 jan 15 12:34 x", 3}, {"-rw-r--r-- 1 o g 1 Jan 15 12:34x", 0},
+      {"-rw-r--r-- 1 may may 1234 Aug 15 12:34 x", 27}, {"", 0}, {" jan ", 0},
   };
   for (const auto& r : starts) EXPECT_EQ(GetDateStartPosition(r.line), r.pos) << r.line;
 

@@ -66,7 +66,9 @@ TEST_F(ListingSamples, RealServersListTheSameFolder) {
   for (const CFtpFile& f : *files) EXPECT_FALSE(IsSafeLocalFileName(f.FileName()));
 }
 
-std::string Unix(const std::string& name) { return "-rw-r--r--    1 0        0        1 Jan 15 12:34 " + name + "\r\n"; }
+std::string Unix(const std::string& name) {
+  return "-rw-r--r--    1 0        0        1 Jan 15 12:34 " + name + "\r\n";
+}
 
 TEST_F(ListingSamples, NamesInOtherCodePagesComeBackByteForByte) {
   const struct {

@@ -43,7 +43,10 @@ TEST_F(CFileTest, WriteFileAppendsLinesAndReadFileReadsThem) {
     const char* content;
     const char* joined;
     const char* second;
-  } rows[] = {{"a\nb\n", "a\r\nb", "b"}, {"a\rb", "a\r\nb", "b"}, {"a\r\n\r\nb\r\n", "a\r\n\r\nb", ""}, {"\r\n", "", ""}};
+  } rows[] = {{"a\nb\n", "a\r\nb", "b"},
+              {"a\rb", "a\r\nb", "b"},
+              {"a\r\n\r\nb\r\n", "a\r\n\r\nb", ""},
+              {"\r\n", "", ""}};
   for (const auto& r : rows) {
     ASSERT_TRUE(test::WriteWholeFile(Path("f"), r.content));
     EXPECT_EQ(m_file.ReadFile(Path("f"), 0), r.joined) << r.content;
