@@ -81,30 +81,11 @@ TEST(EventLoop, NestedPumpDispatchesOtherWatchesAndTimers) {
   EXPECT_EQ(order, (std::vector<std::string>{"a-in", "b", "t", "a-out"}));
 }
 
-TEST(EventLoop, WatchRemovedInsideItsOwnCallbackNeverFiresAgain) {
+TEST(EventLoop, WatchRemovedInItsOwnCallbackByAnotherOrInANestedPumpNeverFiresAgain) {
   ScopedLoop s;
-  Pipe p;
-  int calls = 0;
-  WatchId id = 0;
-  id = s.Loop().AddWatch(p.r, kIoRead, [&](unsigned) {
-    ++calls;
-    s.Loop().RemoveWatch(id);
-    // The closure still runs safely after its own removal.
-    s.Loop().Pump();
-    ++calls;
-  });
-  p.Put();
-  s.Loop().Pump();
-  s.Loop().Pump();
-  EXPECT_EQ(calls, 2);
-  EXPECT_EQ(s.Loop().WatchCount(), 0u);
-}
-
-TEST(EventLoop, WatchRemovedByAnotherCallbackInTheSameTurnOrANestedPumpNeverFires) {
-  ScopedLoop s;
-  Pipe a, b, c;
-  int aCalls = 0, bCalls = 0, cCalls = 0;
-  WatchId aId = 0, bId = 0, cId = 0;
+  Pipe a, b, c, d;
+  int aCalls = 0, bCalls = 0, cCalls = 0, dCalls = 0;
+  WatchId aId = 0, bId = 0, cId = 0, dId = 0;
   // a and b are ready in the same turn; whichever runs first removes the
   // other directly, and c from inside a nested pump through a posted task.
   auto first = [&](int& calls, Pipe& own, WatchId& other) {
@@ -119,13 +100,19 @@ TEST(EventLoop, WatchRemovedByAnotherCallbackInTheSameTurnOrANestedPumpNeverFire
   aId = s.Loop().AddWatch(a.r, kIoRead, first(aCalls, a, bId));
   bId = s.Loop().AddWatch(b.r, kIoRead, first(bCalls, b, aId));
   cId = s.Loop().AddWatch(c.r, kIoRead, [&](unsigned) { ++cCalls; });
-  a.Put();
-  b.Put();
-  c.Put();
+  // d removes itself, and its closure still runs safely after that.
+  dId = s.Loop().AddWatch(d.r, kIoRead, [&](unsigned) {
+    ++dCalls;
+    s.Loop().RemoveWatch(dId);
+    s.Loop().Pump();
+    ++dCalls;
+  });
+  for (Pipe* p : {&a, &b, &c, &d}) p->Put();
   s.Loop().Pump();
   s.Loop().Pump();
   EXPECT_EQ(aCalls + bCalls, 1);
   EXPECT_EQ(cCalls, 0);
+  EXPECT_EQ(dCalls, 2);
   EXPECT_EQ(s.Loop().WatchCount(), 1u);
 }
 
