@@ -188,7 +188,7 @@ TEST_F(FolderPassTest, AnAcceptedTFileGoesUpAndIsDeletedLocallyOthersStay) {
   EXPECT_EQ(Count("STOR data/Tq1.txt"), 1u);
   EXPECT_THAT(LocalNames(), ElementsAre("Tq1.dat", "Tq1.doc", "q1.txt"));
   EXPECT_EQ(LocalFile("Tq1.doc"), "not a type we send\r\n");
-  for (const std::string said : std::vector<std::string>{"Type mismatch:[.xls.mao.txt.#doc]", "Type mismatch:[.xls.mao.txt.#dat]",
+  for (const std::string& said : std::vector<std::string>{"Type mismatch:[.xls.mao.txt.#doc]", "Type mismatch:[.xls.mao.txt.#dat]",
                                  "上传文件5:[Tq1.txt]9", "Tq1.txt:上传完成", "Tq1.txt:删除完成", "UP:100#Force=False",
                                  "开始上传[" + DataFolder() + "/]中的文件"}) {
     EXPECT_THAT(Read("plnrc.log"), HasSubstr(said));
@@ -213,7 +213,7 @@ TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTh
   EXPECT_LT(Where("RETR data/Ra1.txt"), Where("DELE data/Ra1.txt"));
   for (const char* part : {"Rdir", "Rb.txt.tmp", "Rx"}) EXPECT_EQ(Mentions(part), 0u) << part;
   // Numbered over every listed entry, the folder and skipped names included.
-  for (const std::string said : std::vector<std::string>{"开始下载[data/]中的文件", "下载文件4:[data/Ra1.txt]", "Ra1.txt:删除完成",
+  for (const std::string& said : std::vector<std::string>{"开始下载[data/]中的文件", "下载文件4:[data/Ra1.txt]", "Ra1.txt:删除完成",
                                  "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"}) {
     EXPECT_THAT(Read("plnrc.log"), HasSubstr(said));
   }

@@ -81,7 +81,7 @@ class DesktopTest : public client::test::ClientTest {
   uint16_t m_sitePort = 1;
 };
 
-TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSays) {
+TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls) {
   MainFormView& view = View();
   client::WindowModel& model = Form().Model();
   model.SetCaption("[客户端]Pellan远程连接 V0.1.0.0");
@@ -103,6 +103,20 @@ TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSays) {
   model.SetOnTop(true);
   EXPECT_TRUE(view.isVisible());
   EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+
+  // The system helpers' window calls reach the window.
+  QtFrontEnd frontEnd(model, &view);
+  SetFrontEnd(&frontEnd);
+  CSystem system;
+  system.SetWindowOnTop(false);
+  EXPECT_FALSE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  system.SetWindowOnTop(true);
+  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  model.SetOnTop(false);
+  EXPECT_TRUE(system.ShowWindowOnTop(view.windowTitle().toStdString()));
+  EXPECT_TRUE(model.OnTop());
+  EXPECT_FALSE(system.ShowWindowOnTop("no such window"));
+  SetFrontEnd(&m_frontEnd);
 }
 
 TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothing) {
@@ -199,21 +213,6 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
   EXPECT_EQ(Ended(), 0);
   EXPECT_EQ(Read("clo.txt"), "\r\n");
   EXPECT_FALSE(Form().Model().TrayIcon());
-}
-
-TEST_F(DesktopTest, WindowCallsOfTheSystemHelpersReachTheWindow) {
-  MainFormView& view = View();
-  QtFrontEnd frontEnd(Form().Model(), &view);
-  SetFrontEnd(&frontEnd);
-  CSystem system;
-  system.SetWindowOnTop(true);
-  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
-  system.SetWindowOnTop(false);
-  EXPECT_FALSE(view.windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_TRUE(system.ShowWindowOnTop(view.windowTitle().toStdString()));
-  EXPECT_TRUE(Form().Model().OnTop());
-  EXPECT_FALSE(system.ShowWindowOnTop("no such window"));
-  SetFrontEnd(&m_frontEnd);
 }
 
 TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
