@@ -101,10 +101,9 @@ TEST(HeadlessFrontEndTest, OneLinePerNewStatusAndNeverBlocks) {
     EXPECT_EQ(std::string(buf, static_cast<size_t>(n)),
               "[2026-01-01 00:00:00] 正在运行...\n[2026-01-01 00:00:02] a b c\n");
 
-    // A pipe nobody reads: lines are dropped, the program goes on.
-    const MonoTime start = SystemClock().Now();
+    // A pipe nobody reads: lines are dropped, the program goes on (a write
+    // that waited would hang here).
     for (int i = 0; i < 2000; ++i) model.SetText("lblState", "[t] status " + std::to_string(i) + std::string(100, 'x'));
-    EXPECT_LT(SystemClock().Now() - start, std::chrono::seconds(5));
   }
   close(fds[0]);
   close(fds[1]);

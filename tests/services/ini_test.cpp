@@ -75,11 +75,9 @@ TEST(IniText, SetValue) {
 
 TEST(IniText, SectionTextsAreCaseSensitiveAndNeedTheLineEnd) {
   const string text = "[a]\r\nk=v\r\n[B]\r\n[x]y\r\n[c]";
-  EXPECT_TRUE(ini::ExistSection(text, "a"));
-  EXPECT_TRUE(ini::ExistSection(text, "B"));
-  EXPECT_FALSE(ini::ExistSection(text, "A"));
-  EXPECT_FALSE(ini::ExistSection(text, "c"));  // the last line has no line end
-  EXPECT_FALSE(ini::ExistSection(text, "x"));
+  for (const char* name : {"a", "B"}) EXPECT_TRUE(ini::ExistSection(text, name)) << name;
+  // Not: another letter case, the last line without its line end, text after "]".
+  for (const char* name : {"A", "c", "x"}) EXPECT_FALSE(ini::ExistSection(text, name)) << name;
   EXPECT_EQ(ini::SectionNames(text), (std::vector<string>{"a", "B"}));
   EXPECT_EQ(ini::SectionNames("[a[b]\r\n]\r\n"), std::vector<string>{"a[b"});
   EXPECT_TRUE(ini::SectionNames("no sections").empty());
@@ -97,11 +95,8 @@ TEST(IniText, DeleteSection) {
       {"[a]\r\nk=1\r\n\r\n\r\n[b]\r\nk=2", "b", "[a]\r\nk=1"},
       // An empty section directly before the next takes only itself.
       {"[a]\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
-      {"[a]\r\nk=1", "a", ""},
-      {"[a]\r\nk=1", "A", nullopt},
-      {"[a]", "a", nullopt},
-      {"[a]\r\nk=1", "", nullopt},
-      {"", "a", nullopt},
+      {"[a]\r\nk=1", "a", ""}, {"[a]\r\nk=1", "A", nullopt}, {"[a]", "a", nullopt},
+      {"[a]\r\nk=1", "", nullopt}, {"", "a", nullopt},
   };
   for (const auto& r : rows) EXPECT_EQ(ini::DeleteSection(r.text, r.section), r.result) << r.text << "/" << r.section;
 }
