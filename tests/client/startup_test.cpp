@@ -19,14 +19,6 @@ using ::testing::StartsWith;
 
 const std::vector<std::string> kStatusFiles = {"succ.txt", "err.txt", "clo.txt", "redo.txt", "stop.txt", "can.txt"};
 
-TEST_F(ClientTest, StartUpRemovesTheStatusFilesButNotTheCompanionsRequests) {
-  for (const auto& name : kStatusFiles) Put(name, "\r\n");
-  Put("exit.txt", "");
-  ASSERT_TRUE(Form().Form_Load());
-  for (const auto& name : kStatusFiles) EXPECT_FALSE(Exists(name)) << name;
-  EXPECT_TRUE(Exists("exit.txt"));
-}
-
 TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
   ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
   Put("succ.txt", "\r\n");  // the running copy's login
@@ -97,8 +89,12 @@ TEST_F(ClientTest, ThePathFileFillsTheFieldsAndThePortRuleApplies) {
   }
 }
 
-TEST_F(ClientTest, TheWindowAfterStartUp) {
+TEST_F(ClientTest, StartUpRemovesTheStatusFilesAndShowsTheWindow) {
+  for (const auto& name : kStatusFiles) Put(name, "\r\n");
+  Put("exit.txt", "");  // the companion's request stays
   ASSERT_TRUE(Form().Form_Load());
+  for (const auto& name : kStatusFiles) EXPECT_FALSE(Exists(name)) << name;
+  EXPECT_TRUE(Exists("exit.txt"));
   const WindowModel& m = Form().Model();
   EXPECT_EQ(m.Caption(), "[客户端]Pellan远程连接 V" + VersionText());
   EXPECT_EQ(m.TrayTip(), "[客户端]Pellan远程连接");
