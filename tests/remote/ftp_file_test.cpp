@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pellan {
@@ -73,7 +74,7 @@ TEST(FtpFiles, KeysPositionsAndRemovals) {
   EXPECT_FALSE(files.Remove(size_t{0}));
   ASSERT_NE(files.Add(Named("RA.txt"), "RA.txt"), nullptr);  // again, at the end
   EXPECT_EQ(Names(files), (std::vector<std::string>{"Ra.txt", "c", "RA.txt"}));
-  EXPECT_EQ(files.Item(size_t{2})->FileName(), "c");
+  EXPECT_EQ(std::as_const(files).Item(size_t{2})->FileName(), "c");
 
   // Enough keys that many share a home in the index, removed by key and by
   // position in between the others, then some added again: every key stays
