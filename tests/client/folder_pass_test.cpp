@@ -329,17 +329,25 @@ TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
 
 // ---- faults: afterwards both sides still hold every file whole ----------
 
-TEST_F(FolderPassTest, ARefusedDeleKeepsTheServerCopyAndTheLocalFinalFile) {
+TEST_F(FolderPassTest, ARefusedDeleOrADownloadShorterThanListedKeepsTheServerCopy) {
+  // Ra1.txt comes down whole but its DELE is refused; Ra2.txt is listed at
+  // 100 bytes, SIZE tells nothing, and the server sends 7 and says 226.
   m_server.SetDefaultReply("DELE", "550 Permission denied.");
+  m_server.SetDefaultReply("SIZE", "500 Unknown command.");
   m_server.SetFile("data/Ra1.txt", "reply\r\n");
+  m_server.SetFile("data/Ra2.txt", "partial");
+  m_claimed["Ra2.txt"] = 100;
+  PutLocal("Ra2.txt", "older whole copy\r\n");
   ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("DELE data/Ra1.txt") >= 1; }));
+  ASSERT_TRUE(PassesUntil([&] { return Count("DELE data/Ra1.txt") >= 1 && Count("RETR data/Ra2.txt") >= 1; }));
   ASSERT_TRUE(RunPasses(1));
 
-  EXPECT_EQ(LocalFile("Ra1.txt"), "reply\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
-  EXPECT_EQ(ServerFile("Ra1.txt"), "reply\r\n");
+  EXPECT_EQ(LocalFile("Ra1.txt") + ServerFile("Ra1.txt"), "reply\r\nreply\r\n");
   EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
+  EXPECT_EQ(Count("DELE data/Ra2.txt"), 0u);
+  EXPECT_EQ(ServerFile("Ra2.txt"), "partial");
+  EXPECT_EQ(LocalFile("Ra2.txt"), "older whole copy\r\n");
+  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt", "Ra2.txt"));
 }
 
 TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalName) {
@@ -386,23 +394,6 @@ TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalNa
   const std::string err = Read("plnrc.err");
   EXPECT_THAT(err, HasSubstr("重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;"));
   EXPECT_THAT(err, HasSubstr("Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"));
-}
-
-TEST_F(FolderPassTest, ADownloadShorterThanListedIsAFailureEvenWith226WhereSizeIsRefused) {
-  // The listing says 100 bytes and SIZE tells nothing; the server sends 7
-  // and says 226.
-  m_server.SetFile("data/Ra1.txt", "partial");
-  m_server.SetDefaultReply("SIZE", "500 Unknown command.");
-  m_claimed["Ra1.txt"] = 100;
-  PutLocal("Ra1.txt", "older whole copy\r\n");
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Ra1.txt") >= 1; }));
-  ASSERT_TRUE(RunPasses(1));
-
-  EXPECT_EQ(Count("DELE data/Ra1.txt"), 0u);
-  EXPECT_EQ(ServerFile("Ra1.txt"), "partial");
-  EXPECT_EQ(LocalFile("Ra1.txt"), "older whole copy\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
 }
 
 TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {
