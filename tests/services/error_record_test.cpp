@@ -50,6 +50,13 @@ TEST_F(CErrorTest, LogFileLinesPathAndSizeLimit) {
   m_record.SetLogFilePath(" " + m_scope.Dir().Path() + "\\\\TolvarFtp.Log ");
   EXPECT_TRUE(m_record.WriteFile("x"));
   EXPECT_EQ(m_scope.Log(), "fresh" + Stamp() + "x" + Stamp());
+  // Without the log's folder, DealError only records.
+  m_record.SetLogFilePath(m_scope.Dir().File("missing/TolvarFtp.Log"));
+  m_record.SetNumber(16530);
+  m_record.DealError("Connect", false);
+  EXPECT_EQ(m_record.Source(), "Connect");
+  struct stat st{};
+  EXPECT_NE(stat(m_scope.Dir().File("missing").c_str(), &st), 0);
 }
 
 TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
@@ -99,15 +106,6 @@ TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
   const std::string log = m_scope.Log(), tail = "CSocket.Connect|Connection refused(10061)" + Stamp() + "ReadFile|" +
                                                  ErrnoText(ENOENT) + "(2)" + Stamp() + "s|(7)" + Stamp();
   EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
-}
-
-TEST_F(CErrorTest, DealErrorWithoutTheLogFolderOnlyRecords) {
-  m_record.SetLogFilePath(m_scope.Dir().File("missing/TolvarFtp.Log"));
-  m_record.SetNumber(16530);
-  m_record.DealError("Connect", false);
-  EXPECT_EQ(m_record.Source(), "Connect");
-  struct stat st{};
-  EXPECT_NE(stat(m_scope.Dir().File("missing").c_str(), &st), 0);
 }
 
 TEST(CurrentError, HandledErrorsNestAndGetErrorNumberPrefersThem) {
