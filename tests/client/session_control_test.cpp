@@ -26,11 +26,25 @@ class SessionTest : public ClientTest {
     return RunUntil([&] { return Form().LoginCaption() == caption; }, 60s);
   }
   bool LoggedIn() { return StartAndWaitFor("停    止"); }
+  // "login caption|start button|m_intState|running|exit button and close
+  // colour|settings inputs|pass timer|lblCurState".
+  std::string State() {
+    frmTLVFTP& f = Form();
+    const WindowModel& m = f.Model();
+    size_t on = 0;
+    for (const auto& name : WindowModel::SettingsInputs()) on += m.Enabled(name) ? 1 : 0;
+    return f.LoginCaption() + "|" + m.Text("btnStart") + "|" + std::to_string(f.m_intState) +
+           (f.m_blnRunning ? "|running" : "|idle") + (m.Enabled("btnExit") ? "|exit on" : "|exit off") +
+           (m.CloseLabelColour() == CloseColour::kExitAllowed ? " allowed" : " blocked") + "|settings " +
+           (on == 0 ? "off" : on == WindowModel::SettingsInputs().size() ? "on" : "mixed") +
+           (f.Timer1Enabled() ? "|timer on|" : "|timer off|") + m.Text("lblCurState");
+  }
 
   FakeFtpServer m_server;
 };
 
 TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
+  Put("plnrc.log", "");
   m_server.Login("user", "pass");
   std::vector<Duration> passStarts;
   bool inPass = false;
@@ -45,13 +59,7 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   ASSERT_TRUE(LoggedIn());
   frmTLVFTP& f = Form();
   EXPECT_EQ(Read("succ.txt"), "\r\n");
-  EXPECT_EQ(f.m_intState, 1);
-  EXPECT_TRUE(f.m_blnRunning);
-  EXPECT_EQ(f.Model().Text("btnStart"), "停    止");
-  EXPECT_EQ(f.Model().Text("lblCurState"), "");
-  EXPECT_FALSE(f.Model().Enabled("btnExit"));
-  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitBlocked);
-  for (const auto& name : WindowModel::SettingsInputs()) EXPECT_FALSE(f.Model().Enabled(name)) << name;
+  EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
   EXPECT_FALSE(f.Model().WindowShown());
   EXPECT_FALSE(f.Timer4Enabled());
   // The first pass ran at once, inside the click.
@@ -74,19 +82,17 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   EXPECT_FALSE(overlapped);
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-TEST_F(SessionTest, TheRunLogOfALogin) {
-  Put("plnrc.log", "");
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
+  // The run log of the login, and the server's lines in the message log.
   const std::string log = Read("plnrc.log");
   const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
   ASSERT_NE(at("正在连接服务器..."), std::string::npos);
   EXPECT_LT(at("正在连接服务器..."), at("连接成功,正在运行..."));
   EXPECT_LT(at("连接成功,正在运行..."), at("------------------------Start------------------------"));
-  // The server's lines went to the message log.
   EXPECT_THAT(Read("plnrc.msg"), HasSubstr("USER user   {   "));
+  // The close control does nothing while exit is disabled.
+  Do([&] { f.imgClose_Click(); });
+  EXPECT_FALSE(Ended());
+  EXPECT_FALSE(Exists("clo.txt"));
 }
 
 TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin) {
@@ -97,23 +103,15 @@ TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin)
   frmTLVFTP& f = Form();
   f.lblLogin_Click();
   EXPECT_EQ(Read("stop.txt"), "\r\n");
-  EXPECT_EQ(f.LoginCaption(), "登    录");
-  EXPECT_EQ(f.Model().Text("btnStart"), "开启");
-  EXPECT_FALSE(f.m_blnRunning);
-  EXPECT_FALSE(f.Timer1Enabled());
-  EXPECT_TRUE(f.Model().Enabled("btnExit"));
-  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitAllowed);
-  for (const auto& name : WindowModel::SettingsInputs()) EXPECT_TRUE(f.Model().Enabled(name)) << name;
+  EXPECT_EQ(State(), "登    录|开启|1|idle|exit on allowed|settings on|timer off|");
   EXPECT_THAT(f.Model().Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 已停止"));
   EXPECT_TRUE(f.FtpLibrary1().Connected());
-  EXPECT_EQ(f.m_intState, 1);
 
   const int before = passes;
   ASSERT_FALSE(RunUntil([&] { return passes > before; }, 2s));  // no passes after a stop
 
   f.imgLogin_Click();
-  EXPECT_EQ(f.LoginCaption(), "停    止");
-  EXPECT_TRUE(f.m_blnRunning);
+  EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
   EXPECT_GT(passes, before);
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
@@ -126,15 +124,10 @@ TEST_F(SessionTest, AFailedLoginLeavesTheReasonRetryAndAUsableExit) {
   frmTLVFTP& f = Form();
   EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");
   EXPECT_FALSE(Exists("succ.txt"));
-  EXPECT_EQ(f.m_intState, 2);
-  EXPECT_FALSE(f.m_blnRunning);
-  EXPECT_TRUE(f.Model().Enabled("btnExit"));
-  EXPECT_EQ(f.Model().CloseLabelColour(), CloseColour::kExitAllowed);
-  EXPECT_EQ(f.Model().Text("lblCurState"), "");
+  EXPECT_EQ(State(), "重    试|开启|2|idle|exit on allowed|settings mixed|timer off|");
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
   EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
-  EXPECT_FALSE(f.Timer1Enabled());
   EXPECT_FALSE(f.RetryTimerEnabled());  // no automatic retry unless asked for
 
   // Closing the window now leaves clo.txt.
@@ -149,11 +142,9 @@ TEST_F(SessionTest, RetryWritesRedoAndLogsInAgain) {
   m_server.Login("user", "pass");
   ASSERT_TRUE(StartAndWaitFor("重    试"));
   Form().btnStart_Click();
-  EXPECT_EQ(Read("redo.txt"), "\r\n");
-  EXPECT_EQ(Form().LoginCaption(), "停    止");
-  EXPECT_EQ(Read("succ.txt"), "\r\n");
+  EXPECT_EQ(Read("redo.txt") + Read("succ.txt"), "\r\n\r\n");
   EXPECT_EQ(Read("err.txt"), "530 Login incorrect.\r\n");  // the companion reads both; neither is reset by a retry
-  EXPECT_EQ(Form().m_intState, 1);
+  EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
 }
 
 // The failure box is modal and nobody closes it: the retries run while it
@@ -197,11 +188,12 @@ TEST_F(SessionTest, ClickDuringTheLoginCancelsAndEndsTheProgramThere) {
 
 TEST_F(SessionTest, StartChecksEndTheClickWithAMessage) {
   struct Case {
-    std::string pathFile, box, focus;
+    std::string pathFile, box, focus, state;
   };
   const std::vector<Case> cases = {
-      {DataFolder() + "\r\n", "服务器地址不能为空", "txtServerName"},
-      {Home() + "/missing\r\n127.0.0.1\r\n", "文件夹[" + Home() + "/missing]不存在!", ""},
+      {DataFolder() + "\r\n", "服务器地址不能为空", "txtServerName", "登    录|开启|0|idle|exit off blocked|settings mixed|timer off|正在登录"},
+      // lblCurState is cleared for a missing folder.
+      {Home() + "/missing\r\n127.0.0.1\r\n", "文件夹[" + Home() + "/missing]不存在!", "", "登    录|开启|0|idle|exit off blocked|settings mixed|timer off|"},
   };
   for (const auto& c : cases) {
     m_form.reset();
@@ -210,14 +202,10 @@ TEST_F(SessionTest, StartChecksEndTheClickWithAMessage) {
     ASSERT_TRUE(Form().Form_Load());
     ASSERT_TRUE(RunUntil([&] { return !m_frontEnd.boxes.empty(); }, 2s)) << c.box;
     EXPECT_THAT(m_frontEnd.boxes, ElementsAre(c.box));
-    EXPECT_EQ(Form().LoginCaption(), "登    录");
     EXPECT_EQ(Form().Model().Focus(), c.focus);
-    EXPECT_FALSE(Form().Model().Enabled("btnExit"));
-    EXPECT_FALSE(Form().m_blnRunning);
-    EXPECT_FALSE(Form().Timer1Enabled());
+    EXPECT_EQ(State(), c.state);
     EXPECT_EQ(m_server.ConnectionCount(), 0);
   }
-  EXPECT_EQ(Form().Model().Text("lblCurState"), "");  // cleared for a missing folder
 }
 
 TEST_F(SessionTest, TheAutomaticLoginFiresOnceEvenWhileItsLoginWaits) {
@@ -229,15 +217,6 @@ TEST_F(SessionTest, TheAutomaticLoginFiresOnceEvenWhileItsLoginWaits) {
   ASSERT_FALSE(RunUntil([&] { return m_server.ConnectionCount() > 1; }, 120s));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
   EXPECT_FALSE(Form().Timer4Enabled());
-}
-
-TEST_F(SessionTest, TheCloseControlDoesNothingWhileExitIsDisabled) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
-  Do([&] { Form().imgClose_Click(); });
-  EXPECT_FALSE(Ended());
-  EXPECT_FALSE(Exists("clo.txt"));
-  EXPECT_TRUE(Form().m_blnRunning);
 }
 
 }  // namespace

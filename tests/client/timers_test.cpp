@@ -43,6 +43,21 @@ std::vector<WatchdogLine> WatchdogLines(const std::string& log) {
   return out;
 }
 
+// An abort after `abortLimit` seconds (seen at the first 3-second tick past
+// it), then a close at the first tick more than `closeLimit` seconds after
+// the abort renewed the time stamp (`closeAfter` seconds).
+void ExpectAbortThenClose(const std::string& log, const std::string& direction, int abortLimit, int closeLimit,
+                          int closeAfter) {
+  const auto lines = WatchdogLines(log);
+  ASSERT_EQ(lines.size(), 2u) << log;
+  EXPECT_EQ(lines[0].kind + lines[0].direction + ":" + std::to_string(lines[0].limit), "AT" + direction + ":" + std::to_string(abortLimit));
+  EXPECT_GE(lines[0].now - lines[0].last, abortLimit + 1);
+  EXPECT_LE(lines[0].now - lines[0].last, abortLimit + 3);
+  EXPECT_EQ(lines[1].kind + ":" + std::to_string(lines[1].limit), "RC:" + std::to_string(closeLimit));
+  EXPECT_EQ(lines[1].last, lines[0].now);
+  EXPECT_EQ(lines[1].now - lines[1].last, closeAfter);
+}
+
 class TimersTest : public ClientTest {
  protected:
   bool LoggedIn() {
@@ -69,20 +84,7 @@ TEST_F(TimersTest, AStalledTransferIsAbortedOnceAfter20SecondsThenClosedAfter25M
   };
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
-  const auto lines = WatchdogLines(Read("plnrc.err"));
-  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
-  EXPECT_EQ(lines[0].kind, "AT");
-  EXPECT_EQ(lines[0].direction, "UP");
-  EXPECT_EQ(lines[0].limit, 20);
-  // Seen at the first 3-second tick after more than 20 seconds.
-  EXPECT_GE(lines[0].now - lines[0].last, 21);
-  EXPECT_LE(lines[0].now - lines[0].last, 23);
-  EXPECT_EQ(lines[1].kind, "RC");
-  EXPECT_EQ(lines[1].limit, 25);
-  // The abort renewed the time stamp; the close came at the first tick
-  // more than 25 seconds after it.
-  EXPECT_EQ(lines[1].last, lines[0].now);
-  EXPECT_EQ(lines[1].now - lines[1].last, 27);
+  ExpectAbortThenClose(Read("plnrc.err"), "UP", 20, 25, 27);
   EXPECT_TRUE(Form().m_blnForced);
   EXPECT_FALSE(Form().m_blnAbortSent);
   EXPECT_FALSE(Form().FtpLibrary1().Connected());
@@ -108,31 +110,12 @@ TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAft
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
   EXPECT_EQ(sizeError, 16010);  // ended by the watchdog's abort, not by its own 30-second time-out
   EXPECT_LT(sizeReturnedAt - passStart, 14s);
-  const auto lines = WatchdogLines(Read("plnrc.err"));
-  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
-  EXPECT_EQ(lines[0].kind, "AT");
-  EXPECT_EQ(lines[0].direction, "");
-  EXPECT_EQ(lines[0].limit, 10);
-  EXPECT_GE(lines[0].now - lines[0].last, 11);
-  EXPECT_LE(lines[0].now - lines[0].last, 13);
-  EXPECT_EQ(lines[1].kind, "RC");
-  EXPECT_EQ(lines[1].limit, 15);
-  EXPECT_EQ(lines[1].now - lines[1].last, 18);
+  ExpectAbortThenClose(Read("plnrc.err"), "", 10, 15, 18);
   EXPECT_TRUE(Form().m_blnForced);
   EXPECT_FALSE(Form().FtpLibrary1().Connected());
 }
 
-TEST_F(TimersTest, TheWatchdogSleepsWhileNothingRuns) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
-  Form().lblLogin_Click();  // stop
-  Form().m_dtLastActive = Moment::Now();
-  RunUntil([] { return false; }, 60s);
-  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
-  EXPECT_TRUE(Form().FtpLibrary1().Connected());
-}
-
-TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFront) {
+TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSleepsWhenStopped) {
   m_server.Login("user", "pass");
   ASSERT_TRUE(LoggedIn());
   RunUntil([] { return false; }, 2s);
@@ -147,6 +130,12 @@ TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFront) {
   EXPECT_TRUE(m.OnTop());
   EXPECT_EQ(m.FrontRequests(), 1);
   EXPECT_TRUE(Form().m_blnRunning);
+  // Stopped, the watchdog sleeps.
+  Form().lblLogin_Click();
+  Form().m_dtLastActive = Moment::Now();
+  RunUntil([] { return false; }, 60s);
+  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
+  EXPECT_TRUE(Form().FtpLibrary1().Connected());
 }
 
 TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
@@ -179,40 +168,39 @@ TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass", "QUIT"));
 }
 
-TEST_F(TimersTest, ExitFileDuringAPassAbortsTheCallAndEndsInsideIt) {
+// The companion's exit file (true) or SIGTERM (false) arrives while a call
+// of the pass waits on a server that never answers: the call is aborted
+// and the program ends inside it.
+class ExitDuringAPassTest : public TimersTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ExitDuringAPassTest, AbortsTheCallAndEndsInsideIt) {
+  const bool byFile = GetParam();
   m_server.Login("user", "pass").Expect("TYPE I").Stall();
   bool returned = false;
   Form().FolderPass = [&] {
     Form().FtpLibrary1().GetRemoteFileSize("R1.txt");
     returned = true;
   };
-  LoopTimer companion(5s, [&] { Put("exit.txt", ""); }, true);
-  LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_FALSE(returned);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_LT(Elapsed(), 6s);
-  EXPECT_FALSE(Form().FtpLibrary1().Busy());
-}
-
-TEST_F(TimersTest, SigtermTakesTheExitPathWithoutTheFile) {
-  m_server.Login("user", "pass").Expect("TYPE I").Stall();
-  Form().FolderPass = [&] { Form().FtpLibrary1().GetRemoteFileSize("R1.txt"); };
   std::vector<int> signals;
   ExitSignals exitSignals([&](int signo) {
     signals.push_back(signo);
     Form().RequestExit();
   });
   ASSERT_TRUE(exitSignals.Installed());
-  LoopTimer stop(3s, [] { raise(SIGTERM); }, true);
-  LoggedIn();  // the program ends inside the pass's wait
+  LoopTimer request(5s, [&] { byFile ? Put("exit.txt", "") : (void)raise(SIGTERM); }, true);
+  LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
   EXPECT_EQ(Ended(), 0);
-  EXPECT_THAT(signals, ElementsAre(SIGTERM));
+  EXPECT_FALSE(returned);
   EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_FALSE(Exists("exit.txt"));
+  EXPECT_LT(Elapsed(), 6s);
+  EXPECT_FALSE(Form().FtpLibrary1().Busy());
+  EXPECT_EQ(signals, byFile ? std::vector<int>{} : std::vector<int>{SIGTERM});
+  EXPECT_EQ(Exists("exit.txt"), byFile);
   EXPECT_EQ(Form().m_intState, 3);
   EXPECT_TRUE(Form().m_blnExiting);
 }
+
+INSTANTIATE_TEST_SUITE_P(FileOrSignal, ExitDuringAPassTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace pellan::client::test

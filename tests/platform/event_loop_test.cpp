@@ -81,30 +81,11 @@ TEST(EventLoop, NestedPumpDispatchesOtherWatchesAndTimers) {
   EXPECT_EQ(order, (std::vector<std::string>{"a-in", "b", "t", "a-out"}));
 }
 
-TEST(EventLoop, WatchRemovedInsideItsOwnCallbackNeverFiresAgain) {
+TEST(EventLoop, WatchRemovedInItsOwnCallbackByAnotherOrInANestedPumpNeverFiresAgain) {
   ScopedLoop s;
-  Pipe p;
-  int calls = 0;
-  WatchId id = 0;
-  id = s.Loop().AddWatch(p.r, kIoRead, [&](unsigned) {
-    ++calls;
-    s.Loop().RemoveWatch(id);
-    // The closure still runs safely after its own removal.
-    s.Loop().Pump();
-    ++calls;
-  });
-  p.Put();
-  s.Loop().Pump();
-  s.Loop().Pump();
-  EXPECT_EQ(calls, 2);
-  EXPECT_EQ(s.Loop().WatchCount(), 0u);
-}
-
-TEST(EventLoop, WatchRemovedByAnotherCallbackInTheSameTurnOrANestedPumpNeverFires) {
-  ScopedLoop s;
-  Pipe a, b, c;
-  int aCalls = 0, bCalls = 0, cCalls = 0;
-  WatchId aId = 0, bId = 0, cId = 0;
+  Pipe a, b, c, d;
+  int aCalls = 0, bCalls = 0, cCalls = 0, dCalls = 0;
+  WatchId aId = 0, bId = 0, cId = 0, dId = 0;
   // a and b are ready in the same turn; whichever runs first removes the
   // other directly, and c from inside a nested pump through a posted task.
   auto first = [&](int& calls, Pipe& own, WatchId& other) {
@@ -119,13 +100,19 @@ TEST(EventLoop, WatchRemovedByAnotherCallbackInTheSameTurnOrANestedPumpNeverFire
   aId = s.Loop().AddWatch(a.r, kIoRead, first(aCalls, a, bId));
   bId = s.Loop().AddWatch(b.r, kIoRead, first(bCalls, b, aId));
   cId = s.Loop().AddWatch(c.r, kIoRead, [&](unsigned) { ++cCalls; });
-  a.Put();
-  b.Put();
-  c.Put();
+  // d removes itself, and its closure still runs safely after that.
+  dId = s.Loop().AddWatch(d.r, kIoRead, [&](unsigned) {
+    ++dCalls;
+    s.Loop().RemoveWatch(dId);
+    s.Loop().Pump();
+    ++dCalls;
+  });
+  for (Pipe* p : {&a, &b, &c, &d}) p->Put();
   s.Loop().Pump();
   s.Loop().Pump();
   EXPECT_EQ(aCalls + bCalls, 1);
   EXPECT_EQ(cCalls, 0);
+  EXPECT_EQ(dCalls, 2);
   EXPECT_EQ(s.Loop().WatchCount(), 1u);
 }
 
@@ -146,13 +133,10 @@ TEST(EventLoop, WriteInterestOnlyWhileAskedFor) {
   s.Loop().SetWatchInterest(id, kIoWrite);
   EXPECT_TRUE(s.Loop().Pump());
   EXPECT_EQ(writes, 2);
-}
-
-TEST(EventLoop, HangupIsReportedToAReader) {
-  ScopedLoop s;
-  Pipe p;
+  // A hangup is reported to a reader.
   unsigned seen = 0;
   s.Loop().AddWatch(p.r, kIoRead, [&](unsigned ev) { seen = ev; });
+  s.Loop().RemoveWatch(id);
   close(p.w);
   p.w = -1;
   EXPECT_TRUE(s.Loop().Pump());
@@ -194,7 +178,7 @@ TEST(EventLoop, WaitOnVirtualTimeTakesDataThatIsAlreadyThereWithoutMovingTheCloc
   EXPECT_EQ(s.Clock()->Elapsed(), Duration::zero());
 }
 
-TEST(EventLoop, TimersFireInDeadlineOrderUnderTheTestClock) {
+TEST(EventLoop, TimersFireInDeadlineOrderAndOnSchedule) {
   ScopedLoop s(true);
   std::vector<int> order;
   std::vector<TimerId> ids(3);
@@ -208,14 +192,16 @@ TEST(EventLoop, TimersFireInDeadlineOrderUnderTheTestClock) {
   EXPECT_TRUE(s.Loop().WaitFor([&] { return order.size() == 3; }, 10s));
   EXPECT_EQ(order, (std::vector<int>{100, 200, 300}));
   EXPECT_EQ(s.Clock()->Elapsed(), Duration(300ms));
-}
-
-TEST(EventLoop, RepeatingTimerTicksOnSchedule) {
-  ScopedLoop s(true);
-  int ticks = 0;
+  // A repeating timer ticks on schedule; a zero interval never fires, and
+  // an idle wait still ends.
+  int ticks = 0, zeroTicks = 0;
   s.Loop().AddTimer(100ms, [&] { ++ticks; }, true);
+  s.Loop().AddTimer(0ms, [&] { ++zeroTicks; }, true);
   s.Loop().RunFor(1050ms);
   EXPECT_EQ(ticks, 10);
+  EXPECT_FALSE(s.Loop().WaitFor([] { return false; }, 3s));
+  EXPECT_EQ(zeroTicks, 0);
+  EXPECT_EQ(s.Clock()->Elapsed(), Duration(4350ms));
 }
 
 TEST(EventLoop, TimerTickIsNotReEnteredAndFiresOnceWhenItReturnsLate) {
@@ -269,15 +255,6 @@ TEST(EventLoop, TimerRemovedInItsOwnTickOrByAnEarlierTickNeverFiresAgain) {
   EXPECT_EQ(a, 1);
   EXPECT_EQ(b, 0);
   EXPECT_EQ(s.Loop().TimerCount(), 0u);
-}
-
-TEST(EventLoop, ZeroIntervalNeverFiresAndAnIdleWaitStillEnds) {
-  ScopedLoop s(true);
-  int ticks = 0;
-  s.Loop().AddTimer(0ms, [&] { ++ticks; }, true);
-  EXPECT_FALSE(s.Loop().WaitFor([] { return false; }, 3s));
-  EXPECT_EQ(ticks, 0);
-  EXPECT_EQ(s.Clock()->Elapsed(), Duration(3s));
 }
 
 TEST(EventLoop, PostedTasksRunInOrderAndTasksPostedByTasksRunOnALaterTurn) {

@@ -28,50 +28,62 @@ class CErrorTest : public ::testing::Test {
   CError& m_record = m_scope.Record();
 };
 
-TEST_F(CErrorTest, LogLinesAppendAndReplace) {
+TEST_F(CErrorTest, LogFileLinesPathAndSizeLimit) {
   EXPECT_TRUE(m_record.WriteFile("first"));
   EXPECT_TRUE(m_record.WriteFile("中文 second", false));
   EXPECT_EQ(m_scope.Log(), "first" + Stamp() + "中文 second" + Stamp());
   EXPECT_TRUE(m_record.WriteFile("only", true));
   EXPECT_EQ(m_scope.Log(), "only" + Stamp());
-}
 
-TEST_F(CErrorTest, LogPathIsNormalisedAndNeedsAFile) {
+  const std::string full(CError::kLogSizeLimit, 'x');
+  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full));
+  m_record.WriteFile("kept");
+  EXPECT_EQ(m_scope.Log(), full + "kept" + Stamp());  // exactly the limit is kept
+  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full + "y"));
+  m_record.WriteFile("fresh");
+  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
+
   m_record.SetLogFilePath("  ");
   EXPECT_FALSE(m_record.WriteFile("x"));
   m_record.SetLogFilePath(m_scope.Dir().Path());  // a folder is not a log file
   EXPECT_FALSE(m_record.WriteFile("x"));
   m_record.SetLogFilePath(" " + m_scope.Dir().Path() + "\\\\TolvarFtp.Log ");
   EXPECT_TRUE(m_record.WriteFile("x"));
-  EXPECT_EQ(m_scope.Log(), "x" + Stamp());
-}
-
-TEST_F(CErrorTest, AnOversizedLogStartsAfresh) {
-  const std::string full(CError::kLogSizeLimit, 'x');
-  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full));
-  m_record.WriteFile("kept");
-  EXPECT_EQ(m_scope.Log(), full + "kept" + Stamp());  // exactly the limit is kept
-
-  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full + "y"));
-  m_record.WriteFile("fresh");
-  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
+  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp() + "x" + Stamp());
+  // Without the log's folder, DealError only records.
+  m_record.SetLogFilePath(m_scope.Dir().File("missing/TolvarFtp.Log"));
+  m_record.SetNumber(16530);
+  m_record.DealError("Connect", false);
+  EXPECT_EQ(m_record.Source(), "Connect");
+  struct stat st{};
+  EXPECT_NE(stat(m_scope.Dir().File("missing").c_str(), &st), 0);
 }
 
 TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
+  errno = 0;
+  m_record.DealError("x", true);  // nothing to report leaves no trace
+  EXPECT_EQ(m_record.Source(), "");
+  EXPECT_EQ(m_scope.Log(), "");
+
   m_record.SetNumber(20004);
   m_record.SetDescription("Operation timed out");
   m_record.DealError(" FtpLibrary.Connect ", false);
   EXPECT_EQ(m_record.Source(), "FtpLibrary.Connect");
-  EXPECT_EQ(m_scope.Log(), "FtpLibrary.Connect|Operation timed out(20004)" + Stamp());
   EXPECT_TRUE(m_frontEnd.boxes.empty());
-
   m_record.DealError("   ", true);  // a blank source keeps the old one
   EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Operation timed out(20004)"});
   EXPECT_EQ(m_scope.Log(), "FtpLibrary.Connect|Operation timed out(20004)" + Stamp() +
                                "FtpLibrary.Connect|Operation timed out(20004)" + Stamp());
-}
 
-TEST_F(CErrorTest, DealErrorTakesTheErrorBeingHandled) {
+  // Clear forgets the error but not the settings.
+  m_record.SetShowError(true);
+  m_record.Clear();
+  EXPECT_EQ(m_record.Number(), 0);
+  EXPECT_EQ(m_record.Description() + m_record.Source(), "");
+  EXPECT_TRUE(m_record.ShowError());
+  EXPECT_EQ(m_record.LogFilePath(), m_scope.LogPath());
+
+  // Without a number, the error being handled, else errno.
   {
     HandledError handled(10061, "Connection refused");
     m_record.DealError("CSocket.Connect", false);
@@ -79,6 +91,11 @@ TEST_F(CErrorTest, DealErrorTakesTheErrorBeingHandled) {
   EXPECT_EQ(m_record.Number(), 10061);
   EXPECT_EQ(m_record.Description(), "Connection refused");
   EXPECT_EQ(CurrentError().number, 0);  // handled errors do not linger
+  m_record.Clear();
+  errno = ENOENT;
+  m_record.DealError("ReadFile", false);
+  EXPECT_EQ(m_record.Number(), ENOENT);
+  EXPECT_EQ(m_record.Description(), ErrnoText(ENOENT));
 
   // A number of its own never gets the text of an unrelated errno.
   m_record.Clear();
@@ -86,46 +103,9 @@ TEST_F(CErrorTest, DealErrorTakesTheErrorBeingHandled) {
   errno = ENOENT;
   m_record.DealError("s", false);
   EXPECT_EQ(m_record.Description(), "");
-}
-
-TEST_F(CErrorTest, DealErrorFallsBackToErrno) {
-  errno = ENOENT;
-  m_record.DealError("ReadFile", false);
-  EXPECT_EQ(m_record.Number(), ENOENT);
-  EXPECT_EQ(m_record.Description(), ErrnoText(ENOENT));
-  EXPECT_EQ(m_scope.Log(), "ReadFile|" + ErrnoText(ENOENT) + "(2)" + Stamp());
-}
-
-TEST_F(CErrorTest, NothingToReportLeavesNoTrace) {
-  errno = 0;
-  m_record.DealError("x", true);
-  EXPECT_EQ(m_record.Number(), 0);
-  EXPECT_EQ(m_record.Source(), "");
-  EXPECT_TRUE(m_frontEnd.boxes.empty());
-  EXPECT_EQ(m_scope.Log(), "");
-}
-
-TEST_F(CErrorTest, DealErrorWithoutTheLogFolderOnlyRecords) {
-  m_record.SetLogFilePath(m_scope.Dir().File("missing/TolvarFtp.Log"));
-  m_record.SetNumber(16530);
-  m_record.SetDescription("Login failed");
-  m_record.DealError("Connect", false);
-  EXPECT_EQ(m_record.Source(), "Connect");
-  struct stat st{};
-  EXPECT_NE(stat(m_scope.Dir().File("missing").c_str(), &st), 0);
-}
-
-TEST_F(CErrorTest, ClearForgetsTheErrorButNotTheSettings) {
-  m_record.SetNumber(1);
-  m_record.SetDescription("d");
-  m_record.SetSource("s");
-  m_record.SetShowError(true);
-  m_record.Clear();
-  EXPECT_EQ(m_record.Number(), 0);
-  EXPECT_EQ(m_record.Description(), "");
-  EXPECT_EQ(m_record.Source(), "");
-  EXPECT_TRUE(m_record.ShowError());
-  EXPECT_EQ(m_record.LogFilePath(), m_scope.LogPath());
+  const std::string log = m_scope.Log(), tail = "CSocket.Connect|Connection refused(10061)" + Stamp() + "ReadFile|" +
+                                                 ErrnoText(ENOENT) + "(2)" + Stamp() + "s|(7)" + Stamp();
+  EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
 }
 
 TEST(CurrentError, HandledErrorsNestAndGetErrorNumberPrefersThem) {
@@ -158,21 +138,19 @@ class ScopedEnv {
   std::optional<std::string> m_old;
 };
 
-TEST(EngineLogPath, StateFolderIsCreated) {
-  test::TempDir state;
-  ScopedEnv xdg("XDG_STATE_HOME", (state.Path() + "/deep/state/").c_str());
-  EXPECT_EQ(EngineLogPath(), state.Path() + "/deep/state/tolvarftp/TolvarFtp.Log");
-  struct stat st{};
-  EXPECT_EQ(stat((state.Path() + "/deep/state/tolvarftp").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-}
-
-TEST(EngineLogPath, HomeIsTheFallback) {
-  test::TempDir home;
-  ScopedEnv homeVar("HOME", home.Path().c_str());
+TEST(EngineLogPath, TheStateFolderIsCreatedHomeIsTheFallback) {
+  test::TempDir dir;
+  ScopedEnv homeVar("HOME", dir.Path().c_str());
+  {
+    ScopedEnv xdg("XDG_STATE_HOME", (dir.Path() + "/deep/state/").c_str());
+    EXPECT_EQ(EngineLogPath(), dir.Path() + "/deep/state/tolvarftp/TolvarFtp.Log");
+    struct stat st{};
+    EXPECT_EQ(stat((dir.Path() + "/deep/state/tolvarftp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+  }
   for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/state"}) {
     ScopedEnv xdgVar("XDG_STATE_HOME", xdg);
-    EXPECT_EQ(EngineLogPath(), home.Path() + "/.local/state/tolvarftp/TolvarFtp.Log");
+    EXPECT_EQ(EngineLogPath(), dir.Path() + "/.local/state/tolvarftp/TolvarFtp.Log");
   }
 }
 

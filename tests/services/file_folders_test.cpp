@@ -14,18 +14,29 @@
 namespace pellan {
 namespace {
 
-class CreateFolderTest : public ::testing::Test {
+class FoldersTest : public ::testing::Test {
  protected:
   void SetUp() override { SetCurrentErrorMessages(&m_messages); }
   void TearDown() override { SetCurrentErrorMessages(nullptr); }
+  // a/, a/x/, b/ and files, a link and a FIFO (never listed).
+  std::string Tree() {
+    for (const char* folder : {"a", "a/x", "b"}) mkdir(m_dir.File(folder).c_str(), 0755);
+    for (const char* file : {"f.txt", ".hidden", "z.log", "a/g.txt", "a/x/h.txt", "b/i.txt"}) {
+      test::WriteWholeFile(m_dir.File(file), "x");
+    }
+    symlink("a", m_dir.File("link").c_str());
+    mkfifo(m_dir.File("pipe").c_str(), 0600);
+    return m_dir.Path() + "/";
+  }
 
   test::TempDir m_dir;
   test::ErrorRecordScope m_scope;
+  test::ScopedLoop m_loop;
   ErrorMessages m_messages{kLangEnglish};
   CFile m_file;
 };
 
-TEST_F(CreateFolderTest, CreatesLevelByLevel) {
+TEST_F(FoldersTest, CreateFolderLevelByLevel) {
   mkdir(m_dir.File("a").c_str(), 0755);
   EXPECT_TRUE(m_file.CreateFolder(m_dir.File("a/b/c")));
   EXPECT_TRUE(m_file.FolderExists(m_dir.File("a/b/c")));
@@ -35,19 +46,17 @@ TEST_F(CreateFolderTest, CreatesLevelByLevel) {
   EXPECT_TRUE(m_file.CreateFolder("/"));
   EXPECT_EQ(m_scope.Record().Number(), 0);
   EXPECT_EQ(m_scope.Log(), "");
-}
 
-TEST_F(CreateFolderTest, RefusedPathsRaiseTheFileErrorNumber) {
+  test::WriteWholeFile(m_dir.File("file"), "x");
   const struct {
-    std::string path;
-    std::string description;
-  } rows[] = {
-      {"", "Please input filename!"},
+    std::string path, description;
+  } refused[] = {
       {"   ", "Please input filename!"},
       {"relative\\dir", "Invalid Path[ relative/dir ]"},
       {"./here", "Invalid Path[ ./here ]"},
+      {m_dir.File("file/sub"), "Failed to create directory[ " + m_dir.File("file/sub") + " ] !"},
   };
-  for (const auto& r : rows) {
+  for (const auto& r : refused) {
     m_scope.Record().Clear();
     EXPECT_FALSE(m_file.CreateFolder(r.path)) << r.path;
     EXPECT_EQ(m_scope.Record().Number(), CFile::kErrorNumber);
@@ -55,91 +64,47 @@ TEST_F(CreateFolderTest, RefusedPathsRaiseTheFileErrorNumber) {
     EXPECT_EQ(m_scope.Record().Source(), "CreateFolder");
   }
   EXPECT_NE(m_scope.Log().find("CreateFolder|Invalid Path[ ./here ](11111)  {"), std::string::npos);
-}
-
-TEST_F(CreateFolderTest, TextsFollowTheMessagesLanguage) {
-  m_messages.SetLanguage(kLangSimplifiedChinese);
+  m_messages.SetLanguage(kLangSimplifiedChinese);  // the texts follow the messages' language
   EXPECT_FALSE(m_file.CreateFolder("relative"));
   EXPECT_EQ(m_scope.Record().Description(), "无效的路径[ relative ]");
 }
 
-TEST_F(CreateFolderTest, AFileInTheWayFailsTheCreation) {
-  test::WriteWholeFile(m_dir.File("file"), "x");
-  EXPECT_FALSE(m_file.CreateFolder(m_dir.File("file/sub")));
-  EXPECT_EQ(m_scope.Record().Number(), CFile::kErrorNumber);
-  EXPECT_EQ(m_scope.Record().Description(), "Failed to create directory[ " + m_dir.File("file/sub") + " ] !");
-  EXPECT_EQ(m_scope.Record().Source(), "CreateFolder");
-}
-
-class ListDirsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    for (const char* folder : {"a", "a/x", "b"}) mkdir(m_dir.File(folder).c_str(), 0755);
-    for (const char* file : {"f.txt", ".hidden", "z.log", "a/g.txt", "a/x/h.txt", "b/i.txt"}) {
-      test::WriteWholeFile(m_dir.File(file), "x");
-    }
-    symlink("a", m_dir.File("link").c_str());  // links and FIFOs are never listed
-    mkfifo(m_dir.File("pipe").c_str(), 0600);
-  }
-  std::string D() const { return m_dir.Path() + "/"; }
-
-  test::TempDir m_dir;
-  test::ErrorRecordScope m_scope;
-  test::ScopedLoop m_loop;
-  CFile m_file;
-};
-
-TEST_F(ListDirsTest, OneLevelByFlag) {
-  const std::string d = D();
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, 2),
-            d + ".hidden|0*" + d + "a|1*" + d + "b|1*" + d + "f.txt|0*" + d + "z.log|0");
+TEST_F(FoldersTest, ListingByFlagLevelAndPattern) {
+  const std::string d = Tree();
+  const std::string all = d + ".hidden|0*" + d + "a|1*" + d + "b|1*" + d + "f.txt|0*" + d + "z.log|0";
+  EXPECT_EQ(m_file.GetFolderFilePath(d, false, 2), all);
   EXPECT_EQ(m_file.GetFolderFilePath(d, false, 0), d + ".hidden*" + d + "f.txt*" + d + "z.log");
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, 1), d + "a*" + d + "b");
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, -7), m_file.GetFolderFilePath(d, false, 2));
-}
+  EXPECT_EQ(m_file.GetFolderFilePath(d, false, -7), all);
+  EXPECT_EQ(m_file.GetFolderFilePath(d, true, 1), d + "a*" + d + "b*" + d + "a/x");
+  // Other forms of the folder path.
+  std::string backslashed = m_dir.Path();
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  EXPECT_EQ(m_file.GetFolderFilePath(backslashed, false, 2), all);
+  for (const std::string& none : {d + "missing/", d + "f.txt", std::string()}) {
+    EXPECT_EQ(m_file.GetFolderFilePath(none, true, 2), "") << none;
+  }
 
-TEST_F(ListDirsTest, RecursionListsLevelBeforeSubfolders) {
-  const std::string d = D();
+  // The recursion lists a level before its subfolders.
   std::vector<std::string> dirs{"stale"};
   int flag = 2, count = 0;
   EXPECT_EQ(m_file.ListDirs(d, dirs, "", true, flag, count),
-            d + ".hidden|0*" + d + "a|1*" + d + "b|1*" + d + "f.txt|0*" + d + "z.log|0*" +  //
-                d + "a/g.txt|0*" + d + "a/x|1*" +                                           //
-                d + "a/x/h.txt|0*" +                                                        //
-                d + "b/i.txt|0*");
+            all + "*" + d + "a/g.txt|0*" + d + "a/x|1*" + d + "a/x/h.txt|0*" + d + "b/i.txt|0*");
   EXPECT_EQ(dirs, (std::vector<std::string>{d + "a/", d + "b/", d + "a/x/"}));
   EXPECT_EQ(count, 3);
-  EXPECT_EQ(m_file.GetFolderFilePath(d, true, 1), d + "a*" + d + "b*" + d + "a/x");
-}
-
-TEST_F(ListDirsTest, AFilePatternListsMatchingFilesOnly) {
-  const std::string d = D();
-  std::vector<std::string> dirs;
-  int flag = 2, count = 0;
-  EXPECT_EQ(m_file.ListDirs(d + "*.txt", dirs, "", false, flag, count), d + "f.txt*");
-  EXPECT_EQ(flag, 0);  // the caller's flag changes too
+  // A file pattern lists matching files only, and sets the caller's flag.
   flag = 2;
   count = 0;
+  dirs.clear();
+  EXPECT_EQ(m_file.ListDirs(d + "*.txt", dirs, "", false, flag, count), d + "f.txt*");
+  EXPECT_EQ(flag, 0);
+  flag = 2;
   EXPECT_EQ(m_file.ListDirs(d + "?.*", dirs, "", true, flag, count), d + "f.txt*" + d + "z.log*");
-}
-
-TEST_F(ListDirsTest, OtherFormsOfTheFolderPath) {
-  const std::string d = D();
-  const std::string all = m_file.GetFolderFilePath(d, false, 2);
-  EXPECT_EQ(m_file.GetFolderFilePath(m_dir.Path(), false, 2), all);  // without its final "/"
-  std::string backslashed = d;
-  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  EXPECT_EQ(m_file.GetFolderFilePath(backslashed, false, 2), all);
-  EXPECT_EQ(m_file.GetFolderFilePath(d + "missing/", true, 2), "");
-  EXPECT_EQ(m_file.GetFolderFilePath(d + "f.txt", true, 2), "");
-  EXPECT_EQ(m_file.GetFolderFilePath("", true, 2), "");
   EXPECT_EQ(m_scope.Log(), "");
-}
 
-TEST_F(ListDirsTest, PendingEventsRunWhileListing) {
+  // Pending events run while listing.
   int ran = 0;
   m_loop.Loop().Post([&] { ++ran; });
-  m_file.GetFolderFilePath(D(), false, 2);
+  m_file.GetFolderFilePath(d, false, 2);
   EXPECT_EQ(ran, 1);
 }
 

@@ -36,20 +36,12 @@ TEST(IniText, FindValue) {
     const char* key;
     optional<string> value;
   } rows[] = {
-      {"Main", "Host", "ftp.example"},
-      {"MAIN", "host", "ftp.example"},  // no letter case
-      {" main ", " HOST ", "ftp.example"},
-      {"Main", "port", "21"},           // ";" starts a comment
-      {"Main", "quoted", "a b "},
-      {"Main", "single", "x"},
-      {"Main", "half", "\"x"},
-      {"Main", "novalue", nullopt},
-      {"Main", "empty", ""},
-      {"Other", "host", "other"},       // LF-only lines
-      {"Main", "late", nullopt},        // the first section of a name wins
-      {"Main", "top", nullopt},
-      {"", "top", nullopt},
-      {"Missing", "host", nullopt},
+      {"MAIN", "host", "ftp.example"}, {" main ", " HOST ", "ftp.example"},  // no letter case, spaces
+      {"Main", "port", "21"},  // ";" starts a comment
+      {"Main", "quoted", "a b "},      {"Main", "single", "x"},    {"Main", "half", "\"x"},
+      {"Main", "novalue", nullopt},    {"Main", "empty", ""},      {"Other", "host", "other"},  // LF-only lines
+      {"Main", "late", nullopt},  // the first section of a name wins
+      {"Main", "top", nullopt},        {"", "top", nullopt},       {"Missing", "host", nullopt},
   };
   for (const auto& r : rows) EXPECT_EQ(ini::FindValue(text, r.section, r.key), r.value) << r.section << "/" << r.key;
 }
@@ -83,11 +75,9 @@ TEST(IniText, SetValue) {
 
 TEST(IniText, SectionTextsAreCaseSensitiveAndNeedTheLineEnd) {
   const string text = "[a]\r\nk=v\r\n[B]\r\n[x]y\r\n[c]";
-  EXPECT_TRUE(ini::ExistSection(text, "a"));
-  EXPECT_TRUE(ini::ExistSection(text, "B"));
-  EXPECT_FALSE(ini::ExistSection(text, "A"));
-  EXPECT_FALSE(ini::ExistSection(text, "c"));  // the last line has no line end
-  EXPECT_FALSE(ini::ExistSection(text, "x"));
+  for (const char* name : {"a", "B"}) EXPECT_TRUE(ini::ExistSection(text, name)) << name;
+  // Not: another letter case, the last line without its line end, text after "]".
+  for (const char* name : {"A", "c", "x"}) EXPECT_FALSE(ini::ExistSection(text, name)) << name;
   EXPECT_EQ(ini::SectionNames(text), (std::vector<string>{"a", "B"}));
   EXPECT_EQ(ini::SectionNames("[a[b]\r\n]\r\n"), std::vector<string>{"a[b"});
   EXPECT_TRUE(ini::SectionNames("no sections").empty());
@@ -105,11 +95,8 @@ TEST(IniText, DeleteSection) {
       {"[a]\r\nk=1\r\n\r\n\r\n[b]\r\nk=2", "b", "[a]\r\nk=1"},
       // An empty section directly before the next takes only itself.
       {"[a]\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
-      {"[a]\r\nk=1", "a", ""},
-      {"[a]\r\nk=1", "A", nullopt},
-      {"[a]", "a", nullopt},
-      {"[a]\r\nk=1", "", nullopt},
-      {"", "a", nullopt},
+      {"[a]\r\nk=1", "a", ""}, {"[a]\r\nk=1", "A", nullopt}, {"[a]", "a", nullopt},
+      {"[a]\r\nk=1", "", nullopt}, {"", "a", nullopt},
   };
   for (const auto& r : rows) EXPECT_EQ(ini::DeleteSection(r.text, r.section), r.result) << r.text << "/" << r.section;
 }
@@ -122,7 +109,7 @@ class CFileIniTest : public ::testing::Test {
   const string m_path = m_dir.File("site.ini");
 };
 
-TEST_F(CFileIniTest, WriteCreatesAndReadFinds) {
+TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
   EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Host", "ftp.example"));
   EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Port", "21"));
   EXPECT_TRUE(m_file.IniWrite(m_path, "Other", "Host", "x"));
@@ -132,29 +119,27 @@ TEST_F(CFileIniTest, WriteCreatesAndReadFinds) {
   EXPECT_EQ(m_file.IniRead(m_path, "Site", "missing", 255), "");
   EXPECT_EQ(m_file.IniRead(m_dir.File("missing.ini"), "Site", "Host", 255), "");
   EXPECT_EQ(m_scope.Log(), "");  // a missing file or key is no failure
-}
 
-TEST_F(CFileIniTest, ReadFitsTheBuffer) {
   test::WriteWholeFile(m_path, "[S]\r\nv=abcdef\r\nz=ab\0cd\r\nc=中文字\r\n"s);
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 7), "abcdef");
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 4), "abc");
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 1), "");
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "v", 0), "");
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "z", 255), "ab");  // cut at the NUL
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "c", 6), "中");    // never half a character
-  EXPECT_EQ(m_file.IniRead(m_path, "S", "c", 7), "中文");
-}
+  const struct {
+    const char* key;
+    int size;
+    const char* value;
+  } rows[] = {{"v", 7, "abcdef"}, {"v", 4, "abc"}, {"v", 1, ""}, {"v", 0, ""},
+              {"z", 255, "ab"},   // cut at the NUL
+              {"c", 6, "中"},     // never half a character
+              {"c", 7, "中文"}};
+  for (const auto& r : rows) EXPECT_EQ(m_file.IniRead(m_path, "S", r.key, r.size), r.value) << r.key << r.size;
 
-TEST_F(CFileIniTest, FilesInTheGbkCodePage) {
   SetProcessCodePage(CodePage::kGbk);
-  m_file.IniWrite(m_path, "站点", "主机", "服务器");
-  EXPECT_EQ(m_file.IniRead(m_path, "站点", "主机", 255), "服务器");
-  EXPECT_EQ(m_file.IniRead(m_path, "站点", "主机", 5), "服务");  // two bytes a character
+  m_file.IniWrite(m_dir.File("gbk.ini"), "站点", "主机", "服务器");
+  EXPECT_EQ(m_file.IniRead(m_dir.File("gbk.ini"), "站点", "主机", 255), "服务器");
+  EXPECT_EQ(m_file.IniRead(m_dir.File("gbk.ini"), "站点", "主机", 5), "服务");  // two bytes a character
   SetProcessCodePage(CodePage::kUtf8);
-  EXPECT_EQ(test::ReadWholeFile(m_path).size(), string("[]\r\n=\r\n").size() + 4 + 4 + 6);
+  EXPECT_EQ(test::ReadWholeFile(m_dir.File("gbk.ini")).size(), string("[]\r\n=\r\n").size() + 4 + 4 + 6);
 }
 
-TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFile) {
+TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFileAndSectionsWork) {
   test::WriteWholeFile(m_path, "[S]\r\nk=v\r\n");
   EXPECT_TRUE(m_file.IniWrite(m_path, "S", "k", "x\r\n[Evil]\r\nk=y"));
   EXPECT_TRUE(m_file.IniWrite(m_path, "S]x", "k", "v"));
@@ -164,23 +149,19 @@ TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFile) {
   EXPECT_EQ(test::ReadWholeFile(m_path), "[S]\r\nk=v\r\n");
   EXPECT_EQ(m_scope.Record().Source(), "IniWrite");
   EXPECT_EQ(m_scope.Record().Number(), EINVAL);
-}
 
-TEST_F(CFileIniTest, SectionOperationsOnFiles) {
+  const std::string logBefore = m_scope.Log();
   test::WriteWholeFile(m_path, "[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n[c]");
   EXPECT_EQ(m_file.IniReadSection(m_path), (std::vector<string>{"a", "b"}));
   EXPECT_TRUE(m_file.IniExistSection(m_path, "b"));
   EXPECT_FALSE(m_file.IniExistSection(m_path, "c"));  // the last line without its line end
   EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b"));
   EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n\r\n[c]\r\n");
-  test::WriteWholeFile(m_path, "[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n");
-  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b"));
-  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n");
   EXPECT_TRUE(m_file.IniDeleteSection(m_path, "missing"));
-  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n");
+  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n\r\n[c]\r\n");
   EXPECT_TRUE(m_file.IniDeleteSection(m_dir.File("none.ini"), "a"));
   EXPECT_FALSE(m_file.IniExistSection(m_dir.File("none.ini"), "a"));
-  EXPECT_EQ(m_scope.Log(), "");
+  EXPECT_EQ(m_scope.Log(), logBefore);
 }
 
 }  // namespace

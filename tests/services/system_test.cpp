@@ -27,16 +27,11 @@ TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
 }
 
 TEST(CSystem, WindowsLanguageIdentifiersMapToColumns) {
-  const struct {
-    int langId;
-    int language;
-  } rows[] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
-  for (const auto& r : rows) EXPECT_EQ(CSystem::LanguageOfLangId(r.langId), r.language) << r.langId;
+  const int rows[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
+  for (const auto& r : rows) EXPECT_EQ(CSystem::LanguageOfLangId(r[0]), r[1]) << r[0];
 }
 
 TEST(CSystem, StrLenCountsBytesInTheProcessCodePage) {
-  EXPECT_EQ(CSystem().StrLen(""), 0);
-  EXPECT_EQ(CSystem().StrLen("abc"), 3);
   EXPECT_EQ(CSystem().StrLen("中文a"), 7);
   SetProcessCodePage(CodePage::kGbk);
   EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2

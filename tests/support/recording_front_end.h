@@ -1,5 +1,5 @@
 // A front end for tests: installed for its lifetime, it records the message
-// boxes and window requests instead of showing anything.
+// boxes instead of showing them.
 #pragma once
 
 #include <functional>
@@ -22,17 +22,9 @@ class RecordingFrontEnd : public HeadlessFrontEnd {
     if (whileShown) whileShown();  // a modal box's own loop
     return kMbAnswerOk;
   }
-  void SetMainWindowOnTop(bool onTop) override { onTopRequests.push_back(onTop); }
-  bool ShowWindowOnTop(const std::string& title) override {
-    titleRequests.push_back(title);
-    return title == existingTitle;
-  }
 
   std::function<void()> whileShown;
   std::vector<std::string> boxes;
-  std::vector<bool> onTopRequests;
-  std::vector<std::string> titleRequests;
-  std::string existingTitle;  // the one window ShowWindowOnTop finds
 };
 
 }  // namespace pellan::test
