@@ -83,7 +83,6 @@ FtpLibrary::FtpLibrary() {
   m_timer1 = LoopTimer(Milliseconds(2000), [this] { CallbackScope in(*this); Timer1Tick(); }, false);
   m_timeouter = LoopTimer(Milliseconds(5000), [this] { CallbackScope in(*this); TimeouterTick(); }, false);
   m_dtLastActivity = CurrentClock().Now();
-  m_lastSampleTime = m_dtLastActivity;
 }
 
 FtpLibrary::~FtpLibrary() {

@@ -28,6 +28,7 @@
 namespace pellan {
 
 struct JobItems;
+class TransferRun;
 
 // Values of FtpState.
 enum FtpStateValue : long {
@@ -350,7 +351,6 @@ class FtpLibrary {
   bool RetryFile(const Raised& error, bool upload, bool createFolder);
   std::string SizeLimitText() const;
   void WaitWhileTransferring(long operation);
-  void StartTransferFile(double startBytes);
 
   // The data connection.
   static long GetFreePort();
@@ -469,32 +469,19 @@ class FtpLibrary {
   std::string m_transferState;
   double m_fileSize = 0;
   long m_speed = 0, m_leftTime = 0, m_queueIndex = 0, m_queueTotal = 0;
-  MonoTime m_lastSampleTime{};
   long m_retryCount = 0;
   long m_retryWait = 10;
-  double m_bytesDone = 0;       // received (download) or handed to the socket (upload)
-  double m_expectedSize = 0;    // the size the transfer expects; 0 unknown
-  double m_sampleBytes = 0;
   long m_sendBlockSize = 1024;
-  long m_storResend = 1;
   double m_knownRemoteSize = -1;  // a size the listing already gave, or -1
-  bool m_transferDataClosed = false;
-  bool m_transferReplyDone = false;
-  bool m_transferConfirmed = false;
-  bool m_uploadDataReady = false;
-  bool m_uploadStorAccepted = false;
-  bool m_uploadStarted = false;
   bool m_storAccepted = false;    // a 1xx answered a STOR of this UpLoad
   bool m_storUnanswered = false;  // a STOR went out and no reply came yet
   bool m_syncDownloads = false;
-  bool m_downloadTargetPending = false;  // target checked, not yet created or cut
-  bool m_downloadTargetTouched = false;  // this attempt created or cut the target
   bool m_abortRetry = false;  // Abort came: no further attempt at the file
   // The sub-job a layer hands to the next one down.
   std::vector<std::string> m_jobSources, m_jobTargets;
   std::vector<double> m_jobSizes;  // sizes a listing gave for m_jobSources
   double m_hostFileSize = -1;      // SetExpectedFileSize, for the next DownLoad
-  std::string m_sendBuffer;
+  TransferRun* m_transfer = nullptr;  // the attempt under way, owned by it
 
   // ---- session record
   long m_ftpState = kFtpReady;
@@ -521,7 +508,6 @@ class FtpLibrary {
   int m_portProbing = 0;
   std::string m_canceledFileList;
   std::string m_abortedFileList;
-  int m_localFile = -1;         // the local file of a transfer, while open
   int m_quietProbe = 0;
   std::string m_createdDirectories = "|";
   double m_remoteSize = -2;

@@ -31,6 +31,9 @@ class CError {
   // When true, DealError also shows every error in a message box.
   bool ShowError() const { return m_showError; }
   void SetShowError(bool show) { m_showError = show; }
+  // When true, the engine also logs each step of its operations.
+  bool Verbose() const { return m_verbose; }
+  void SetVerbose(bool verbose) { m_verbose = verbose; }
 
   // The number of the error being handled (current_error.h); when none is,
   // errno.
@@ -57,6 +60,7 @@ class CError {
   std::string m_source;
   std::string m_logFilePath;
   bool m_showError = false;
+  bool m_verbose = false;
 };
 
 // The process's record, created on first use with no log path; the FTP

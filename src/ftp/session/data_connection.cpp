@@ -10,6 +10,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/transfer/transfer_run.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
@@ -145,7 +146,7 @@ void FtpLibrary::DataSocketOnConnect() {
         break;
       case kOpUpload:
         // Uploads always start at byte 0.
-        m_uploadDataReady = true;
+        if (m_transfer != nullptr) m_transfer->dataReady = true;
         SendFtpCommand("STOR", m_remotePath);
         break;
       default:
@@ -196,7 +197,7 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   m_objDataSocket.Accept(requestID);
   if (m_lngOperation == kOpList) m_objDataSocket.SetReceiveSink(&m_listingBuffer);
   if (m_lngOperation == kOpUpload) {
-    m_uploadDataReady = true;
+    if (m_transfer != nullptr) m_transfer->dataReady = true;
     StartUploadWhenReady();
   }
 }
@@ -226,8 +227,8 @@ void FtpLibrary::DataSocketOnClose() {
     if (m_lngOperation == kOpList) {
       m_listingDataClosed = true;
       FinishListingWhenComplete();
-    } else if (m_lngOperation == kOpDownload) {
-      m_transferDataClosed = true;
+    } else if (m_lngOperation == kOpDownload && m_transfer != nullptr) {
+      m_transfer->dataClosed = true;
       FinishDownloadWhenComplete();
     }
   } catch (const Raised& r) {

@@ -10,6 +10,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/transfer/transfer_run.h"
 #include "platform/date_text.h"
 #include "support/text.h"
 
@@ -309,6 +310,7 @@ void FtpLibrary::ActAbortDone(int) {
 }
 
 void FtpLibrary::SendDataConnectionSetup() {
+  if (m_transfer != nullptr) m_transfer->MoveTo(TransferRun::Step::kOpeningData);
   if (m_passiveMode) {
     SendFtpCommand("PASV", "");
   } else {
@@ -366,7 +368,7 @@ void FtpLibrary::ActPortRefused(int code) {
 void FtpLibrary::ActSendRetr(int) { SendFtpCommand("RETR", m_remotePath); }
 
 void FtpLibrary::ActRetrDone(int) {
-  m_transferReplyDone = true;
+  if (m_transfer != nullptr) m_transfer->replyDone = true;
   FinishDownloadWhenComplete();
 }
 
@@ -398,17 +400,18 @@ void FtpLibrary::ActPasvAgain(int) { SendFtpCommand("PASV", ""); }
 void FtpLibrary::ActSendStor(int) { SendFtpCommand("STOR", m_remotePath); }
 
 void FtpLibrary::ActStorAccepted(int) {
-  m_uploadStorAccepted = true;
+  if (m_transfer != nullptr) m_transfer->storAccepted = true;
   m_storAccepted = true;
   StartUploadWhenReady();
 }
 
 void FtpLibrary::ActStorDone(int) {
   // Confirmed only when every byte of the file went out first.
-  m_transferConfirmed = m_bytesDone >= m_fileSize && m_localFile < 0;
+  const bool confirmed = m_transfer != nullptr && m_transfer->bytesDone >= m_fileSize && m_transfer->localFile < 0;
+  if (m_transfer != nullptr) m_transfer->confirmed = confirmed;
   EndOperation();
   CloseLocalFile();
-  if (!m_transferConfirmed) {
+  if (!confirmed) {
     RaiseError("UpLoadOne", kErrIncompleteTransfer, "The server ended the upload before the whole file was sent");
   }
 }

@@ -4,6 +4,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/transfer/transfer_run.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
 
@@ -43,7 +44,7 @@ void FtpLibrary::Timer1Tick() {
 void FtpLibrary::TimeouterTick() {
   try {
     if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) return;
-    if (WholeSecondsSince(m_lastSampleTime) <= TimeOut()) return;
+    if (m_transfer == nullptr || WholeSecondsSince(m_transfer->lastSample) <= TimeOut()) return;
     const bool upload = m_lngOperation == kOpUpload;
     if (!upload || m_transferSize < m_fileSize) {
       // A download counts only once the server confirms it, so a stalled
@@ -150,10 +151,7 @@ void FtpLibrary::ControlSocketOnError() {
 }
 
 void FtpLibrary::CloseLocalFile() {
-  if (m_localFile >= 0) {
-    close(m_localFile);
-    m_localFile = -1;
-  }
+  if (m_transfer != nullptr) m_transfer->CloseLocalFile();
 }
 
 // ----------------------------------------------------------------- errors

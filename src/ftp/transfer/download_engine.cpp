@@ -13,6 +13,7 @@
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
+#include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"
 #include "support/file.h"
@@ -181,16 +182,15 @@ bool FtpLibrary::DownLoadQueue(bool createFolder) {
 }
 
 bool FtpLibrary::DownLoadOne(bool createFolder) {
+  TransferRun run(false, 0);
+  const ScopedPointer<TransferRun> current(m_transfer, &run);
   try {
     SharedErrorRecord().Clear();
-    m_downloadTargetTouched = false;
     if (m_lngOperation != kOpNone) {
       m_retryCount = m_reDoTimes;
       Raise(kErrOperationUnfinished);
     }
     m_percent = 0;
-    m_bytesDone = 0;
-    m_expectedSize = 0;
     m_fileSize = 0;
     if (m_retryCount < 2) m_retryCount = 1;
     double localSize = 0;
@@ -234,20 +234,20 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
       m_retryCount = m_reDoTimes;
       Raise(kErrLocalFileLarger, "The local file [ " + m_localPath + " ] is longer than the remote file; it is left as it is");
     }
-    m_expectedSize = expected;
+    run.expectedSize = expected;
     m_fileSize = expected;
-    m_bytesDone = localSize;
-    StartTransferFile(0);
+    run.bytesDone = localSize;
+    run.lastSample = CurrentClock().Now();
+    m_objDataSocket.SetChunkSize(m_chunkSize);
     SetOperation(kOpDownload);
     if (SendFtpCommand("TYPE", binary ? "I" : "A")) WaitWhileTransferring(kOpDownload);
     if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
-    if (!m_transferConfirmed) {
+    if (!run.confirmed) {
       // The session ended (the server closed it) before the file was confirmed.
       Raise(kErrConnectionInterrupted, m_messages.GetErrorMessage(kErrConnectionInterrupted));
     }
-    m_transferSize = m_expectedSize > 0 ? m_expectedSize : m_bytesDone;
+    m_transferSize = run.expectedSize > 0 ? run.expectedSize : run.bytesDone;
     m_retryCount = 1;
-    m_storResend = 1;
     m_speed = 0;
     m_leftTime = 0;
     RaiseTransfer();
@@ -257,28 +257,15 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
   }
 }
 
-void FtpLibrary::StartTransferFile(double startBytes) {
-  m_lastSampleTime = CurrentClock().Now();
-  m_sampleBytes = startBytes;
-  m_objDataSocket.SetChunkSize(m_chunkSize);
-  m_transferDataClosed = false;
-  m_transferReplyDone = false;
-  m_transferConfirmed = false;
-  m_downloadTargetPending = false;
-  m_downloadTargetTouched = false;
-  m_uploadDataReady = false;
-  m_uploadStorAccepted = false;
-  m_uploadStarted = false;
-}
-
 void FtpLibrary::WriteDownloadedData() {
+  if (m_transfer == nullptr) return;
   std::string bytes;
   if (!m_objDataSocket.GetData(bytes, VarType::kByteArray) || bytes.empty()) return;
   m_transferState.clear();
   if (!PrepareDownloadTarget()) return;
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(m_localFile, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write(m_transfer->localFile, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       // The disk took no more (full, gone): the file fails here.
@@ -292,19 +279,19 @@ void FtpLibrary::WriteDownloadedData() {
     }
     done += static_cast<size_t>(n);
   }
-  m_bytesDone += static_cast<double>(bytes.size());
-  const double size = m_expectedSize > 0 ? m_expectedSize : m_bytesDone + 1;
-  UpdateProgress(m_bytesDone, size, true);
+  m_transfer->bytesDone += static_cast<double>(bytes.size());
+  const double size = m_transfer->expectedSize > 0 ? m_transfer->expectedSize : m_transfer->bytesDone + 1;
+  UpdateProgress(m_transfer->bytesDone, size, true);
 }
 
 void FtpLibrary::FinishDownloadWhenComplete() {
-  if (m_lngOperation != kOpDownload || !m_transferDataClosed || !m_transferReplyDone) return;
-  const bool sizeKnown = m_transferMode != 0 && m_expectedSize > 0;
-  if (sizeKnown && m_bytesDone != m_expectedSize) {
+  if (m_lngOperation != kOpDownload || m_transfer == nullptr || !m_transfer->dataClosed || !m_transfer->replyDone) return;
+  const bool sizeKnown = m_transferMode != 0 && m_transfer->expectedSize > 0;
+  if (sizeKnown && m_transfer->bytesDone != m_transfer->expectedSize) {
     CloseLocalFile();
     RaiseError("DownLoadOne", kErrIncompleteTransfer,
-               "The server sent " + std::to_string(static_cast<long long>(m_bytesDone)) + " of " +
-                   std::to_string(static_cast<long long>(m_expectedSize)) + " bytes of [ " + m_remotePath + " ]");
+               "The server sent " + std::to_string(static_cast<long long>(m_transfer->bytesDone)) + " of " +
+                   std::to_string(static_cast<long long>(m_transfer->expectedSize)) + " bytes of [ " + m_remotePath + " ]");
     EndOperation();
     return;
   }
@@ -316,12 +303,12 @@ void FtpLibrary::FinishDownloadWhenComplete() {
   // The file counts only once the disk has taken it.
   const char* failed = nullptr;
   int err = 0;
-  if (m_syncDownloads && fsync(m_localFile) != 0) {
+  if (m_syncDownloads && fsync(m_transfer->localFile) != 0) {
     failed = "fsync";
     err = errno;
   }
-  const int fd = m_localFile;
-  m_localFile = -1;
+  const int fd = m_transfer->localFile;
+  m_transfer->localFile = -1;
   if (close(fd) != 0 && failed == nullptr) {
     failed = "close";
     err = errno;
@@ -333,7 +320,7 @@ void FtpLibrary::FinishDownloadWhenComplete() {
     EndOperation();
     return;
   }
-  m_transferConfirmed = true;
+  m_transfer->confirmed = true;
   EndOperation();
 }
 

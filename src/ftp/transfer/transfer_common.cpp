@@ -11,6 +11,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"
 
@@ -24,34 +25,35 @@ long RoundHalfEven(double v) { return static_cast<long>(std::nearbyint(v)); }
 }  // namespace
 
 bool FtpLibrary::OpenLocalFile() {
+  if (m_transfer == nullptr) return false;
   CloseLocalFile();
   const std::string path = EncodeText(m_localPath, ProcessCodePage());
   if (m_lngOperation == kOpDownload) {
     // Only checked here: the file is created or cut when data comes
     // (PrepareDownloadTarget), so a refused RETR leaves it as it was. No
     // link is followed, and a FIFO or device never blocks the one thread.
-    m_downloadTargetPending = false;
-    m_localFile = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    const int err = m_localFile < 0 ? errno : 0;
+    m_transfer->targetPending = false;
+    m_transfer->localFile = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int err = m_transfer->localFile < 0 ? errno : 0;
     struct stat st {};
-    const bool regular = m_localFile >= 0 && fstat(m_localFile, &st) == 0 && S_ISREG(st.st_mode);
+    const bool regular = m_transfer->localFile >= 0 && fstat(m_transfer->localFile, &st) == 0 && S_ISREG(st.st_mode);
     // A resume needs the partial file it measured.
-    if ((m_localFile >= 0 && !regular) || (m_localFile < 0 && (err != ENOENT || m_bytesDone > 0))) {
+    if ((m_transfer->localFile >= 0 && !regular) || (m_transfer->localFile < 0 && (err != ENOENT || m_transfer->bytesDone > 0))) {
       CloseLocalFile();
       RaiseError("OpenLocalFile", kErrOpenLocalFile,
                  ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
       return false;
     }
-    m_downloadTargetPending = true;
-    if (m_bytesDone > 0) SendFtpCommand("REST", std::to_string(static_cast<long long>(m_bytesDone)));
+    m_transfer->targetPending = true;
+    if (m_transfer->bytesDone > 0) SendFtpCommand("REST", std::to_string(static_cast<long long>(m_transfer->bytesDone)));
     return true;
   }
   if (m_lngOperation == kOpUpload) {
     // Only a regular file: opening a FIFO would stop the one thread.
-    m_localFile = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    m_transfer->localFile = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (m_localFile >= 0 && (fstat(m_localFile, &st) != 0 || !S_ISREG(st.st_mode))) CloseLocalFile();
-    if (m_localFile < 0) {
+    if (m_transfer->localFile >= 0 && (fstat(m_transfer->localFile, &st) != 0 || !S_ISREG(st.st_mode))) CloseLocalFile();
+    if (m_transfer->localFile < 0) {
       RaiseError("OpenLocalFile", kErrOpenLocalFile,
                  ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
       return false;
@@ -63,27 +65,28 @@ bool FtpLibrary::OpenLocalFile() {
 
 bool FtpLibrary::PrepareDownloadTarget() {
   // Nothing is created for a transfer that has already failed (late data).
-  if (!m_downloadTargetPending || ErrorNumber() != 0) return m_localFile >= 0 && ErrorNumber() == 0;
-  m_downloadTargetPending = false;
+  if (m_transfer == nullptr) return false;
+  if (!m_transfer->targetPending || ErrorNumber() != 0) return m_transfer->localFile >= 0 && ErrorNumber() == 0;
+  m_transfer->targetPending = false;
   const std::string path = EncodeText(m_localPath, ProcessCodePage());
-  const off_t start = static_cast<off_t>(m_bytesDone);
+  const off_t start = static_cast<off_t>(m_transfer->bytesDone);
   long number = kErrOpenLocalFile;
   struct stat st {};
   bool ok = true;
   // A file replaced whole is made afresh, not cut in place: a file truncated
   // and written again is flushed to disk at its close (the file system's
   // guard for that pattern), which halves the speed of a large download.
-  if (m_localFile >= 0 && start == 0 && fstat(m_localFile, &st) == 0 && st.st_size > 0) {
+  if (m_transfer->localFile >= 0 && start == 0 && fstat(m_transfer->localFile, &st) == 0 && st.st_size > 0) {
     CloseLocalFile();
     ok = unlink(path.c_str()) == 0 || errno == ENOENT;
   }
-  if (ok && m_localFile < 0) {
+  if (ok && m_transfer->localFile < 0) {
     number = kErrCreateLocalFile;
-    m_localFile = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    m_transfer->localFile = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   }
   // Cut to where the data starts, so no stale tail of an old file survives.
-  ok = ok && m_localFile >= 0 && fstat(m_localFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
-       ftruncate(m_localFile, start) == 0 && lseek(m_localFile, start, SEEK_SET) == start;
+  ok = ok && m_transfer->localFile >= 0 && fstat(m_transfer->localFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
+       ftruncate(m_transfer->localFile, start) == 0 && lseek(m_transfer->localFile, start, SEEK_SET) == start;
   if (!ok) {
     const int err = errno;
     CloseDataConnection();
@@ -92,11 +95,12 @@ bool FtpLibrary::PrepareDownloadTarget() {
                ErrorMessages::Fill(m_messages.GetErrorMessage(number), {m_localPath}) + " " + std::strerror(err));
     return false;
   }
-  m_downloadTargetTouched = true;
+  m_transfer->targetTouched = true;
   return true;
 }
 
 void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
+  if (m_transfer == nullptr) return;
   m_transferState.clear();
   m_transferSize = bytes;
   long percent = size > 0 ? RoundHalfEven(bytes / size * 100.0) : 0;
@@ -104,14 +108,14 @@ void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
   if ((download ? percent >= 100 : percent == 100) && bytes != size) percent = 99;
   m_percent = percent;
   const MonoTime now = CurrentClock().Now();
-  const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now - m_lastSampleTime).count();
+  const int64_t seconds = std::chrono::duration_cast<std::chrono::seconds>(now - m_transfer->lastSample).count();
   if (seconds > 0) {
-    if (m_sampleBytes > 0) {
-      m_speed = std::max(1L, RoundHalfEven((bytes - m_sampleBytes) / static_cast<double>(seconds)));
+    if (m_transfer->sampleBytes > 0) {
+      m_speed = std::max(1L, RoundHalfEven((bytes - m_transfer->sampleBytes) / static_cast<double>(seconds)));
       m_leftTime = std::max(1L, RoundHalfEven((size - bytes) / static_cast<double>(m_speed)));
     }
-    m_lastSampleTime = now;
-    m_sampleBytes = bytes;
+    m_transfer->lastSample = now;
+    m_transfer->sampleBytes = bytes;
   }
   RaiseTransfer();
 }
@@ -138,7 +142,10 @@ void FtpLibrary::WaitWhileTransferring(long operation) {
   // The watchdog's tick fails a transfer that stalls, so this wait needs no
   // deadline of its own.
   const auto over = [&] { return ErrorNumber() != 0 || (m_lngOperation != operation && !m_blnReconnecting); };
-  const auto allSent = [&] { return operation == kOpUpload && m_transferSize >= m_fileSize && m_uploadStarted; };
+  const auto allSent = [&] {
+    return operation == kOpUpload && m_transferSize >= m_fileSize && m_transfer != nullptr &&
+           m_transfer->CurrentStep() == TransferRun::Step::kSending;
+  };
   RunUntil([&] { return over() || allSent(); }, CurrentClock().Now() + std::chrono::hours(24 * 365));
   if (!over()) {
     // Everything is out: the server has 30 seconds to confirm the file.
@@ -173,7 +180,6 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   RaiseServerMessage(m_transferState + "(" + std::to_string(error.number) + ")", 2);
   ReportError(source, error.number, m_transferState);
   ++m_retryCount;
-  ++m_storResend;
   m_transferState.clear();
   EndOperation();
   for (long left = m_retryWait; left > 0 && !m_abortRetry; --left) {
@@ -194,7 +200,7 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   const bool replacePrompt = m_replacePrompt, raiseErrorEvent = m_raiseErrorEvent;
   // A repeat resumes what this attempt wrote; a download that never touched
   // the old file still replaces it rather than resuming it.
-  SetOverWrite(!upload && m_overWrite && !m_downloadTargetTouched);
+  SetOverWrite(!upload && m_overWrite && !(m_transfer != nullptr && m_transfer->targetTouched));
   m_raiseErrorEvent = false;
   const bool result = upload ? UpLoadOne(createFolder) : DownLoadOne(createFolder);
   m_replacePrompt = replacePrompt;

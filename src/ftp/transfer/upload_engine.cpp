@@ -15,6 +15,7 @@
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
 #include "ftp/transfer/job_lists.h"
+#include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"
 #include "support/file.h"
@@ -160,6 +161,8 @@ bool FtpLibrary::UpLoadQueue(bool createFolder) {
 }
 
 bool FtpLibrary::UpLoadOne(bool createFolder) {
+  TransferRun run(true, 0);
+  const ScopedPointer<TransferRun> current(m_transfer, &run);
   try {
     SharedErrorRecord().Clear();
     if (m_lngOperation != kOpNone) {
@@ -179,7 +182,6 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
       Raise(kErrLocalFileMissing, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrLocalFileMissing), {m_localPath}));
     }
     m_percent = 0;
-    m_bytesDone = 0;
     m_transferSize = 0;
     m_fileSize = GetLocalFileSize(m_localPath);
     if (m_retryCount < 2) m_retryCount = 1;
@@ -199,14 +201,14 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
         }
       }
     }
-    StartTransferFile(0);
+    run.lastSample = CurrentClock().Now();
+    m_objDataSocket.SetChunkSize(m_chunkSize);
     SetOperation(kOpUpload);
     if (SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I")) WaitWhileTransferring(kOpUpload);
     if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
-    if (!m_transferConfirmed) Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
+    if (!run.confirmed) Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
     m_transferSize = m_fileSize;
     m_retryCount = 1;
-    m_storResend = 1;
     m_speed = 0;
     m_leftTime = 0;
     RaiseTransfer();
@@ -225,17 +227,21 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
 }
 
 void FtpLibrary::StartUploadWhenReady() {
-  if (m_lngOperation != kOpUpload || !m_uploadDataReady || !m_uploadStorAccepted || m_uploadStarted) return;
-  m_uploadStarted = true;
+  TransferRun* run = m_transfer;
+  if (m_lngOperation != kOpUpload || run == nullptr || !run->dataReady || !run->storAccepted ||
+      run->CurrentStep() == TransferRun::Step::kSending) {
+    return;
+  }
+  run->MoveTo(TransferRun::Step::kSending);
   UploadData();
 }
 
 void FtpLibrary::UploadData() {
-  if (m_lngOperation != kOpUpload || m_localFile < 0) return;
-  if (m_bytesDone < m_fileSize) {
-    const size_t block = static_cast<size_t>(std::min<double>(m_fileSize - m_bytesDone, m_sendBlockSize));
-    m_sendBuffer.resize(block);
-    const ssize_t n = pread(m_localFile, m_sendBuffer.data(), block, static_cast<off_t>(m_bytesDone));
+  if (m_lngOperation != kOpUpload || m_transfer == nullptr || m_transfer->localFile < 0) return;
+  if (m_transfer->bytesDone < m_fileSize) {
+    const size_t block = static_cast<size_t>(std::min<double>(m_fileSize - m_transfer->bytesDone, m_sendBlockSize));
+    m_transfer->sendBuffer.resize(block);
+    const ssize_t n = pread(m_transfer->localFile, m_transfer->sendBuffer.data(), block, static_cast<off_t>(m_transfer->bytesDone));
     if (n <= 0) {
       // The file shrank or went away while it was being sent.
       CloseDataConnection();
@@ -244,21 +250,21 @@ void FtpLibrary::UploadData() {
                  ErrorMessages::Fill(m_messages.GetErrorMessage(kErrOpenLocalFile), {m_localPath}));
       return;
     }
-    m_bytesDone += static_cast<double>(n);
-    m_objDataSocket.SendBytes(m_sendBuffer.data(), static_cast<size_t>(n));
+    m_transfer->bytesDone += static_cast<double>(n);
+    m_objDataSocket.SendBytes(m_transfer->sendBuffer.data(), static_cast<size_t>(n));
     return;
   }
   // All of it is out: closing our side tells the server the file is whole.
   CloseLocalFile();
   m_objDataSocket.CloseSocket();
-  m_transferSize = m_bytesDone;
+  m_transferSize = m_transfer->bytesDone;
 }
 
 void FtpLibrary::DataSocketOnSendComplete() {
-  if (m_lngOperation != kOpUpload) return;
+  if (m_lngOperation != kOpUpload || m_transfer == nullptr) return;
   m_dtLastActivity = CurrentClock().Now();
   const int64_t seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(CurrentClock().Now() - m_lastSampleTime).count();
+      std::chrono::duration_cast<std::chrono::seconds>(CurrentClock().Now() - m_transfer->lastSample).count();
   double block = m_sendBlockSize;
   if (seconds < 1) {
     if (block <= 10240 || block < 30720) {
@@ -274,7 +280,7 @@ void FtpLibrary::DataSocketOnSendComplete() {
   block = std::min<double>(std::round(block), m_chunkSize);
   if (seconds > 1 && block > 5120) block = std::round(block * 4 / 5);
   m_sendBlockSize = static_cast<long>(block);
-  UpdateProgress(m_bytesDone, m_fileSize, false);
+  UpdateProgress(m_transfer->bytesDone, m_fileSize, false);
   UploadData();
 }
 

@@ -8,6 +8,7 @@
 
 #include "ftp/ftp_library.h"
 #include "platform/code_page.h"
+#include "support/error_record.h"
 #include "support/encrypt.h"
 #include "tools/tolvarftp/command_line.h"
 #include "tools/tolvarftp/transfer_report.h"
@@ -182,6 +183,7 @@ int main(int argc, char** argv) {
   ftp.SetUserName(options->user.empty() ? std::string() : cipher.EncryptSiteInfo(options->user, "base64"));
   ftp.SetPassWord(password.empty() ? std::string() : cipher.EncryptSiteInfo(password, "base64"));
   if (options->verbose) {
+    pellan::SharedErrorRecord().SetVerbose(true);
     ftp.ServerMessage = [](const std::string& message, long type) {
       std::cerr << (type == 0 ? "> " : "< ") << message << '\n';
     };
