@@ -28,6 +28,7 @@
 namespace pellan {
 
 struct JobItems;
+class ListingRun;
 class TransferRun;
 
 // Values of FtpState.
@@ -482,6 +483,7 @@ class FtpLibrary {
   std::vector<double> m_jobSizes;  // sizes a listing gave for m_jobSources
   double m_hostFileSize = -1;      // SetExpectedFileSize, for the next DownLoad
   TransferRun* m_transfer = nullptr;  // the attempt under way, owned by it
+  ListingRun* m_listing = nullptr;    // the listing under way, owned by it
 
   // ---- session record
   long m_ftpState = kFtpReady;
@@ -499,11 +501,7 @@ class FtpLibrary {
   int m_intConnectTries = 0;
   std::string m_renameTarget;
   std::string m_sizePath;
-  ByteSink m_listingBuffer;  // bytes of the listing under way, read straight in
   size_t m_maxListingBytes = kMaxListingBytes;
-  std::string m_listingArgument;
-  bool m_listingDataClosed = false;
-  bool m_listingReplyDone = false;
   bool m_usePasvAddress = false;
   int m_portProbing = 0;
   std::string m_canceledFileList;

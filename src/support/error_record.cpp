@@ -131,4 +131,8 @@ std::string EngineLogPath() {
   return folder + "/TolvarFtp.Log";
 }
 
+void LogStep(const std::string& operation, const char* from, const char* to) {
+  if (SharedErrorRecord().Verbose()) SharedErrorRecord().WriteFile(operation + ": " + from + " -> " + to);
+}
+
 }  // namespace pellan

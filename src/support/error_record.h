@@ -68,6 +68,10 @@ class CError {
 CError& SharedErrorRecord();
 bool SharedErrorRecordExists();
 
+// A step of an operation ("Upload: sending -> ended"), logged only when the
+// shared record is verbose.
+void LogStep(const std::string& operation, const char* from, const char* to);
+
 // Where the engine keeps its log: "TolvarFtp.Log" in
 // ${XDG_STATE_HOME:-$HOME/.local/state}/tolvarftp/, the folder created when
 // missing. "" when there is no home folder to put it in.

@@ -10,6 +10,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/remote/listing_run.h"
 #include "ftp/transfer/transfer_run.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
@@ -136,10 +137,11 @@ void FtpLibrary::DataSocketOnConnect() {
         // Only this connection's data and end count: a connection left
         // earlier (closed, or abandoned on a time-out) may still deliver
         // bytes or report its end during this listing.
-        m_listingBuffer.Clear();
-        m_listingDataClosed = false;
-        m_objDataSocket.SetReceiveSink(&m_listingBuffer);
-        SendFtpCommand("LIST", m_listingArgument);
+        if (m_listing == nullptr) break;
+        m_listing->buffer.Clear();
+        m_listing->dataClosed = false;
+        m_objDataSocket.SetReceiveSink(&m_listing->buffer);
+        SendFtpCommand("LIST", m_listing->argument);
         break;
       case kOpDownload:
         if (OpenLocalFile() && m_strLastCommand != "REST") SendFtpCommand("RETR", m_remotePath);
@@ -190,12 +192,13 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
     return;
   }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
-  if (m_lngOperation == kOpList) {  // as in DataSocketOnConnect
-    m_listingBuffer.Clear();
-    m_listingDataClosed = false;
+  ListingRun* listing = m_lngOperation == kOpList ? m_listing : nullptr;
+  if (listing != nullptr) {  // as in DataSocketOnConnect
+    listing->buffer.Clear();
+    listing->dataClosed = false;
   }
   m_objDataSocket.Accept(requestID);
-  if (m_lngOperation == kOpList) m_objDataSocket.SetReceiveSink(&m_listingBuffer);
+  if (listing != nullptr) m_objDataSocket.SetReceiveSink(&listing->buffer);
   if (m_lngOperation == kOpUpload) {
     if (m_transfer != nullptr) m_transfer->dataReady = true;
     StartUploadWhenReady();
@@ -204,15 +207,15 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
 
 void FtpLibrary::DataSocketOnDataArrival() {
   m_dtLastActivity = CurrentClock().Now();
-  if (m_lngOperation == kOpList) {
-    // The socket has read the chunk straight into m_listingBuffer (its
+  if (m_lngOperation == kOpList && m_listing != nullptr) {
+    // The socket has read the chunk straight into the listing's buffer (its
     // receive sink), where it stays as bytes until the listing is whole: a
     // character of a multi-byte code page may be split between two chunks.
     // Anything that still came through the slot joins it.
     std::string bytes;
-    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listingBuffer.Append(bytes);
-    if (m_listingBuffer.Size() > m_maxListingBytes) {
-      m_listingBuffer.Release();
+    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listing->buffer.Append(bytes);
+    if (m_listing->buffer.Size() > m_maxListingBytes) {
+      m_listing->buffer.Release();
       RaiseError("EnumFiles", kErrListingTooLong);
       EndOperation();
       AbandonExchange();
@@ -224,8 +227,8 @@ void FtpLibrary::DataSocketOnDataArrival() {
 
 void FtpLibrary::DataSocketOnClose() {
   try {
-    if (m_lngOperation == kOpList) {
-      m_listingDataClosed = true;
+    if (m_lngOperation == kOpList && m_listing != nullptr) {
+      m_listing->dataClosed = true;
       FinishListingWhenComplete();
     } else if (m_lngOperation == kOpDownload && m_transfer != nullptr) {
       m_transfer->dataClosed = true;
@@ -244,7 +247,7 @@ void FtpLibrary::DataSocketOnError() {
     LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
     m_objDataSocket.CloseSocket();
     if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
-    if (m_lngOperation == kOpList) m_listingBuffer.Release();
+    if (m_lngOperation == kOpList && m_listing != nullptr) m_listing->buffer.Release();
     EndOperation();
   } catch (const Raised& r) {
     ReportError("DataSocket_OnError", r.number, r.description);
@@ -254,7 +257,7 @@ void FtpLibrary::DataSocketOnError() {
 void FtpLibrary::FinishListingWhenComplete() {
   // Both the server's final reply and the end of the data are needed: either
   // can come first, and ending on the reply alone could cut the listing.
-  if (m_lngOperation == kOpList && m_listingDataClosed && m_listingReplyDone) EndOperation();
+  if (m_lngOperation == kOpList && m_listing != nullptr && m_listing->Complete()) EndOperation();
 }
 
 }  // namespace pellan

@@ -5,6 +5,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/remote/listing_run.h"
 #include "ftp/transfer/transfer_run.h"
 #include "net/socket_support.h"
 #include "platform/clock.h"
@@ -226,6 +227,7 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
     m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
     if (verb == "STOR") m_storUnanswered = true;
     if ((verb == "RETR" || verb == "STOR") && m_transfer != nullptr) m_transfer->MoveTo(TransferRun::Step::kCommandSent);
+    if (verb == "LIST" && m_listing != nullptr) m_listing->MoveTo(ListingRun::Step::kListSent);
     RaiseServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;
   } catch (const Raised& r) {

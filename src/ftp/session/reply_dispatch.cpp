@@ -10,6 +10,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/remote/listing_run.h"
 #include "ftp/transfer/transfer_run.h"
 #include "platform/date_text.h"
 #include "support/text.h"
@@ -311,6 +312,7 @@ void FtpLibrary::ActAbortDone(int) {
 
 void FtpLibrary::SendDataConnectionSetup() {
   if (m_transfer != nullptr) m_transfer->MoveTo(TransferRun::Step::kOpeningData);
+  if (m_listing != nullptr) m_listing->MoveTo(ListingRun::Step::kOpeningData);
   if (m_passiveMode) {
     SendFtpCommand("PASV", "");
   } else {
@@ -332,12 +334,14 @@ void FtpLibrary::ActListType550(int) {
   RaiseError("EnumFiles", kErrReplyBase + 550, GetResponseInfo(m_strReplyBuffer));
 }
 
-void FtpLibrary::ActListPortOk(int) { SendFtpCommand("LIST", m_listingArgument); }
+void FtpLibrary::ActListPortOk(int) {
+  if (m_listing != nullptr) SendFtpCommand("LIST", m_listing->argument);
+}
 
 void FtpLibrary::ActPasv(int) { EstablishPasvDataConnection(m_strReplyBuffer); }
 
 void FtpLibrary::ActListDone(int) {
-  m_listingReplyDone = true;
+  if (m_listing != nullptr) m_listing->replyDone = true;
   FinishListingWhenComplete();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
+#include "ftp/remote/listing_run.h"
 #include "ftp/transfer/transfer_run.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
@@ -88,7 +89,7 @@ void FtpLibrary::Abort() {
         CloseDataConnection();
         break;
       case kOpList:
-        m_listingBuffer.Release();
+        if (m_listing != nullptr) m_listing->buffer.Release();
         CloseDataConnection();
         break;
       default:

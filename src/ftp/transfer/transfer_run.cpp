@@ -31,10 +31,7 @@ TransferRun::~TransferRun() {
 
 void TransferRun::MoveTo(Step next) {
   if (next == m_step) return;
-  if (SharedErrorRecord().Verbose()) {
-    SharedErrorRecord().WriteFile(std::string(upload ? "Upload: " : "Download: ") + StepName(m_step) + " -> " +
-                                  StepName(next));
-  }
+  LogStep(upload ? "Upload" : "Download", StepName(m_step), StepName(next));
   m_step = next;
 }
 

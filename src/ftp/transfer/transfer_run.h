@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "support/scoped_value.h"
 
 namespace pellan {
 
@@ -47,21 +48,6 @@ class TransferRun {
 
  private:
   Step m_step = Step::kStarting;
-};
-
-// Sets `slot` to `value` for the life of the scope and puts back what was
-// there (a retry runs a nested attempt).
-template <class T>
-class ScopedPointer {
- public:
-  ScopedPointer(T*& slot, T* value) : m_slot(slot), m_previous(slot) { slot = value; }
-  ~ScopedPointer() { m_slot = m_previous; }
-  ScopedPointer(const ScopedPointer&) = delete;
-  ScopedPointer& operator=(const ScopedPointer&) = delete;
-
- private:
-  T*& m_slot;
-  T* m_previous;
 };
 
 }  // namespace pellan

@@ -2,8 +2,9 @@
 #include "ftp/remote/listing_parser.h"
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
-#include "ftp/transfer/job_lists.h"
+#include "ftp/remote/listing_run.h"
 #include "support/error_record.h"
+#include "support/scoped_value.h"
 #include "support/text.h"
 
 namespace pellan {
@@ -26,33 +27,26 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
       if (path.size() > 1 && path.back() == '/') path.pop_back();
     }
 
-    m_listingArgument = path;
-    m_listingBuffer.Clear();
-    m_listingDataClosed = false;
-    m_listingReplyDone = false;
+    ListingRun run(path);
+    const ScopedPointer<ListingRun> current(m_listing, &run);
+    // The data socket reads into the run's buffer: never past the run.
+    struct DetachSink {
+      CSocket& socket;
+      ~DetachSink() { socket.SetReceiveSink(nullptr); }
+    } detach{m_objDataSocket};
     SetOperation(kOpList);
-    if (!SendFtpCommand("TYPE", "A")) {
-      m_listingArgument.clear();
-      return nullptr;
-    }
+    if (!SendFtpCommand("TYPE", "A")) return nullptr;
     WaitForReply(kOpList);
-    m_listingArgument.clear();
-    if (ErrorNumber() != 0) {
-      m_listingBuffer.Release();
-      return nullptr;
-    }
+    if (ErrorNumber() != 0) return nullptr;
 
     // UTF-8 is read where it arrived; another code page is decoded first.
     std::string decoded;
-    std::string_view text = m_listingBuffer.View();
+    std::string_view text = run.buffer.View();
     if (m_codePage != pellan::CodePage::kUtf8) {
       decoded = DecodeText(text, m_codePage);
       text = decoded;
     }
-    if (IsBlankListing(text)) {
-      m_listingBuffer.Release();
-      return nullptr;
-    }
+    if (IsBlankListing(text)) return nullptr;
     ListingReport report;
     report.log = [this](const std::string& line) { LogLine(line); };
     std::unique_ptr<CFtpFiles> files = GetFileListX(text, report);
@@ -60,7 +54,6 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
       LogLine("---------------------------\r\n" + std::to_string(text.size()) + "\r\n" + std::string(text));
       Raise(kErrUnknownListType);
     }
-    m_listingBuffer.Release();
     if (!pattern.empty()) {
       auto matching = std::make_unique<CFtpFiles>();
       for (const CFtpFile& f : *files) {
@@ -71,8 +64,6 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pat
     }
     return files;
   } catch (const Raised& r) {
-    m_listingArgument.clear();
-    m_listingBuffer.Release();
     ReportError("GetRemoteFilesInfo", r.number, r.description);
     return nullptr;
   }
