@@ -8,12 +8,18 @@
 #include <vector>
 
 #include "support/scratch_state_home.h"
-#include "transfer_fake_fixture.h"
+#include "scripted_session.h"
 
 namespace pellan::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The server greets and logs in as the first operation connects.
+class TransferTest : public ScriptedSession {
+ protected:
+  TransferTest() { m_server.Login(); }
+};
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -27,7 +33,7 @@ std::vector<Progress> ProgressOf(const EventRecorder& events) {
   return out;
 }
 
-TEST_F(FakeTransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFile) {
+TEST_F(TransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFile) {
   const std::string content = RandomBytes(4000, 21);
   ExpectSize("/p.bin", 4000);
   // One block a second; the fourth leaves 10 bytes (99.75 %) to come.
@@ -63,7 +69,7 @@ TEST_F(FakeTransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWho
   EXPECT_EQ(m_events.errors, 0);
 }
 
-TEST_F(FakeTransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte) {
+TEST_F(TransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte) {
   m_ftp->SetChunkSize(10);
   // 1024 + 2048 + 4096 + 8192, then blocks of 10240, and 40 bytes last.
   const size_t size = 15360 + 28 * 10240 + 40;
@@ -94,7 +100,7 @@ TEST_F(FakeTransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLast
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(FakeTransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
+TEST_F(TransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
   m_server.AnswerByDefault();
   m_server.SetFile("/q1", "first");
   m_server.SetFile("/q2", RandomBytes(3000, 23));
@@ -114,7 +120,7 @@ TEST_F(FakeTransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
   EXPECT_EQ(m_events.CountSent("SIZE"), 3u);
 }
 
-TEST_F(FakeTransferTest, ACompleteLocalFileIsNotFetchedAgainAndALongerOneIsLeftAlone) {
+TEST_F(TransferTest, ACompleteLocalFileIsNotFetchedAgainAndALongerOneIsLeftAlone) {
   m_server.AnswerByDefault();
   const std::string content = RandomBytes(2000, 24);
   m_server.SetFile("/c.bin", content);
@@ -135,7 +141,7 @@ TEST_F(FakeTransferTest, ACompleteLocalFileIsNotFetchedAgainAndALongerOneIsLeftA
   EXPECT_EQ(m_events.errors, 1);
 }
 
-TEST_F(FakeTransferTest, MaxSizeLetsAFileOfExactlyTheLimitPassAndRefusesOneByteMore) {
+TEST_F(TransferTest, MaxSizeLetsAFileOfExactlyTheLimitPassAndRefusesOneByteMore) {
   m_server.AnswerByDefault();
   m_ftp->SetMaxSize(1);
   const std::string exact = RandomBytes(1024 * 1024, 25), over = RandomBytes(1024 * 1024 + 1, 26);
@@ -161,7 +167,7 @@ TEST_F(FakeTransferTest, MaxSizeLetsAFileOfExactlyTheLimitPassAndRefusesOneByteM
   EXPECT_EQ(m_events.errors, 2);
 }
 
-TEST_F(FakeTransferTest, TypeFiltersRefuseTheWholeJobBeforeAnythingIsSent) {
+TEST_F(TransferTest, TypeFiltersRefuseTheWholeJobBeforeAnythingIsSent) {
   m_server.AnswerByDefault();
   m_ftp->SetFileTypeAllow(" *.txt; *.log ");
   ASSERT_TRUE(WriteWholeFile(m_local.File("c.txt"), "text"));
@@ -184,7 +190,7 @@ TEST_F(FakeTransferTest, TypeFiltersRefuseTheWholeJobBeforeAnythingIsSent) {
   EXPECT_EQ(m_server.Files().size(), 2u);
 }
 
-TEST_F(FakeTransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterTheJob) {
+TEST_F(TransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterTheJob) {
   m_server.AnswerByDefault();
   const std::string one = m_local.File("1.bin"), two = m_local.File("2.bin"), three = m_local.File("3.bin");
   for (const std::string& p : {one, two, three}) ASSERT_TRUE(WriteWholeFile(p, "content of " + p));
@@ -201,7 +207,7 @@ TEST_F(FakeTransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfte
   EXPECT_EQ(m_ftp->AbortedFileList(), "");
 }
 
-TEST_F(FakeTransferTest, ARelativeOrMissingLocalTargetIsRefusedUnlessTheJobMayCreateTheFolder) {
+TEST_F(TransferTest, ARelativeOrMissingLocalTargetIsRefusedUnlessTheJobMayCreateTheFolder) {
   m_server.AnswerByDefault();
   m_server.SetFile("/f.txt", "remote");
   EXPECT_FALSE(Download("/f.txt", "rel-target.txt"));
@@ -217,7 +223,7 @@ TEST_F(FakeTransferTest, ARelativeOrMissingLocalTargetIsRefusedUnlessTheJobMayCr
   EXPECT_EQ(ReadWholeFile(folder + "/f.txt"), "remote");
 }
 
-TEST_F(FakeTransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
+TEST_F(TransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
   m_ftp->SetReDoTimes(3);
   const std::string local = m_local.File("r.bin");
   ASSERT_TRUE(WriteWholeFile(local, "never stored"));
