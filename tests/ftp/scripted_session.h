@@ -46,6 +46,11 @@ class ScriptedSession : public ::testing::Test {
     m_ftp->SetKeepConnSecond(0);  // no keep-alive PWD in the transcripts
     m_events.Attach(*m_ftp);
     m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
+    // A call that never ends fails here instead of hanging the test program
+    // (virtual time jumps to this timer when nothing else is due).
+    m_hang = LoopTimer(Milliseconds(600'000), [this] {
+      if (m_ftp->Busy()) ADD_FAILURE() << "an operation ran for ten minutes", m_ftp->Abort();
+    }, true);
   }
   ~ScriptedSession() override {
     m_ftp.reset();
@@ -103,6 +108,7 @@ class ScriptedSession : public ::testing::Test {
   EventRecorder m_events;
   std::vector<long> m_states;
   TempDir m_local;
+  LoopTimer m_hang;
 };
 
 }  // namespace pellan::test
