@@ -222,21 +222,27 @@ TEST_F(FtpSessionTest, GivenUpExchangeEndsTheSessionAndTheNextCommandLogsInAfres
   while (flood.size() < 80 * 1024) flood += "250-padding padding padding padding padding padding\r\n";
   LoopTimer host;  // the host's own watchdog, aborting a call that hangs
   host = LoopTimer(Milliseconds(5000), [&] { host.SetEnabled(false), m_ftp->Abort(); });
-  // What the server answers CWD with; whether the host aborts; the error;
-  // how long the call may take (the time-out is 30 seconds).
+  // The command (PWD, or CWD), what the server answers; whether the host
+  // aborts; the error; how long the call may take (the time-out is 30
+  // seconds).
   const struct {
+    bool cwd;
     std::string sent;
     bool abort;
     long number;
     Duration from, to;
-  } rows[] = {{"", false, kErrTimedOut, 30s, 31s}, {"", true, kErrCanceled, 5s, 6s}, {flood, false, kErrReplyTooLong, 0s, 1s}};
+  } rows[] = {{false, "", false, kErrTimedOut, 30s, 31s},
+              {true, "", false, kErrTimedOut, 30s, 31s},
+              {true, "", true, kErrCanceled, 5s, 6s},
+              {false, flood, false, kErrReplyTooLong, 0s, 1s}};
   int connections = 1;
   for (const auto& r : rows) {
     SCOPED_TRACE(r.number);
-    m_server.Expect("CWD /slow").SendRaw(r.sent).ExpectClose().Login().Expect("DELE a.txt", "550 Permission denied");
+    m_server.Expect(r.cwd ? "CWD /slow" : "PWD").SendRaw(r.sent).ExpectClose().Login();
+    m_server.Expect("DELE a.txt", "550 Permission denied");
     host.SetEnabled(r.abort);
     const Duration before = Elapsed();
-    EXPECT_FALSE(m_ftp->SetCurrentDirectory("/slow"));
+    EXPECT_FALSE(r.cwd ? m_ftp->SetCurrentDirectory("/slow") : !m_ftp->GetCurrentDirectory().empty());
     EXPECT_EQ(m_ftp->ErrorNumber(), r.number);
     EXPECT_GE(Elapsed() - before, r.from);
     EXPECT_LT(Elapsed() - before, r.to);
