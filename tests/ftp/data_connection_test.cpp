@@ -162,6 +162,7 @@ TEST_F(DataConnectionTest, FailedListings) {
     std::function<void(S&)> script;
     long error;
     bool sessionGone;
+    bool usePasvAddress = false;
   } rows[] = {
       {"227 without an address", true, bad227("227 Entering Passive Mode."), kErrBadPasvReply, false},
       {"227 with five numbers", true, bad227("227 Entering Passive Mode (127,0,0,1,4)"), kErrBadPasvReply, false},
@@ -172,7 +173,7 @@ TEST_F(DataConnectionTest, FailedListings) {
        [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.1", RawFtpClient::FreePort()); }, 10061,
        false},
       {"announced address taken as asked", true,
-       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.2"); }, 10061, false},
+       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.2"); }, 10061, false, true},
       {"refused PORT", false,
        [](S& s) { s.Expect("TYPE A", "200 ok").ExpectMatch("PORT .*").Reply("500 Illegal PORT command."); }, 16500,
        false},
@@ -196,7 +197,7 @@ TEST_F(DataConnectionTest, FailedListings) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     m_ftp->SetPassiveMode(r.passive);
-    m_ftp->SetUsePasvAddress(std::string(r.name) == "announced address taken as asked");
+    m_ftp->SetUsePasvAddress(r.usePasvAddress);
     r.script(m_server);
     if (r.sessionGone) m_server.Login();
     const Duration before = Elapsed();
