@@ -139,15 +139,6 @@ class RaiseErrorTest : public ::testing::Test {
   CError& m_record = m_scope.Record();
 };
 
-TEST_F(RaiseErrorTest, RecordsAndLogs) {
-  EXPECT_EQ(m_messages.RaiseError(" FtpLibrary.ListCommand ", 16550, "550 No such file.", false), "");
-  EXPECT_EQ(m_record.Number(), 16550);
-  EXPECT_EQ(m_record.Description(), "550 No such file.");
-  EXPECT_EQ(m_record.Source(), "FtpLibrary.ListCommand");
-  EXPECT_EQ(LogTexts(), std::vector<std::string>{"FtpLibrary.ListCommand|550 No such file.(16550)"});
-  EXPECT_TRUE(m_frontEnd.boxes.empty());
-}
-
 TEST_F(RaiseErrorTest, GenericDescriptionsGiveWayToTheNumbersText) {
   const struct {
     int language;
@@ -185,11 +176,13 @@ TEST_F(RaiseErrorTest, NumberZeroTakesTheHandledError) {
   EXPECT_EQ(m_record.Description(), "Connection reset by peer.");
 }
 
-TEST_F(RaiseErrorTest, NumberZeroWithoutAnErrorOnlyLogs) {
-  m_messages.RaiseError("Connect", 16530, "530 Login incorrect.", false);
+// A real error is recorded and logged; number 0 with no error being
+// handled only logs, and the record keeps the last real error.
+TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroWithoutAnErrorOnlyLogs) {
+  EXPECT_EQ(m_messages.RaiseError("Connect", 16530, "530 Login incorrect.", false), "");
   errno = 0;
   m_messages.RaiseError(" Quit ", 0, "nothing", true);
-  EXPECT_EQ(m_record.Number(), 16530);  // the record keeps the last real error
+  EXPECT_EQ(m_record.Number(), 16530);
   EXPECT_EQ(m_record.Description(), "530 Login incorrect.");
   EXPECT_EQ(m_record.Source(), "Quit");
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Connect|530 Login incorrect.(16530)", "Quit:ErrorNumber=0nothing"}));
