@@ -1,6 +1,8 @@
 // The remote queries built on listings, against the scripted server: the
-// exact commands each query sends for folders and files whose paths hold a
-// blank (listed from inside their folder) and for paths that name a file.
+// exact commands each query sends, patterns applied by the client to a
+// listing of the folder, folders and files whose paths hold a blank (listed
+// from inside their folder), paths that name a file, and empty listings
+// (a folder only once a CWD into it shows it is there).
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,9 +21,14 @@ using test::Line;
 
 const std::string kSpacedListing = Line('-', 7, "a b.txt") + Line('-', 1, "R x.txt") + Line('d', 4096, "R sub");
 
-// What a query answered, as text: names joined by "," for a collection.
+const std::string kPubListing = Line('-', 5, "R1.txt") + Line('-', 3000, "R2.txt") + Line('-', 1, "r3.txt") +
+                                Line('-', 7, "a.txt") + Line('d', 4096, "Rsub") + Line('d', 4096, "sub") +
+                                Line('-', 9, "Rx.dat");
+
+// What a query answered, as text: names joined by "," for a collection,
+// "-" for none.
 std::string Joined(const CFtpFiles* files) {
-  std::string out;
+  std::string out = files ? "" : "-";
   if (files) {
     for (const CFtpFile& f : *files) out += (out.empty() ? "" : ",") + f.FileName();
   }
@@ -70,16 +77,44 @@ TEST_P(RemoteQueryTest, SendsAndAnswers) {
   }
   EXPECT_EQ(row.query(*m_ftp), row.result);
   EXPECT_EQ(m_ftp->ErrorNumber(), row.error) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_ftp->Operation(), kOpNone);
+  EXPECT_FALSE(m_ftp->Busy());
   EXPECT_THAT(Sent(), ElementsAreArray(row.commands));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 std::string Exists(FtpLibrary& ftp, const std::string& path) { return ftp.ExistDirectory(path) ? "yes" : "no"; }
+// A pattern row: the argument, the LIST sent, the names that match.
+QueryRow Pattern(const char* name, const char* argument, const char* list, const char* names) {
+  return QueryRow{name, [argument](FtpLibrary& f) { return Joined(f.GetRemoteFilesInfo(argument).get()); },
+                  {"TYPE A", "PASV", list}, {kPubListing}, names, 0};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Queries, RemoteQueryTest,
     ::testing::Values(
+        Pattern("Star", "pub/R*", "LIST pub", "R1.txt,R2.txt,Rsub,Rx.dat"),
+        Pattern("LetterCaseCounts", "pub/r*", "LIST pub", "r3.txt"),
+        Pattern("QuestionMarkIsOneCharacter", "pub/R?.txt", "LIST pub", "R1.txt,R2.txt"),
+        Pattern("StarInTheMiddle", "pub/R*.t?t", "LIST pub", "R1.txt,R2.txt"),
+        Pattern("StarsOnBothSides", "pub/*u*", "LIST pub", "Rsub,sub"),
+        Pattern("AllNames", "pub/*", "LIST pub", "R1.txt,R2.txt,r3.txt,a.txt,Rsub,sub,Rx.dat"),
+        Pattern("NothingMatches", "pub/Q*", "LIST pub", "-"),
+        Pattern("NoWildcardGoesToTheServer", "pub/R1", "LIST pub/R1", "R1.txt,R2.txt,r3.txt,a.txt,Rsub,sub,Rx.dat"),
+        Pattern("InTheWorkingFolder", "R?.txt", "LIST", "R1.txt,R2.txt"),
+        Pattern("InTheRoot", "/R*.dat", "LIST /", "Rx.dat"),
+        Pattern("DeepFolder", "/a/b/c/*.txt", "LIST /a/b/c", "R1.txt,R2.txt,r3.txt,a.txt"),
+        QueryRow{"EmptyFolderConfirmedByCwd",
+                 [](FtpLibrary& f) { return Exists(f, "/pub/dir"); },
+                 {"TYPE A", "PASV", "LIST /pub/dir", "PWD", "CWD /pub/dir", "CWD /"},
+                 {"", "250 ok", "250 ok"},
+                 "yes",
+                 0},
+        QueryRow{"MissingFolderListedEmpty",
+                 [](FtpLibrary& f) { return Exists(f, "/pub/dir"); },
+                 {"TYPE A", "PASV", "LIST /pub/dir", "PWD", "CWD /pub/dir"},
+                 {"", "550 Failed to change directory."},
+                 "no",
+                 kErrRemoteFolderMissing},
         QueryRow{"FolderWithABlankIsListedFromInside",
                  [](FtpLibrary& f) { return Joined(f.GetFtpDirectoryInfo("/my dir").get()); },
                  {"CWD /my dir/", "TYPE A", "PASV", "LIST", "CWD /"},
@@ -132,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](FtpLibrary& f) { return Joined(f.GetFtpDirectoryInfo("/pub/R1.txt/R*").get()); },
                  {"TYPE A", "PASV", "LIST /pub/R1.txt", "PWD", "CWD /pub/R1.txt"},
                  {Line('-', 5, "R1.txt"), "550 Not a directory."},
-                 "",
+                 "-",
                  kErrRemoteFolderMissing},
         QueryRow{"MissingFolderRefused",
                  [](FtpLibrary& f) { return Exists(f, "/pub/nope"); },

@@ -1,6 +1,7 @@
-// What the engine tests against the scripted server share: a control logged
-// in to a FakeFtpServer on the test's loop (virtual time), listing lines and
-// PORT lines read back.
+// The frame of the engine tests against the scripted server: a control on
+// virtual time talking to a FakeFtpServer on the test's loop, its events
+// recorded, a scratch folder for the local side, and the exchanges of an
+// ordinary listing, download and upload as script pieces.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ftp/ftp_library.h"
@@ -15,6 +17,7 @@
 #include "support/error_record.h"
 #include "support/fake_ftp_server.h"
 #include "support/scratch_state_home.h"
+#include "support/scripted_control.h"
 #include "support/test_env.h"
 #include "transfer_helpers.h"
 
@@ -39,39 +42,73 @@ inline int PortOf(const std::string& line) {
 class ScriptedSession : public ::testing::Test {
  protected:
   ScriptedSession() : m_loop(true, std::chrono::milliseconds(1)) {
-    m_ftp = test::ScriptedControl(m_server.Port());
-    m_ftp->SetKeepConnSecond(0);
+    m_ftp = ScriptedControl(m_server.Port());
+    m_ftp->SetKeepConnSecond(0);  // no keep-alive PWD in the transcripts
+    m_events.Attach(*m_ftp);
     m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
+    // A call that never ends fails here instead of hanging the test program
+    // (virtual time jumps to this timer when nothing else is due).
+    m_hang = LoopTimer(Milliseconds(600'000), [this] {
+      if (m_ftp->Busy()) ADD_FAILURE() << "an operation ran for ten minutes", m_ftp->Abort();
+    }, true);
   }
   ~ScriptedSession() override {
     m_ftp.reset();
     g_blnConnecting = false;
   }
+  // Logs in; what the login raised is forgotten.
   bool LoginOk() {
     m_server.Login();
     const bool ok = m_ftp->Connect();
     m_states.clear();
+    m_events = EventRecorder();  // the handlers stay attached to this member
     return ok;
   }
-  // The commands after the login.
+  // The commands after the first login.
   std::vector<std::string> Sent() const {
     const auto& t = m_server.Transcript();
     return std::vector<std::string>(t.begin() + std::min<size_t>(2, t.size()), t.end());
   }
-  // The control is free again: the next operation runs instead of being
-  // refused as unfinished.
+  // The control is free again: the next operation runs (PWD answered
+  // "/next") instead of being refused as unfinished.
   void ExpectNextOperationRuns() {
-    EXPECT_EQ(m_ftp->Operation(), kOpNone);
     EXPECT_FALSE(m_ftp->Busy());
     m_server.Expect("PWD", "257 \"/next\" is cwd");
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
     EXPECT_EQ(m_ftp->ErrorNumber(), 0);
   }
 
+  bool Download(const std::string& remote, const std::string& local, bool createFolder = true) {
+    m_ftp->SetRemotePath(remote);
+    m_ftp->SetLocalPath(local);
+    return m_ftp->DownLoad(createFolder);
+  }
+  bool Upload(const std::string& local, const std::string& remote, bool createFolder = true) {
+    m_ftp->SetLocalPath(local);
+    m_ftp->SetRemotePath(remote);
+    return m_ftp->UpLoad(createFolder);
+  }
+  // The size asked before a download.
+  FakeFtpServer& ExpectSize(const std::string& path, size_t size) {
+    return m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE " + path, "213 " + std::to_string(size));
+  }
+  // TYPE, PASV and `command` answered `reply` (a transfer up to the
+  // server's 150: the data and the end follow).
+  FakeFtpServer& ExpectData(const std::string& command, const char* type = "I",
+                            const std::string& reply = "150 Opening data connection.") {
+    return m_server.Expect(std::string("TYPE ") + type, "200 Type set.").Expect("PASV").Pasv().Expect(command, reply);
+  }
+  FakeFtpServer& ExpectRetr(const std::string& path) { return ExpectData("RETR " + path); }
+  FakeFtpServer& ExpectStor(const std::string& path) { return ExpectData("STOR " + path); }
+  Duration Elapsed() { return m_loop.Clock()->Elapsed(); }
+
   ScopedLoop m_loop;
   FakeFtpServer m_server;
   std::unique_ptr<FtpLibrary> m_ftp;
+  EventRecorder m_events;
   std::vector<long> m_states;
+  TempDir m_local;
+  LoopTimer m_hang;
 };
 
 }  // namespace pellan::test

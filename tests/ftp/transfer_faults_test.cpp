@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <string>
 
 #include "support/error_record_scope.h"
 #include "support/scratch_state_home.h"
-#include "transfer_fake_fixture.h"
+#include "scripted_session.h"
 
 // fsync or close of one file fails as on a failing disk (the engine is
 // linked into this program, so it calls these).
@@ -40,26 +42,105 @@ namespace pellan::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The server greets and logs in as the first operation connects.
+class TransferFaultTest : public ScriptedSession {
+ protected:
+  TransferFaultTest() { m_server.Login(); }
+};
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-TEST_F(FakeTransferTest, A426AfterTheDataClosedFailsTheDownloadAndKeepsTheBytesForAResume) {
+// One fault per row, on a download or an upload of 3000 bytes: the error,
+// what is left of the file (a download keeps what came, for a resume; an
+// upload's source stays whole), nothing counted as done, a time-out that
+// ends, and the next command answered by its own reply (after a new login
+// where the session is gone).
+TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
   const std::string content = RandomBytes(3000, 31);
-  ExpectSize("/f.bin", 3000);
-  ExpectRetr("/f.bin").DataSend(content).DataClose().Delay(100ms).Reply("426 Connection closed; transfer aborted.");
-  const std::string local = m_local.File("f.bin");
-  EXPECT_FALSE(Download("/f.bin", local));
-  EXPECT_EQ(m_ftp->ErrorNumber(), 16426);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "426 Connection closed; transfer aborted.");
-  EXPECT_EQ(m_events.errors, 1);
-  EXPECT_TRUE(ReadWholeFile(local) == content);  // every byte, but unconfirmed: kept, not counted
-  EXPECT_TRUE(m_server.Received().empty());
+  const struct {
+    const char* name;
+    bool upload;
+    std::function<void()> script;
+    long error;
+    size_t kept;  // bytes of the download on disk; npos: no file
+    bool sessionGone;
+    Duration from, to;
+  } rows[] = {
+      {"426 after the data closed", false,
+       [&] {
+         ExpectSize("/f.bin", 3000);
+         ExpectRetr("/f.bin").DataSend(content).DataClose().Delay(100ms).Reply("426 Connection closed; transfer aborted.");
+       },
+       16426, 3000, false, 0s, 1s},
+      {"control connection dropped mid-download", false,
+       [&] {
+         ExpectSize("/f.bin", 3000);
+         ExpectRetr("/f.bin").DataSend(content.substr(0, 2500)).Drop();
+       },
+       kErrConnectionInterrupted, 2500, true, 0s, 1s},
+      // More than TimeOut seconds without a byte, seen at the next 5-second tick.
+      {"download stalls", false,
+       [&] {
+         ExpectSize("/f.bin", 3000);
+         ExpectRetr("/f.bin").DataSend(content.substr(0, 100)).ExpectClose();
+       },
+       kErrTimedOut, 100, true, 30s, 36s},
+      {"refused RETR creates nothing", false,
+       [&] {
+         m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /f.bin", "550 No such file.");
+         ExpectData("RETR /f.bin", "I", "550 No such file.");
+       },
+       16550, std::string::npos, false, 0s, 1s},
+      {"421 to STOR", true,
+       [&] { ExpectData("STOR /f.bin", "I", "421 Service not available.").Drop(); },
+       16421, 0, true, 0s, 1s},
+      // Every byte out and no reply at all: the size on the server could be
+      // an old copy's, so it is not asked.
+      {"no reply after the last byte of an upload", true,
+       [&] { ExpectStor("/f.bin").DataReceive().ExpectClose(); },
+       kErrTimedOut, 0, true, 30s, 36s},
+      {"226 while the upload still goes out", true,
+       [&] { ExpectStor("/f.bin").Reply("226 Transfer complete."); },
+       kErrIncompleteTransfer, 0, false, 0s, 1s},
+  };
+  int connections = 1;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const auto& r = rows[i];
+    SCOPED_TRACE(r.name);
+    const std::string local = m_local.File(std::to_string(i) + ".bin");
+    ASSERT_TRUE(!r.upload || WriteWholeFile(local, content));
+    r.script();
+    if (r.sessionGone) m_server.Login();
+    m_server.Expect("DELE /f.bin", "550 Denied");
+    const int errors = m_events.errors;
+    const Duration before = Elapsed();
+    EXPECT_FALSE(r.upload ? Upload(local, "/f.bin") : Download("/f.bin", local));
+    EXPECT_EQ(m_ftp->ErrorNumber(), r.error) << m_ftp->ErrorInfo();
+    EXPECT_GE(Elapsed() - before, r.from);
+    EXPECT_LE(Elapsed() - before, r.to);
+    EXPECT_EQ(m_events.errors - errors, 1);
+    if (r.upload) {
+      EXPECT_TRUE(ReadWholeFile(local) == content);
+    } else if (r.kept == std::string::npos) {
+      EXPECT_FALSE(Exists(local));
+    } else {
+      EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, r.kept));
+      EXPECT_TRUE(m_server.Received().empty());
+    }
+    EXPECT_FALSE(m_ftp->DeleteFile("/f.bin"));
+    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
+    connections += r.sessionGone;
+    EXPECT_EQ(m_server.ConnectionCount(), connections);
+  }
+  EXPECT_EQ(m_events.CountSent("SIZE"), 4u);  // the downloads' only
+  EXPECT_EQ(m_events.CountSent("STOR"), 3u);  // nothing repeated
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(FakeTransferTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeatResumesIt) {
+TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeatResumesIt) {
   // The repeat resumes even when the job started with OverWrite on.
   m_ftp->SetReDoTimes(2);
   m_ftp->SetOverWrite(true);
@@ -89,95 +170,7 @@ TEST_F(FakeTransferTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeat
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(FakeTransferTest, ARefusedStorIsNotRepeatedAndLeavesNothingOnTheServer) {
-  const std::string b = m_local.File("b.bin"), c = m_local.File("c.bin");
-  ASSERT_TRUE(WriteWholeFile(b, "bbb"));
-  ASSERT_TRUE(WriteWholeFile(c, "ccc"));
-  m_server.Expect("TYPE I", "200 Type set to I.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("STOR /b.bin", "421 Service not available, closing control connection.")
-      .Drop();
-  EXPECT_FALSE(Upload(b, "/b.bin"));
-  EXPECT_EQ(m_ftp->ErrorNumber(), 16421);
-  EXPECT_EQ(m_events.errors, 1);
-  EXPECT_EQ(m_events.CountSent("STOR"), 1u);
-  EXPECT_TRUE(m_server.Received().empty());
-  EXPECT_EQ(ReadWholeFile(b), "bbb");
-
-  // The server closed the session: the next job logs in again.
-  m_server.Login().AnswerByDefault();
-  ASSERT_TRUE(Upload(c, "/c.bin")) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_server.Files().at("/c.bin"), "ccc");
-  EXPECT_EQ(m_server.Files().size(), 1u);
-  EXPECT_EQ(m_server.ConnectionCount(), 2);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-TEST_F(FakeTransferTest, ADownloadThatStallsFailsWithTheTimeOutAndKeepsWhatCame) {
-  const std::string content = RandomBytes(1000, 33);
-  ExpectSize("/t.bin", 1000);
-  // The late end of the transfer must not answer the next command.
-  ExpectRetr("/t.bin").DataSend(content.substr(0, 100)).ExpectClose().Login().Expect("DELE /t.bin", "550 Denied");
-  const std::string local = m_local.File("t.bin");
-  const Duration before = Elapsed();
-  EXPECT_FALSE(Download("/t.bin", local));
-  const Duration waited = Elapsed() - before;
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "Operation timed out");
-  // More than TimeOut seconds without a byte, seen at the next 5-second tick.
-  EXPECT_GT(waited, Duration(30s));
-  EXPECT_LE(waited, Duration(36s));
-  EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 100));
-  EXPECT_EQ(m_events.errors, 1);
-  EXPECT_FALSE(m_ftp->DeleteFile("/t.bin"));
-  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-  EXPECT_EQ(m_server.ConnectionCount(), 2);
-}
-
-TEST_F(FakeTransferTest, AnUploadCountsOnlyWhenTheServerConfirmsItAfterTheLastByte) {
-  // Every byte out and no reply at all: the size on the server could be an
-  // old copy's, so it is not asked. Then a 226 while the file is still
-  // going out.
-  const std::string content = RandomBytes(4 * 1024 * 1024, 34);
-  const std::string local = m_local.File("n.bin");
-  ASSERT_TRUE(WriteWholeFile(local, content));
-  ExpectStor("/n.bin").DataReceive().ExpectClose().Login();
-  const Duration before = Elapsed();
-  EXPECT_FALSE(Upload(local, "/n.bin"));
-  EXPECT_GE(Elapsed() - before, Duration(30s));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTimedOut);
-  EXPECT_TRUE(m_server.Received().back() == content);
-
-  ExpectStor("/n.bin").Reply("226 Transfer complete.");
-  EXPECT_FALSE(Upload(local, "/n.bin"));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrIncompleteTransfer);
-  EXPECT_EQ(m_events.CountSent("SIZE"), 0u);
-  EXPECT_TRUE(ReadWholeFile(local) == content);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-TEST_F(FakeTransferTest, AControlConnectionDroppedInTheMiddleOfADownloadLeavesAResumableFile) {
-  const std::string content = RandomBytes(6000, 36);
-  ExpectSize("/d.bin", 6000);
-  ExpectRetr("/d.bin").DataSend(content.substr(0, 2500)).Drop();
-  const std::string local = m_local.File("d.bin");
-  EXPECT_FALSE(Download("/d.bin", local));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrConnectionInterrupted);
-  EXPECT_FALSE(m_ftp->Connected());
-  EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, 2500));
-  EXPECT_EQ(m_events.errors, 1);
-}
-
-TEST_F(FakeTransferTest, TheLocalFileIsTouchedOnlyWhenDataComesAndNeverThroughALinkOrAFifo) {
-  // A refused RETR creates nothing.
-  const std::string fresh = m_local.File("new.bin");
-  m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /new.bin", "550 No such file.");
-  m_server.Expect("TYPE I", "200 Type set.").Expect("PASV").Pasv().Expect("RETR /new.bin", "550 No such file.");
-  EXPECT_FALSE(Download("/new.bin", fresh));
-  EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-  EXPECT_FALSE(Exists(fresh));
-
+TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesThroughALinkOrAFifo) {
   // With OverWrite it leaves the old file whole, and the repeat still
   // replaces it from byte 0, leaving no stale tail.
   m_ftp->SetReDoTimes(2);
@@ -219,10 +212,10 @@ TEST_F(FakeTransferTest, TheLocalFileIsTouchedOnlyWhenDataComesAndNeverThroughAL
   struct stat st {};
   EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
   EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-  EXPECT_EQ(m_events.CountSent("RETR"), 3u);
+  EXPECT_EQ(m_events.CountSent("RETR"), 2u);
 }
 
-TEST_F(FakeTransferTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload) {
+TEST_F(TransferFaultTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload) {
   m_ftp->SetSyncDownloads(true);
   m_server.AnswerByDefault();
   m_server.SetFile("/s.bin", "synced");
@@ -238,7 +231,7 @@ TEST_F(FakeTransferTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload)
   }
 }
 
-TEST_F(FakeTransferTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
+TEST_F(TransferFaultTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
   m_server.AnswerByDefault();
   m_server.SetListing("-rw-r--r--    1 ftp      ftp            3000 Jan 01 00:00 a.bin\r\n");
   EXPECT_FALSE(Download("/d/", m_local.File("in/")));  // RETR /d/a.bin: 550
@@ -250,7 +243,7 @@ TEST_F(FakeTransferTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
   EXPECT_TRUE(ReadWholeFile(local) == content);
 }
 
-TEST_F(FakeTransferTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAndSkipsLinks) {
+TEST_F(TransferFaultTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAndSkipsLinks) {
   ErrorRecordScope log;
   m_server.AnswerByDefault();
   m_server.SetFile("/d/Rb.txt", "plain");
@@ -272,7 +265,7 @@ TEST_F(FakeTransferTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAndS
   EXPECT_THAT(log.Log(), HasSubstr("skips a link: Rl.txt"));
 }
 
-TEST_F(FakeTransferTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsRefused) {
+TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsRefused) {
   m_ftp->SetReDoTimes(2);
   const std::string local = m_local.File("a.bin");
   ASSERT_TRUE(WriteWholeFile(local, "aaa"));

@@ -3,17 +3,25 @@
 // anything is sent (type filters, size limit, local paths), the cancel list
 // and the retry countdown.
 #include <algorithm>
+#include <functional>
+#include <utility>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "support/scratch_state_home.h"
-#include "transfer_fake_fixture.h"
+#include "scripted_session.h"
 
 namespace pellan::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The server greets and logs in as the first operation connects.
+class TransferTest : public ScriptedSession {
+ protected:
+  TransferTest() { m_server.Login(); }
+};
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -27,7 +35,7 @@ std::vector<Progress> ProgressOf(const EventRecorder& events) {
   return out;
 }
 
-TEST_F(FakeTransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFile) {
+TEST_F(TransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFile) {
   const std::string content = RandomBytes(4000, 21);
   ExpectSize("/p.bin", 4000);
   // One block a second; the fourth leaves 10 bytes (99.75 %) to come.
@@ -63,7 +71,7 @@ TEST_F(FakeTransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWho
   EXPECT_EQ(m_events.errors, 0);
 }
 
-TEST_F(FakeTransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte) {
+TEST_F(TransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte) {
   m_ftp->SetChunkSize(10);
   // 1024 + 2048 + 4096 + 8192, then blocks of 10240, and 40 bytes last.
   const size_t size = 15360 + 28 * 10240 + 40;
@@ -94,7 +102,7 @@ TEST_F(FakeTransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLast
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(FakeTransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
+TEST_F(TransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
   m_server.AnswerByDefault();
   m_server.SetFile("/q1", "first");
   m_server.SetFile("/q2", RandomBytes(3000, 23));
@@ -114,77 +122,84 @@ TEST_F(FakeTransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
   EXPECT_EQ(m_events.CountSent("SIZE"), 3u);
 }
 
-TEST_F(FakeTransferTest, ACompleteLocalFileIsNotFetchedAgainAndALongerOneIsLeftAlone) {
+// The checks that refuse a file before anything is sent (the size limit,
+// the type filters, the local paths, a local file longer than the remote
+// one), each next to the file it lets pass. A refused file leaves both sides
+// as they were and sends no RETR or STOR.
+TEST_F(TransferTest, ChecksBeforeAnythingIsSent) {
   m_server.AnswerByDefault();
-  const std::string content = RandomBytes(2000, 24);
-  m_server.SetFile("/c.bin", content);
-  const std::string done = m_local.File("done.bin");
-  ASSERT_TRUE(WriteWholeFile(done, content));
-  ASSERT_TRUE(Download("/c.bin", done)) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_events.CountSent("RETR"), 0u);
-  ASSERT_EQ(m_events.progress.size(), 1u);
-  EXPECT_EQ(m_events.progress[0].percent, 100);
-  EXPECT_EQ(m_events.progress[0].transferSize, 2000);
-
-  const std::string longer = m_local.File("longer.bin");
-  ASSERT_TRUE(WriteWholeFile(longer, content + "tail"));
-  EXPECT_FALSE(Download("/c.bin", longer));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrLocalFileLarger);
-  EXPECT_EQ(ReadWholeFile(longer), content + "tail");
-  EXPECT_EQ(m_events.CountSent("RETR"), 0u);
-  EXPECT_EQ(m_events.errors, 1);
-}
-
-TEST_F(FakeTransferTest, MaxSizeLetsAFileOfExactlyTheLimitPassAndRefusesOneByteMore) {
-  m_server.AnswerByDefault();
-  m_ftp->SetMaxSize(1);
   const std::string exact = RandomBytes(1024 * 1024, 25), over = RandomBytes(1024 * 1024 + 1, 26);
-  ASSERT_TRUE(WriteWholeFile(m_local.File("exact.bin"), exact));
-  ASSERT_TRUE(WriteWholeFile(m_local.File("over.bin"), over));
-
-  ASSERT_TRUE(Upload(m_local.File("exact.bin"), "/exact.bin")) << m_ftp->ErrorInfo();
-  EXPECT_TRUE(m_server.Files().at("/exact.bin") == exact);
-  EXPECT_FALSE(Upload(m_local.File("over.bin"), "/over.bin"));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrFileTooBig);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "Can't transfer files bigger than 1M");
-  EXPECT_EQ(m_server.Files().count("/over.bin"), 0u);
-  EXPECT_EQ(m_events.CountSent("STOR"), 1u);
-
-  // Downloads are held to the size the server gives.
-  m_server.SetFile("/big.bin", over);
-  EXPECT_FALSE(Download("/big.bin", m_local.File("big.bin")));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrFileTooBig);
-  EXPECT_FALSE(Exists(m_local.File("big.bin")));
-  EXPECT_EQ(m_events.CountSent("RETR"), 0u);
-  ASSERT_TRUE(Download("/exact.bin", m_local.File("back.bin"))) << m_ftp->ErrorInfo();
-  EXPECT_TRUE(ReadWholeFile(m_local.File("back.bin")) == exact);
-  EXPECT_EQ(m_events.errors, 2);
+  for (const auto& [name, content] : {std::pair{"exact.bin", exact}, {"over.bin", over}, {"c.txt", std::string("text")},
+                                      {"d.bin", std::string("binary")}}) {
+    ASSERT_TRUE(WriteWholeFile(m_local.File(name), content));
+    m_server.SetFile(std::string("/") + name, content);
+  }
+  ASSERT_TRUE(WriteWholeFile(m_local.File("longer.bin"), exact + "tail"));
+  const auto L = [this](const std::string& name) { return m_local.File(name); };
+  const auto none = [](FtpLibrary&) {};
+  const auto max1 = [](FtpLibrary& f) { f.SetMaxSize(1); };
+  const auto allow = [](FtpLibrary& f) { f.SetFileTypeAllow(" *.txt; *.log "); };
+  const auto forbid = [](FtpLibrary& f) { f.SetFileTypeForbid("*.bin"); };
+  const struct {
+    const char* name;
+    std::function<void(FtpLibrary&)> set;
+    bool upload;
+    std::string from, to;
+    bool createFolder;
+    long error;
+    std::string info;
+    size_t sent;  // RETR or STOR commands
+  } rows[] = {
+      {"one byte over the size limit, up", max1, true, L("over.bin"), "/o.bin", true, kErrFileTooBig,
+       "Can't transfer files bigger than 1M", 0},
+      {"over the size limit by the server's size, down", max1, false, "/over.bin", L("o.bin"), true, kErrFileTooBig, "", 0},
+      {"exactly the size limit, up", max1, true, L("exact.bin"), "/e.bin", true, 0, "", 1},
+      {"exactly the size limit, down", max1, false, "/exact.bin", L("e.bin"), true, 0, "", 1},
+      {"a type not allowed anywhere in the job", allow, true, L("c.txt") + "|" + L("d.bin"), "/in/", true,
+       kErrTypeNotAllowed, "This filetype is not allowed.Allowable File Types:[ .txt..log ]", 0},
+      {"an allowed type", allow, true, L("c.txt"), "/in.txt", true, 0, "", 1},
+      {"a forbidden type", forbid, false, "/d.bin", L("f.bin"), true, kErrTypeForbidden,
+       "This filetype is forbidden.Forbidden File Types:[ .bin ]", 0},
+      {"a relative local path", none, false, "/c.txt", "rel-target.txt", true, kErrInvalidPath,
+       "Invalid Path[ rel-target.txt ]", 0},
+      {"a missing folder not to be made", none, false, "/c.txt", L("no/such/"), false, kErrLocalFolderMissing,
+       "Can't find the folder[ " + L("no/such") + " ]", 0},
+      {"a missing folder to be made", none, false, "/c.txt", L("no/such/"), true, 0, "", 1},
+      {"a local file longer than the remote one", none, false, "/exact.bin", L("longer.bin"), true, kErrLocalFileLarger,
+       "", 0},
+      {"a complete local file is not fetched again", none, false, "/exact.bin", L("exact.bin"), true, 0, "", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    m_ftp->SetMaxSize(0);
+    m_ftp->SetFileTypeAllow("");
+    m_ftp->SetFileTypeForbid("");
+    r.set(*m_ftp);
+    const auto local = ReadTree(m_local.Path());
+    const auto remote = m_server.Files();
+    const size_t sent = m_events.CountSent("RETR") + m_events.CountSent("STOR");
+    m_events.progress.clear();
+    EXPECT_EQ(r.upload ? Upload(r.from, r.to, r.createFolder) : Download(r.from, r.to, r.createFolder), r.error == 0);
+    EXPECT_EQ(m_ftp->ErrorNumber(), r.error) << m_ftp->ErrorInfo();
+    EXPECT_EQ(r.info.empty() ? r.info : m_ftp->ErrorInfo(), r.info);
+    EXPECT_EQ(m_events.CountSent("RETR") + m_events.CountSent("STOR") - sent, r.sent);
+    if (r.error != 0) {
+      EXPECT_EQ(ReadTree(m_local.Path()), local);
+      EXPECT_EQ(m_server.Files(), remote);
+    } else if (r.upload) {
+      EXPECT_TRUE(m_server.Files().at(r.to) == ReadWholeFile(r.from));
+    } else {
+      const std::string path = r.to.back() == '/' ? r.to + r.from.substr(1) : r.to;
+      EXPECT_TRUE(ReadWholeFile(path) == remote.at(r.from));
+      ASSERT_FALSE(m_events.progress.empty());
+      EXPECT_EQ(m_events.progress.back().percent, 100);
+      EXPECT_EQ(m_events.progress.back().transferSize, static_cast<double>(remote.at(r.from).size()));
+    }
+  }
+  EXPECT_FALSE(Exists("rel-target.txt"));
 }
 
-TEST_F(FakeTransferTest, TypeFiltersRefuseTheWholeJobBeforeAnythingIsSent) {
-  m_server.AnswerByDefault();
-  m_ftp->SetFileTypeAllow(" *.txt; *.log ");
-  ASSERT_TRUE(WriteWholeFile(m_local.File("c.txt"), "text"));
-  ASSERT_TRUE(WriteWholeFile(m_local.File("d.bin"), "binary"));
-  EXPECT_FALSE(Upload(m_local.File("c.txt") + "|" + m_local.File("d.bin"), "/in/"));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTypeNotAllowed);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "This filetype is not allowed.Allowable File Types:[ .txt..log ]");
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
-  ASSERT_TRUE(Upload(m_local.File("c.txt"), "/c.txt")) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_server.Files().at("/c.txt"), "text");
-
-  m_ftp->SetFileTypeAllow("");
-  m_ftp->SetFileTypeForbid("*.bin");
-  m_server.SetFile("/x.bin", "remote");
-  EXPECT_FALSE(Download("/x.bin", m_local.File("x.bin")));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTypeForbidden);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "This filetype is forbidden.Forbidden File Types:[ .bin ]");
-  EXPECT_FALSE(Exists(m_local.File("x.bin")));
-  EXPECT_EQ(m_events.CountSent("RETR"), 0u);
-  EXPECT_EQ(m_server.Files().size(), 2u);
-}
-
-TEST_F(FakeTransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterTheJob) {
+TEST_F(TransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterTheJob) {
   m_server.AnswerByDefault();
   const std::string one = m_local.File("1.bin"), two = m_local.File("2.bin"), three = m_local.File("3.bin");
   for (const std::string& p : {one, two, three}) ASSERT_TRUE(WriteWholeFile(p, "content of " + p));
@@ -201,23 +216,7 @@ TEST_F(FakeTransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfte
   EXPECT_EQ(m_ftp->AbortedFileList(), "");
 }
 
-TEST_F(FakeTransferTest, ARelativeOrMissingLocalTargetIsRefusedUnlessTheJobMayCreateTheFolder) {
-  m_server.AnswerByDefault();
-  m_server.SetFile("/f.txt", "remote");
-  EXPECT_FALSE(Download("/f.txt", "rel-target.txt"));
-  EXPECT_EQ(m_ftp->ErrorInfo(), "Invalid Path[ rel-target.txt ]");
-  EXPECT_FALSE(Exists("rel-target.txt"));
-  const std::string folder = m_local.File("no/such");
-  EXPECT_FALSE(Download("/f.txt", folder + "/", false));
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrLocalFolderMissing);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "Can't find the folder[ " + folder + " ]");
-  EXPECT_FALSE(Exists(m_local.File("no")));
-  EXPECT_EQ(m_events.CountSent("RETR"), 0u);
-  ASSERT_TRUE(Download("/f.txt", folder + "/", true)) << m_ftp->ErrorInfo();
-  EXPECT_EQ(ReadWholeFile(folder + "/f.txt"), "remote");
-}
-
-TEST_F(FakeTransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
+TEST_F(TransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
   m_ftp->SetReDoTimes(3);
   const std::string local = m_local.File("r.bin");
   ASSERT_TRUE(WriteWholeFile(local, "never stored"));

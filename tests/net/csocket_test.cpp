@@ -1,6 +1,3 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <functional>
@@ -11,6 +8,7 @@
 
 #include "net/csocket.h"
 #include "net/socket_support.h"
+#include "support/raw_ftp_client.h"
 #include "support/test_env.h"
 
 namespace pellan {
@@ -19,82 +17,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::ScopedLoop;
 
-// A blocking-free raw peer for one side of a test connection.
-class RawSocket {
- public:
-  explicit RawSocket(int fd = -1) : m_fd(fd) {}
-  ~RawSocket() { Close(); }
-  RawSocket(RawSocket&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-  int Fd() const { return m_fd; }
-  void Close() {
-    if (m_fd >= 0) close(m_fd);
-    m_fd = -1;
-  }
-  // Closes with a reset instead of an orderly close.
-  void Reset() {
-    linger l{1, 0};
-    setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    Close();
-  }
-  void Send(const std::string& s) { ASSERT_EQ(send(m_fd, s.data(), s.size(), MSG_NOSIGNAL), (ssize_t)s.size()); }
-  // Everything readable now (non-blocking); `eof` set when the peer closed.
-  std::string ReadAvailable(bool* eof = nullptr) {
-    std::string out;
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n > 0) {
-        out.append(buf, n);
-        continue;
-      }
-      if (n == 0 && eof) *eof = true;
-      break;
-    }
-    return out;
-  }
-
- private:
-  int m_fd;
-};
+using test::RawFtpClient;
 
 // Waits for `done`, pumping the loop.
 bool Wait(const std::function<bool()>& done, Duration timeout = 10s) { return CurrentLoop().WaitFor(done, timeout); }
-
-// A listening raw socket on 127.0.0.1 at a free port.
-class RawListener {
- public:
-  RawListener() {
-    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(m_fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
-    EXPECT_EQ(listen(m_fd, 5), 0);
-    socklen_t len = sizeof sin;
-    getsockname(m_fd, reinterpret_cast<sockaddr*>(&sin), &len);
-    m_port = ntohs(sin.sin_port);
-  }
-  ~RawListener() { close(m_fd); }
-  long Port() const { return m_port; }
-  // Waits (pumping the loop) for the next connection.
-  RawSocket Accept() {
-    int fd = -1;
-    Wait([&] {
-      fd = accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      return fd >= 0;
-    });
-    return RawSocket(fd);
-  }
-
- private:
-  int m_fd;
-  long m_port = 0;
-};
-
-long FreePort() {
-  RawListener l;
-  return l.Port();  // closed again at once: nothing listens there
-}
 
 // Counts every event a socket raises.
 struct EventCounts {
@@ -132,15 +58,18 @@ class CSocketTest : public ::testing::Test {
     if (!s.Connect()) return false;
     return Wait([&] { return s.State() != CSocket::kStateConnecting; });
   }
-  // `m_socket` (its events counted in `m_ev`) connected to a raw peer that
-  // `m_listener` accepts.
-  RawSocket ConnectedPeer() {
+  // `m_socket` (its events counted in `m_ev`) connected to the raw peer.
+  RawFtpClient& ConnectedPeer() {
     m_ev.Attach(m_socket);
-    EXPECT_TRUE(ConnectTo(m_socket, m_listener.Port()));
-    return m_listener.Accept();
+    EXPECT_TRUE(ConnectTo(m_socket, m_port));
+    EXPECT_TRUE(m_peer.Accept(m_listenFd));
+    return m_peer;
   }
+  ~CSocketTest() override { close(m_listenFd); }
   ScopedLoop m_loop;
-  RawListener m_listener;
+  uint16_t m_port = 0;
+  int m_listenFd = RawFtpClient::Listen(&m_port);
+  RawFtpClient m_peer;
   CSocket m_socket;
   EventCounts m_ev;
 };
@@ -157,7 +86,7 @@ TEST_F(CSocketTest, SendWithoutAHandleIs40006WithOnError) {
   EXPECT_FALSE(g_blnConnecting);
 }
 
-TEST_F(CSocketTest, ListenAcceptConnectAndTalk) {
+TEST_F(CSocketTest, ListenAcceptConnectTalkAndStreamBothWays) {
   CSocket server, accepted, client;
   EventCounts sv, ac, cl;
   sv.Attach(server);
@@ -196,6 +125,42 @@ TEST_F(CSocketTest, ListenAcceptConnectAndTalk) {
   EXPECT_EQ(accepted.BytesReceived(), 0);
   EXPECT_FALSE(accepted.GetData(got));
   EXPECT_EQ(sv.error + ac.error + cl.error, 0);
+
+  // Random-sized pieces both ways at once.
+  std::mt19937 rng(12345);
+  auto makePayload = [&](size_t n) {
+    std::string p(n, '\0');
+    for (char& c : p) c = static_cast<char>(rng());
+    return p;
+  };
+  const std::string toB = makePayload(3 << 20), toA = makePayload(5 << 20 | 12345);
+  std::string gotA, gotB;
+  auto reader = [](CSocket& s, std::string& into) {
+    return [&s, &into](double) {
+      std::string chunk;
+      s.GetData(chunk, VarType::kByteArray);
+      into += chunk;
+    };
+  };
+  accepted.OnDataArrival = reader(accepted, gotA);
+  client.OnDataArrival = reader(client, gotB);
+  // Each side queues its next random-sized piece when the last one is out.
+  auto feeder = [&rng](CSocket& s, const std::string& all) {
+    auto offset = std::make_shared<size_t>(0);
+    auto next = [&s, &all, &rng, offset] {
+      if (*offset >= all.size()) return;
+      const size_t n = std::min<size_t>(all.size() - *offset, 1 + rng() % 200'000);
+      s.SendBytes(all.data() + *offset, n);
+      *offset += n;
+    };
+    s.OnSendComplete = next;
+    return next;
+  };
+  feeder(accepted, toB)();
+  feeder(client, toA)();
+  ASSERT_TRUE(Wait([&] { return gotA.size() >= toA.size() && gotB.size() >= toB.size(); }, 60s));
+  EXPECT_TRUE(gotA == toA);
+  EXPECT_TRUE(gotB == toB);
 }
 
 TEST_F(CSocketTest, ConnectionRequestNobodyTakesIsClosed) {
@@ -204,20 +169,10 @@ TEST_F(CSocketTest, ConnectionRequestNobodyTakesIsClosed) {
   server.OnConnectionRequest = [&](long) { ++requests; };
   ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
   ASSERT_TRUE(server.Listen());
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  RawSocket raw(fd);
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons(static_cast<uint16_t>(server.LocalPort()));
-  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
+  RawFtpClient raw;
+  ASSERT_TRUE(raw.Connect(static_cast<uint16_t>(server.LocalPort()))) << raw.Error();
   ASSERT_TRUE(Wait([&] { return requests == 1; }));
-  bool eof = false;
-  Wait([&] {
-    raw.ReadAvailable(&eof);
-    return eof;
-  });
-  EXPECT_TRUE(eof);
+  EXPECT_TRUE(raw.WaitForClose());
   EXPECT_EQ(RegisteredSocketCount(), 1);  // the listener only
 }
 
@@ -225,7 +180,7 @@ TEST_F(CSocketTest, RefusedConnectIsRecordedWithoutAnEvent) {
   CSocket s;
   EventCounts ev;
   ev.Attach(s);
-  ASSERT_TRUE(ConnectTo(s, FreePort()));
+  ASSERT_TRUE(ConnectTo(s, RawFtpClient::FreePort()));
   EXPECT_EQ(s.State(), CSocket::kStateError);
   EXPECT_EQ(s.SocketHandle(), -1);
   EXPECT_EQ(LastSocketLayerErrorNumber(), 10061);
@@ -265,30 +220,43 @@ TEST_F(CSocketTest, InjectedResolverIsUsedForNames) {
   SetResolver(nullptr);
 }
 
-TEST_F(CSocketTest, CloseBeforeTheGreetingIsAFailedConnect) {
-  g_blnConnecting = true;
-  ConnectedPeer().Close();
-  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));
-  EXPECT_EQ(LastSocketLayerErrorNumber(), 16006);
-  EXPECT_FALSE(g_blnConnecting);
-  EXPECT_EQ(m_ev.close, 0);
-  EXPECT_EQ(m_ev.connect, 1);
-}
-
-TEST_F(CSocketTest, GreetingClearsTheConnectFlagAndALaterCloseIsAClose) {
-  g_blnConnecting = true;
-  RawSocket peer = ConnectedPeer();
-  peer.Send("220 ready\r\n");
-  ASSERT_TRUE(Wait([&] { return m_ev.arrival == 1; }));
-  EXPECT_FALSE(g_blnConnecting);
-  peer.Close();
-  ASSERT_TRUE(Wait([&] { return m_ev.close == 1; }));
-  EXPECT_EQ(LastSocketLayerErrorNumber(), 0);
-  EXPECT_EQ(m_socket.State(), CSocket::kStateClosing);  // stays 8 after a close
+// How the peer goes: before the greeting while connecting (a failed
+// connect), after it (an ordinary close), or with a reset.
+TEST_F(CSocketTest, PeerGoing) {
+  const struct {
+    const char* name;
+    std::function<void(RawFtpClient&)> go;
+    long state;
+    long error;
+    int closes;
+    bool connecting;  // the control waits for its greeting
+  } rows[] = {
+      {"closed before the greeting", [](RawFtpClient& p) { p.Close(); }, CSocket::kStateError, 16006, 0, true},
+      {"closed after the greeting", [](RawFtpClient& p) { p.Send("220 ready\r\n"), p.Close(); }, CSocket::kStateClosing, 0,
+       1, true},
+      {"reset", [](RawFtpClient& p) { p.Reset(); }, CSocket::kStateError, 10054, 0, false},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    CSocket s;
+    EventCounts ev;
+    ev.Attach(s);
+    ClearSocketLayerError();
+    g_blnConnecting = r.connecting;
+    ASSERT_TRUE(ConnectTo(s, m_port));
+    ASSERT_TRUE(m_peer.Accept(m_listenFd));
+    r.go(m_peer);
+    ASSERT_TRUE(Wait([&] { return s.State() == r.state && ev.close == r.closes; }));
+    EXPECT_EQ(LastSocketLayerErrorNumber(), r.error);
+    EXPECT_FALSE(g_blnConnecting);
+    EXPECT_EQ(ev.error, 0);
+    EXPECT_EQ(ev.connect, 1);
+    EXPECT_TRUE(r.error != 10054 || s.m_lngPostEventErrorID == kEventClose);
+  }
 }
 
 TEST_F(CSocketTest, TwoChunksWithoutAReadLeaveOnlyTheSecond) {
-  RawSocket peer = ConnectedPeer();
+  RawFtpClient& peer = ConnectedPeer();
   peer.Send("first");
   ASSERT_TRUE(Wait([&] { return m_ev.arrival == 1; }));
   peer.Send("second!");
@@ -301,7 +269,7 @@ TEST_F(CSocketTest, TwoChunksWithoutAReadLeaveOnlyTheSecond) {
 }
 
 TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
-  RawSocket peer = ConnectedPeer();
+  RawFtpClient& peer = ConnectedPeer();
   CSocket& s = m_socket;
   s.SetChunkSize(40960);
   std::string received;
@@ -317,7 +285,7 @@ TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
   std::string payload(300'000, '\0');
   std::mt19937 rng(7);
   for (char& c : payload) c = static_cast<char>(rng());
-  peer.Send(payload);  // fits in the loopback buffers
+  ASSERT_TRUE(peer.Send(payload));  // fits in the loopback buffers
   peer.Close();
   ASSERT_TRUE(Wait([&] { return closes > 0; }, 20s));
   CurrentLoop().Pump();
@@ -327,7 +295,6 @@ TEST_F(CSocketTest, PeerCloseDeliversEveryRemainingChunkBeforeOnClose) {
 }
 
 TEST_F(CSocketTest, ReceiveSinkTakesOneConnectionWholeThenTheSlotServesAgain) {
-  RawListener listener;
   CSocket s;
   s.SetChunkSize(40960);  // many chunks, so the sink grows while it fills
   ByteSink sink;
@@ -338,9 +305,10 @@ TEST_F(CSocketTest, ReceiveSinkTakesOneConnectionWholeThenTheSlotServesAgain) {
     if (s.GetData(chunk, VarType::kByteArray)) ++slotReads;
   };
   s.OnClose = [&] { ++closes; };
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
+  ASSERT_TRUE(ConnectTo(s, m_port));
   s.SetReceiveSink(&sink);
-  RawSocket peer = listener.Accept();
+  RawFtpClient& peer = m_peer;
+  ASSERT_TRUE(peer.Accept(m_listenFd));
   std::string payload(300'000, '\0');
   std::mt19937 rng(11);
   for (char& c : payload) c = static_cast<char>(rng());
@@ -352,116 +320,51 @@ TEST_F(CSocketTest, ReceiveSinkTakesOneConnectionWholeThenTheSlotServesAgain) {
   EXPECT_EQ(slotReads, 0);
 
   // The sink served that connection only: the next one reads into the slot.
-  ASSERT_TRUE(ConnectTo(s, listener.Port()));
-  RawSocket next = listener.Accept();
+  ASSERT_TRUE(ConnectTo(s, m_port));
+  RawFtpClient next;
+  ASSERT_TRUE(next.Accept(m_listenFd));
   next.Send("next");
   ASSERT_TRUE(CurrentLoop().WaitFor([&] { return slotReads == 1; }, 10s));
   EXPECT_EQ(sink.Size(), payload.size());
 }
 
-TEST_F(CSocketTest, ResetByPeerIsRecordedAgainstTheCloseEvent) {
-  ConnectedPeer().Reset();
-  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));
-  EXPECT_EQ(LastSocketLayerErrorNumber(), 10054);
-  EXPECT_EQ(m_socket.m_lngPostEventErrorID, kEventClose);
-  EXPECT_EQ(m_ev.close + m_ev.error, 0);
-}
-
-TEST_F(CSocketTest, PartialSendsToASlowReaderCompleteWithOneOnSendComplete) {
-  RawSocket peer = ConnectedPeer();
+TEST_F(CSocketTest, PartialSendsToASlowReaderKeepTheirOrderAndCompleteOnce) {
+  RawFtpClient& peer = ConnectedPeer();
+  peer.PauseReading(true);
   // More than the loopback buffers hold: the system takes it in parts.
   std::string payload(16 << 20, 'x');
   for (size_t i = 0; i < payload.size(); i += 4093) payload[i] = static_cast<char>('a' + i % 26);
+  const std::string tail = "and the tail";
   ASSERT_TRUE(m_socket.SendData(payload, -1));
   EXPECT_GT(m_socket.PendingSendLength(), 0);  // the system could not take it all
+  ASSERT_TRUE(m_socket.SendData(tail));        // queued behind it
   // The peer does not read for a while: nothing completes meanwhile.
   CurrentLoop().RunFor(50ms);
   EXPECT_EQ(m_ev.complete, 0);
-  std::string got;
-  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
-  ASSERT_TRUE(Wait([&] { return got.size() == payload.size() && m_ev.complete > 0; }, 60s));
+  peer.PauseReading(false);
+  const size_t all = payload.size() + tail.size();
+  ASSERT_TRUE(Wait([&] { return peer.Received().size() == all && m_ev.complete > 0; }, 60s));
   CurrentLoop().RunFor(20ms);
-  EXPECT_EQ(got, payload);
+  EXPECT_TRUE(peer.Received() == payload + tail);
   EXPECT_EQ(m_ev.complete, 1);
   EXPECT_GT(m_ev.progress, 1);
-  EXPECT_EQ(m_ev.sent, static_cast<double>(payload.size()));
+  EXPECT_EQ(m_ev.sent, static_cast<double>(all));
   EXPECT_EQ(m_ev.lastRemaining, 0);
   EXPECT_EQ(m_ev.error, 0);
 }
 
-TEST_F(CSocketTest, SendWhileEarlierBytesAreQueuedKeepsBothInOrder) {
-  RawSocket peer = ConnectedPeer();
-  const std::string first(12 << 20, 'a'), second = "and the tail";
-  ASSERT_TRUE(m_socket.SendData(first));
-  ASSERT_GT(m_socket.PendingSendLength(), 0);
-  ASSERT_TRUE(m_socket.SendData(second));
-  std::string got;
-  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(); });
-  ASSERT_TRUE(Wait([&] { return got.size() >= first.size() + second.size() && m_ev.complete; }, 60s));
-  EXPECT_EQ(got, first + second);
-  EXPECT_EQ(m_ev.complete, 1);
-}
-
 TEST_F(CSocketTest, GracefulCloseSendsWhatIsQueuedThenWaitsForThePeer) {
-  RawSocket peer = ConnectedPeer();
+  RawFtpClient& peer = ConnectedPeer();
   const std::string payload(16 << 20, 'q');
   ASSERT_TRUE(m_socket.SendData(payload));
   m_socket.CloseSocket();  // while most of it is still queued
   EXPECT_EQ(m_socket.State(), CSocket::kStateClosing);
-  std::string got;
-  bool eof = false;
-  LoopWatch reader(peer.Fd(), kIoRead, [&](unsigned) { got += peer.ReadAvailable(&eof); });
-  ASSERT_TRUE(Wait([&] { return eof; }, 60s));
-  reader.Reset();
-  EXPECT_EQ(got.size(), payload.size());
+  ASSERT_TRUE(Wait([&] { return peer.PeerClosed(); }, 60s));
+  EXPECT_EQ(peer.Received().size(), payload.size());
   EXPECT_EQ(m_ev.close, 0);
   peer.Close();
   ASSERT_TRUE(Wait([&] { return m_ev.close == 1; }));
   EXPECT_EQ(m_socket.SocketHandle(), -1);
-}
-
-TEST_F(CSocketTest, LoopbackDuplexWithRandomChunksBothWays) {
-  CSocket server, a, b;
-  server.OnConnectionRequest = [&](long id) { a.Accept(id); };
-  ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
-  ASSERT_TRUE(server.Listen());
-  ASSERT_TRUE(ConnectTo(b, server.LocalPort()));
-  ASSERT_TRUE(Wait([&] { return a.State() == CSocket::kStateConnected; }));
-
-  std::mt19937 rng(12345);
-  auto makePayload = [&](size_t n) {
-    std::string p(n, '\0');
-    for (char& c : p) c = static_cast<char>(rng());
-    return p;
-  };
-  const std::string toB = makePayload(3 << 20), toA = makePayload(5 << 20 | 12345);
-  std::string gotA, gotB;
-  auto reader = [](CSocket& s, std::string& into) {
-    return [&s, &into](double) {
-      std::string chunk;
-      s.GetData(chunk, VarType::kByteArray);
-      into += chunk;
-    };
-  };
-  a.OnDataArrival = reader(a, gotA);
-  b.OnDataArrival = reader(b, gotB);
-  // Each side queues its next random-sized piece when the last one is out.
-  auto feeder = [&rng](CSocket& s, const std::string& all) {
-    auto offset = std::make_shared<size_t>(0);
-    auto next = [&s, &all, &rng, offset] {
-      if (*offset >= all.size()) return;
-      const size_t n = std::min<size_t>(all.size() - *offset, 1 + rng() % 200'000);
-      s.SendBytes(all.data() + *offset, n);
-      *offset += n;
-    };
-    s.OnSendComplete = next;
-    return next;
-  };
-  feeder(a, toB)();
-  feeder(b, toA)();
-  ASSERT_TRUE(Wait([&] { return gotA.size() >= toA.size() && gotB.size() >= toB.size(); }, 60s));
-  EXPECT_EQ(std::hash<std::string>{}(gotA), std::hash<std::string>{}(toA));
-  EXPECT_EQ(gotB == toB, true);
 }
 
 }  // namespace

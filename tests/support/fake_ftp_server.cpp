@@ -208,19 +208,11 @@ void FakeFtpServer::TakeLines() {
     m_transcript.push_back(line);
     m_lines.push_back(line);
     unsigned h[4], p[2];
-    char proto = 0;
-    if (line.rfind("PORT ", 0) == 0 || line.rfind("EPRT ", 0) == 0) m_portPort = -1;  // until it parses
+    if (line.rfind("PORT ", 0) == 0) m_portPort = -1;  // until it parses
     if (sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0], &p[1]) == 6) {
       m_portHost = std::to_string(h[0]) + "." + std::to_string(h[1]) + "." + std::to_string(h[2]) + "." +
                    std::to_string(h[3]);
       m_portPort = static_cast<int>(p[0] * 256 + p[1]);
-      m_passive = false;
-    } else if (sscanf(line.c_str(), "EPRT |%c|%u.%u.%u.%u|%u|", &proto, &h[0], &h[1], &h[2], &h[3], &p[0]) ==
-                   6 &&
-               proto == '1') {
-      m_portHost = std::to_string(h[0]) + "." + std::to_string(h[1]) + "." + std::to_string(h[2]) + "." +
-                   std::to_string(h[3]);
-      m_portPort = static_cast<int>(p[0]);
       m_passive = false;
     }
   }
@@ -420,14 +412,6 @@ FakeFtpServer& FakeFtpServer::ExpectMatch(const std::string& regex) {
   });
 }
 
-FakeFtpServer& FakeFtpServer::ExpectThat(LineMatcher matcher, std::string description) {
-  return AddExpect(std::move(description), std::move(matcher));
-}
-
-FakeFtpServer& FakeFtpServer::ExpectAny() {
-  return AddExpect("any command", [](const std::string&) { return true; });
-}
-
 FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& password) {
   return Reply("220 Fake FTP server ready.")
       .Expect("USER " + user, "331 Password required for " + user + ".")
@@ -491,17 +475,6 @@ FakeFtpServer& FakeFtpServer::PasvReplying(std::string reply, std::string advert
       text.replace(at, 2, host + "," + std::to_string(port / 256) + "," + std::to_string(port % 256));
     }
     m_ctrl->out += text + "\r\n";
-    m_ctrl->Flush();
-    return true;
-  });
-}
-
-FakeFtpServer& FakeFtpServer::Epsv() {
-  return Add("Epsv", [this](Step&) {
-    if (!NeedControl()) return false;
-    OpenDataListener();
-    m_greeted = true;
-    m_ctrl->out += "229 Entering Extended Passive Mode (|||" + std::to_string(m_dataListenPort) + "|)\r\n";
     m_ctrl->Flush();
     return true;
   });

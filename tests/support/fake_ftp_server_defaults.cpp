@@ -36,14 +36,10 @@ bool FakeFtpServer::AnswerNextByDefault() {
   return true;
 }
 
-std::string FakeFtpServer::ListingBody(bool namesOnly) const {
-  if (m_listingSet && !namesOnly) return m_listing;
+std::string FakeFtpServer::ListingBody() const {
+  if (m_listingSet) return m_listing;
   std::string body;
   for (const auto& [name, content] : m_files) {
-    if (namesOnly) {
-      body += name + "\r\n";
-      continue;
-    }
     char line[128];
     snprintf(line, sizeof line, "-rw-r--r--    1 ftp      ftp      %10zu Jan 01 00:00 ", content.size());
     body += line + name + "\r\n";
@@ -87,12 +83,10 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
     Reply("221 Goodbye.").Drop();
   } else if (verb == "PASV") {
     Pasv();
-  } else if (verb == "EPSV") {
-    Epsv();
-  } else if (verb == "PORT" || verb == "EPRT") {
+  } else if (verb == "PORT") {
     Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
-  } else if (verb == "LIST" || verb == "NLST") {
-    transfer([&] { DataSend(ListingBody(verb == "NLST")).DataClose(); });
+  } else if (verb == "LIST") {
+    transfer([&] { DataSend(ListingBody()).DataClose(); });
   } else if (verb == "RETR") {
     if (!haveFile) {
       Reply("550 " + arg + ": No such file or directory.");
@@ -100,16 +94,13 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
       std::string content = file->second.substr(std::min(restart, file->second.size()));
       transfer([&] { DataSend(std::move(content)).DataClose(); });
     }
-  } else if (verb == "STOR" || verb == "APPE") {
-    std::string kept = verb == "APPE" ? (haveFile ? file->second : "")
-                                       : (haveFile ? file->second.substr(0, std::min(restart, file->second.size())) : "");
+  } else if (verb == "STOR") {
+    std::string kept = haveFile ? file->second.substr(0, std::min(restart, file->second.size())) : "";
     transfer([&] {
       DataReceive().Do([this, arg, kept] { m_files[arg] = kept + m_received.back(); }, "store " + arg);
     });
   } else if (verb == "SIZE") {
     Reply(haveFile ? "213 " + std::to_string(file->second.size()) : "550 " + arg + ": No such file.");
-  } else if (verb == "MDTM") {
-    Reply(haveFile ? "213 20260101000000" : "550 " + arg + ": No such file.");
   } else if (verb == "DELE") {
     if (haveFile) m_files.erase(file);
     Reply(haveFile ? "250 DELE command successful." : "550 " + arg + ": No such file or directory.");
@@ -130,25 +121,17 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
   } else if (verb == "REST") {
     m_restart = static_cast<size_t>(std::strtoull(arg.c_str(), nullptr, 10));
     Reply("350 Restarting at " + std::to_string(m_restart) + ".");
-  } else if (verb == "SYST") {
-    Reply("215 UNIX Type: L8");
-  } else if (verb == "PWD" || verb == "XPWD") {
+  } else if (verb == "PWD") {
     Reply("257 \"/\" is the current directory.");
-  } else if (verb == "CWD" || verb == "CDUP" || verb == "RMD") {
+  } else if (verb == "CWD" || verb == "RMD") {
     Reply("250 " + verb + " command successful.");
   } else if (verb == "MKD") {
     Reply("257 \"" + arg + "\" created.");
   } else if (verb == "TYPE") {
     Reply("200 Type set to " + arg + ".");
-  } else if (verb == "NOOP" || verb == "MODE" || verb == "STRU" || verb == "OPTS" || verb == "SITE") {
-    Reply("200 " + verb + " command successful.");
-  } else if (verb == "ALLO") {
-    Reply("202 No storage allocation necessary.");
   } else if (verb == "ABOR") {
     CloseData(Close::kGraceful);
     Reply("226 Abort successful.");
-  } else if (verb == "FEAT") {
-    Reply("211-Features:\r\n SIZE\r\n MDTM\r\n REST STREAM\r\n211 End");
   } else {
     Reply("502 Command not implemented.");
   }

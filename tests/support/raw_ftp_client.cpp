@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,135 +12,168 @@
 namespace pellan::test {
 
 namespace {
-using SteadyTime = std::chrono::steady_clock::time_point;
-
-int MsLeft(SteadyTime deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+bool Address(const std::string& host, uint16_t port, sockaddr_in* a) {
+  *a = sockaddr_in{};
+  a->sin_family = AF_INET;
+  a->sin_port = htons(port);
+  return inet_pton(AF_INET, host.c_str(), &a->sin_addr) == 1;
 }
 }  // namespace
 
-RawFtpClient::RawFtpClient(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
+RawFtpClient::RawFtpClient(Duration timeout) : m_timeout(timeout) {}
 
 RawFtpClient::~RawFtpClient() { Close(); }
 
 void RawFtpClient::Close() {
+  m_watch.Reset();
   if (m_fd >= 0) close(m_fd);
   m_fd = -1;
-  m_buffer.clear();
+  m_in.clear();
+  m_out.clear();
+  m_peerClosed = false;
 }
 
-bool RawFtpClient::Connect(uint16_t port, const std::string& host) {
+void RawFtpClient::Reset() {
+  const linger l{1, 0};
+  if (m_fd >= 0) setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   Close();
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  if (inet_pton(AF_INET, host.c_str(), &a.sin_addr) != 1) {
-    m_error = "not a numeric IPv4 address: " + host;
-    return false;
-  }
-  m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (m_fd < 0) {
-    m_error = strerror(errno);
-    return false;
-  }
-  if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    if (errno != EINPROGRESS) {
-      m_error = std::string("connect: ") + strerror(errno);
-      Close();
-      return false;
-    }
-    pollfd p{m_fd, POLLOUT, 0};
+}
+
+void RawFtpClient::Adopt(int fd) {
+  m_fd = fd;
+  const int one = 1;  // small lines leave at once
+  setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  m_watch = LoopWatch(m_fd, kIoRead, [this](unsigned events) { OnEvents(events); });
+  Interest();
+}
+
+void RawFtpClient::Interest() {
+  if (m_fd < 0) return;
+  const unsigned read = m_paused || m_peerClosed ? 0u : unsigned{kIoRead};
+  m_watch.SetInterest(read | (m_connecting || !m_out.empty() ? unsigned{kIoWrite} : 0u));
+}
+
+void RawFtpClient::OnEvents(unsigned events) {
+  if (m_connecting && (events & (kIoWrite | kIoError | kIoHangup))) {
     int err = 0;
     socklen_t len = sizeof err;
-    if (poll(&p, 1, static_cast<int>(m_timeout.count())) != 1 ||
-        getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      m_error = std::string("connect: ") + (err ? strerror(err) : "timed out");
-      Close();
-      return false;
+    getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+    m_connecting = false;
+    if (err != 0) {
+      m_error = std::string("connect: ") + strerror(err);
+      m_peerClosed = true;
     }
+  }
+  while (!m_connecting && !m_out.empty()) {
+    const ssize_t n = send(m_fd, m_out.data(), m_out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n <= 0) {
+      if (n < 0 && errno != EAGAIN && errno != EINTR) m_error = std::string("send: ") + strerror(errno), m_out.clear();
+      break;
+    }
+    m_out.erase(0, static_cast<size_t>(n));
+  }
+  while (!m_paused && !m_peerClosed && !m_connecting) {
+    char buf[65536];
+    const ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      m_in.append(buf, static_cast<size_t>(n));
+    } else {
+      if (n == 0 || (errno != EAGAIN && errno != EINTR)) m_peerClosed = true;
+      break;
+    }
+  }
+  Interest();
+}
+
+bool RawFtpClient::Connect(uint16_t port, const std::string& host, const std::string& from) {
+  Close();
+  sockaddr_in a{}, local{};
+  if (!Address(host, port, &a) || (!from.empty() && !Address(from, 0, &local))) {
+    m_error = "not a numeric IPv4 address: " + host + " " + from;
+    return false;
+  }
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (!from.empty() && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+    m_error = std::string("bind: ") + strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+    m_error = std::string("connect: ") + strerror(errno);
+    close(fd);
+    return false;
+  }
+  m_connecting = true;
+  m_error.clear();
+  Adopt(fd);
+  if (!WaitFor([this] { return !m_connecting; }) || !m_error.empty()) {
+    if (m_connecting) m_error = "connect: timed out";
+    Close();
+    return false;
   }
   return true;
 }
 
-bool RawFtpClient::ReadLine(std::string& line, SteadyTime deadline) {
-  for (;;) {
-    size_t eol = m_buffer.find("\r\n");
-    if (eol != std::string::npos) {
-      line = m_buffer.substr(0, eol);
-      m_buffer.erase(0, eol + 2);
-      return true;
-    }
-    if (m_fd < 0) return false;
-    pollfd p{m_fd, POLLIN, 0};
-    if (poll(&p, 1, MsLeft(deadline)) != 1) {
-      m_error = "timed out waiting for a reply";
-      return false;
-    }
-    char buf[4096];
-    ssize_t n = recv(m_fd, buf, sizeof buf, 0);
-    if (n <= 0) {
-      m_error = n == 0 ? "connection closed by the server" : std::string("recv: ") + strerror(errno);
-      return false;
-    }
-    m_buffer.append(buf, static_cast<size_t>(n));
+bool RawFtpClient::Accept(int listenFd) {
+  Close();
+  int fd = -1;
+  LoopWatch wake(listenFd, kIoRead, [](unsigned) {});
+  WaitFor([&] { return (fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0; });
+  if (fd < 0) return false;
+  Adopt(fd);
+  return true;
+}
+
+bool RawFtpClient::WaitFor(const std::function<bool()>& done) { return CurrentLoop().WaitFor(done, m_timeout); }
+
+void RawFtpClient::PauseReading(bool paused) {
+  m_paused = paused;
+  Interest();
+  if (!paused) OnEvents(0);
+}
+
+bool RawFtpClient::Send(const std::string& bytes) {
+  if (m_fd < 0) return false;
+  m_out += bytes;
+  OnEvents(0);
+  return WaitFor([this] { return m_out.empty(); }) && m_error.empty();
+}
+
+std::string RawFtpClient::ReadLine() {
+  size_t eol = std::string::npos;
+  WaitFor([&] { return (eol = m_in.find("\r\n")) != std::string::npos || m_peerClosed || m_fd < 0; });
+  if (eol == std::string::npos) {
+    m_error = m_peerClosed ? "connection closed by the peer" : "timed out waiting for a line";
+    return "";
   }
+  std::string line = m_in.substr(0, eol);
+  m_in.erase(0, eol + 2);
+  return line;
 }
 
 std::string RawFtpClient::ReadReply() {
-  const SteadyTime deadline = std::chrono::steady_clock::now() + m_timeout;
-  std::string line;
-  if (!ReadLine(line, deadline)) return "";
-  std::string reply = line;
+  std::string line = ReadLine(), reply = line;
   // "123-" opens a multi-line reply that ends with a line "123 ".
   if (line.size() >= 4 && Code(line) >= 0 && line[3] == '-') {
     const std::string end = line.substr(0, 3) + " ";
     do {
-      if (!ReadLine(line, deadline)) return "";
+      if ((line = ReadLine()).empty()) return "";
       reply += "\r\n" + line;
     } while (line.compare(0, 4, end) != 0);
   }
   return reply;
 }
 
-bool RawFtpClient::SendLine(const std::string& line) {
-  const std::string bytes = line + "\r\n";
-  size_t sent = 0;
-  const SteadyTime deadline = std::chrono::steady_clock::now() + m_timeout;
-  while (m_fd >= 0 && sent < bytes.size()) {
-    ssize_t n = send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{m_fd, POLLOUT, 0};
-      if (poll(&p, 1, MsLeft(deadline)) == 1) continue;
-    }
-    m_error = std::string("send: ") + strerror(errno);
-    return false;
-  }
-  return m_fd >= 0;
-}
-
 bool RawFtpClient::Login(const std::string& user, const std::string& password) {
   if (Code(ReadReply()) != 220) return false;
   std::string reply = Command("USER " + user);
   if (Code(reply) == 331) reply = Command("PASS " + password);
-  if (Code(reply) != 230) {
-    m_error = "login refused: " + reply;
-    return false;
-  }
-  return true;
+  if (Code(reply) != 230) m_error = "login refused: " + reply;
+  return Code(reply) == 230;
 }
 
 bool RawFtpClient::WaitForClose() {
-  const SteadyTime deadline = std::chrono::steady_clock::now() + m_timeout;
-  if (!m_buffer.empty() || m_fd < 0) return false;
-  pollfd p{m_fd, POLLIN, 0};
-  if (poll(&p, 1, MsLeft(deadline)) != 1) return false;
-  char c;
-  return recv(m_fd, &c, 1, 0) <= 0;
+  return m_fd >= 0 && WaitFor([this] { return m_peerClosed || !m_in.empty(); }) && m_peerClosed && m_in.empty();
 }
 
 int RawFtpClient::Code(const std::string& reply) {
@@ -151,9 +184,26 @@ int RawFtpClient::Code(const std::string& reply) {
   return std::stoi(reply.substr(0, 3));
 }
 
-bool RawFtpClient::PortAccepts(uint16_t port) {
-  RawFtpClient probe(std::chrono::seconds(2));
-  return probe.Connect(port);
+bool RawFtpClient::PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
+
+int RawFtpClient::Listen(uint16_t* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  Address("127.0.0.1", 0, &a);
+  socklen_t len = sizeof a;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+uint16_t RawFtpClient::FreePort() {
+  uint16_t port = 0;
+  close(Listen(&port));  // closed again at once: nothing listens there
+  return port;
 }
 
 }  // namespace pellan::test

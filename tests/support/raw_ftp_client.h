@@ -1,37 +1,57 @@
-// A blocking FTP control connection over a raw POSIX socket, for tests that
-// check a server (real or fake) without the engine. Every wait is bounded by
-// the time-out given at construction; nothing here resolves names.
+// The tests' one raw TCP peer, with no engine code in it: a client of a
+// server under test (a real one, or the scripted fake), an intruder on a
+// data port, or the far end of a socket under test. Every wait runs the
+// current event loop (so a scripted server on the same loop goes on, and
+// virtual time passes under a TestClock) and ends after the time-out given
+// at construction. Numeric IPv4 addresses only: nothing here resolves names.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+#include "platform/event_loop.h"
 
 namespace pellan::test {
 
 class RawFtpClient {
  public:
-  explicit RawFtpClient(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  explicit RawFtpClient(Duration timeout = std::chrono::seconds(10));
   ~RawFtpClient();
   RawFtpClient(const RawFtpClient&) = delete;
   RawFtpClient& operator=(const RawFtpClient&) = delete;
 
-  // Connects to `host` (a numeric IPv4 address); false with Error() set.
-  bool Connect(uint16_t port, const std::string& host = "127.0.0.1");
+  // Connects to host:port, from the local address `from` when given; false
+  // with Error() set.
+  bool Connect(uint16_t port, const std::string& host = "127.0.0.1", const std::string& from = "");
+  // Waits for a connection on a listening socket (see Listen) and takes it.
+  bool Accept(int listenFd);
   void Close();
+  void Reset();  // closes with a reset (RST) instead of an orderly close
   bool Connected() const { return m_fd >= 0; }
 
-  // The next whole reply (every line of a multi-line one, joined by CRLF,
-  // without the final CRLF); "" on time-out, end of stream or error.
+  // Sends every byte, waiting while the system's buffers are full.
+  bool Send(const std::string& bytes);
+  bool SendLine(const std::string& line) { return Send(line + "\r\n"); }
+  // The next CRLF-ended line without its CRLF; "" on time-out or close.
+  std::string ReadLine();
+  // The next whole reply (every line of a multi-line one, joined by CRLF).
   std::string ReadReply();
-  bool SendLine(const std::string& line);  // sends line + CRLF
   std::string Command(const std::string& line) { return SendLine(line) ? ReadReply() : ""; }
   // The greeting, USER and PASS; true when the server answered 230.
   bool Login(const std::string& user, const std::string& password);
 
-  // True when the server closes the connection (end of stream or reset)
-  // within the time-out, with nothing more to read before.
+  // Runs the loop until `done` holds; false after the time-out.
+  bool WaitFor(const std::function<bool()>& done);
+  // True when the peer closes (end of stream or reset) in time, with
+  // nothing more to read before.
   bool WaitForClose();
+  // What came and was not read as lines yet; reading stops while paused (the
+  // bytes stay in the system's buffers).
+  std::string& Received() { return m_in; }
+  bool PeerClosed() const { return m_peerClosed; }
+  void PauseReading(bool paused);
 
   const std::string& Error() const { return m_error; }
   int Fd() const { return m_fd; }
@@ -40,14 +60,23 @@ class RawFtpClient {
   static int Code(const std::string& reply);
   // True when something accepts TCP connections at 127.0.0.1:port.
   static bool PortAccepts(uint16_t port);
+  // A listening socket on 127.0.0.1 at a port of the system's choosing.
+  static int Listen(uint16_t* port);
+  // A port on 127.0.0.1 where nothing listens.
+  static uint16_t FreePort();
 
  private:
-  bool ReadLine(std::string& line, std::chrono::steady_clock::time_point deadline);
+  void Adopt(int fd);
+  void OnEvents(unsigned events);
+  void Interest();
 
-  std::chrono::milliseconds m_timeout;
+  Duration m_timeout;
   int m_fd = -1;
-  std::string m_buffer;
-  std::string m_error;
+  LoopWatch m_watch;
+  bool m_connecting = false;
+  bool m_paused = false;
+  bool m_peerClosed = false;
+  std::string m_in, m_out, m_error;
 };
 
 }  // namespace pellan::test
