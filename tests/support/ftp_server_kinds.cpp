@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/ftp_servers.h"
@@ -158,7 +159,11 @@ bool PureFtpdServer::Configure(std::string& error) {
     error = "cannot write " + passwd;
     return false;
   }
-  return RunToEnd({PureFtpdPrefix() + "/bin/pure-pw", "mkdb", WorkDir() + "/pureftpd.pdb", "-f", passwd}, error);
+  const std::string mkdb = "'" + PureFtpdPrefix() + "/bin/pure-pw' mkdb '" + WorkDir() + "/pureftpd.pdb' -f '" + passwd +
+                           "' </dev/null >'" + WorkDir() + "/setup.log' 2>&1";
+  if (std::system(mkdb.c_str()) == 0) return true;
+  error = "pure-pw mkdb failed: " + ReadWholeFile(WorkDir() + "/setup.log");
+  return false;
 }
 
 std::vector<std::string> PureFtpdServer::Command() const {

@@ -38,9 +38,11 @@ constexpr int kStartAttempts = 4;
 constexpr auto kTermTimeout = 3s;
 constexpr auto kKillTimeout = 3s;
 
-// A port nobody listens on now (the kernel's choice, so it rarely collides;
-// a server that still loses the race fails to bind and is started again).
-uint16_t FreePort() {
+}  // namespace
+
+// The kernel's choice, so it rarely collides; a server that still loses
+// the race fails to bind and is started again.
+uint16_t FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -55,6 +57,8 @@ uint16_t FreePort() {
   return port;
 }
 
+namespace {
+
 // Parent pid and state letter from /proc/<pid>/stat; false when it is gone.
 bool ReadStat(pid_t pid, pid_t& parent, char& state) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -65,12 +69,6 @@ bool ReadStat(pid_t pid, pid_t& parent, char& state) {
   std::istringstream rest(text.substr(close + 1));
   rest >> state >> parent;
   return static_cast<bool>(rest);
-}
-
-bool Alive(pid_t pid) {
-  pid_t parent;
-  char state;
-  return ReadStat(pid, parent, state) && state != 'Z' && state != 'X';
 }
 
 // Every process whose parent is in `parents`.
@@ -274,7 +272,7 @@ bool RealFtpServer::Start() {
   if (!Prepare()) return false;
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-    m_port = FreePort();
+    m_port = FreeLoopbackPort();
     // Passive ports below the kernel's ephemeral range (32768 and up), so
     // they do not collide with client ports; servers try another port of
     // their range when one is taken.
@@ -289,46 +287,6 @@ bool RealFtpServer::Start() {
     Stop();
   }
   return false;
-}
-
-bool RealFtpServer::RunToEnd(const std::vector<std::string>& argv, std::string& error) const {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const std::string logPath = WorkDir() + "/setup.log";
-  int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (logFd >= 0) {
-      dup2(logFd, 1);
-      dup2(logFd, 2);
-    }
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  if (logFd >= 0) close(logFd);
-  if (pid < 0) {
-    error = std::string("fork: ") + strerror(errno);
-    return false;
-  }
-  const auto deadline = SteadyClock::now() + 30s;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (SteadyClock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      error = argv[0] + " did not finish";
-      return false;
-    }
-    std::this_thread::sleep_for(2ms);
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = argv[0] + " failed: " + ReadWholeFile(logPath);
-    return false;
-  }
-  return true;
 }
 
 bool RealFtpServer::Spawn() {
@@ -398,16 +356,6 @@ bool RealFtpServer::WaitListening() {
   }
   m_error = std::string(Name()) + " did not listen on port " + std::to_string(m_port) + " in time: " + Log();
   return false;
-}
-
-std::vector<pid_t> RealFtpServer::Processes() const {
-  if (m_pid <= 0) return {};
-  std::set<pid_t> tree = Tree(m_pid);
-  std::vector<pid_t> out;
-  for (pid_t p : tree) {
-    if (Alive(p)) out.push_back(p);
-  }
-  return out;
 }
 
 void RealFtpServer::Stop() {

@@ -73,10 +73,6 @@ class RealFtpServer {
   bool PutFile(const std::string& remotePath, const std::string& content) const;
   bool MakeFolder(const std::string& remotePath) const;
 
-  pid_t Pid() const { return m_pid; }
-  // The server's processes now: the listener and every descendant (vsftpd's
-  // sessions leave the process group, so this walks parent links).
-  std::vector<pid_t> Processes() const;
   const std::string& Error() const { return m_error; }
   std::string Log() const;  // what the server wrote to stdout/stderr
 
@@ -94,8 +90,6 @@ class RealFtpServer {
   const std::string& WorkDir() const { return m_work.Path(); }
   // The test account's ids; false when it does not exist.
   static bool TestUserIds(uid_t& uid, gid_t& gid);
-  // Runs a helper program to its end (bounded); false with `error`.
-  bool RunToEnd(const std::vector<std::string>& argv, std::string& error) const;
 
  private:
   bool Prepare();
@@ -146,6 +140,8 @@ class PureFtpdServer final : public RealFtpServer {
 };
 
 std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind);
+// A port on 127.0.0.1 that nobody listened on a moment ago.
+uint16_t FreeLoopbackPort();
 
 }  // namespace pellan::test
 

@@ -3,11 +3,6 @@
 // file and the progress line to stderr, the failing command's error to
 // stderr with exit status 1; every option reaches the engine. (What the
 // engine does with them is the engine interop table's.)
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -206,16 +201,8 @@ TEST(TolvarFtp, HelpBadCommandLinesAndARefusedConnection) {
     EXPECT_EQ(r.err, row.message);
     EXPECT_EQ(r.out, "");
   }
-  // A port bound for a moment and released: nothing listens there.
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  close(fd);
-  r = RunTool({"--host", "127.0.0.1", "--port", std::to_string(ntohs(a.sin_port)), "--lang", "en", "-c", "pwd"});
+  // Nothing listens there.
+  r = RunTool({"--host", "127.0.0.1", "--port", std::to_string(FreeLoopbackPort()), "--lang", "en", "-c", "pwd"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "error 10061: Connection refused\n");
