@@ -29,7 +29,7 @@ class TolvarFtpTest : public ::testing::Test {
  protected:
   static void TearDownTestSuite() { s_server.reset(); }
   void SetUp() override {
-    if (!s_server) s_server = std::make_unique<VsftpdServer>();
+    if (!s_server) s_server = MakeFtpServer(FtpServerKind::kVsftpd);
     PELLAN_START_FTP_SERVER_OR_SKIP(*s_server);
   }
   // tolvarftp logged in with the password from the environment.
