@@ -96,8 +96,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   std::string Disk(const std::string& remotePath) const { return ReadWholeFile(m_server->LocalPath(remotePath)); }
   bool OnDisk(const std::string& remotePath) const { return Exists(m_server->LocalPath(remotePath)); }
   std::string Local(const std::string& name) const { return m_local->File(name); }
-  void Put(const std::string& remotePath, const std::string& content) {
-    ASSERT_TRUE(remotePath.back() == '/' ? m_server->MakeFolder(remotePath) : m_server->PutFile(remotePath, content));
+  // Files, and folders named with a trailing "/", into the served folder.
+  void Put(const Tree& entries) {
+    for (const auto& [path, content] : entries) {
+      ASSERT_TRUE(path.back() == '/' ? m_server->MakeFolder(path) : m_server->PutFile(path, content)) << path;
+    }
   }
 
   // ---- the operations ----------------------------------------------------
@@ -105,7 +108,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   void WorkingDirectory() {
     EXPECT_EQ(m_ftp->FtpState(), kFtpReady);
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
-    Put("a/b c/", "");
+    Put({{"a/b c/", ""}});
     EXPECT_TRUE(m_ftp->SetCurrentDirectory("/a/b c"));
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/a/b c");
     EXPECT_EQ(m_ftp->GetParentDirectory(), "/a");
@@ -124,7 +127,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_TRUE(fs::is_directory(m_server->LocalPath("x/y/z")));
     // Made behind the control's back: each server refuses MKD its own way,
     // and the probe shows the folder is there, then goes back.
-    Put("pre/sub/", "");
+    Put({{"pre/sub/", ""}});
     EXPECT_TRUE(m_ftp->CreateDirectory("/pre", false)) << Why();
     EXPECT_TRUE(m_ftp->CreateDirectory("/pre/sub/new", true)) << Why();
     EXPECT_TRUE(fs::is_directory(m_server->LocalPath("pre/sub/new")));
@@ -133,12 +136,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_FALSE(m_ftp->CreateDirectory("/missing/child", false));  // no parent
     ExpectRefused();
     EXPECT_FALSE(OnDisk("missing"));
-    Put("plain", "x");  // a file in the way
+    Put({{"plain", "x"}});  // a file in the way
     EXPECT_FALSE(m_ftp->CreateDirectory("/plain", false));
     ExpectRefused();
 
-    Put("empty/", "");
-    Put("full/f.txt", "x");
+    Put({{"empty/", ""}, {"full/f.txt", "x"}});
     EXPECT_TRUE(m_ftp->RemoveDirectory("/empty")) << Why();
     EXPECT_FALSE(OnDisk("empty"));
     for (const char* path : {"/empty", "/full"}) {
@@ -155,14 +157,8 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   }
 
   void DeleteRenameAndSize() {
-    Put("sub/my file.txt", "x");
-    Put("old.txt", "old");
-    Put("a.txt", "from a");
-    Put("b.txt", "from b");
-    Put("dir/", "");
-    Put("data.bin", std::string(123457, 'z'));
-    Put("empty.bin", "");
-    Put("sub dir/with blank.txt", "12345");
+    Put({{"sub/my file.txt", "x"}, {"old.txt", "old"}, {"a.txt", "from a"}, {"b.txt", "from b"}, {"dir/", ""},
+         {"data.bin", std::string(123457, 'z')}, {"empty.bin", ""}, {"sub dir/with blank.txt", "12345"}});
 
     EXPECT_TRUE(m_ftp->DeleteFile("sub/my file.txt")) << Why();
     EXPECT_FALSE(OnDisk("sub/my file.txt"));
@@ -189,16 +185,10 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   }
 
   void Listings() {
-    Put("empty/", "");
-    Put("pub/R1.txt", "hello");
-    Put("pub/R2.txt", std::string(3000, 'x'));
-    Put("pub/r3.txt", "lower case");
-    Put("pub/a.txt", "1234567");
-    Put("pub/Rsub/inner.txt", "in");
-    Put("pub/sub/", "");
+    Put({{"empty/", ""}, {"pub/R1.txt", "hello"}, {"pub/R2.txt", std::string(3000, 'x')},
+         {"pub/r3.txt", "lower case"}, {"pub/a.txt", "1234567"}, {"pub/Rsub/inner.txt", "in"}, {"pub/sub/", ""}});
     ASSERT_EQ(symlink("R1.txt", m_server->LocalPath("pub/Rlink").c_str()), 0);
-    Put("my dir/a b.txt", "spaced!");
-    Put("my dir/R x.txt", "R");
+    Put({{"my dir/a b.txt", "spaced!"}, {"my dir/R x.txt", "R"}});
 
     EXPECT_EQ(m_ftp->GetRemoteFilesInfo("empty/"), nullptr);
     EXPECT_EQ(m_ftp->ErrorNumber(), 0) << Why();
@@ -274,7 +264,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   }
 
   void TreesDownAndUp() {
-    for (const auto& [path, content] : SampleTree()) Put("pub/" + path, content);
+    for (const auto& [path, content] : SampleTree()) Put({{"pub/" + path, content}});
     // Each folder's files are a queue of their own.
     std::map<std::string, std::pair<long, long>> positions;
     m_ftp->OnTransfer = [&] { positions[m_ftp->LocalPath()] = {m_ftp->QueueIndex(), m_ftp->QueueTotal()}; };
@@ -292,10 +282,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   }
 
   void PatternsAndLists() {
-    Put("pub/r1.txt", "one");
-    Put("pub/r2.txt", "two");
-    Put("pub/r3.bin", "three");
-    Put("pub/sub/r4.txt", "four");
+    Put({{"pub/r1.txt", "one"}, {"pub/r2.txt", "two"}, {"pub/r3.bin", "three"}, {"pub/sub/r4.txt", "four"}});
     ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
     EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
     const std::string source = Local("src");
@@ -318,7 +305,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   // sends every LF as CR LF); the lines themselves arrive intact.
   void Ascii() {
     const std::string text = "first line\nsecond line\n\nlast line, with a tab\t\n";
-    Put("t/down.txt", text);
+    Put({{"t/down.txt", text}});
     m_ftp->SetTransferMode(0);
     ASSERT_TRUE(Download("/t/down.txt", Local("down.txt"))) << Why();
     EXPECT_EQ(WithoutCr(ReadWholeFile(Local("down.txt"))), text);
@@ -383,9 +370,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 
   void AbortDownloadThenResume() {
     const std::string one = RandomBytes(2'000, 10), two = RandomBytes(4 << 20, 11);
-    Put("d/1.bin", one);
-    Put("d/2.bin", two);
-    Put("d/3.bin", "third");
+    Put({{"d/1.bin", one}, {"d/2.bin", two}, {"d/3.bin", "third"}});
     AbortOnSecondOfThree(true);
     EXPECT_FALSE(Download("/d/1.bin|/d/2.bin|/d/3.bin", Local("d/")));
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrCanceled);
@@ -407,7 +392,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     ASSERT_TRUE(WriteWholeFile(Local("订单.txt"), "up"));
     ASSERT_TRUE(Upload(Local("订单.txt"), "/交换/订单.txt")) << Why();
     EXPECT_EQ(Disk(gbk("交换/订单.txt")), "up");
-    Put(gbk("交换/回单.txt"), "down");
+    Put({{gbk("交换/回单.txt"), "down"}});
     EXPECT_THAT(Names(m_ftp->GetRemoteFilesInfo("/交换/").get()), UnorderedElementsAre("订单.txt", "回单.txt"));
     ASSERT_TRUE(Download("/交换/回单.txt", Local("回单.txt"))) << Why();
     EXPECT_EQ(ReadWholeFile(Local("回单.txt")), "down");
@@ -419,7 +404,8 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     m_ftp->SetPassWord(Enc("not-the-password"));
     EXPECT_FALSE(m_ftp->Connect());
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrReplyBase + 530);
-    EXPECT_EQ(m_ftp->ErrorInfo(), Kind() == FtpServerKind::kVsftpd ? "530 Login incorrect." : "530 Authentication failed.");
+    EXPECT_EQ(m_ftp->ErrorInfo(),
+              Kind() == FtpServerKind::kVsftpd ? "530 Login incorrect." : "530 Authentication failed.");
     EXPECT_EQ(m_events.errors, 1);
     EXPECT_FALSE(m_ftp->Connected());
     EXPECT_FALSE(g_blnConnecting);
