@@ -47,8 +47,6 @@ const Tree& SampleTree() {
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
   static void TearDownTestSuite() { Servers().clear(); }
-
- public:
   static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>>& Servers() {
     static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
     return servers;
@@ -83,10 +81,10 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrReplyBase + 550) << m_ftp->ErrorInfo();
     EXPECT_THAT(m_ftp->ErrorInfo(), StartsWith("550"));
   }
-  bool Download(const std::string& remote, const std::string& local, bool createFolder = true) {
+  bool Download(const std::string& remote, const std::string& local) {
     m_ftp->SetRemotePath(remote);
     m_ftp->SetLocalPath(local);
-    return m_ftp->DownLoad(createFolder);
+    return m_ftp->DownLoad(true);
   }
   bool Upload(const std::string& local, const std::string& remote) {
     m_ftp->SetLocalPath(local);

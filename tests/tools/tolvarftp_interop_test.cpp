@@ -167,6 +167,7 @@ TEST_F(TolvarFtpTest, AFailedFileGivesItsErrorLineAfterItsRetries) {
     if (line.rfind("> ", 0) != 0 && line.rfind("< ", 0) != 0) lines.push_back(line);
   }
   EXPECT_EQ(retrs, 2u) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("> TYPE I"));  // binary unless --ascii
   ASSERT_EQ(lines.size(), 2u) << r.err;
   EXPECT_EQ(lines[0], "got /here.txt -> " + m_local.File("here.txt") + ", 4 bytes (1/2)");
   EXPECT_THAT(lines[1], StartsWith("error 16550: 550 "));
