@@ -44,7 +44,7 @@ bool DrawnPicture(const std::string& path) {
 
 TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit) {
   if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display: run under scripts/with-xvfb.sh";
-  pellan::test::PyftpdlibServer server;
+  pellan::test::RealFtpServer server(pellan::test::FtpServerKind::kPyftpdlib);
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
   TempDir home, state;
   mkdir(home.File("data").c_str(), 0755);

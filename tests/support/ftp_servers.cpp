@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,9 +39,11 @@ constexpr int kStartAttempts = 4;
 constexpr auto kTermTimeout = 3s;
 constexpr auto kKillTimeout = 3s;
 
-// A port nobody listens on now (the kernel's choice, so it rarely collides;
-// a server that still loses the race fails to bind and is started again).
-uint16_t FreePort() {
+}  // namespace
+
+// The kernel's choice, so it rarely collides; a server that still loses
+// the race fails to bind and is started again.
+uint16_t FreeLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -55,6 +58,8 @@ uint16_t FreePort() {
   return port;
 }
 
+namespace {
+
 // Parent pid and state letter from /proc/<pid>/stat; false when it is gone.
 bool ReadStat(pid_t pid, pid_t& parent, char& state) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -65,12 +70,6 @@ bool ReadStat(pid_t pid, pid_t& parent, char& state) {
   std::istringstream rest(text.substr(close + 1));
   rest >> state >> parent;
   return static_cast<bool>(rest);
-}
-
-bool Alive(pid_t pid) {
-  pid_t parent;
-  char state;
-  return ReadStat(pid, parent, state) && state != 'Z' && state != 'X';
 }
 
 // Every process whose parent is in `parents`.
@@ -146,6 +145,15 @@ std::set<std::string> ListeningInodes(uint16_t port) {
   return inodes;
 }
 
+// The test account's ids; false when it does not exist.
+bool TestUserIds(uid_t& uid, gid_t& gid) {
+  const passwd* pw = getpwnam(kTestFtpUser);
+  if (pw == nullptr) return false;
+  uid = pw->pw_uid;
+  gid = pw->pw_gid;
+  return true;
+}
+
 bool OwnsSocket(pid_t pid, const std::set<std::string>& inodes) {
   if (inodes.empty()) return false;
   const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
@@ -176,31 +184,11 @@ std::vector<FtpServerKind> AllFtpServerKinds() {
   return {FtpServerKind::kPyftpdlib, FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd};
 }
 
-std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind) {
-  switch (kind) {
-    case FtpServerKind::kPyftpdlib:
-      return std::make_unique<PyftpdlibServer>();
-    case FtpServerKind::kVsftpd:
-      return std::make_unique<VsftpdServer>();
-    case FtpServerKind::kPureFtpd:
-      return std::make_unique<PureFtpdServer>();
-  }
-  return nullptr;
-}
+std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind) { return std::make_unique<RealFtpServer>(kind); }
 
 RealFtpServer::RealFtpServer(FtpServerKind kind) : m_kind(kind), m_root(m_work.Path() + "/root") {}
 
 RealFtpServer::~RealFtpServer() { Stop(); }
-
-bool RealFtpServer::TestUserIds(uid_t& uid, gid_t& gid) {
-  passwd pw{};
-  passwd* found = nullptr;
-  char buf[4096];
-  if (getpwnam_r(kTestFtpUser, &pw, buf, sizeof buf, &found) != 0 || !found) return false;
-  uid = pw.pw_uid;
-  gid = pw.pw_gid;
-  return true;
-}
 
 // Files the server's sessions write or serve belong to the test account
 // when there is one and this process may give them away.
@@ -274,7 +262,7 @@ bool RealFtpServer::Start() {
   if (!Prepare()) return false;
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-    m_port = FreePort();
+    m_port = FreeLoopbackPort();
     // Passive ports below the kernel's ephemeral range (32768 and up), so
     // they do not collide with client ports; servers try another port of
     // their range when one is taken.
@@ -284,51 +272,11 @@ bool RealFtpServer::Start() {
       m_error = "no free port";
       return false;
     }
-    if (!Configure(m_error)) return false;
+    if (!Configure()) return false;
     if (Spawn() && WaitListening()) return true;
     Stop();
   }
   return false;
-}
-
-bool RealFtpServer::RunToEnd(const std::vector<std::string>& argv, std::string& error) const {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  const std::string logPath = WorkDir() + "/setup.log";
-  int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    if (logFd >= 0) {
-      dup2(logFd, 1);
-      dup2(logFd, 2);
-    }
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  if (logFd >= 0) close(logFd);
-  if (pid < 0) {
-    error = std::string("fork: ") + strerror(errno);
-    return false;
-  }
-  const auto deadline = SteadyClock::now() + 30s;
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (SteadyClock::now() >= deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      error = argv[0] + " did not finish";
-      return false;
-    }
-    std::this_thread::sleep_for(2ms);
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    error = argv[0] + " failed: " + ReadWholeFile(logPath);
-    return false;
-  }
-  return true;
 }
 
 bool RealFtpServer::Spawn() {
@@ -337,13 +285,14 @@ bool RealFtpServer::Spawn() {
   for (std::string& a : command) argv.push_back(a.data());
   argv.push_back(nullptr);
   std::vector<std::string> envText = {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C.UTF-8", "HOME=" + WorkDir(),
-                                      "PYTHONDONTWRITEBYTECODE=1", "PYTHONUNBUFFERED=1"};
+                                      "PYTHONDONTWRITEBYTECODE=1"};
   std::vector<char*> env;
   for (std::string& e : envText) env.push_back(e.data());
   env.push_back(nullptr);
   uid_t uid = 0;
   gid_t gid = 0;
-  const bool dropUser = RunAsTestUser() && geteuid() == 0 && TestUserIds(uid, gid);
+  // pyftpdlib does not change user on its own.
+  const bool dropUser = m_kind == FtpServerKind::kPyftpdlib && geteuid() == 0 && TestUserIds(uid, gid);
   const std::string logPath = WorkDir() + "/server.log";
   const int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -400,16 +349,6 @@ bool RealFtpServer::WaitListening() {
   return false;
 }
 
-std::vector<pid_t> RealFtpServer::Processes() const {
-  if (m_pid <= 0) return {};
-  std::set<pid_t> tree = Tree(m_pid);
-  std::vector<pid_t> out;
-  for (pid_t p : tree) {
-    if (Alive(p)) out.push_back(p);
-  }
-  return out;
-}
-
 void RealFtpServer::Stop() {
   if (m_pid <= 0) return;
   // Freeze the tree first, so that nothing forks while it is collected.
@@ -440,6 +379,120 @@ void RealFtpServer::Stop() {
     WaitGone(tree, kKillTimeout);
   }
   m_pid = -1;
+}
+
+// ---- the three servers: where each is installed, its configuration -------
+
+namespace {
+
+constexpr char kSetupHint[] = " (scripts/setup-test-servers.sh installs it, as root)";
+// Debian's interpreter, not whichever python3 comes first on PATH: only it
+// sees the python3-pyftpdlib package.
+constexpr char kDebianPython[] = "/usr/bin/python3";
+constexpr char kVsftpd[] = "/usr/sbin/vsftpd";
+constexpr char kVsftpdPamService[] = "pellan-ftp-test";  // /etc/pam.d/pellan-ftp-test
+// The same SHA-512 crypt hash of kTestFtpPassword as the set-up script gives
+// the system account: a fast hash keeps every login at a few milliseconds.
+constexpr char kTestFtpPasswordHash[] =
+    "$6$pellantestsalt$IFpuEZ3AoLJzn0V2oSxHyMwz6KuRkxOnfrWqYp8dBl8zSLY1QiUSD4JqOeOwlxtJRTqnsAbx9PiAKAgz2MO010";
+
+bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// pure-ftpd is unpacked privately (its package conflicts with vsftpd's);
+// a system-wide one serves as well.
+std::string PureFtpdPrefix() {
+  for (const char* prefix : {"/opt/pellan-test/pure-ftpd/usr", "/usr"}) {
+    if (Executable(std::string(prefix) + "/sbin/pure-ftpd") && Executable(std::string(prefix) + "/bin/pure-pw")) {
+      return prefix;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string RealFtpServer::Unavailable() const {
+  if (m_kind == FtpServerKind::kPyftpdlib) {
+    if (!std::filesystem::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython)) {
+      return std::string("python3-pyftpdlib is not installed") + kSetupHint;
+    }
+    return "";
+  }
+  if (m_kind == FtpServerKind::kVsftpd && !Executable(kVsftpd)) return std::string("vsftpd is not installed") + kSetupHint;
+  if (m_kind == FtpServerKind::kVsftpd && !std::filesystem::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
+    return std::string("the PAM service ") + kVsftpdPamService + " is missing" + kSetupHint;
+  }
+  if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) {
+    return std::string("pure-ftpd is not installed") + kSetupHint;
+  }
+  if (geteuid() != 0) return std::string(Name()) + " needs root to start sessions as the test account";
+  uid_t uid;
+  gid_t gid;
+  if (!TestUserIds(uid, gid)) return std::string("the test account ") + kTestFtpUser + " is missing" + kSetupHint;
+  return "";
+}
+
+bool RealFtpServer::Configure() {
+  uid_t uid;
+  gid_t gid;
+  if (m_kind == FtpServerKind::kPureFtpd) {
+    // A virtual user whose home is the served folder, with the account's ids
+    // and a SHA-512 hash (pure-pw's own default, argon2id, costs seconds per
+    // login).
+    const std::string passwd = WorkDir() + "/pureftpd.passwd";
+    if (!TestUserIds(uid, gid) ||
+        !WriteWholeFile(passwd, std::string(kTestFtpUser) + ":" + kTestFtpPasswordHash + ":" + std::to_string(uid) +
+                                    ":" + std::to_string(gid) + "::" + Root() + "/./::::::::::::\n")) {
+      m_error = "cannot write " + passwd;
+      return false;
+    }
+    const std::string mkdb = "'" + PureFtpdPrefix() + "/bin/pure-pw' mkdb '" + WorkDir() + "/pureftpd.pdb' -f '" +
+                             passwd + "' </dev/null >'" + WorkDir() + "/setup.log' 2>&1";
+    if (std::system(mkdb.c_str()) != 0) m_error = "pure-pw mkdb failed: " + ReadWholeFile(WorkDir() + "/setup.log");
+    return m_error.empty();
+  }
+  if (m_kind != FtpServerKind::kVsftpd) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(WorkDir() + "/empty", ec);
+  const std::string config = std::string() +
+                             // standalone, in the foreground, on loopback only
+                             "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
+                             "listen_port=" + std::to_string(Port()) + "\n"
+                             // the test account, locked into the served folder
+                             "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
+                             "local_root=" + Root() + "\nchroot_local_user=YES\nallow_writeable_chroot=YES\n"
+                             "pam_service_name=" + kVsftpdPamService + "\ndelay_failed_login=0\n"
+                             // no sandboxing a container may refuse
+                             "secure_chroot_dir=" + WorkDir() + "/empty\nseccomp_sandbox=NO\nisolate=NO\n"
+                             "isolate_network=NO\n"
+                             // data connections
+                             "pasv_enable=YES\npasv_min_port=" + std::to_string(PassiveFirst()) + "\n"
+                             "pasv_max_port=" + std::to_string(PassiveLast()) + "\nport_enable=YES\n"
+                             "connect_from_port_20=NO\n"
+                             // logs stay in the private folder
+                             "syslog_enable=NO\nxferlog_enable=NO\nvsftpd_log_file=" + WorkDir() + "/vsftpd.log\n";
+  if (!WriteWholeFile(WorkDir() + "/vsftpd.conf", config)) m_error = "cannot write the vsftpd configuration";
+  return m_error.empty();
+}
+
+std::vector<std::string> RealFtpServer::Command() const {
+  const std::string passive = std::to_string(PassiveFirst()) + "-" + std::to_string(PassiveLast());
+  switch (m_kind) {
+    case FtpServerKind::kPyftpdlib:
+      // pyftpdlib's own stand-alone server: one user with full rights.
+      return {kDebianPython, "-m", "pyftpdlib", "-i", Host(), "-p", std::to_string(Port()), "-w", "-d", Root(),
+              "-r", passive, "-u", User(), "-P", Password()};
+    case FtpServerKind::kVsftpd:
+      return {kVsftpd, WorkDir() + "/vsftpd.conf"};
+    case FtpServerKind::kPureFtpd:
+      return {PureFtpdPrefix() + "/sbin/pure-ftpd", "--bind", std::string(Host()) + "," + std::to_string(Port()),
+              "--ipv4only", "--login", "puredb:" + WorkDir() + "/pureftpd.pdb", "--noanonymous", "--chrooteveryone",
+              "--dontresolve",  // no reverse look-ups of clients
+              "--minuid", "1",  // the test account is a system account
+              "--passiveportrange", std::to_string(PassiveFirst()) + ":" + std::to_string(PassiveLast()),
+              "--syslogfacility", "none"};
+  }
+  return {};
 }
 
 }  // namespace pellan::test

@@ -6,7 +6,7 @@
 // scripts/setup-test-servers.sh installs them and the test account. A test
 // whose server cannot run here skips with the reason:
 //
-//   VsftpdServer server;
+//   RealFtpServer server(FtpServerKind::kVsftpd);
 //   PELLAN_START_FTP_SERVER_OR_SKIP(server);
 //   server.PutFile("in/R1.txt", "hello");
 //   ... log in at 127.0.0.1:server.Port() as server.User()/server.Password()
@@ -40,13 +40,14 @@ inline constexpr char kTestFtpPassword[] = "pellan-test-pw";
 
 class RealFtpServer {
  public:
-  virtual ~RealFtpServer();
+  explicit RealFtpServer(FtpServerKind kind);
+  ~RealFtpServer();
   RealFtpServer(const RealFtpServer&) = delete;
   RealFtpServer& operator=(const RealFtpServer&) = delete;
 
   // "" when this server can run here; otherwise why not (not installed, not
   // root, test account missing), in words a skipped test can show.
-  virtual std::string Unavailable() const = 0;
+  std::string Unavailable() const;
   // Starts the server and waits (bounded) until it listens; false with
   // Error() and the server's own output when it did not come up.
   bool Start();
@@ -73,35 +74,20 @@ class RealFtpServer {
   bool PutFile(const std::string& remotePath, const std::string& content) const;
   bool MakeFolder(const std::string& remotePath) const;
 
-  pid_t Pid() const { return m_pid; }
-  // The server's processes now: the listener and every descendant (vsftpd's
-  // sessions leave the process group, so this walks parent links).
-  std::vector<pid_t> Processes() const;
   const std::string& Error() const { return m_error; }
   std::string Log() const;  // what the server wrote to stdout/stderr
 
- protected:
-  explicit RealFtpServer(FtpServerKind kind);
-  // Writes the configuration for Port(), PassiveFirst()/Last() and Root()
-  // into WorkDir(); false with `error`.
-  virtual bool Configure(std::string& error) = 0;
-  // The program and its arguments (argv[0] is an absolute path).
-  virtual std::vector<std::string> Command() const = 0;
-  // True when the process itself should run as the test account (a server
-  // that does not change user on its own).
-  virtual bool RunAsTestUser() const { return false; }
-
-  const std::string& WorkDir() const { return m_work.Path(); }
-  // The test account's ids; false when it does not exist.
-  static bool TestUserIds(uid_t& uid, gid_t& gid);
-  // Runs a helper program to its end (bounded); false with `error`.
-  bool RunToEnd(const std::vector<std::string>& argv, std::string& error) const;
-
  private:
+  // Writes the configuration for Port(), PassiveFirst()/Last() and Root()
+  // into the private folder; false with m_error.
+  bool Configure();
+  // The program and its arguments (argv[0] is an absolute path).
+  std::vector<std::string> Command() const;
   bool Prepare();
   bool Spawn();
   bool WaitListening();
   bool Own(const std::string& path) const;
+  const std::string& WorkDir() const { return m_work.Path(); }
 
   FtpServerKind m_kind;
   TempDir m_work;
@@ -114,38 +100,13 @@ class RealFtpServer {
   std::string m_error;
 };
 
-class PyftpdlibServer final : public RealFtpServer {
- public:
-  PyftpdlibServer() : RealFtpServer(FtpServerKind::kPyftpdlib) {}
-  std::string Unavailable() const override;
-
- private:
-  bool Configure(std::string& error) override;
-  std::vector<std::string> Command() const override;
-  bool RunAsTestUser() const override;
-};
-
-class VsftpdServer final : public RealFtpServer {
- public:
-  VsftpdServer() : RealFtpServer(FtpServerKind::kVsftpd) {}
-  std::string Unavailable() const override;
-
- private:
-  bool Configure(std::string& error) override;
-  std::vector<std::string> Command() const override;
-};
-
-class PureFtpdServer final : public RealFtpServer {
- public:
+struct PureFtpdServer : RealFtpServer {
   PureFtpdServer() : RealFtpServer(FtpServerKind::kPureFtpd) {}
-  std::string Unavailable() const override;
-
- private:
-  bool Configure(std::string& error) override;
-  std::vector<std::string> Command() const override;
 };
 
 std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind);
+// A port on 127.0.0.1 that nobody listened on a moment ago.
+uint16_t FreeLoopbackPort();
 
 }  // namespace pellan::test
 

@@ -1,0 +1,471 @@
+// The engine against real servers as one table: every operation below runs
+// against pyftpdlib, vsftpd and pure-ftpd on loopback, in passive and in
+// active mode. Each server starts once for the table; every operation gets
+// an emptied served folder and a fresh login, and is checked on the
+// server's own disk (and against the servers' own ways of refusing).
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "net/socket_support.h"
+#include "platform/code_page.h"
+#include "support/scratch_state_home.h"
+#include "transfer_helpers.h"
+
+namespace pellan::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
+using Tree = std::map<std::string, std::string>;
+
+std::string WithoutCr(std::string s) {
+  s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+  return s;
+}
+
+// A small tree with every kind of entry a walk meets.
+const Tree& SampleTree() {
+  static const Tree tree = {{"a.txt", "alpha\r\nbeta\n"}, {"b.bin", RandomBytes(70'000, 1)}, {"zero.dat", ""},
+                            {"sub/", ""}, {"sub/c.txt", "gamma"}, {"sub/deeper/", ""},
+                            {"sub/deeper/d.bin", RandomBytes(5'000, 2)}, {"empty/", ""}};
+  return tree;
+}
+
+class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
+ public:
+  static void TearDownTestSuite() { Servers().clear(); }
+  static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>>& Servers() {
+    static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
+    return servers;
+  }
+  void SetUp() override {
+    auto& server = Servers()[Kind()];
+    if (!server) server = MakeFtpServer(Kind());
+    m_server = server.get();
+    PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
+  }
+  FtpServerKind Kind() const { return std::get<0>(GetParam()); }
+
+  // A fresh control logged in to an emptied served folder.
+  void Begin() {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_server->Root(), ec)) fs::remove_all(entry.path(), ec);
+    m_local = std::make_unique<TempDir>();
+    m_events = EventRecorder();
+    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
+    m_ftp->SetKeepConnSecond(0);
+    m_events.Attach(*m_ftp);
+  }
+  void End() {
+    if (m_ftp) m_ftp->CloseConnection();
+    m_ftp.reset();
+    g_blnConnecting = false;
+  }
+  std::string Why() const {
+    return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
+  }
+  void ExpectRefused() {
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrReplyBase + 550) << m_ftp->ErrorInfo();
+    EXPECT_THAT(m_ftp->ErrorInfo(), StartsWith("550"));
+  }
+  bool Download(const std::string& remote, const std::string& local) {
+    m_ftp->SetRemotePath(remote);
+    m_ftp->SetLocalPath(local);
+    return m_ftp->DownLoad(true);
+  }
+  bool Upload(const std::string& local, const std::string& remote) {
+    m_ftp->SetLocalPath(local);
+    m_ftp->SetRemotePath(remote);
+    return m_ftp->UpLoad(true);
+  }
+  std::string Disk(const std::string& remotePath) const { return ReadWholeFile(m_server->LocalPath(remotePath)); }
+  bool OnDisk(const std::string& remotePath) const { return Exists(m_server->LocalPath(remotePath)); }
+  std::string Local(const std::string& name) const { return m_local->File(name); }
+  // Files, and folders named with a trailing "/", into the served folder.
+  void Put(const Tree& entries) {
+    for (const auto& [path, content] : entries) {
+      ASSERT_TRUE(path.back() == '/' ? m_server->MakeFolder(path) : m_server->PutFile(path, content)) << path;
+    }
+  }
+
+  // ---- the operations ----------------------------------------------------
+
+  void WorkingDirectory() {
+    EXPECT_EQ(m_ftp->FtpState(), kFtpReady);
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
+    Put({{"a/b c/", ""}});
+    EXPECT_TRUE(m_ftp->SetCurrentDirectory("/a/b c"));
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/a/b c");
+    EXPECT_EQ(m_ftp->GetParentDirectory(), "/a");
+    EXPECT_TRUE(m_ftp->SetCurrentDirectory(".."));
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/a");
+    EXPECT_TRUE(m_ftp->SetCurrentDirectory("."));  // "." is the root
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
+    EXPECT_FALSE(m_ftp->SetCurrentDirectory("/no/such/folder"));
+    ExpectRefused();
+    EXPECT_EQ(m_events.errors, 1);
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // still usable
+  }
+
+  void MakeAndRemoveFolders() {
+    EXPECT_TRUE(m_ftp->CreateDirectory("/x/y/z", true)) << Why();
+    EXPECT_TRUE(fs::is_directory(m_server->LocalPath("x/y/z")));
+    // Made behind the control's back: each server refuses MKD its own way,
+    // and the probe shows the folder is there, then goes back.
+    Put({{"pre/sub/", ""}});
+    EXPECT_TRUE(m_ftp->CreateDirectory("/pre", false)) << Why();
+    EXPECT_TRUE(m_ftp->CreateDirectory("/pre/sub/new", true)) << Why();
+    EXPECT_TRUE(fs::is_directory(m_server->LocalPath("pre/sub/new")));
+    EXPECT_EQ(m_ftp->ErrorNumber(), 0);
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
+    EXPECT_FALSE(m_ftp->CreateDirectory("/missing/child", false));  // no parent
+    ExpectRefused();
+    EXPECT_FALSE(OnDisk("missing"));
+    Put({{"plain", "x"}});  // a file in the way
+    EXPECT_FALSE(m_ftp->CreateDirectory("/plain", false));
+    ExpectRefused();
+
+    Put({{"empty/", ""}, {"full/f.txt", "x"}});
+    EXPECT_TRUE(m_ftp->RemoveDirectory("/empty")) << Why();
+    EXPECT_FALSE(OnDisk("empty"));
+    for (const char* path : {"/empty", "/full"}) {
+      EXPECT_FALSE(m_ftp->RemoveDirectory(path)) << path;
+      ExpectRefused();
+    }
+    EXPECT_EQ(Disk("full/f.txt"), "x");
+    // The control's memory of made folders forgets a removed one.
+    EXPECT_TRUE(m_ftp->CreateDirectory("/again", false));
+    EXPECT_TRUE(m_ftp->RemoveDirectory("/again"));
+    EXPECT_TRUE(m_ftp->CreateDirectory("/again", false));
+    EXPECT_TRUE(fs::is_directory(m_server->LocalPath("again")));
+    EXPECT_EQ(m_events.errors, 4);
+  }
+
+  void DeleteRenameAndSize() {
+    Put({{"sub/my file.txt", "x"}, {"old.txt", "old"}, {"a.txt", "from a"}, {"b.txt", "from b"}, {"dir/", ""},
+         {"data.bin", std::string(123457, 'z')}, {"empty.bin", ""}, {"sub dir/with blank.txt", "12345"}});
+
+    EXPECT_TRUE(m_ftp->DeleteFile("sub/my file.txt")) << Why();
+    EXPECT_FALSE(OnDisk("sub/my file.txt"));
+    EXPECT_FALSE(m_ftp->DeleteFile("sub/my file.txt"));
+    ExpectRefused();
+
+    EXPECT_TRUE(m_ftp->RenameFile("old.txt", "new name.txt")) << Why();
+    EXPECT_FALSE(OnDisk("old.txt"));
+    EXPECT_TRUE(m_ftp->RenameFile("new name.txt", "/dir/moved.txt")) << Why();
+    EXPECT_EQ(Disk("dir/moved.txt"), "old");
+    EXPECT_TRUE(m_ftp->RenameFile("a.txt", "b.txt")) << Why();  // the server replaces b.txt
+    EXPECT_EQ(Disk("b.txt"), "from a");
+    EXPECT_FALSE(m_ftp->RenameFile("a.txt", "c.txt"));  // RNFR of a missing file
+    ExpectRefused();
+    EXPECT_FALSE(OnDisk("c.txt"));
+
+    EXPECT_EQ(m_ftp->GetRemoteFileSize("data.bin"), 123457) << Why();
+    EXPECT_EQ(m_ftp->GetRemoteFileSize("empty.bin"), 0) << Why();
+    EXPECT_EQ(m_ftp->GetRemoteFileSize("/sub dir/with blank.txt"), 5) << Why();
+    EXPECT_EQ(m_events.errors, 2);
+    EXPECT_EQ(m_ftp->GetRemoteFileSize("nothing.bin"), -1);
+    ExpectRefused();
+    EXPECT_EQ(m_ftp->GetRemoteFileSize("data.bin"), 123457);  // the session goes on
+  }
+
+  void Listings() {
+    Put({{"empty/", ""}, {"pub/R1.txt", "hello"}, {"pub/R2.txt", std::string(3000, 'x')},
+         {"pub/r3.txt", "lower case"}, {"pub/a.txt", "1234567"}, {"pub/Rsub/inner.txt", "in"}, {"pub/sub/", ""}});
+    ASSERT_EQ(symlink("R1.txt", m_server->LocalPath("pub/Rlink").c_str()), 0);
+    Put({{"my dir/a b.txt", "spaced!"}, {"my dir/R x.txt", "R"}});
+
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("empty/"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), 0) << Why();
+    EXPECT_EQ(m_ftp->GetFtpDirectoryInfo("empty"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), 0) << Why();
+
+    auto files = m_ftp->GetRemoteFilesInfo("pub/");
+    ASSERT_NE(files, nullptr) << Why();
+    std::map<std::string, const CFtpFile*> byName;
+    for (const CFtpFile& f : *files) byName[f.FileName()] = &f;
+    const std::map<std::string, long long> sizes = {{"R1.txt", 5}, {"R2.txt", 3000}, {"r3.txt", 10},
+                                                    {"a.txt", 7},  {"Rsub", -1},     {"sub", -1}};
+    EXPECT_EQ(byName.size(), 7u);
+    for (const auto& [name, size] : sizes) {
+      ASSERT_TRUE(byName.count(name)) << name;
+      EXPECT_EQ(byName[name]->IsDirectory(), size < 0) << name;
+      if (size >= 0) {
+        EXPECT_EQ(byName[name]->FileSize(), size) << name;
+      }
+      EXPECT_FALSE(byName[name]->LastWriteTime().empty()) << name;
+    }
+    // A link is named by itself; where the server shows its target, that is it.
+    ASSERT_TRUE(byName.count("Rlink"));
+    EXPECT_FALSE(byName["Rlink"]->IsDirectory());
+    EXPECT_TRUE(byName["Rlink"]->FilePath().empty() || byName["Rlink"]->FilePath() == "R1.txt");
+    EXPECT_EQ(Names(m_ftp->GetFtpDirectoryInfo("/pub").get()).size(), 7u) << Why();
+    EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("pub/Rsub").get()), UnorderedElementsAre("inner.txt"));
+    EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("my dir").get()), UnorderedElementsAre("a b.txt", "R x.txt"));
+    EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("/my dir/R*").get()), UnorderedElementsAre("R x.txt"));
+
+    // Patterns, which pyftpdlib does not know: every server gives the same.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> patterns = {
+        {"pub/R*", {"R1.txt", "R2.txt", "Rlink", "Rsub"}}, {"pub/R?.txt", {"R1.txt", "R2.txt"}},
+        {"/pub/r*", {"r3.txt"}}, {"pub/*.txt", {"R1.txt", "R2.txt", "r3.txt", "a.txt"}},
+        {"pub/Rsub/*", {"inner.txt"}}, {"pub/Q*", {}}};
+    for (const auto& [path, names] : patterns) {
+      EXPECT_THAT(Names(m_ftp->GetRemoteFilesInfo(path).get()), UnorderedElementsAreArray(names)) << path;
+      EXPECT_EQ(m_ftp->ErrorNumber(), 0) << path << ": " << m_ftp->ErrorInfo();
+      EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo(path).get()), UnorderedElementsAreArray(names)) << path;
+    }
+
+    // Single files, and paths that are missing or no folder.
+    auto info = m_ftp->GetFtpFileInfo("my dir/R x.txt");
+    ASSERT_NE(info, nullptr) << Why();
+    EXPECT_EQ(info->FileName(), "R x.txt");
+    info = m_ftp->GetFtpFileInfo("pub/R2.txt");
+    ASSERT_NE(info, nullptr) << Why();
+    EXPECT_EQ(info->FileSize(), 3000);
+    EXPECT_FALSE(info->IsDirectory());
+    EXPECT_EQ(m_ftp->GetFtpFileSize("/my dir/a b.txt"), 7);
+    for (const char* path : {"nope", "nope/R*"}) {
+      EXPECT_EQ(m_ftp->GetFtpDirectoryInfo(path), nullptr) << path;
+      EXPECT_NE(m_ftp->ErrorNumber(), 0) << path;
+    }
+    EXPECT_EQ(m_ftp->GetFtpFileInfo("pub/nope.txt"), nullptr);
+    EXPECT_NE(m_ftp->ErrorNumber(), 0);
+    EXPECT_EQ(m_ftp->GetFtpFileSize("pub/nope.txt"), -1);
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrRemoteFileMissing);
+    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
+    EXPECT_EQ(m_ftp->GetFtpDirectoryInfo("pub/a.txt"), nullptr);
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrRemoteFolderMissing);
+
+    for (const char* path : {"empty", "/empty/", "pub", "/pub/sub", "pub/Rsub/", "my dir"}) {
+      EXPECT_TRUE(m_ftp->ExistDirectory(path)) << path << ": " << m_ftp->ErrorInfo();
+    }
+    for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt"}) {
+      EXPECT_FALSE(m_ftp->ExistDirectory(path)) << path;
+      EXPECT_NE(m_ftp->ErrorNumber(), 0) << path;
+      EXPECT_EQ(m_ftp->Operation(), kOpNone);
+    }
+    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
+    EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()).size(), 7u) << Why();  // still usable
+  }
+
+  void TreesDownAndUp() {
+    for (const auto& [path, content] : SampleTree()) Put({{"pub/" + path, content}});
+    // Each folder's files are a queue of their own.
+    std::map<std::string, std::pair<long, long>> positions;
+    m_ftp->OnTransfer = [&] { positions[m_ftp->LocalPath()] = {m_ftp->QueueIndex(), m_ftp->QueueTotal()}; };
+    ASSERT_TRUE(Download("/pub/", Local("in/"))) << Why();
+    EXPECT_EQ(ReadTree(Local("in")), SampleTree());
+    const std::string in = Local("in/");
+    EXPECT_EQ(positions.size(), 5u);
+    EXPECT_EQ(positions[in + "sub/deeper/d.bin"], std::make_pair(1L, 1L));
+    EXPECT_EQ(positions[in + "sub/c.txt"], std::make_pair(1L, 1L));
+    EXPECT_EQ(positions[in + "zero.dat"].second, 3);
+
+    ASSERT_TRUE(Upload(Local("in/"), "/up/tree/")) << Why();
+    EXPECT_EQ(ReadTree(m_server->LocalPath("up/tree")), SampleTree());
+    EXPECT_EQ(m_events.errors, 0);
+  }
+
+  void PatternsAndLists() {
+    Put({{"pub/r1.txt", "one"}, {"pub/r2.txt", "two"}, {"pub/r3.bin", "three"}, {"pub/sub/r4.txt", "four"}});
+    ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
+    EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
+    const std::string source = Local("src");
+    fs::create_directories(source + "/sub");
+    ASSERT_TRUE(WriteWholeFile(source + "/x1.txt", "x one"));
+    ASSERT_TRUE(WriteWholeFile(source + "/x2.log", "x two"));
+    ASSERT_TRUE(WriteWholeFile(source + "/sub/x3.txt", "x three"));
+    ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
+    EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (Tree{{"x1.txt", "x one"}}));
+    // "|" lists pair item by item.
+    ASSERT_TRUE(Upload(source + "/x1.txt|" + source + "/x2.log", "/l/1.dat|/m/2.dat")) << Why();
+    EXPECT_EQ(Disk("l/1.dat"), "x one");
+    EXPECT_EQ(Disk("m/2.dat"), "x two");
+    ASSERT_TRUE(Download("/m/2.dat|/l/1.dat", Local("b") + "|" + Local("a"))) << Why();
+    EXPECT_EQ(ReadWholeFile(Local("a")), "x one");
+    EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
+  }
+
+  // In ASCII mode a server may rewrite line ends its own way (pure-ftpd
+  // sends every LF as CR LF); the lines themselves arrive intact.
+  void Ascii() {
+    const std::string text = "first line\nsecond line\n\nlast line, with a tab\t\n";
+    Put({{"t/down.txt", text}});
+    m_ftp->SetTransferMode(0);
+    ASSERT_TRUE(Download("/t/down.txt", Local("down.txt"))) << Why();
+    EXPECT_EQ(WithoutCr(ReadWholeFile(Local("down.txt"))), text);
+    EXPECT_TRUE(m_events.Sent("TYPE A"));
+    ASSERT_TRUE(WriteWholeFile(Local("up.txt"), text));
+    ASSERT_TRUE(Upload(Local("up.txt"), "/t/up.txt")) << Why();
+    EXPECT_EQ(WithoutCr(Disk("t/up.txt")), text);
+    EXPECT_EQ(m_events.CountSent("TYPE I"), 1u);  // only for the size asked before the download
+  }
+
+  void MegabytesAndResume() {
+    const std::string content = RandomBytes(3 * 1024 * 1024 + 17, 6);
+    ASSERT_TRUE(WriteWholeFile(Local("big.bin"), content));
+    ASSERT_TRUE(Upload(Local("big.bin"), "/big/big.bin")) << Why();
+    EXPECT_TRUE(Disk("big/big.bin") == content);
+    EXPECT_EQ(m_ftp->TransferSize(), static_cast<double>(content.size()));
+    ASSERT_TRUE(Download("/big/big.bin", Local("back.bin"))) << Why();
+    EXPECT_TRUE(ReadWholeFile(Local("back.bin")) == content);
+    EXPECT_EQ(m_ftp->FileSize(), static_cast<double>(content.size()));
+
+    // A local beginning of the file: the rest comes from where it ends.
+    ASSERT_TRUE(WriteWholeFile(Local("r.bin"), content.substr(0, 50'000)));
+    ASSERT_TRUE(Download("/big/big.bin", Local("r.bin"))) << Why();
+    EXPECT_TRUE(m_events.Sent("REST 50000"));
+    EXPECT_TRUE(ReadWholeFile(Local("r.bin")) == content);
+    // A longer local file is left alone, unless overwriting.
+    ASSERT_TRUE(WriteWholeFile(Local("r.bin"), content + "tail"));
+    EXPECT_FALSE(Download("/big/big.bin", Local("r.bin")));
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrLocalFileLarger);
+    EXPECT_EQ(ReadWholeFile(Local("r.bin")).size(), content.size() + 4);
+    m_ftp->SetOverWrite(true);
+    ASSERT_TRUE(Download("/big/big.bin", Local("r.bin"))) << Why();
+    EXPECT_TRUE(ReadWholeFile(Local("r.bin")) == content);
+  }
+
+  // Whatever was kept of a file cut short is a beginning of it.
+  static void ExpectBeginningOf(const std::string& whole, const std::string& kept) {
+    EXPECT_LT(kept.size(), whole.size());
+    EXPECT_TRUE(whole.compare(0, kept.size(), kept) == 0);
+  }
+  void AbortOnSecondOfThree(bool wholeJob) {
+    m_ftp->OnTransfer = [this, wholeJob, done = false]() mutable {
+      if (!done && m_ftp->QueueIndex() == 2 && m_ftp->TransferSize() > 0) {
+        done = true;
+        wholeJob ? m_ftp->Abort() : m_ftp->AbortCurrent();
+      }
+    };
+  }
+
+  void AbortCurrentUpload() {
+    const std::string one = RandomBytes(2'000, 7), two = RandomBytes(4 << 20, 8), three = RandomBytes(3'000, 9);
+    ASSERT_TRUE(WriteWholeFile(Local("1.bin"), one));
+    ASSERT_TRUE(WriteWholeFile(Local("2.bin"), two));
+    ASSERT_TRUE(WriteWholeFile(Local("3.bin"), three));
+    AbortOnSecondOfThree(false);
+    ASSERT_TRUE(Upload(Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
+    EXPECT_EQ(m_ftp->AbortedFileList(), Local("2.bin"));
+    EXPECT_EQ(Disk("q/1.bin"), one);
+    EXPECT_EQ(Disk("q/3.bin"), three);
+    ExpectBeginningOf(two, Disk("q/2.bin"));
+  }
+
+  void AbortDownloadThenResume() {
+    const std::string one = RandomBytes(2'000, 10), two = RandomBytes(4 << 20, 11);
+    Put({{"d/1.bin", one}, {"d/2.bin", two}, {"d/3.bin", "third"}});
+    AbortOnSecondOfThree(true);
+    EXPECT_FALSE(Download("/d/1.bin|/d/2.bin|/d/3.bin", Local("d/")));
+    EXPECT_EQ(m_ftp->ErrorNumber(), kErrCanceled);
+    EXPECT_EQ(m_events.errors, 0);
+    EXPECT_EQ(ReadWholeFile(Local("d/1.bin")), one);
+    ExpectBeginningOf(two, ReadWholeFile(Local("d/2.bin")));
+    EXPECT_FALSE(Exists(Local("d/3.bin")));
+    // The next job runs on a clean exchange, and resumes the cut file.
+    m_ftp->OnTransfer = nullptr;
+    ASSERT_TRUE(Download("/d/2.bin|/d/3.bin", Local("d/"))) << Why();
+    EXPECT_TRUE(ReadWholeFile(Local("d/2.bin")) == two);
+    EXPECT_EQ(ReadWholeFile(Local("d/3.bin")), "third");
+  }
+
+  // Names on the server in GBK, local names in UTF-8.
+  void GbkNames() {
+    ASSERT_TRUE(m_ftp->SetCodePage("GBK"));
+    auto gbk = [](const std::string& text) { return EncodeText(text, CodePage::kGbk); };
+    ASSERT_TRUE(WriteWholeFile(Local("订单.txt"), "up"));
+    ASSERT_TRUE(Upload(Local("订单.txt"), "/交换/订单.txt")) << Why();
+    EXPECT_EQ(Disk(gbk("交换/订单.txt")), "up");
+    Put({{gbk("交换/回单.txt"), "down"}});
+    EXPECT_THAT(Names(m_ftp->GetRemoteFilesInfo("/交换/").get()), UnorderedElementsAre("订单.txt", "回单.txt"));
+    ASSERT_TRUE(Download("/交换/回单.txt", Local("回单.txt"))) << Why();
+    EXPECT_EQ(ReadWholeFile(Local("回单.txt")), "down");
+    EXPECT_TRUE(m_ftp->RenameFile("/交换/订单.txt", "/交换/旧单.txt")) << Why();
+    EXPECT_EQ(Disk(gbk("交换/旧单.txt")), "up");
+  }
+
+  // A second control beside the logged-in one; each keeps its own errors.
+  void WrongPassword() {
+    auto ftp = RealControl(*m_server, std::get<1>(GetParam()));
+    int errors = 0;
+    ftp->OnError = [&errors] { ++errors; };
+    ftp->SetPassWord(Enc("not-the-password"));
+    EXPECT_FALSE(ftp->Connect());
+    EXPECT_EQ(ftp->ErrorNumber(), kErrReplyBase + 530);
+    EXPECT_EQ(ftp->ErrorInfo(),
+              Kind() == FtpServerKind::kVsftpd ? "530 Login incorrect." : "530 Authentication failed.");
+    EXPECT_EQ(errors, 1);
+    EXPECT_FALSE(ftp->Connected());
+    EXPECT_FALSE(g_blnConnecting);
+    ftp->SetPassWord(Enc(m_server->Password()));  // the same control, now right
+    EXPECT_TRUE(ftp->Connect()) << ftp->ErrorInfo();
+    EXPECT_EQ(m_events.errors, 0);
+  }
+
+  ScopedLoop m_loop;  // real time: the servers run on their own clocks
+  RealFtpServer* m_server = nullptr;
+  std::unique_ptr<TempDir> m_local;
+  std::unique_ptr<FtpLibrary> m_ftp;
+  EventRecorder m_events;
+};
+
+TEST_P(EngineInteropTest, EveryOperation) {
+  const bool pyftpdlib = Kind() == FtpServerKind::kPyftpdlib, pureFtpd = Kind() == FtpServerKind::kPureFtpd;
+  const struct {
+    const char* name;
+    void (EngineInteropTest::*run)();
+    const char* unsupported;  // why this server cannot take part, or nullptr
+  } operations[] = {
+      {"working directory", &EngineInteropTest::WorkingDirectory, nullptr},
+      {"make and remove folders", &EngineInteropTest::MakeAndRemoveFolders, nullptr},
+      {"delete, rename, size", &EngineInteropTest::DeleteRenameAndSize, nullptr},
+      {"listings", &EngineInteropTest::Listings, nullptr},
+      {"trees down and up", &EngineInteropTest::TreesDownAndUp, nullptr},
+      {"patterns and lists", &EngineInteropTest::PatternsAndLists, nullptr},
+      {"ascii", &EngineInteropTest::Ascii, nullptr},
+      {"megabytes and resume", &EngineInteropTest::MegabytesAndResume, nullptr},
+      {"abort current upload", &EngineInteropTest::AbortCurrentUpload, nullptr},
+      {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume, nullptr},
+      {"GBK names", &EngineInteropTest::GbkNames,
+       pyftpdlib ? "pyftpdlib reads names as UTF-8 and replaces any other byte" : nullptr},
+      {"wrong password", &EngineInteropTest::WrongPassword,
+       pureFtpd ? "pure-ftpd answers a refused login only after its own 5 s pause" : nullptr},
+  };
+  for (const auto& op : operations) {
+    if (op.unsupported) {
+      std::printf("not on this server: %s (%s)\n", op.name, op.unsupported);
+      continue;
+    }
+    SCOPED_TRACE(op.name);
+    Begin();
+    ASSERT_TRUE(m_ftp->Connect()) << Why();
+    EXPECT_TRUE(m_ftp->Connected());
+    (this->*op.run)();
+    End();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EngineInteropTest,
+                         ::testing::Combine(::testing::ValuesIn(AllFtpServerKinds()), ::testing::Bool()),
+                         [](const auto& info) {
+                           std::string name = FtpServerKindName(std::get<0>(info.param));
+                           name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                           return name + (std::get<1>(info.param) ? "_passive" : "_active");
+                         });
+
+}  // namespace
+}  // namespace pellan::test
