@@ -1,6 +1,6 @@
-// The launcher shared by the real FTP servers: private folders, a free port,
-// starting the process, knowing when it listens, and stopping its whole
-// process tree. The servers' own configurations are in ftp_server_kinds.cpp.
+// The launcher of the real FTP servers: private folders, a free port, each
+// server's configuration, starting the process, knowing when it listens, and
+// stopping its whole process tree.
 #include "support/ftp_servers.h"
 
 #include <arpa/inet.h>
