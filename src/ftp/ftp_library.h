@@ -360,6 +360,10 @@ class FtpLibrary {
   void SendPORTCommand();
   void DataSocketOnConnect();
   void DataSocketOnConnectionRequest(long requestID);
+  // The server's data connection was taken: the operation under way uses it.
+  void DataConnectionAccepted();
+  // Marks a command sent on the operation under way.
+  void CommandSent(const std::string& verb);
   void DataSocketOnDataArrival();
   void DataSocketOnClose();
   void DataSocketOnError();

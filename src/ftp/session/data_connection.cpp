@@ -10,8 +10,6 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
-#include "ftp/remote/listing_run.h"
-#include "ftp/transfer/transfer_run.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
@@ -128,37 +126,6 @@ void FtpLibrary::CloseDataConnection() {
   m_objDataSocket.CloseSocket();
 }
 
-// --------------------------------------------------------- data socket events
-
-void FtpLibrary::DataSocketOnConnect() {
-  try {
-    switch (m_lngOperation) {
-      case kOpList:
-        // Only this connection's data and end count: a connection left
-        // earlier (closed, or abandoned on a time-out) may still deliver
-        // bytes or report its end during this listing.
-        if (m_listing == nullptr) break;
-        m_listing->buffer.Clear();
-        m_listing->dataClosed = false;
-        m_objDataSocket.SetReceiveSink(&m_listing->buffer);
-        SendFtpCommand("LIST", m_listing->argument);
-        break;
-      case kOpDownload:
-        if (OpenLocalFile() && m_strLastCommand != "REST") SendFtpCommand("RETR", m_remotePath);
-        break;
-      case kOpUpload:
-        // Uploads always start at byte 0.
-        if (m_transfer != nullptr) m_transfer->dataReady = true;
-        SendFtpCommand("STOR", m_remotePath);
-        break;
-      default:
-        break;
-    }
-  } catch (const Raised& r) {
-    ReportError("OnConnect", r.number, r.description);
-  }
-}
-
 namespace {
 
 // The IPv4 address at the other end of `fd`; 0 when it is not known.
@@ -192,72 +159,8 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
     return;
   }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
-  ListingRun* listing = m_lngOperation == kOpList ? m_listing : nullptr;
-  if (listing != nullptr) {  // as in DataSocketOnConnect
-    listing->buffer.Clear();
-    listing->dataClosed = false;
-  }
   m_objDataSocket.Accept(requestID);
-  if (listing != nullptr) m_objDataSocket.SetReceiveSink(&listing->buffer);
-  if (m_lngOperation == kOpUpload) {
-    if (m_transfer != nullptr) m_transfer->dataReady = true;
-    StartUploadWhenReady();
-  }
-}
-
-void FtpLibrary::DataSocketOnDataArrival() {
-  m_dtLastActivity = CurrentClock().Now();
-  if (m_lngOperation == kOpList && m_listing != nullptr) {
-    // The socket has read the chunk straight into the listing's buffer (its
-    // receive sink), where it stays as bytes until the listing is whole: a
-    // character of a multi-byte code page may be split between two chunks.
-    // Anything that still came through the slot joins it.
-    std::string bytes;
-    if (m_objDataSocket.GetData(bytes, VarType::kByteArray)) m_listing->buffer.Append(bytes);
-    if (m_listing->buffer.Size() > m_maxListingBytes) {
-      m_listing->buffer.Release();
-      RaiseError("EnumFiles", kErrListingTooLong);
-      EndOperation();
-      AbandonExchange();
-    }
-  } else if (m_lngOperation == kOpDownload) {
-    WriteDownloadedData();
-  }
-}
-
-void FtpLibrary::DataSocketOnClose() {
-  try {
-    if (m_lngOperation == kOpList && m_listing != nullptr) {
-      m_listing->dataClosed = true;
-      FinishListingWhenComplete();
-    } else if (m_lngOperation == kOpDownload && m_transfer != nullptr) {
-      m_transfer->dataClosed = true;
-      FinishDownloadWhenComplete();
-    }
-  } catch (const Raised& r) {
-    ReportError("ControlSocket_OnClose", r.number, r.description);
-  }
-}
-
-void FtpLibrary::DataSocketOnError() {
-  if (m_portProbing > 0) return;
-  try {
-    m_lngErrorNumber = ErrorNumber();
-    m_strErrorText = ErrorInfo();
-    LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
-    m_objDataSocket.CloseSocket();
-    if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
-    if (m_lngOperation == kOpList && m_listing != nullptr) m_listing->buffer.Release();
-    EndOperation();
-  } catch (const Raised& r) {
-    ReportError("DataSocket_OnError", r.number, r.description);
-  }
-}
-
-void FtpLibrary::FinishListingWhenComplete() {
-  // Both the server's final reply and the end of the data are needed: either
-  // can come first, and ending on the reply alone could cut the listing.
-  if (m_lngOperation == kOpList && m_listing != nullptr && m_listing->Complete()) EndOperation();
+  DataConnectionAccepted();
 }
 
 }  // namespace pellan

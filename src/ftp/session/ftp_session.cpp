@@ -5,8 +5,6 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
-#include "ftp/remote/listing_run.h"
-#include "ftp/transfer/transfer_run.h"
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"
@@ -225,9 +223,7 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
 
     const std::string line = sent.empty() ? command + "\r\n" : command + " " + sent + "\r\n";
     m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
-    if (verb == "STOR") m_storUnanswered = true;
-    if ((verb == "RETR" || verb == "STOR") && m_transfer != nullptr) m_transfer->MoveTo(TransferRun::Step::kCommandSent);
-    if (verb == "LIST" && m_listing != nullptr) m_listing->MoveTo(ListingRun::Step::kListSent);
+    CommandSent(verb);
     RaiseServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;
   } catch (const Raised& r) {

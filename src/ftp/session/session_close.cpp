@@ -4,8 +4,6 @@
 
 #include "ftp/session/reply_parser.h"
 #include "ftp/ftp_library.h"
-#include "ftp/remote/listing_run.h"
-#include "ftp/transfer/transfer_run.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
 
@@ -40,77 +38,6 @@ void FtpLibrary::Timer1Tick() {
     }
   } catch (const Raised&) {
   }
-}
-
-void FtpLibrary::TimeouterTick() {
-  try {
-    if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) return;
-    if (m_transfer == nullptr || WholeSecondsSince(m_transfer->lastSample) <= TimeOut()) return;
-    const bool upload = m_lngOperation == kOpUpload;
-    if (!upload || m_transferSize < m_fileSize) {
-      // A download counts only once the server confirms it, so a stalled
-      // one fails even when every byte seems to be there.
-      RaiseError(upload ? "Timeout_Timer:Upload" : "Timeout_Timer:Download", kErrTimedOut);
-      return;
-    }
-    // Everything went out but the server never confirmed the file: the
-    // session is not to be trusted; the upload asks the server's size of
-    // the file over a new session before it counts the file as sent.
-    EndOperation();
-    CloseLocalFile();
-    CloseConnection();
-    LogLine("Timeouter_Timer:Upload:EndAsyncMethod");
-  } catch (const Raised&) {
-  }
-}
-
-void FtpLibrary::Abort() {
-  try {
-    m_retryCount = m_reDoTimes;  // no retry after an abort
-    m_abortRetry = true;
-    if (!Busy()) return;
-    m_abortAll = true;
-    // Anything but a login (whose socket is closed below) leaves an exchange
-    // the server may still answer.
-    const bool abandoned = m_lngOperation != kOpNone && m_lngOperation != kOpConnect;
-    switch (m_lngOperation) {
-      case kOpConnect:
-        m_objControlSocket.CloseSocket();
-        break;
-      case kOpDownload:
-        CloseDataConnection();
-        CloseLocalFile();
-        break;
-      case kOpUpload:
-        CloseLocalFile();
-        SetOperation(kOpAbort);
-        SendFtpCommand("ABOR", "");
-        // The server stops writing the file only when the data ends.
-        CloseDataConnection();
-        break;
-      case kOpList:
-        if (m_listing != nullptr) m_listing->buffer.Release();
-        CloseDataConnection();
-        break;
-      default:
-        break;
-    }
-    EndOperation();
-    // The server still answers the cut exchange (426, 226, the ABOR reply,
-    // the reply to a command), at a moment of its choosing; on this session
-    // those late replies would be taken for the answers to the next
-    // commands. The next command opens a fresh session instead.
-    if (abandoned) CloseConnection();
-    RaiseError("Abort", kErrCanceled, m_messages.Row(7));
-  } catch (const Raised& r) {
-    m_abortAll = false;
-    ReportError("Abort", r.number, r.description);
-  }
-}
-
-void FtpLibrary::AbortCurrent() {
-  m_abortCurrent = true;
-  Abort();
 }
 
 void FtpLibrary::Quit() {
@@ -149,10 +76,6 @@ void FtpLibrary::ControlSocketOnError() {
   } catch (const Raised& r) {
     ReportError("ControlSocket_OnError", r.number, r.description);
   }
-}
-
-void FtpLibrary::CloseLocalFile() {
-  if (m_transfer != nullptr) m_transfer->CloseLocalFile();
 }
 
 // ----------------------------------------------------------------- errors

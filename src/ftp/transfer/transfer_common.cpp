@@ -208,4 +208,30 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   return result;
 }
 
+void FtpLibrary::TimeouterTick() {
+  try {
+    if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) return;
+    if (m_transfer == nullptr || std::chrono::duration_cast<std::chrono::seconds>(CurrentClock().Now() - m_transfer->lastSample).count() <= TimeOut()) return;
+    const bool upload = m_lngOperation == kOpUpload;
+    if (!upload || m_transferSize < m_fileSize) {
+      // A download counts only once the server confirms it, so a stalled
+      // one fails even when every byte seems to be there.
+      RaiseError(upload ? "Timeout_Timer:Upload" : "Timeout_Timer:Download", kErrTimedOut);
+      return;
+    }
+    // Everything went out but the server never confirmed the file: the
+    // session is not to be trusted; the upload asks the server's size of
+    // the file over a new session before it counts the file as sent.
+    EndOperation();
+    CloseLocalFile();
+    CloseConnection();
+    LogLine("Timeouter_Timer:Upload:EndAsyncMethod");
+  } catch (const Raised&) {
+  }
+}
+
+void FtpLibrary::CloseLocalFile() {
+  if (m_transfer != nullptr) m_transfer->CloseLocalFile();
+}
+
 }  // namespace pellan
