@@ -254,8 +254,6 @@ void FtpLibrary::DataSocketOnClose() {
 void FtpLibrary::DataSocketOnError() {
   if (m_portProbing > 0) return;
   try {
-    m_lngErrorNumber = ErrorNumber();
-    m_strErrorText = ErrorInfo();
     LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
     m_objDataSocket.CloseSocket();
     if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();

@@ -121,16 +121,12 @@ void FtpLibrary::DeliverHostEvents() {
     m_hostEvents.pop_front();
     CError& record = SharedErrorRecord();
     const CError saved = record;
-    const long ownNumber = m_lngErrorNumber;
-    const std::string ownText = m_strErrorText;
     const uint64_t started = m_operationsStarted;
     event();
     if (m_operationsStarted == started) continue;
     record.SetNumber(saved.Number());
     record.SetDescription(saved.Description());
     record.SetSource(saved.Source());
-    m_lngErrorNumber = ownNumber;
-    m_strErrorText = ownText;
   }
 }
 

@@ -422,8 +422,6 @@ class FtpLibrary {
   MonoTime m_dtLastActivity{};
   bool m_blnLoggedIn = false;
   std::string m_currentDirectory;
-  long m_lngErrorNumber = 0;
-  std::string m_strErrorText;
   bool m_blnReconnecting = false;
   long m_lngSavedOperation = 0;
   int m_intConnectTries = 0;

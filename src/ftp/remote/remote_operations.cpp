@@ -32,8 +32,6 @@ bool FtpLibrary::RunCommandOperation(long operation, const std::string& command,
 }
 
 bool FtpLibrary::DeleteFile(const std::string& remotePath) {
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   try {
     const std::string path = TrimBlanks(remotePath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -65,8 +63,6 @@ bool FtpLibrary::ForgetCreatedDirectory(const std::string& path, bool withAncest
 }
 
 bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   try {
     const std::string path = CFile().FormatFTPPath(remotePath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -81,8 +77,6 @@ bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
 }
 
 bool FtpLibrary::RenameFile(const std::string& oldFileName, const std::string& newFileName) {
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   try {
     const std::string from = TrimBlanks(oldFileName), to = TrimBlanks(newFileName);
     if (from.empty() || to.empty()) Raise(kErrNoRemotePath);
@@ -96,8 +90,6 @@ bool FtpLibrary::RenameFile(const std::string& oldFileName, const std::string& n
 }
 
 bool FtpLibrary::SetCurrentDirectory(const std::string& directoryPath) {
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   try {
     std::string path = TrimBlanks(directoryPath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -110,8 +102,6 @@ bool FtpLibrary::SetCurrentDirectory(const std::string& directoryPath) {
 }
 
 std::string FtpLibrary::GetCurrentDirectory() {
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   try {
     if (!RunCommandOperation(kOpPwd, "PWD", "")) return std::string();
     m_currentDirectory = TrimBlanks(m_currentDirectory);
@@ -148,8 +138,6 @@ bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursiv
     LogLine("Already create: " + path + "; " + NowText());
     return true;
   }
-  m_lngErrorNumber = 0;
-  m_strErrorText.clear();
   SharedErrorRecord().Clear();
   try {
     path = TrimBlanks(path);
@@ -175,8 +163,6 @@ bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursiv
     const std::string text = ErrorInfo();
     if (number == kErrReplyBase + 550 && FolderExistsByCwd(path)) {
       SharedErrorRecord().Clear();
-      m_lngErrorNumber = 0;
-      m_strErrorText.clear();
       m_createdDirectories += path + "|";
       return true;
     }

@@ -99,8 +99,6 @@ void FtpLibrary::EndFailedOperation(long operation) {
 bool FtpLibrary::Connect() {
   try {
     if (Connected()) return true;
-    m_lngErrorNumber = 0;
-    m_strErrorText.clear();
     if (g_blnConnecting) {
       RaiseError("Connect", kErrConnecting);
       return false;

@@ -67,10 +67,8 @@ void FtpLibrary::CloseConnection() {
 
 void FtpLibrary::ControlSocketOnError() {
   try {
-    m_lngErrorNumber = ErrorNumber();
-    m_strErrorText = ErrorInfo();
-    LogLine("m_objControlSocket_OnError|" + std::to_string(m_lngOperation) + "|" + std::to_string(m_lngErrorNumber) +
-            "|" + m_strErrorText);
+    LogLine("m_objControlSocket_OnError|" + std::to_string(m_lngOperation) + "|" + std::to_string(ErrorNumber()) + "|" +
+            ErrorInfo());
     EndOperation();
     CloseConnection();
   } catch (const Raised& r) {
@@ -79,16 +77,13 @@ void FtpLibrary::ControlSocketOnError() {
 }
 
 // ----------------------------------------------------------------- errors
+// One channel: the error record, filled through RaiseError (and the socket
+// and file helpers' reports); ErrorNumber and ErrorInfo read it, and OnError
+// follows a report.
 
-long FtpLibrary::ErrorNumber() const {
-  const long recorded = SharedErrorRecord().Number();
-  return recorded != 0 ? recorded : m_lngErrorNumber;
-}
+long FtpLibrary::ErrorNumber() const { return SharedErrorRecord().Number(); }
 
-std::string FtpLibrary::ErrorInfo() const {
-  const std::string& recorded = SharedErrorRecord().Description();
-  return !recorded.empty() ? recorded : m_strErrorText;
-}
+std::string FtpLibrary::ErrorInfo() const { return SharedErrorRecord().Description(); }
 
 void FtpLibrary::RaiseError(const std::string& source, long number, const std::string& description) {
   m_messages.RaiseError(source, number, description, false);
