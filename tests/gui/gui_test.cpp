@@ -76,11 +76,6 @@ class DesktopTest : public client::test::ClientTest {
   }
   void Click(const char* control) { QTest::mouseClick(View().Control(control), Qt::LeftButton); }
   QColor CloseColour() { return View().Control("lblClose")->palette().color(QPalette::WindowText); }
-  // How the program ended: "status|clo.txt|tray icon".
-  std::string End() {
-    return (Ended() ? std::to_string(*Ended()) : "running") + "|" + Read("clo.txt") +
-           (Form().Model().TrayIcon() ? "|tray" : "|no tray");
-  }
 
   std::unique_ptr<MainFormView> m_view;
   uint16_t m_sitePort = 1;
