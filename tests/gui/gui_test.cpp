@@ -208,10 +208,8 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
 }
 
 TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
-  const std::string saved = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
-  unsetenv("QT_QPA_PLATFORM");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("DISPLAY");
+  pellan::test::ScopedEnv platform("QT_QPA_PLATFORM", nullptr), wayland("WAYLAND_DISPLAY", nullptr),
+      display("DISPLAY", nullptr);
   EXPECT_FALSE(DisplayAvailable());
   for (const char* display : {":65000", "nonsense"}) {  // no such server, no such name
     setenv("DISPLAY", display, 1);
@@ -219,8 +217,6 @@ TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   EXPECT_TRUE(DisplayAvailable());
-  unsetenv("DISPLAY");
-  if (!saved.empty()) setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
 }
 
 // A modal box runs a nested loop: the process's timers and sockets go on

@@ -121,21 +121,8 @@ TEST(CurrentError, HandledErrorsNestAndGetErrorNumberPrefersThem) {
   EXPECT_EQ(CError().GetErrorNumber(), 0);
 }
 
-// Sets one environment variable for a test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : m_name(name) {
-    if (const char* old = getenv(name)) m_old = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~ScopedEnv() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
- private:
-  const char* m_name;
-  std::optional<std::string> m_old;
-};
-
 TEST(EngineLogPath, TheStateFolderIsCreatedHomeIsTheFallback) {
+  using test::ScopedEnv;
   test::TempDir dir;
   ScopedEnv homeVar("HOME", dir.Path().c_str());
   {
