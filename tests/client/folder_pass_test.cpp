@@ -97,13 +97,10 @@ class FolderPassTest : public ClientTest {
       return part ? l.find(line) != std::string::npos : l == line;
     });
   }
-  size_t Mentions(const std::string& part) const { return Count(part, true); }
   // Position of the `nth` (from 1) occurrence of a command (npos when missing).
   size_t Where(const std::string& line, size_t nth = 1) const {
     const auto& t = m_server.Transcript();
-    for (size_t i = 0; i < t.size(); ++i) {
-      if (t[i] == line && --nth == 0) return i;
-    }
+    for (size_t i = 0; i < t.size(); ++i) if (t[i] == line && --nth == 0) return i;
     return std::string::npos;
   }
   // Each command was sent before the next (the last may be missing).
@@ -138,6 +135,7 @@ class FolderPassTest : public ClientTest {
   }
   // Tq1.txt holding `first` goes up while `change` makes it `second`: it is
   // kept, sent again, and deleted only once the server holds what the disk holds.
+  size_t Mentions(const std::string& part) const { return Count(part, true); }
   void ChangedWhileSent(const std::string& first, const std::function<void()>& change, const std::string& second) {
     PutLocal("Tq1.txt", first);
     FirstUploadUpTo150().DataReceive().Do(change, "the file changes").Reply("226 Transfer complete.");
