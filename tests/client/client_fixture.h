@@ -66,6 +66,19 @@ class ClientTest : public ::testing::Test {
     return *m_form;
   }
 
+  // Loads the window with a site at `port` and lets the automatic login run
+  // until the caption is `caption`.
+  bool StartAndWaitFor(uint16_t port, const std::string& caption, ClientSettings settings = {}) {
+    WriteSite(port);
+    if (!Form(settings).Form_Load()) return false;
+    return RunUntil([&] { return Form().LoginCaption() == caption; }, 60s);
+  }
+  // How the program ended: "status|clo.txt|tray icon".
+  std::string End() {
+    return (m_ended ? std::to_string(*m_ended) : "running") + "|" + Read("clo.txt") +
+           (Form().Model().TrayIcon() ? "|tray" : "|no tray");
+  }
+
   // Runs the loop until `done` holds or `timeout` passes; catches the
   // program's end (see Ended()).
   bool RunUntil(const std::function<bool()>& done, Duration timeout) {

@@ -62,9 +62,12 @@ class TimersTest : public ClientTest {
  protected:
   bool LoggedIn() {
     Put("plnrc.log", "");
-    WriteSite(m_server.Port());
-    if (!Form().Form_Load()) return false;
-    return RunUntil([&] { return Form().LoginCaption() == "停    止"; }, 60s);
+    return StartAndWaitFor(m_server.Port(), "停    止");
+  }
+  // "forced|abort sent|connected".
+  std::string Session() {
+    return std::to_string(Form().m_blnForced) + std::to_string(Form().m_blnAbortSent) +
+           std::to_string(Form().FtpLibrary1().Connected());
   }
   FakeFtpServer m_server;
 };
@@ -85,10 +88,7 @@ TEST_F(TimersTest, AStalledTransferIsAbortedOnceAfter20SecondsThenClosedAfter25M
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
   ExpectAbortThenClose(Read("plnrc.err"), "UP", 20, 25, 27);
-  EXPECT_TRUE(Form().m_blnForced);
-  EXPECT_FALSE(Form().m_blnAbortSent);
-  EXPECT_FALSE(Form().FtpLibrary1().Connected());
-  EXPECT_EQ(m_server.Transcript().back(), "QUIT");
+  EXPECT_EQ(Session() + m_server.Transcript().back(), "100QUIT");
 }
 
 TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAfter15More) {
@@ -111,8 +111,7 @@ TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAft
   EXPECT_EQ(sizeError, 16010);  // ended by the watchdog's abort, not by its own 30-second time-out
   EXPECT_LT(sizeReturnedAt - passStart, 14s);
   ExpectAbortThenClose(Read("plnrc.err"), "", 10, 15, 18);
-  EXPECT_TRUE(Form().m_blnForced);
-  EXPECT_FALSE(Form().FtpLibrary1().Connected());
+  EXPECT_EQ(Session(), "100");
 }
 
 TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSleepsWhenStopped) {
@@ -123,19 +122,16 @@ TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSle
   Put("plnrc.run", " \r\n");  // an earlier request
   Put("plnrc.cal", " \r\n");
   ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
-  EXPECT_EQ(Read("plnrc.run"), " \r\n");
   const WindowModel& m = Form().Model();
-  EXPECT_TRUE(m.WindowShown());
-  EXPECT_FALSE(m.Minimised());
-  EXPECT_TRUE(m.OnTop());
-  EXPECT_EQ(m.FrontRequests(), 1);
-  EXPECT_TRUE(Form().m_blnRunning);
+  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.Minimised()) +
+                std::to_string(m.OnTop()) + std::to_string(m.FrontRequests()) + std::to_string(Form().m_blnRunning),
+            " \r\n|10111");
   // Stopped, the watchdog sleeps.
   Form().lblLogin_Click();
   Form().m_dtLastActive = Moment::Now();
   RunUntil([] { return false; }, 60s);
   EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
-  EXPECT_TRUE(Form().FtpLibrary1().Connected());
+  EXPECT_EQ(Session(), "001");
 }
 
 TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
@@ -144,14 +140,10 @@ TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
   Put("plnrc.run", " \r\n");
   ASSERT_TRUE(Form().Form_Load());
   RunUntil([] { return false; }, 2s);
-  EXPECT_EQ(Ended(), 0);
   EXPECT_LE(Elapsed(), 100ms);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_TRUE(Exists("exit.txt"));
-  EXPECT_FALSE(Exists("plnrc.run"));
-  EXPECT_EQ(m_server.ConnectionCount(), 0);
-  EXPECT_FALSE(Form().Model().TrayIcon());
-  EXPECT_FALSE(Form().Timer4Enabled());
+  EXPECT_EQ(End() + "|" + std::to_string(Exists("exit.txt")) + std::to_string(Exists("plnrc.run")) +
+                std::to_string(m_server.ConnectionCount()) + std::to_string(Form().Timer4Enabled()),
+            "0|\r\n|no tray|1000");
 }
 
 TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
@@ -160,11 +152,8 @@ TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
   ASSERT_TRUE(LoggedIn());
   Put("exit.txt", "");
   RunUntil([] { return false; }, 1s);
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_EQ(Read("succ.txt"), "\r\n");
   m_loop.Loop().RunFor(100ms);  // lets the server read what was sent before the end
-  EXPECT_FALSE(Form().FtpLibrary1().Connected());
+  EXPECT_EQ(End() + Read("succ.txt") + Session(), "0|\r\n|no tray\r\n000");
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass", "QUIT"));
 }
 
@@ -189,15 +178,12 @@ TEST_P(ExitDuringAPassTest, AbortsTheCallAndEndsInsideIt) {
   ASSERT_TRUE(exitSignals.Installed());
   LoopTimer request(5s, [&] { byFile ? Put("exit.txt", "") : (void)raise(SIGTERM); }, true);
   LoggedIn();  // the program ends inside the pass, before the login's caller sees the caption
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_FALSE(returned);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
   EXPECT_LT(Elapsed(), 6s);
-  EXPECT_FALSE(Form().FtpLibrary1().Busy());
   EXPECT_EQ(signals, byFile ? std::vector<int>{} : std::vector<int>{SIGTERM});
-  EXPECT_EQ(Exists("exit.txt"), byFile);
-  EXPECT_EQ(Form().m_intState, 3);
-  EXPECT_TRUE(Form().m_blnExiting);
+  EXPECT_EQ(End() + "|" + std::to_string(returned) + std::to_string(Form().FtpLibrary1().Busy()) +
+                std::to_string(Exists("exit.txt")) + std::to_string(Form().m_intState) +
+                std::to_string(Form().m_blnExiting),
+            std::string("0|\r\n|no tray|00") + (byFile ? "1" : "0") + "31");
 }
 
 INSTANTIATE_TEST_SUITE_P(FileOrSignal, ExitDuringAPassTest, ::testing::Bool());

@@ -91,54 +91,53 @@ TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls)
             "[客户端]Pellan远程连接 V0.1.0.0[2026-12-06 21:00:00] 未运行...0.1.0.0 取消登录 ");
   EXPECT_FALSE(view.Control("imgLogo")->pixmap().isNull());
 
-  EXPECT_EQ(CloseColour(), QColor(128, 0, 0));
+  const QColor red(128, 0, 0);
+  std::vector<QColor> colours = {CloseColour()};
   model.SetCloseLabelColour(client::CloseColour::kExitBlocked);
-  EXPECT_EQ(CloseColour(), view.palette().color(QPalette::Light));
+  colours.push_back(CloseColour());
   model.SetCloseLabelColour(client::CloseColour::kExitAllowed);
-  EXPECT_EQ(CloseColour(), QColor(128, 0, 0));
+  colours.push_back(CloseColour());
+  EXPECT_EQ(colours, (std::vector<QColor>{red, view.palette().color(QPalette::Light), red}));
 
-  model.HideWindow();
-  EXPECT_FALSE(view.isVisible());
-  model.ShowAndRestore();
-  model.SetOnTop(true);
-  EXPECT_TRUE(view.isVisible());
-  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
-
-  // The system helpers' window calls reach the window.
+  // Visible and on top after each step; the system helpers' window calls reach the window.
   QtFrontEnd frontEnd(model, &view);
   SetFrontEnd(&frontEnd);
   CSystem system;
-  system.SetWindowOnTop(false);
-  EXPECT_FALSE(view.windowFlags() & Qt::WindowStaysOnTopHint);
-  system.SetWindowOnTop(true);
-  EXPECT_TRUE(view.windowFlags() & Qt::WindowStaysOnTopHint);
+  std::string seen;
+  const auto look = [&] {
+    for (bool b : {view.isVisible(), view.windowFlags().testFlag(Qt::WindowStaysOnTopHint)}) seen += b ? "1" : "0";
+    seen += " ";
+  };
+  model.HideWindow(), look();
+  model.ShowAndRestore(), model.SetOnTop(true), look();
+  system.SetWindowOnTop(false), look();
+  system.SetWindowOnTop(true), look();
   model.SetOnTop(false);
-  EXPECT_TRUE(system.ShowWindowOnTop(view.windowTitle().toStdString()));
-  EXPECT_TRUE(model.OnTop());
-  EXPECT_FALSE(system.ShowWindowOnTop("no such window"));
+  const auto step = [&](bool b) { seen += b ? "1" : "0"; };
+  step(system.ShowWindowOnTop(view.windowTitle().toStdString())), step(model.OnTop());
+  step(system.ShowWindowOnTop("no such window"));
+  EXPECT_EQ(seen, "00 11 10 11 110");
   SetFrontEnd(&m_frontEnd);
 }
 
 TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothing) {
   MainFormView& view = View();
   client::WindowModel& model = Form().Model();
+  // "visible, shown in the model, minimised, minimised in the model" after each step.
+  std::string seen;
+  const auto look = [&] {
+    for (bool b : {view.isVisible(), model.WindowShown(), view.isMinimized(), model.Minimised()}) seen += b ? "1" : "0";
+    seen += " ";
+  };
   model.ShowAndRestore();
-  view.TrayClicked(false);
-  EXPECT_TRUE(view.isVisible());
-  view.TrayClicked(true);
-  EXPECT_FALSE(view.isVisible());
-  EXPECT_FALSE(model.WindowShown());
-  view.TrayClicked(true);
-  EXPECT_TRUE(view.isVisible());
-
+  view.TrayClicked(false), look();
+  view.TrayClicked(true), look();
+  view.TrayClicked(true), look();
   // Minimised by the user: the model hears of it, and a show restores it.
-  view.showMinimized();
-  EXPECT_TRUE(model.Minimised());
+  view.showMinimized(), look();
   view.TrayClicked(true);  // shown (minimised): hides
-  view.TrayClicked(true);
-  EXPECT_TRUE(view.isVisible());
-  EXPECT_FALSE(view.isMinimized());
-  EXPECT_FALSE(model.Minimised());
+  view.TrayClicked(true), look();
+  EXPECT_EQ(seen, "1100 0000 1100 1111 1100 ");
 
   EXPECT_EQ(view.Tray()->toolTip().toStdString(), "[客户端]Pellan远程连接");
 }
@@ -149,30 +148,27 @@ TEST_F(DesktopTest, CloseControlDoesNothingWhileExitIsBlockedAndEndsTheProgramOt
   model.SetEnabled("btnExit", false);
   Click("lblClose");
   Click("imgClose");
-  EXPECT_FALSE(Ended().has_value());
+  EXPECT_EQ(End(), "running||tray");
   model.SetEnabled("btnExit", true);
   Click("imgClose");
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_FALSE(model.TrayIcon());
+  EXPECT_EQ(End(), "0||no tray");
 }
 
 TEST_F(DesktopTest, LoginControlsPressTheStartButton) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
-  EXPECT_EQ(Form().LoginCaption(), client::kCaptionRetry);
-  EXPECT_TRUE(Exists("err.txt"));
+  const std::string first = Form().LoginCaption() + std::to_string(Exists("err.txt"));
   Click("imgLogin");  // the retry
-  EXPECT_TRUE(Exists("redo.txt"));
-  EXPECT_EQ(Form().LoginCaption(), client::kCaptionRetry);
+  EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
+            std::string(client::kCaptionRetry) + "1|" + client::kCaptionRetry + "1");
 }
 
 TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
   View();
   Form().m_intState = 2;  // the last login failed
   View().close();
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
+  EXPECT_EQ(End(), "0|\r\n|no tray");
 }
 
 // Closed while a session runs, the window takes the exit request's path:
@@ -184,9 +180,7 @@ TEST_F(DesktopTest, ClosingTheWindowDuringASessionQuitsItFirst) {
   View();
   ASSERT_TRUE(RunUntil([&] { return Form().LoginCaption() == client::kCaptionStop; }, 60s));
   View().close();
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_FALSE(Form().Model().TrayIcon());
+  EXPECT_EQ(End(), "0|\r\n|no tray");
   EXPECT_TRUE(RunUntil([&] { return server.Finished(); }, 5s));
   EXPECT_TRUE(server.Failures().empty());
 }
@@ -210,16 +204,12 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
   Click("lblLogin");
   SetFrontEnd(&m_frontEnd);
   EXPECT_TRUE(boxSeen);
-  EXPECT_EQ(Ended(), 0);
-  EXPECT_EQ(Read("clo.txt"), "\r\n");
-  EXPECT_FALSE(Form().Model().TrayIcon());
+  EXPECT_EQ(End(), "0|\r\n|no tray");
 }
 
 TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
-  const std::string saved = std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
-  unsetenv("QT_QPA_PLATFORM");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("DISPLAY");
+  pellan::test::ScopedEnv platform("QT_QPA_PLATFORM", nullptr), wayland("WAYLAND_DISPLAY", nullptr),
+      display("DISPLAY", nullptr);
   EXPECT_FALSE(DisplayAvailable());
   for (const char* display : {":65000", "nonsense"}) {  // no such server, no such name
     setenv("DISPLAY", display, 1);
@@ -227,8 +217,6 @@ TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   EXPECT_TRUE(DisplayAvailable());
-  unsetenv("DISPLAY");
-  if (!saved.empty()) setenv("QT_QPA_PLATFORM", saved.c_str(), 1);
 }
 
 // A modal box runs a nested loop: the process's timers and sockets go on
@@ -254,9 +242,8 @@ TEST(QtFrontEnd, MessageBoxIsModalAndTheLoopRunsInsideIt) {
     QTimer::singleShot(150, box, [box] { box->accept(); });
   });
   EXPECT_EQ(frontEnd.MessageBox("文件夹不能为空!\r\nsecond line", "", kMbExclamation), kMbAnswerOk);
-  EXPECT_EQ(shownText.toStdString(), "文件夹不能为空!\nsecond line");
-  EXPECT_GE(ticks, 3);
-  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(shownText.toStdString() + "|" + std::to_string(ticks >= 3) + std::to_string(reads),
+            "文件夹不能为空!\nsecond line|11");
   close(fds[0]);
   close(fds[1]);
 }

@@ -60,23 +60,6 @@ TEST(CodePage, GbkConvertsBothWaysAndKeepsWhatDoesNotConvert) {
   EXPECT_EQ(DecodeText(raw, CodePage::kUtf8) + EncodeText(raw, CodePage::kUtf8), raw + raw);
 }
 
-// Sets environment variables for one test and puts the old values back.
-class EnvGuard {
- public:
-  explicit EnvGuard(std::initializer_list<const char*> names) {
-    for (const char* n : names) {
-      const char* v = std::getenv(n);
-      m_saved.emplace_back(n, v ? std::optional<std::string>(v) : std::nullopt);
-    }
-  }
-  ~EnvGuard() {
-    for (const auto& [n, v] : m_saved) v ? setenv(n.c_str(), v->c_str(), 1) : unsetenv(n.c_str());
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
 TEST(SystemInfo, LanguageFromTheLocale) {
   const struct {
     const char* name;
@@ -85,10 +68,8 @@ TEST(SystemInfo, LanguageFromTheLocale) {
               {"ja", 3},          {"C", 0},     {"zh", 0},         {"", 0},            {"jav_ID", 0}};
   for (const auto& r : rows) EXPECT_EQ(LanguageOfLocaleName(r.name), r.lang) << r.name;
 
-  EnvGuard g({"LC_ALL", "LC_MESSAGES", "LANG"});
-  setenv("LANG", "ja_JP.UTF-8", 1);
-  setenv("LC_MESSAGES", "", 1);  // empty counts as unset
-  unsetenv("LC_ALL");
+  // An empty LC_MESSAGES counts as unset.
+  test::ScopedEnv lang("LANG", "ja_JP.UTF-8"), messages("LC_MESSAGES", ""), all("LC_ALL", nullptr);
   EXPECT_EQ(UserLanguageFromLocale(), 3);
   setenv("LC_MESSAGES", "zh_TW.UTF-8", 1);
   EXPECT_EQ(UserLanguageFromLocale(), 2);
@@ -99,19 +80,14 @@ TEST(SystemInfo, LanguageFromTheLocale) {
 TEST(SystemInfo, ProgramFolderIsTheExecutablesUnlessOverridden) {
   const std::string real = ProgramFolder();
   ASSERT_FALSE(real.empty());
-  EXPECT_EQ(real.front(), '/');
-  EXPECT_NE(real.back(), '/');
-  SetProgramFolder("/srv/pellan//");
-  EXPECT_EQ(ProgramFolder(), "/srv/pellan");
-  SetProgramFolder("/");
-  EXPECT_EQ(ProgramFolder(), "/");
-  SetProgramFolder("");
-  EXPECT_EQ(ProgramFolder(), real);
+  EXPECT_TRUE(real.front() == '/' && real.back() != '/') << real;
+  std::string seen;
+  for (const char* folder : {"/srv/pellan//", "/", ""}) SetProgramFolder(folder), seen += ProgramFolder() + "|";
+  EXPECT_EQ(seen, "/srv/pellan|/|" + real + "|");
 }
 
 TEST(DateText, LocalTimeInTheProgramsFormat) {
-  EnvGuard g({"TZ"});
-  setenv("TZ", "Asia/Shanghai", 1);
+  test::ScopedEnv tz("TZ", "Asia/Shanghai");
   tzset();
   EXPECT_EQ(DateTimeText(0), "1970-01-01 08:00:00");
   setenv("TZ", "UTC", 1);

@@ -49,13 +49,11 @@ TEST_F(ListingSamples, RealServersListTheSameFolder) {
     EXPECT_EQ(Names(*files), kDotted);
     EXPECT_TRUE(m_log.empty()) << m_log.front();
     const std::string id = file[0] == 'p' && file[1] == 'y' ? "root" : "0";
-    EXPECT_EQ(Of(*files, "R-big.bin"), "5368709120|2026-12-06 17:52|f||" + id + "|" + id);
-    EXPECT_EQ(files->Item("R-big.bin")->Permissions(), "-rw-r--r--");
-    EXPECT_EQ(Of(*files, "R-old.txt"), "4|2019-03-04 00:00|f||4321|4321");
-    EXPECT_EQ(Of(*files, "R-dec.txt").substr(0, 18), "2|2026-01-06 00:00");
-    EXPECT_EQ(Of(*files, "latest").substr(0, 28), "6|2026-12-06 17:52|f|Ra.txt|");
-    EXPECT_EQ(Of(*files, "sub").substr(0, 21), "0|2025-12-06 00:00|d|");
-    EXPECT_EQ(files->Item("Ra.txt")->FileSize() * 10 + files->Item("RA.txt")->FileSize(), 36);
+    EXPECT_EQ(Of(*files, "R-big.bin") + " " + files->Item("R-big.bin")->Permissions() + " " + Of(*files, "R-old.txt") +
+                  " " + Of(*files, "R-dec.txt").substr(0, 18) + " " + Of(*files, "latest").substr(0, 28) + " " +
+                  Of(*files, "sub").substr(0, 21) + " " + Of(*files, "Ra.txt").substr(0, 1) + Of(*files, "RA.txt").substr(0, 1),
+              "5368709120|2026-12-06 17:52|f||" + id + "|" + id + " -rw-r--r-- 4|2019-03-04 00:00|f||4321|4321 " +
+                  "2|2026-01-06 00:00 6|2026-12-06 17:52|f|Ra.txt| 0|2025-12-06 00:00|d| 36");
     for (const CFtpFile& f : *files) EXPECT_TRUE(IsSafeLocalFileName(f.FileName())) << f.FileName();
   }
   // pure-ftpd names the entries of "LIST sub/R*" with the path given.
@@ -88,10 +86,9 @@ TEST_F(ListingSamples, NamesInOtherCodePagesComeBackByteForByte) {
     const auto files = Parse(DecodeText(Unix(r.bytes) + Unix("plain.txt"), r.page));
     ASSERT_NE(files, nullptr);
     ASSERT_EQ(files->Count(), 2u) << r.text;
-    const CFtpFile& f = *files->Item(size_t{1});
-    EXPECT_EQ(f.FileName(), r.text);
-    EXPECT_EQ(EncodeText(f.FileName(), r.page), r.bytes);
-    EXPECT_TRUE(IsSafeLocalFileName(f.FileName()));
+    const std::string& name = files->Item(size_t{1})->FileName();
+    EXPECT_EQ(name, r.text);
+    EXPECT_TRUE(EncodeText(name, r.page) == r.bytes && IsSafeLocalFileName(name)) << r.text;
   }
 }
 

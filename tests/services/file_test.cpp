@@ -91,10 +91,9 @@ TEST_F(CFileTest, FailuresAreRecordedUnderTheOperation) {
   m_scope.Record().SetNumber(16530);
   m_scope.Record().SetDescription("Login failed");
   EXPECT_EQ(m_file.ReadFile(Path("missing"), 0), "");
-  EXPECT_EQ(m_scope.Record().Number(), ENOENT);
-  EXPECT_EQ(m_scope.Record().Description(), ErrnoText(ENOENT));
-  EXPECT_EQ(m_scope.Record().Source(), "ReadFile");
-  EXPECT_EQ(CurrentError().number, 0);
+  EXPECT_EQ(std::to_string(m_scope.Record().Number()) + "|" + m_scope.Record().Description() + "|" +
+                m_scope.Record().Source() + "|" + std::to_string(CurrentError().number),
+            std::to_string(ENOENT) + "|" + ErrnoText(ENOENT) + "|ReadFile|0");
 }
 
 TEST_F(CFileTest, ExistenceTestsAndAFifoIsNeverOpened) {

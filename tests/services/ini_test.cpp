@@ -1,3 +1,5 @@
+#include <array>
+
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
@@ -110,15 +112,15 @@ class CFileIniTest : public ::testing::Test {
 };
 
 TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
-  EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Host", "ftp.example"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "Site", "Port", "21"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "Other", "Host", "x"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "site", "host", "ftp2.example"));
+  for (const auto& [section, key, value] : std::vector<std::array<const char*, 3>>{
+           {"Site", "Host", "ftp.example"}, {"Site", "Port", "21"}, {"Other", "Host", "x"}, {"site", "host", "ftp2.example"}}) {
+    EXPECT_TRUE(m_file.IniWrite(m_path, section, key, value)) << key;
+  }
   EXPECT_EQ(test::ReadWholeFile(m_path), "[Site]\r\nHost=ftp2.example\r\nPort=21\r\n[Other]\r\nHost=x\r\n");
-  EXPECT_EQ(m_file.IniRead(m_path, "SITE", "HOST", 255), "ftp2.example");
-  EXPECT_EQ(m_file.IniRead(m_path, "Site", "missing", 255), "");
-  EXPECT_EQ(m_file.IniRead(m_dir.File("missing.ini"), "Site", "Host", 255), "");
-  EXPECT_EQ(m_scope.Log(), "");  // a missing file or key is no failure
+  // A missing file or key is no failure.
+  EXPECT_EQ(m_file.IniRead(m_path, "SITE", "HOST", 255) + "|" + m_file.IniRead(m_path, "Site", "missing", 255) + "|" +
+                m_file.IniRead(m_dir.File("missing.ini"), "Site", "Host", 255) + "|" + m_scope.Log(),
+            "ftp2.example|||");
 
   test::WriteWholeFile(m_path, "[S]\r\nv=abcdef\r\nz=ab\0cd\r\nc=中文字\r\n"s);
   const struct {
@@ -141,26 +143,22 @@ TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
 
 TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFileAndSectionsWork) {
   test::WriteWholeFile(m_path, "[S]\r\nk=v\r\n");
-  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "k", "x\r\n[Evil]\r\nk=y"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "S]x", "k", "v"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "a=b", "v"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "S", " ;comment", "v"));
-  EXPECT_TRUE(m_file.IniWrite(m_path, "S", "[T]", "v"));
-  EXPECT_EQ(test::ReadWholeFile(m_path), "[S]\r\nk=v\r\n");
-  EXPECT_EQ(m_scope.Record().Source(), "IniWrite");
-  EXPECT_EQ(m_scope.Record().Number(), EINVAL);
+  for (const auto& [section, key, value] : std::vector<std::array<const char*, 3>>{
+           {"S", "k", "x\r\n[Evil]\r\nk=y"}, {"S]x", "k", "v"}, {"S", "a=b", "v"}, {"S", " ;comment", "v"},
+           {"S", "[T]", "v"}}) {
+    EXPECT_TRUE(m_file.IniWrite(m_path, section, key, value)) << key;
+  }
+  EXPECT_EQ(test::ReadWholeFile(m_path) + m_scope.Record().Source() + std::to_string(m_scope.Record().Number()),
+            "[S]\r\nk=v\r\nIniWrite" + std::to_string(EINVAL));
 
   const std::string logBefore = m_scope.Log();
   test::WriteWholeFile(m_path, "[a]\r\nk=1\r\n\r\n[b]\r\nk=2\r\n[c]");
   EXPECT_EQ(m_file.IniReadSection(m_path), (std::vector<string>{"a", "b"}));
-  EXPECT_TRUE(m_file.IniExistSection(m_path, "b"));
-  EXPECT_FALSE(m_file.IniExistSection(m_path, "c"));  // the last line without its line end
-  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b"));
+  // Not "c": the last line without its line end.
+  EXPECT_TRUE(m_file.IniExistSection(m_path, "b") && !m_file.IniExistSection(m_path, "c"));
+  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "b") && m_file.IniDeleteSection(m_path, "missing"));
   EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n\r\n[c]\r\n");
-  EXPECT_TRUE(m_file.IniDeleteSection(m_path, "missing"));
-  EXPECT_EQ(test::ReadWholeFile(m_path), "[a]\r\nk=1\r\n\r\n[c]\r\n");
-  EXPECT_TRUE(m_file.IniDeleteSection(m_dir.File("none.ini"), "a"));
-  EXPECT_FALSE(m_file.IniExistSection(m_dir.File("none.ini"), "a"));
+  EXPECT_TRUE(m_file.IniDeleteSection(m_dir.File("none.ini"), "a") && !m_file.IniExistSection(m_dir.File("none.ini"), "a"));
   EXPECT_EQ(m_scope.Log(), logBefore);
 }
 

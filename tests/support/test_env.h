@@ -2,6 +2,8 @@
 // process's current ones for the length of a test, and a scratch folder.
 #pragma once
 
+#include <stdlib.h>
+
 #include <memory>
 #include <string>
 
@@ -47,6 +49,22 @@ class TempDir {
 
  private:
   std::string m_path;
+};
+
+// Sets (nullptr: unsets) one environment variable for a scope and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : m_name(name), m_had(getenv(name)), m_old(m_had ? getenv(name) : "") {
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { m_had ? setenv(m_name.c_str(), m_old.c_str(), 1) : unsetenv(m_name.c_str()); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string m_name;
+  bool m_had;
+  std::string m_old;
 };
 
 // Writes `content` to `path` (created or truncated); false on failure.
