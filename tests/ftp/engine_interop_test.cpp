@@ -46,15 +46,8 @@ const Tree& SampleTree() {
 
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
-  static void TearDownTestSuite() { Servers().clear(); }
-  static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>>& Servers() {
-    static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
-    return servers;
-  }
   void SetUp() override {
-    auto& server = Servers()[Kind()];
-    if (!server) server = MakeFtpServer(Kind());
-    m_server = server.get();
+    m_server = &SharedFtpServer(Kind());
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
   }
   FtpServerKind Kind() const { return std::get<0>(GetParam()); }

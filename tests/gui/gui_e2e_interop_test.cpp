@@ -53,7 +53,8 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
                                                          "\r\n" + server.Password() + "\r\n"));
   chmod(home.File("maoph.txt").c_str(), 0600);
   const std::string traceDir = home.File("trace");
-  ClientProcess client(home.Path(), state.Path(), "desktop", true, {"PELLAN_WINDOW_TRACE=" + traceDir});
+  ChildProcess client({"pellan-sync", "log", "--home", home.Path()},
+                      {"XDG_STATE_HOME=" + state.Path(), "LANG=C", "PELLAN_WINDOW_TRACE=" + traceDir}, home.File("desktop"));
   ASSERT_TRUE(client.Started());
   auto trace = [&] { return pellan::test::ReadWholeFile(traceDir + "/trace.txt"); };
 

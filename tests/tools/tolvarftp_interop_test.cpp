@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
-#include "run_tool.h"
+#include "client/client_process.h"
 #include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"  // the program's engine log goes there too
 #include "support/test_env.h"
@@ -25,12 +25,13 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using pellan::client::RunTool;
+using pellan::client::ToolRun;
 
 class TolvarFtpTest : public ::testing::Test {
  protected:
-  static void TearDownTestSuite() { s_server.reset(); }
   void SetUp() override {
-    if (!s_server) s_server = MakeFtpServer(FtpServerKind::kVsftpd);
+    s_server = &SharedFtpServer(FtpServerKind::kVsftpd);
     PELLAN_START_FTP_SERVER_OR_SKIP(*s_server);
   }
   // tolvarftp logged in with the password from the environment.
@@ -41,7 +42,7 @@ class TolvarFtpTest : public ::testing::Test {
   }
   std::string Disk(const std::string& path) const { return ReadWholeFile(s_server->LocalPath(path)); }
 
-  static inline std::unique_ptr<RealFtpServer> s_server;
+  RealFtpServer* s_server = nullptr;
   TempDir m_local;
 };
 
