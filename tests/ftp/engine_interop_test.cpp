@@ -94,6 +94,12 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
       ASSERT_TRUE(path.back() == '/' ? m_server->MakeFolder(path) : m_server->PutFile(path, content)) << path;
     }
   }
+  void PutLocal(const Tree& files) {
+    for (const auto& [path, content] : files) {
+      fs::create_directories(fs::path(Local(path)).parent_path());
+      ASSERT_TRUE(WriteWholeFile(Local(path), content)) << path;
+    }
+  }
 
   // ---- the operations ----------------------------------------------------
 
@@ -252,16 +258,12 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
     EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
     const std::string source = Local("src");
-    fs::create_directories(source + "/sub");
-    ASSERT_TRUE(WriteWholeFile(source + "/x1.txt", "x one"));
-    ASSERT_TRUE(WriteWholeFile(source + "/x2.log", "x two"));
-    ASSERT_TRUE(WriteWholeFile(source + "/sub/x3.txt", "x three"));
+    PutLocal({{"src/x1.txt", "x one"}, {"src/x2.log", "x two"}, {"src/sub/x3.txt", "x three"}});
     ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (Tree{{"x1.txt", "x one"}}));
     // "|" lists pair item by item.
     ASSERT_TRUE(Upload(source + "/x1.txt|" + source + "/x2.log", "/l/1.dat|/m/2.dat")) << Why();
-    EXPECT_EQ(Disk("l/1.dat"), "x one");
-    EXPECT_EQ(Disk("m/2.dat"), "x two");
+    EXPECT_EQ(Disk("l/1.dat") + "," + Disk("m/2.dat"), "x one,x two");
     ASSERT_TRUE(Download("/m/2.dat|/l/1.dat", Local("b") + "|" + Local("a"))) << Why();
     EXPECT_EQ(ReadWholeFile(Local("a")), "x one");
     EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
@@ -323,14 +325,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 
   void AbortCurrentUpload() {
     const std::string one = RandomBytes(2'000, 7), two = RandomBytes(4 << 20, 8), three = RandomBytes(3'000, 9);
-    ASSERT_TRUE(WriteWholeFile(Local("1.bin"), one));
-    ASSERT_TRUE(WriteWholeFile(Local("2.bin"), two));
-    ASSERT_TRUE(WriteWholeFile(Local("3.bin"), three));
+    PutLocal({{"1.bin", one}, {"2.bin", two}, {"3.bin", three}});
     AbortOnSecondOfThree(false);
     ASSERT_TRUE(Upload(Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
     EXPECT_EQ(m_ftp->AbortedFileList(), Local("2.bin"));
-    EXPECT_EQ(Disk("q/1.bin"), one);
-    EXPECT_EQ(Disk("q/3.bin"), three);
+    EXPECT_TRUE(Disk("q/1.bin") == one && Disk("q/3.bin") == three);
     ExpectBeginningOf(two, Disk("q/2.bin"));
   }
 
