@@ -1,9 +1,11 @@
-// The pellan-sync program run as a child process in a scratch program
-// folder, for end-to-end tests: its stdout and stderr go to files there, and
-// it is killed and reaped at the latest when the test lets it go.
+// A built program (pellan-sync, tolvarftp) run as a child process for
+// end-to-end tests: stdout and stderr go to files, or stderr to a pseudo
+// terminal read as the program writes; it is killed and reaped at the
+// latest when the test lets it go.
 #pragma once
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -42,69 +44,95 @@ inline bool PollUntil(const std::function<bool()>& done, std::chrono::millisecon
   return true;
 }
 
-// One run of the program; killed and reaped at the latest when this goes.
-class ClientProcess {
+class ChildProcess {
  public:
-  // `desktop`: without --headless, so that a display in the environment
-  // gives the program its window; `extraEnv` adds NAME=VALUE entries and
-  // `extraArgs` arguments.
-  ClientProcess(const std::string& home, const std::string& stateHome, const std::string& tag, bool desktop = false,
-                const std::vector<std::string>& extraEnv = {}, const std::vector<std::string>& extraArgs = {}) {
-    m_out = home + "/" + tag + ".stdout";
-    m_err = home + "/" + tag + ".stderr";
+  // `args[0]` names a program of the build; `env` (NAME=value) replaces
+  // those variables of this process's environment, which is passed on less
+  // LC_* and any tolvarftp password. The output goes to `logBase`.stdout
+  // and .stderr.
+  ChildProcess(std::vector<std::string> args, std::vector<std::string> env, const std::string& logBase,
+               bool terminal = false)
+      : m_out(logBase + ".stdout"), m_err(logBase + ".stderr") {
+    args[0] = std::string(PELLAN_BINARY_DIR) + "/" + args[0];
+    const size_t given = env.size();
+    for (char** e = environ; *e; ++e) {
+      const std::string v = *e;
+      bool replaced = v.rfind("LC_", 0) == 0 || v.rfind("TOLVARFTP_PASSWORD=", 0) == 0;
+      for (size_t i = 0; i < given; ++i) replaced |= v.rfind(env[i].substr(0, env[i].find('=') + 1), 0) == 0;
+      if (!replaced) env.push_back(v);
+    }
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const std::string program = std::string(PELLAN_BINARY_DIR) + "/pellan-sync";
-    std::vector<std::string> args = {program, "log", "--home", home};
-    if (!desktop) args.push_back("--headless");
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"XDG_STATE_HOME=" + stateHome, "LANG=C"};
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    for (char** e = environ; *e; ++e) {
-      const std::string v = *e;
-      if (v.rfind("XDG_STATE_HOME=", 0) != 0 && v.rfind("LANG=", 0) != 0 && v.rfind("LC_", 0) != 0) env.push_back(v);
+    int slave = -1;
+    winsize ws{24, 100, 0, 0};
+    if (terminal && openpty(&m_terminal, &slave, nullptr, nullptr, &ws) == 0) {
+      fcntl(m_terminal, F_SETFD, FD_CLOEXEC);
+      fcntl(m_terminal, F_SETFL, O_NONBLOCK);
+      posix_spawn_file_actions_adddup2(&actions, slave, 2);
+      posix_spawn_file_actions_addclose(&actions, slave);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
+    if (posix_spawn(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    if (slave >= 0) close(slave);
   }
-  ~ClientProcess() {
+  ~ChildProcess() {
     if (m_pid > 0 && !m_status) {
       kill(m_pid, SIGKILL);
-      int status = 0;
-      waitpid(m_pid, &status, 0);
+      waitpid(m_pid, nullptr, 0);
     }
+    if (m_terminal >= 0) close(m_terminal);
   }
-  ClientProcess(const ClientProcess&) = delete;
-  ClientProcess& operator=(const ClientProcess&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return m_pid > 0; }
   void Signal(int signo) const { kill(m_pid, signo); }
   // True once the process has ended (reaped).
   bool Ended() {
-    if (m_status) return true;
     int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
+    char buf[4096];
+    for (ssize_t n; m_terminal >= 0 && (n = read(m_terminal, buf, sizeof buf)) > 0;) m_terminalText.append(buf, n);
+    if (!m_status && m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
     return m_status.has_value();
   }
   bool WaitEnd(std::chrono::milliseconds timeout) { return PollUntil([this] { return Ended(); }, timeout); }
   // The exit status of a process that exited normally, -1 otherwise.
   int ExitStatus() const { return m_status && WIFEXITED(*m_status) ? WEXITSTATUS(*m_status) : -1; }
   std::string Out() const { return ReadWholeFile(m_out); }
-  std::string Err() const { return ReadWholeFile(m_err); }
+  std::string Err() {
+    Ended();
+    return m_terminal >= 0 ? m_terminalText : ReadWholeFile(m_err);
+  }
 
  private:
   pid_t m_pid = -1;
+  int m_terminal = -1;
   std::optional<int> m_status;
-  std::string m_out, m_err;
+  std::string m_out, m_err, m_terminalText;
 };
+
+struct ToolRun {
+  int status = -1;  // exit status; -1 when killed after the time limit or not started
+  std::string out, err;
+};
+
+// tolvarftp with `args`, waited for at most two minutes.
+inline ToolRun RunTool(std::vector<std::string> args, const std::vector<std::string>& env = {},
+                       bool terminal = false) {
+  pellan::test::TempDir logs;
+  args.insert(args.begin(), "tolvarftp");
+  ChildProcess tool(args, env, logs.File("run"), terminal);
+  const bool ended = tool.WaitEnd(120s);
+  return {ended ? tool.ExitStatus() : -1, tool.Out(), tool.Err()};
+}
 
 }  // namespace pellan::client

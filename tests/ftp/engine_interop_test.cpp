@@ -46,15 +46,8 @@ const Tree& SampleTree() {
 
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
-  static void TearDownTestSuite() { Servers().clear(); }
-  static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>>& Servers() {
-    static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
-    return servers;
-  }
   void SetUp() override {
-    auto& server = Servers()[Kind()];
-    if (!server) server = MakeFtpServer(Kind());
-    m_server = server.get();
+    m_server = &SharedFtpServer(Kind());
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
   }
   FtpServerKind Kind() const { return std::get<0>(GetParam()); }
@@ -77,9 +70,10 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
-  void ExpectRefused() {
-    EXPECT_EQ(m_ftp->ErrorNumber(), kErrReplyBase + 550) << m_ftp->ErrorInfo();
-    EXPECT_THAT(m_ftp->ErrorInfo(), StartsWith("550"));
+  // `result` of an operation the server refused with a 550.
+  void ExpectRefused(bool result) {
+    EXPECT_EQ(std::to_string(result) + " " + std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo().substr(0, 3),
+              "0 " + std::to_string(kErrReplyBase + 550) + " 550") << m_ftp->ErrorInfo();
   }
   bool Download(const std::string& remote, const std::string& local) {
     m_ftp->SetRemotePath(remote);
@@ -100,24 +94,26 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
       ASSERT_TRUE(path.back() == '/' ? m_server->MakeFolder(path) : m_server->PutFile(path, content)) << path;
     }
   }
+  void PutLocal(const Tree& files) {
+    for (const auto& [path, content] : files) {
+      fs::create_directories(fs::path(Local(path)).parent_path());
+      ASSERT_TRUE(WriteWholeFile(Local(path), content)) << path;
+    }
+  }
 
   // ---- the operations ----------------------------------------------------
 
   void WorkingDirectory() {
-    EXPECT_EQ(m_ftp->FtpState(), kFtpReady);
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
     Put({{"a/b c/", ""}});
-    EXPECT_TRUE(m_ftp->SetCurrentDirectory("/a/b c"));
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/a/b c");
-    EXPECT_EQ(m_ftp->GetParentDirectory(), "/a");
-    EXPECT_TRUE(m_ftp->SetCurrentDirectory(".."));
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/a");
-    EXPECT_TRUE(m_ftp->SetCurrentDirectory("."));  // "." is the root
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
-    EXPECT_FALSE(m_ftp->SetCurrentDirectory("/no/such/folder"));
-    ExpectRefused();
-    EXPECT_EQ(m_events.errors, 1);
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // still usable
+    std::string seen = std::to_string(m_ftp->FtpState() == kFtpReady) + m_ftp->GetCurrentDirectory();
+    for (const char* to : {"/a/b c", "..", "."}) {  // "." is the root
+      const bool ok = m_ftp->SetCurrentDirectory(to);
+      seen += " " + std::to_string(ok) + m_ftp->GetCurrentDirectory();
+      if (seen.back() == 'c') seen += "^" + m_ftp->GetParentDirectory();
+    }
+    EXPECT_EQ(seen, "1/ 1/a/b c^/a 1/a 1/");
+    ExpectRefused(m_ftp->SetCurrentDirectory("/no/such/folder"));
+    EXPECT_EQ(std::to_string(m_events.errors) + m_ftp->GetCurrentDirectory(), "1/");  // still usable
   }
 
   void MakeAndRemoveFolders() {
@@ -126,31 +122,24 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     // Made behind the control's back: each server refuses MKD its own way,
     // and the probe shows the folder is there, then goes back.
     Put({{"pre/sub/", ""}});
-    EXPECT_TRUE(m_ftp->CreateDirectory("/pre", false)) << Why();
-    EXPECT_TRUE(m_ftp->CreateDirectory("/pre/sub/new", true)) << Why();
-    EXPECT_TRUE(fs::is_directory(m_server->LocalPath("pre/sub/new")));
-    EXPECT_EQ(m_ftp->ErrorNumber(), 0);
-    EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");
-    EXPECT_FALSE(m_ftp->CreateDirectory("/missing/child", false));  // no parent
-    ExpectRefused();
+    EXPECT_TRUE(m_ftp->CreateDirectory("/pre", false) && m_ftp->CreateDirectory("/pre/sub/new", true)) << Why();
+    const long error = m_ftp->ErrorNumber();
+    EXPECT_EQ(std::to_string(fs::is_directory(m_server->LocalPath("pre/sub/new"))) + std::to_string(error) +
+                  m_ftp->GetCurrentDirectory(),
+              "10/");
+    ExpectRefused(m_ftp->CreateDirectory("/missing/child", false));  // no parent
     EXPECT_FALSE(OnDisk("missing"));
     Put({{"plain", "x"}});  // a file in the way
-    EXPECT_FALSE(m_ftp->CreateDirectory("/plain", false));
-    ExpectRefused();
+    ExpectRefused(m_ftp->CreateDirectory("/plain", false));
 
     Put({{"empty/", ""}, {"full/f.txt", "x"}});
     EXPECT_TRUE(m_ftp->RemoveDirectory("/empty")) << Why();
     EXPECT_FALSE(OnDisk("empty"));
-    for (const char* path : {"/empty", "/full"}) {
-      EXPECT_FALSE(m_ftp->RemoveDirectory(path)) << path;
-      ExpectRefused();
-    }
+    for (const char* path : {"/empty", "/full"}) ExpectRefused(m_ftp->RemoveDirectory(path));
     EXPECT_EQ(Disk("full/f.txt"), "x");
     // The control's memory of made folders forgets a removed one.
-    EXPECT_TRUE(m_ftp->CreateDirectory("/again", false));
-    EXPECT_TRUE(m_ftp->RemoveDirectory("/again"));
-    EXPECT_TRUE(m_ftp->CreateDirectory("/again", false));
-    EXPECT_TRUE(fs::is_directory(m_server->LocalPath("again")));
+    EXPECT_TRUE(m_ftp->CreateDirectory("/again", false) && m_ftp->RemoveDirectory("/again") &&
+                m_ftp->CreateDirectory("/again", false) && fs::is_directory(m_server->LocalPath("again")));
     EXPECT_EQ(m_events.errors, 4);
   }
 
@@ -160,25 +149,21 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 
     EXPECT_TRUE(m_ftp->DeleteFile("sub/my file.txt")) << Why();
     EXPECT_FALSE(OnDisk("sub/my file.txt"));
-    EXPECT_FALSE(m_ftp->DeleteFile("sub/my file.txt"));
-    ExpectRefused();
+    ExpectRefused(m_ftp->DeleteFile("sub/my file.txt"));
 
-    EXPECT_TRUE(m_ftp->RenameFile("old.txt", "new name.txt")) << Why();
-    EXPECT_FALSE(OnDisk("old.txt"));
-    EXPECT_TRUE(m_ftp->RenameFile("new name.txt", "/dir/moved.txt")) << Why();
-    EXPECT_EQ(Disk("dir/moved.txt"), "old");
-    EXPECT_TRUE(m_ftp->RenameFile("a.txt", "b.txt")) << Why();  // the server replaces b.txt
-    EXPECT_EQ(Disk("b.txt"), "from a");
-    EXPECT_FALSE(m_ftp->RenameFile("a.txt", "c.txt"));  // RNFR of a missing file
-    ExpectRefused();
+    EXPECT_TRUE(m_ftp->RenameFile("old.txt", "new name.txt") && m_ftp->RenameFile("new name.txt", "/dir/moved.txt") &&
+                m_ftp->RenameFile("a.txt", "b.txt"))  // the server replaces b.txt
+        << Why();
+    EXPECT_EQ(std::to_string(OnDisk("old.txt")) + Disk("dir/moved.txt") + "," + Disk("b.txt"), "0old,from a");
+    ExpectRefused(m_ftp->RenameFile("a.txt", "c.txt"));  // RNFR of a missing file
     EXPECT_FALSE(OnDisk("c.txt"));
 
-    EXPECT_EQ(m_ftp->GetRemoteFileSize("data.bin"), 123457) << Why();
-    EXPECT_EQ(m_ftp->GetRemoteFileSize("empty.bin"), 0) << Why();
-    EXPECT_EQ(m_ftp->GetRemoteFileSize("/sub dir/with blank.txt"), 5) << Why();
-    EXPECT_EQ(m_events.errors, 2);
-    EXPECT_EQ(m_ftp->GetRemoteFileSize("nothing.bin"), -1);
-    ExpectRefused();
+    std::string sizes;
+    for (const char* path : {"data.bin", "empty.bin", "/sub dir/with blank.txt"}) {
+      sizes += std::to_string(static_cast<long long>(m_ftp->GetRemoteFileSize(path))) + " ";
+    }
+    EXPECT_EQ(sizes + std::to_string(m_events.errors), "123457 0 5 2") << Why();
+    ExpectRefused(m_ftp->GetRemoteFileSize("nothing.bin") != -1);
     EXPECT_EQ(m_ftp->GetRemoteFileSize("data.bin"), 123457);  // the session goes on
   }
 
@@ -188,30 +173,22 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     ASSERT_EQ(symlink("R1.txt", m_server->LocalPath("pub/Rlink").c_str()), 0);
     Put({{"my dir/a b.txt", "spaced!"}, {"my dir/R x.txt", "R"}});
 
-    EXPECT_EQ(m_ftp->GetRemoteFilesInfo("empty/"), nullptr);
-    EXPECT_EQ(m_ftp->ErrorNumber(), 0) << Why();
-    EXPECT_EQ(m_ftp->GetFtpDirectoryInfo("empty"), nullptr);
-    EXPECT_EQ(m_ftp->ErrorNumber(), 0) << Why();
+    EXPECT_TRUE(m_ftp->GetRemoteFilesInfo("empty/") == nullptr && m_ftp->ErrorNumber() == 0 &&
+                m_ftp->GetFtpDirectoryInfo("empty") == nullptr && m_ftp->ErrorNumber() == 0)
+        << Why();
 
     auto files = m_ftp->GetRemoteFilesInfo("pub/");
     ASSERT_NE(files, nullptr) << Why();
-    std::map<std::string, const CFtpFile*> byName;
-    for (const CFtpFile& f : *files) byName[f.FileName()] = &f;
-    const std::map<std::string, long long> sizes = {{"R1.txt", 5}, {"R2.txt", 3000}, {"r3.txt", 10},
-                                                    {"a.txt", 7},  {"Rsub", -1},     {"sub", -1}};
-    EXPECT_EQ(byName.size(), 7u);
-    for (const auto& [name, size] : sizes) {
-      ASSERT_TRUE(byName.count(name)) << name;
-      EXPECT_EQ(byName[name]->IsDirectory(), size < 0) << name;
-      if (size >= 0) {
-        EXPECT_EQ(byName[name]->FileSize(), size) << name;
-      }
-      EXPECT_FALSE(byName[name]->LastWriteTime().empty()) << name;
-    }
     // A link is named by itself; where the server shows its target, that is it.
-    ASSERT_TRUE(byName.count("Rlink"));
-    EXPECT_FALSE(byName["Rlink"]->IsDirectory());
-    EXPECT_TRUE(byName["Rlink"]->FilePath().empty() || byName["Rlink"]->FilePath() == "R1.txt");
+    std::map<std::string, std::string> listed;
+    for (const CFtpFile& f : *files) {
+      listed[f.FileName()] = (f.IsDirectory() ? "dir" : f.FileName() == "Rlink" ? "link" : std::to_string(f.FileSize())) +
+                             (f.LastWriteTime().empty() ? " no time" : "") +
+                             (f.FilePath().empty() || f.FilePath() == "R1.txt" ? "" : " -> " + f.FilePath());
+    }
+    EXPECT_EQ(listed, (std::map<std::string, std::string>{{"R1.txt", "5"}, {"R2.txt", "3000"}, {"r3.txt", "10"},
+                                                          {"a.txt", "7"}, {"Rsub", "dir"}, {"sub", "dir"},
+                                                          {"Rlink", "link"}}));
     EXPECT_EQ(Names(m_ftp->GetFtpDirectoryInfo("/pub").get()).size(), 7u) << Why();
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("pub/Rsub").get()), UnorderedElementsAre("inner.txt"));
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("my dir").get()), UnorderedElementsAre("a b.txt", "R x.txt"));
@@ -230,19 +207,16 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 
     // Single files, and paths that are missing or no folder.
     auto info = m_ftp->GetFtpFileInfo("my dir/R x.txt");
-    ASSERT_NE(info, nullptr) << Why();
-    EXPECT_EQ(info->FileName(), "R x.txt");
+    EXPECT_EQ(info ? info->FileName() : Why(), "R x.txt");
     info = m_ftp->GetFtpFileInfo("pub/R2.txt");
-    ASSERT_NE(info, nullptr) << Why();
-    EXPECT_EQ(info->FileSize(), 3000);
-    EXPECT_FALSE(info->IsDirectory());
-    EXPECT_EQ(m_ftp->GetFtpFileSize("/my dir/a b.txt"), 7);
-    for (const char* path : {"nope", "nope/R*"}) {
-      EXPECT_EQ(m_ftp->GetFtpDirectoryInfo(path), nullptr) << path;
-      EXPECT_NE(m_ftp->ErrorNumber(), 0) << path;
+    const long long size = static_cast<long long>(m_ftp->GetFtpFileSize("/my dir/a b.txt"));
+    EXPECT_EQ(info ? std::to_string(info->FileSize()) + " " + std::to_string(info->IsDirectory()) : Why(), "3000 0");
+    EXPECT_EQ(size, 7);
+    for (const char* path : {"nope", "nope/R*", "pub/nope.txt"}) {
+      EXPECT_TRUE((path[0] == 'n' ? m_ftp->GetFtpDirectoryInfo(path) == nullptr : m_ftp->GetFtpFileInfo(path) == nullptr) &&
+                  m_ftp->ErrorNumber() != 0)
+          << path;
     }
-    EXPECT_EQ(m_ftp->GetFtpFileInfo("pub/nope.txt"), nullptr);
-    EXPECT_NE(m_ftp->ErrorNumber(), 0);
     EXPECT_EQ(m_ftp->GetFtpFileSize("pub/nope.txt"), -1);
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrRemoteFileMissing);
     EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
@@ -253,9 +227,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
       EXPECT_TRUE(m_ftp->ExistDirectory(path)) << path << ": " << m_ftp->ErrorInfo();
     }
     for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt"}) {
-      EXPECT_FALSE(m_ftp->ExistDirectory(path)) << path;
-      EXPECT_NE(m_ftp->ErrorNumber(), 0) << path;
-      EXPECT_EQ(m_ftp->Operation(), kOpNone);
+      EXPECT_TRUE(!m_ftp->ExistDirectory(path) && m_ftp->ErrorNumber() != 0 && m_ftp->Operation() == kOpNone) << path;
     }
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
     EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()).size(), 7u) << Why();  // still usable
@@ -284,16 +256,12 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
     EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
     const std::string source = Local("src");
-    fs::create_directories(source + "/sub");
-    ASSERT_TRUE(WriteWholeFile(source + "/x1.txt", "x one"));
-    ASSERT_TRUE(WriteWholeFile(source + "/x2.log", "x two"));
-    ASSERT_TRUE(WriteWholeFile(source + "/sub/x3.txt", "x three"));
+    PutLocal({{"src/x1.txt", "x one"}, {"src/x2.log", "x two"}, {"src/sub/x3.txt", "x three"}});
     ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (Tree{{"x1.txt", "x one"}}));
     // "|" lists pair item by item.
     ASSERT_TRUE(Upload(source + "/x1.txt|" + source + "/x2.log", "/l/1.dat|/m/2.dat")) << Why();
-    EXPECT_EQ(Disk("l/1.dat"), "x one");
-    EXPECT_EQ(Disk("m/2.dat"), "x two");
+    EXPECT_EQ(Disk("l/1.dat") + "," + Disk("m/2.dat"), "x one,x two");
     ASSERT_TRUE(Download("/m/2.dat|/l/1.dat", Local("b") + "|" + Local("a"))) << Why();
     EXPECT_EQ(ReadWholeFile(Local("a")), "x one");
     EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
@@ -355,14 +323,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 
   void AbortCurrentUpload() {
     const std::string one = RandomBytes(2'000, 7), two = RandomBytes(4 << 20, 8), three = RandomBytes(3'000, 9);
-    ASSERT_TRUE(WriteWholeFile(Local("1.bin"), one));
-    ASSERT_TRUE(WriteWholeFile(Local("2.bin"), two));
-    ASSERT_TRUE(WriteWholeFile(Local("3.bin"), three));
+    PutLocal({{"1.bin", one}, {"2.bin", two}, {"3.bin", three}});
     AbortOnSecondOfThree(false);
     ASSERT_TRUE(Upload(Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
     EXPECT_EQ(m_ftp->AbortedFileList(), Local("2.bin"));
-    EXPECT_EQ(Disk("q/1.bin"), one);
-    EXPECT_EQ(Disk("q/3.bin"), three);
+    EXPECT_TRUE(Disk("q/1.bin") == one && Disk("q/3.bin") == three);
     ExpectBeginningOf(two, Disk("q/2.bin"));
   }
 
@@ -404,13 +369,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     int errors = 0;
     ftp->OnError = [&errors] { ++errors; };
     ftp->SetPassWord(Enc("not-the-password"));
-    EXPECT_FALSE(ftp->Connect());
-    EXPECT_EQ(ftp->ErrorNumber(), kErrReplyBase + 530);
-    EXPECT_EQ(ftp->ErrorInfo(),
-              Kind() == FtpServerKind::kVsftpd ? "530 Login incorrect." : "530 Authentication failed.");
-    EXPECT_EQ(errors, 1);
-    EXPECT_FALSE(ftp->Connected());
-    EXPECT_FALSE(g_blnConnecting);
+    const bool connected = ftp->Connect();
+    EXPECT_EQ(std::to_string(connected) + std::to_string(ftp->Connected()) + std::to_string(g_blnConnecting) + " " +
+                  std::to_string(errors) + " " + std::to_string(ftp->ErrorNumber()) + " " + ftp->ErrorInfo(),
+              "000 1 " + std::to_string(kErrReplyBase + 530) +
+                  (Kind() == FtpServerKind::kVsftpd ? " 530 Login incorrect." : " 530 Authentication failed."));
     ftp->SetPassWord(Enc(m_server->Password()));  // the same control, now right
     EXPECT_TRUE(ftp->Connect()) << ftp->ErrorInfo();
     EXPECT_EQ(m_events.errors, 0);

@@ -19,6 +19,7 @@
 namespace pellan::client {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using pellan::test::TempDir;
@@ -53,7 +54,8 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
                                                          "\r\n" + server.Password() + "\r\n"));
   chmod(home.File("maoph.txt").c_str(), 0600);
   const std::string traceDir = home.File("trace");
-  ClientProcess client(home.Path(), state.Path(), "desktop", true, {"PELLAN_WINDOW_TRACE=" + traceDir});
+  ChildProcess client({"pellan-sync", "log", "--home", home.Path()},
+                      {"XDG_STATE_HOME=" + state.Path(), "LANG=C", "PELLAN_WINDOW_TRACE=" + traceDir}, home.File("desktop"));
   ASSERT_TRUE(client.Started());
   auto trace = [&] { return pellan::test::ReadWholeFile(traceDir + "/trace.txt"); };
 
@@ -61,10 +63,9 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
   ASSERT_TRUE(PollUntil([&] { return Exists(home.File("succ.txt")); }, 20s)) << trace() << client.Err();
   ASSERT_TRUE(PollUntil([&] { return LastLine(trace(), "window ").rfind("window shown=0", 0) == 0; }, 10s)) << trace();
   const std::string t = trace();
-  EXPECT_THAT(t, ContainsRegex("lblState \\[[-0-9: ]+\\] 未运行\\.\\.\\.[0-9.]+\n"));
-  EXPECT_THAT(t, HasSubstr("caption [客户端]Pellan远程连接 V"));
-  EXPECT_THAT(t, HasSubstr("tray icon=1 available=0 tip=[客户端]Pellan远程连接\n"));
-  EXPECT_THAT(t, HasSubstr("lblCurState 正在登录\n"));
+  EXPECT_THAT(t, AllOf(ContainsRegex("lblState \\[[-0-9: ]+\\] 未运行\\.\\.\\.[0-9.]+\n"),
+                      HasSubstr("caption [客户端]Pellan远程连接 V"),
+                      HasSubstr("tray icon=1 available=0 tip=[客户端]Pellan远程连接\n"), HasSubstr("lblCurState 正在登录\n")));
   EXPECT_THAT(t, ContainsRegex("window shown=1 minimised=0 ontop=0 front=0\n(.|\n)*lblState \\[[-0-9: ]+\\] 连接成功"));
   // The first picture was taken as the window came up with the version
   // status, before the login began.

@@ -54,7 +54,6 @@ class RealFtpServer {
   // Stops the whole process tree (SIGTERM, a bounded wait, then SIGKILL).
   // Also done by the destructor.
   void Stop();
-  bool Running() const { return m_pid > 0; }
 
   FtpServerKind Kind() const { return m_kind; }
   const char* Name() const { return FtpServerKindName(m_kind); }
@@ -79,20 +78,15 @@ class RealFtpServer {
 
  private:
   // Writes the configuration for Port(), PassiveFirst()/Last() and Root()
-  // into the private folder; false with m_error.
-  bool Configure();
-  // The program and its arguments (argv[0] is an absolute path).
-  std::vector<std::string> Command() const;
-  bool Prepare();
-  bool Spawn();
+  // into the private folder and gives the command that starts the server
+  // (argv[0] an absolute path); empty with m_error on failure.
+  std::vector<std::string> Configure();
+  bool Spawn(std::vector<std::string> command);
   bool WaitListening();
-  bool Own(const std::string& path) const;
-  const std::string& WorkDir() const { return m_work.Path(); }
 
   FtpServerKind m_kind;
   TempDir m_work;
   std::string m_root;
-  bool m_prepared = false;
   pid_t m_pid = -1;
   uint16_t m_port = 0;
   uint16_t m_passiveFirst = 0;
@@ -105,6 +99,8 @@ struct PureFtpdServer : RealFtpServer {
 };
 
 std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind);
+// One server of each kind for the whole test program, made on first use.
+RealFtpServer& SharedFtpServer(FtpServerKind kind);
 // A port on 127.0.0.1 that nobody listened on a moment ago.
 uint16_t FreeLoopbackPort();
 

@@ -16,6 +16,7 @@ namespace pellan::tool {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using Words = std::vector<std::string>;
 
@@ -75,37 +76,24 @@ TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
                         "-c", "cd ..", "-c", "rmdir x", "-c", "size f", "--overwrite", "--retries", "3",
                         "--max-size", "1.5", "--allow", "*.txt; *.xls", "--forbid", "tmp", "--ascii", "--active"},
                        &error);
-  ASSERT_TRUE(o.has_value()) << error;
-  EXPECT_EQ(o->host, "127.0.0.1");
-  EXPECT_EQ(o->port, 2121);
-  EXPECT_EQ(o->user, "u");
   unlink(p);
-  EXPECT_EQ(o->passwordFile, p);
-  EXPECT_EQ(o->password, "secret");
-  EXPECT_EQ(o->timeout, 90);
-  EXPECT_EQ(o->keepalive, 0);
-  EXPECT_EQ(o->language, 2);
-  EXPECT_EQ(o->codePage, "GBK");
-  EXPECT_TRUE(o->verbose);
+  ASSERT_TRUE(o.has_value()) << error;
+  auto fields = [](const Options& o) {
+    return o.host + " " + std::to_string(o.port) + " " + o.user + " " + o.passwordFile + " " + o.password + " " +
+           std::to_string(o.timeout) + " " + std::to_string(o.keepalive) + " " + std::to_string(o.language) + " " +
+           o.codePage + " " + std::to_string(o.retries) + " " + std::to_string(o.maxSizeMb) + " [" + o.allowTypes +
+           "] [" + o.forbidTypes + "] " + std::to_string(o.verbose) + std::to_string(o.overwrite) +
+           std::to_string(o.ascii) + std::to_string(o.active) + std::to_string(o.help);
+  };
+  EXPECT_EQ(fields(*o), "127.0.0.1 2121 u " + std::string(p) + " secret 90 0 2 GBK 3 1.500000 [*.txt; *.xls] [tmp] 11110");
   EXPECT_THAT(o->commands, ElementsAre(Words{"pwd"}, Words{"rm", "my file.txt"}, Words{"mkdir", "-p", "a/b"},
                                        Words{"mkdir", "./-p"}, Words{"mv", "a", "b c"}, Words{"cd", ".."},
                                        Words{"rmdir", "x"}, Words{"size", "f"}));
-  EXPECT_TRUE(o->overwrite);
-  EXPECT_EQ(o->retries, 3);
-  EXPECT_DOUBLE_EQ(o->maxSizeMb, 1.5);
-  EXPECT_EQ(o->allowTypes, "*.txt; *.xls");
-  EXPECT_EQ(o->forbidTypes, "tmp");
-  EXPECT_TRUE(o->ascii);
-  EXPECT_TRUE(o->active);
-
-  const auto help = Parse({"--help"}, &error);  // no host needed for help
+  // No host needed for help; transfers default to binary and passive,
+  // without limits or retries.
+  const auto help = Parse({"--help"}, &error);
   ASSERT_TRUE(help.has_value()) << error;
-  EXPECT_TRUE(help->help);
-  // Transfers default to binary and passive, without limits or retries.
-  EXPECT_FALSE(help->overwrite || help->ascii || help->active);
-  EXPECT_EQ(help->retries, 0);
-  EXPECT_EQ(help->maxSizeMb, 0);
-  EXPECT_EQ(help->allowTypes + help->forbidTypes, "");
+  EXPECT_THAT(fields(*help), EndsWith(" 0 0.000000 [] [] 00001"));
 }
 
 TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -156,16 +144,12 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
 }
 
 TEST(TransferReportTextTest, RatesAndDurationsReadAsPeopleWriteThem) {
-  EXPECT_EQ(FormatRate(0), "0 B/s");
-  EXPECT_EQ(FormatRate(1023), "1023 B/s");
-  EXPECT_EQ(FormatRate(1024), "1.00 KB/s");
-  EXPECT_EQ(FormatRate(1536 * 1024), "1.50 MB/s");
-  EXPECT_EQ(FormatRate(150L * 1024 * 1024), "150 MB/s");
-  EXPECT_EQ(FormatRate(3L * 1024 * 1024 * 1024), "3.00 GB/s");
-  EXPECT_EQ(FormatDuration(7), "0:07");
-  EXPECT_EQ(FormatDuration(754), "12:34");
-  EXPECT_EQ(FormatDuration(3723), "1:02:03");
-  EXPECT_EQ(FormatDuration(-5), "0:00");
+  std::string text;
+  for (long rate : {0L, 1023L, 1024L, 1536L * 1024, 150L * 1024 * 1024, 3L * 1024 * 1024 * 1024}) {
+    text += FormatRate(rate) + ", ";
+  }
+  for (long seconds : {7, 754, 3723, -5}) text += FormatDuration(seconds) + ", ";
+  EXPECT_EQ(text, "0 B/s, 1023 B/s, 1.00 KB/s, 1.50 MB/s, 150 MB/s, 3.00 GB/s, 0:07, 12:34, 1:02:03, 0:00, ");
 }
 
 TEST(TransferReportTextTest, ProgressLineShowsNameBarSpeedTimeLeftAndQueue) {

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
-#include "run_tool.h"
+#include "client/client_process.h"
 #include "support/ftp_servers.h"
 #include "support/scratch_state_home.h"  // the program's engine log goes there too
 #include "support/test_env.h"
@@ -22,15 +22,17 @@ namespace pellan::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using pellan::client::RunTool;
+using pellan::client::ToolRun;
 
 class TolvarFtpTest : public ::testing::Test {
  protected:
-  static void TearDownTestSuite() { s_server.reset(); }
   void SetUp() override {
-    if (!s_server) s_server = MakeFtpServer(FtpServerKind::kVsftpd);
+    s_server = &SharedFtpServer(FtpServerKind::kVsftpd);
     PELLAN_START_FTP_SERVER_OR_SKIP(*s_server);
   }
   // tolvarftp logged in with the password from the environment.
@@ -41,7 +43,7 @@ class TolvarFtpTest : public ::testing::Test {
   }
   std::string Disk(const std::string& path) const { return ReadWholeFile(s_server->LocalPath(path)); }
 
-  static inline std::unique_ptr<RealFtpServer> s_server;
+  RealFtpServer* s_server = nullptr;
   TempDir m_local;
 };
 
@@ -55,32 +57,23 @@ TEST_F(TolvarFtpTest, CommandsPrintOneLinePerResultAndStopAtTheFirstFailure) {
                    "size sub/moved\\ file.bin", "-c", "cd ..", "-c", "rm 'my file.txt'", "-c", "mkdir gone", "-c",
                    "rmdir gone"},
                   false, "not-the-password");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "/\n/new dir\n5\n5\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::to_string(r.status) + r.out + r.err, "0/\n/new dir\n5\n5\n");
   EXPECT_EQ(Disk("new dir/sub/moved file.bin"), "12345");
-  EXPECT_FALSE(fs::exists(s_server->LocalPath("my file.txt")));
-  EXPECT_FALSE(fs::exists(s_server->LocalPath("gone")));
+  EXPECT_FALSE(fs::exists(s_server->LocalPath("my file.txt")) || fs::exists(s_server->LocalPath("gone")));
 
   ASSERT_TRUE(s_server->PutFile("a.txt", "a"));
   r = Run({"-c", "size a.txt", "-c", "rm missing.txt", "-c", "rm a.txt"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "1\n");  // what ran before the failure
-  EXPECT_EQ(r.err, "error 16550: 550 Delete operation failed.\n");
+  // What ran before the failure, and its error.
+  EXPECT_EQ(std::to_string(r.status) + r.out + r.err, "11\nerror 16550: 550 Delete operation failed.\n");
   EXPECT_EQ(Disk("a.txt"), "a");  // later commands did not run
 
   r = Run({"--verbose", "-c", "pwd"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "/\n");
-  EXPECT_THAT(r.err, HasSubstr(std::string("> USER ") + kTestFtpUser + "\n"));
-  EXPECT_THAT(r.err, HasSubstr("> PASS ********\n"));
-  EXPECT_THAT(r.err, HasSubstr("< 257 "));
-  EXPECT_THAT(r.err, Not(HasSubstr(kTestFtpPassword)));
+  EXPECT_EQ(std::to_string(r.status) + r.out, "0/\n") << r.err;
+  EXPECT_THAT(r.err, AllOf(HasSubstr(std::string("> USER ") + kTestFtpUser + "\n"), HasSubstr("> PASS ********\n"),
+                           HasSubstr("< 257 "), Not(HasSubstr(kTestFtpPassword))));
 
   r = Run({"-c", "pwd"}, false, "not-the-password");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_THAT(r.err, StartsWith("error 16530: 530 "));
+  EXPECT_THAT(std::to_string(r.status) + r.out + r.err, StartsWith("1error 16530: 530 "));
 }
 
 TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminal) {
@@ -104,9 +97,8 @@ TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminal) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(back), big);
   // The line is redrawn in place, then gives way to the finished line.
-  EXPECT_THAT(r.err, HasSubstr("\rb.bin ["));
-  EXPECT_THAT(r.err, HasSubstr("%  1/1"));
-  EXPECT_THAT(r.err, HasSubstr("\rgot /store/b.bin -> " + back + ", 3000000 bytes (1/1)"));
+  EXPECT_THAT(r.err, AllOf(HasSubstr("\rb.bin ["), HasSubstr("%  1/1"),
+                           HasSubstr("\rgot /store/b.bin -> " + back + ", 3000000 bytes (1/1)")));
 }
 
 TEST_F(TolvarFtpTest, TransferOptionsReachTheEngine) {
@@ -116,12 +108,9 @@ TEST_F(TolvarFtpTest, TransferOptionsReachTheEngine) {
   ToolRun r = Run({"--active", "--ascii", "--verbose", "--codepage", "GBK", "-c",
                    "put " + m_local.File("one") + "|" + m_local.File("订单.txt") + " /x/1.dat|/订单.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.err, HasSubstr("> PORT "));
-  EXPECT_THAT(r.err, Not(HasSubstr("> PASV")));
-  EXPECT_THAT(r.err, HasSubstr("> TYPE A"));
-  EXPECT_THAT(r.err, Not(HasSubstr("> TYPE I")));
-  EXPECT_EQ(Disk("x/1.dat"), "first\n");
-  EXPECT_EQ(Disk(EncodeText("订单.txt", CodePage::kGbk)), "second\n");
+  EXPECT_THAT(r.err, AllOf(HasSubstr("> PORT "), Not(HasSubstr("> PASV")), HasSubstr("> TYPE A"),
+                           Not(HasSubstr("> TYPE I"))));
+  EXPECT_EQ(Disk("x/1.dat") + Disk(EncodeText("订单.txt", CodePage::kGbk)), "first\nsecond\n");
   r = Run({"--codepage", "GBK", "-c", "get /订单.txt|/x/1.dat " + m_local.File("b") + "|" + m_local.File("a")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "got /订单.txt -> " + m_local.File("b") + ", 7 bytes (1/2)\ngot /x/1.dat -> " + m_local.File("a") +
@@ -175,9 +164,7 @@ TEST_F(TolvarFtpTest, AFailedFileGivesItsErrorLineAndIsTriedAgainWithRetries) {
 
 TEST(TolvarFtp, HelpBadCommandLinesAndARefusedConnection) {
   ToolRun r = RunTool({"--help"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_THAT(r.out, StartsWith("Usage: tolvarftp --host ADDRESS"));
+  EXPECT_THAT(std::to_string(r.status) + r.err + r.out, StartsWith("0Usage: tolvarftp --host ADDRESS"));
   for (const char* word : {"--port", "--user", "--password-file", "TOLVARFTP_PASSWORD", "--timeout", "--keepalive",
                            "--lang", "--codepage", "--verbose", "-c", "pwd", "cd DIR", "mkdir [-p] DIR", "rmdir DIR",
                            "rm FILE", "mv OLD NEW", "size FILE"}) {
@@ -197,15 +184,11 @@ TEST(TolvarFtp, HelpBadCommandLinesAndARefusedConnection) {
   };
   for (const auto& row : rows) {
     r = RunTool(row.args);
-    EXPECT_EQ(r.status, 2) << row.message;
-    EXPECT_EQ(r.err, row.message);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(std::to_string(r.status) + r.out + r.err, std::string("2") + row.message);
   }
   // Nothing listens there.
   r = RunTool({"--host", "127.0.0.1", "--port", std::to_string(FreeLoopbackPort()), "--lang", "en", "-c", "pwd"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "error 10061: Connection refused\n");
+  EXPECT_EQ(std::to_string(r.status) + r.out + r.err, "1error 10061: Connection refused\n");
 }
 
 }  // namespace
