@@ -202,6 +202,7 @@ void FtpLibrary::DataSocketOnConnect() {
         SendFtpCommand("LIST", m_listing->argument);
         break;
       case kOpDownload:
+        if (m_transfer != nullptr) m_objDataSocket.SetReceiveSink(&m_transfer->received);
         if (OpenLocalFile() && m_strLastCommand != "REST") SendFtpCommand("RETR", m_remotePath);
         break;
       case kOpUpload:
@@ -276,6 +277,7 @@ void FtpLibrary::DataConnectionAccepted() {
     m_listing->dataClosed = false;
     m_objDataSocket.SetReceiveSink(&m_listing->buffer);
   }
+  if (m_lngOperation == kOpDownload && m_transfer != nullptr) m_objDataSocket.SetReceiveSink(&m_transfer->received);
   if (m_lngOperation == kOpUpload) {
     if (m_transfer != nullptr) m_transfer->dataReady = true;
     StartUploadWhenReady();

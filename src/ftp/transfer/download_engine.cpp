@@ -184,6 +184,11 @@ bool FtpLibrary::DownLoadQueue(bool createFolder) {
 bool FtpLibrary::DownLoadOne(bool createFolder) {
   TransferRun run(false, 0);
   const ScopedPointer<TransferRun> current(m_transfer, &run);
+  // The data socket may read into the run: never past it.
+  struct DetachSink {
+    CSocket& socket;
+    ~DetachSink() { socket.SetReceiveSink(nullptr); }
+  } detach{m_objDataSocket};
   try {
     SharedErrorRecord().Clear();
     if (m_lngOperation != kOpNone) {
@@ -259,8 +264,12 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
 
 void FtpLibrary::WriteDownloadedData() {
   if (m_transfer == nullptr) return;
-  std::string bytes;
-  if (!m_objDataSocket.GetData(bytes, VarType::kByteArray) || bytes.empty()) return;
+  ByteSink& received = m_transfer->received;
+  // Anything that came through the socket's slot instead joins it.
+  std::string slot;
+  if (m_objDataSocket.GetData(slot, VarType::kByteArray)) received.Append(slot);
+  if (received.Empty()) return;
+  const std::string_view bytes = received.View();
   m_transferState.clear();
   if (!PrepareDownloadTarget()) return;
   size_t done = 0;
@@ -280,6 +289,7 @@ void FtpLibrary::WriteDownloadedData() {
     done += static_cast<size_t>(n);
   }
   m_transfer->bytesDone += static_cast<double>(bytes.size());
+  received.Clear();  // the room stays for the next chunk
   const double size = m_transfer->expectedSize > 0 ? m_transfer->expectedSize : m_transfer->bytesDone + 1;
   UpdateProgress(m_transfer->bytesDone, size, true);
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "net/byte_sink.h"
 #include "platform/clock.h"
 #include "support/scoped_value.h"
 
@@ -40,6 +41,9 @@ class TransferRun {
   bool confirmed = false;    // the server confirmed the whole file
   // A download ends once both its data connection and the reply are over.
   bool dataClosed = false, replyDone = false;
+  // What the data socket read for the download and the disk has not yet
+  // taken: the socket reads straight into it, so a chunk is never copied.
+  ByteSink received;
   bool targetPending = false;  // target checked, not yet created or cut
   bool targetTouched = false;  // this attempt created or cut the target
   // An upload sends once its data connection is up and STOR is accepted.
