@@ -60,7 +60,8 @@ class RawFtpClient {
   static int Code(const std::string& reply);
   // True when something accepts TCP connections at 127.0.0.1:port.
   static bool PortAccepts(uint16_t port);
-  // A listening socket on 127.0.0.1 at a port of the system's choosing.
+  // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
+  // system's choosing, written to *port; -1 when the port is taken.
   static int Listen(uint16_t* port);
   // A port on 127.0.0.1 where nothing listens.
   static uint16_t FreePort();
