@@ -177,11 +177,8 @@ bool RawFtpClient::WaitForClose() {
 }
 
 int RawFtpClient::Code(const std::string& reply) {
-  if (reply.size() < 3) return -1;
-  for (int i = 0; i < 3; ++i) {
-    if (reply[i] < '0' || reply[i] > '9') return -1;
-  }
-  return std::stoi(reply.substr(0, 3));
+  const auto digit = [&](size_t i) { return reply.size() > i && reply[i] >= '0' && reply[i] <= '9'; };
+  return digit(0) && digit(1) && digit(2) ? std::stoi(reply.substr(0, 3)) : -1;
 }
 
 bool RawFtpClient::PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }

@@ -29,7 +29,6 @@ class RawFtpClient {
   bool Accept(int listenFd);
   void Close();
   void Reset();  // closes with a reset (RST) instead of an orderly close
-  bool Connected() const { return m_fd >= 0; }
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
@@ -54,7 +53,6 @@ class RawFtpClient {
   void PauseReading(bool paused);
 
   const std::string& Error() const { return m_error; }
-  int Fd() const { return m_fd; }
 
   // The three-digit code at the start of a reply, or -1.
   static int Code(const std::string& reply);
