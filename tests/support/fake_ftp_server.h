@@ -39,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -113,10 +114,10 @@ class FakeFtpServer {
   // ---- default answers once the script has run out ----------------------
   FakeFtpServer& AnswerByDefault(bool on = true);
   // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
-  void SetDefaultReply(const std::string& verb, std::string reply);
+  void SetDefaultReply(const std::string& verb, std::string reply) { m_defaultReplies[verb] = std::move(reply); }
   // The files that RETR, SIZE, LIST, DELE and RNFR/RNTO see and STOR
   // writes (flat names).
-  void SetFile(const std::string& name, std::string content);
+  void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
   // Replaces the generated LIST body (hostile or odd listings).
   void SetListing(std::string body) { m_listing = std::move(body); m_listingSet = true; }

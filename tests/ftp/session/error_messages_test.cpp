@@ -71,8 +71,7 @@ TEST(ErrorMessages, TextReplacesTheEnglishColumnOnlyWith43Texts) {
   m.SetText(replacement);
   EXPECT_EQ(m.Language(), kLangEnglish);
   EXPECT_EQ(m.Text(), replacement);
-  EXPECT_EQ(m.GetErrorMessage(20004), "R20");
-  EXPECT_EQ(m.GetErrorMessage(10061), "R35");
+  EXPECT_EQ(m.GetErrorMessage(20004) + m.GetErrorMessage(10061), "R20R35");
   m.SetLanguage(kLangJapanese);
   EXPECT_EQ(m.GetErrorMessage(20004), "操作のタイムアウト");  // the other columns stay
   EXPECT_EQ(frontEnd.boxes.size(), 2u);
@@ -181,8 +180,7 @@ TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroWithoutAnErrorOnlyLogs) {
 TEST_F(RaiseErrorTest, ShowErrorShowsAndStays) {
   m_record.SetSource("Earlier");
   m_messages.RaiseError("  ", 20005, "", true);
-  EXPECT_EQ(m_record.Source(), "Earlier");
-  EXPECT_TRUE(m_record.ShowError());
+  EXPECT_EQ(m_record.Source() + std::to_string(m_record.ShowError()), "Earlier1");
   EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Unspecified Remote Path(20005)"});
 }
 
