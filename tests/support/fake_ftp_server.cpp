@@ -33,13 +33,9 @@ int ListenLoopback(uint16_t& port) {
 std::string Quoted(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
+    char hex[8];
+    snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
+    out += hex;
   }
   return out + "\"";
 }
