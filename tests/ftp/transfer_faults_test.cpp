@@ -69,41 +69,28 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     bool sessionGone;
     Duration from, to;
   } rows[] = {
-      {"426 after the data closed", false,
-       [&] {
+      {"426 after the data closed", false, [&] {
          ExpectSize("/f.bin", 3000);
          ExpectRetr("/f.bin").DataSend(content).DataClose().Delay(100ms).Reply("426 Connection closed; transfer aborted.");
-       },
-       16426, 3000, false, 0s, 1s},
+       }, 16426, 3000, false, 0s, 1s},
       {"control connection dropped mid-download", false,
-       [&] {
-         ExpectSize("/f.bin", 3000);
-         ExpectRetr("/f.bin").DataSend(content.substr(0, 2500)).Drop();
-       },
+       [&] { ExpectSize("/f.bin", 3000), ExpectRetr("/f.bin").DataSend(content.substr(0, 2500)).Drop(); },
        kErrConnectionInterrupted, 2500, true, 0s, 1s},
       // More than TimeOut seconds without a byte, seen at the next 5-second tick.
       {"download stalls", false,
-       [&] {
-         ExpectSize("/f.bin", 3000);
-         ExpectRetr("/f.bin").DataSend(content.substr(0, 100)).ExpectClose();
-       },
+       [&] { ExpectSize("/f.bin", 3000), ExpectRetr("/f.bin").DataSend(content.substr(0, 100)).ExpectClose(); },
        kErrTimedOut, 100, true, 30s, 36s},
-      {"refused RETR creates nothing", false,
-       [&] {
+      {"refused RETR creates nothing", false, [&] {
          m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /f.bin", "550 No such file.");
          ExpectData("RETR /f.bin", "I", "550 No such file.");
-       },
-       16550, std::string::npos, false, 0s, 1s},
-      {"421 to STOR", true,
-       [&] { ExpectData("STOR /f.bin", "I", "421 Service not available.").Drop(); },
-       16421, 0, true, 0s, 1s},
+       }, 16550, std::string::npos, false, 0s, 1s},
+      {"421 to STOR", true, [&] { ExpectData("STOR /f.bin", "I", "421 Service not available.").Drop(); }, 16421, 0,
+       true, 0s, 1s},
       // Every byte out and no reply at all: the size on the server could be
       // an old copy's, so it is not asked.
       {"no reply after the last byte of an upload", true,
-       [&] { ExpectStor("/f.bin").DataReceive().ExpectClose(); },
-       kErrTimedOut, 0, true, 30s, 36s},
-      {"226 while the upload still goes out", true,
-       [&] { ExpectStor("/f.bin").Reply("226 Transfer complete."); },
+       [&] { ExpectStor("/f.bin").DataReceive().ExpectClose(); }, kErrTimedOut, 0, true, 30s, 36s},
+      {"226 while the upload still goes out", true, [&] { ExpectStor("/f.bin").Reply("226 Transfer complete."); },
        kErrIncompleteTransfer, 0, false, 0s, 1s},
   };
   int connections = 1;
@@ -118,10 +105,10 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     const int errors = m_events.errors;
     const Duration before = Elapsed();
     EXPECT_FALSE(r.upload ? Upload(local, "/f.bin") : Download("/f.bin", local));
-    EXPECT_EQ(m_ftp->ErrorNumber(), r.error) << m_ftp->ErrorInfo();
-    EXPECT_GE(Elapsed() - before, r.from);
-    EXPECT_LE(Elapsed() - before, r.to);
-    EXPECT_EQ(m_events.errors - errors, 1);
+    // The error, raised once, after a time in [from, to].
+    EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.errors - errors),
+              std::to_string(r.error) + " 1") << m_ftp->ErrorInfo();
+    EXPECT_TRUE(Elapsed() - before >= r.from && Elapsed() - before <= r.to) << (Elapsed() - before).count();
     if (r.upload) {
       EXPECT_TRUE(ReadWholeFile(local) == content);
     } else if (r.kept == std::string::npos) {
@@ -131,9 +118,9 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
       EXPECT_TRUE(m_server.Received().empty());
     }
     EXPECT_FALSE(m_ftp->DeleteFile("/f.bin"));
-    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
     connections += r.sessionGone;
-    EXPECT_EQ(m_server.ConnectionCount(), connections);
+    EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_server.ConnectionCount()),
+              "16550 " + std::to_string(connections));
   }
   EXPECT_EQ(m_events.CountSent("SIZE"), 4u);  // the downloads' only
   EXPECT_EQ(m_events.CountSent("STOR"), 3u);  // nothing repeated
@@ -150,14 +137,8 @@ TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepea
   ExpectSize("/s.bin", 5000);
   ExpectRetr("/s.bin").DataSend(content.substr(0, 3000)).DataClose().Reply("226 Transfer complete.");
   ExpectSize("/s.bin", 5000);
-  m_server.Expect("TYPE I", "200 Type set to I.")
-      .Expect("PASV")
-      .Pasv()
-      .Expect("REST 3000", "350 Restarting at 3000.")
-      .Expect("RETR /s.bin", "150 Opening data connection.")
-      .DataSend(content.substr(3000))
-      .DataClose()
-      .Reply("226 Transfer complete.");
+  m_server.Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv().Expect("REST 3000", "350 Restarting at 3000.");
+  m_server.Expect("RETR /s.bin", "150 ok").DataSend(content.substr(3000)).DataClose().Reply("226 Transfer complete.");
   const Duration before = Elapsed();
   ASSERT_TRUE(Download("/s.bin", local)) << m_ftp->ErrorInfo();
   EXPECT_GE(Elapsed() - before, Duration(10s));
@@ -179,7 +160,7 @@ TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesTh
   const std::string before = RandomBytes(5000, 38), content = RandomBytes(3000, 39);
   ASSERT_TRUE(WriteWholeFile(old, before));
   ExpectSize("/old.bin", 3000);
-  m_server.Expect("TYPE I", "200 Type set.").Expect("PASV").Pasv().Expect("RETR /old.bin", "550 Permission denied.");
+  ExpectData("RETR /old.bin", "I", "550 Permission denied.");
   m_server.Expect("TYPE I", "200 Type set to I.")
       .Do([&] { EXPECT_TRUE(ReadWholeFile(old) == before); }, "the old file is whole")
       .Expect("SIZE /old.bin", "213 3000");
@@ -259,10 +240,10 @@ TEST_F(TransferFaultTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAnd
   EXPECT_EQ(ReadTree(m_local.Path()), (std::map<std::string, std::string>{
                                           {"a/", ""}, {"a/b/", ""}, {"a/b/in/", ""}, {"a/b/in/Rb.txt", "plain"}}));
   EXPECT_EQ(m_events.CountSent("RETR"), 1u);
-  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name: ..\\..\\out"));
-  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name: Rb.txt "));
-  EXPECT_THAT(log.Log(), HasSubstr("skips an unsafe name:  Rb.txt"));
-  EXPECT_THAT(log.Log(), HasSubstr("skips a link: Rl.txt"));
+  for (const char* skipped : {"an unsafe name: ..\\..\\out", "an unsafe name: Rb.txt ", "an unsafe name:  Rb.txt",
+                              "a link: Rl.txt"}) {
+    EXPECT_THAT(log.Log(), HasSubstr(std::string("skips ") + skipped));
+  }
 }
 
 TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsRefused) {
@@ -271,7 +252,7 @@ TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsR
   ASSERT_TRUE(WriteWholeFile(local, "aaa"));
   m_server.Expect("MKD /d", "257 \"/d\" created.");
   ExpectStor("/d/a.bin").DataReceive().Reply("226 Transfer complete.");
-  m_server.Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv().Expect("STOR /d/a.bin", "553 Could not create file.");
+  ExpectData("STOR /d/a.bin", "I", "553 Could not create file.");
   m_server.Expect("MKD /d", "257 \"/d\" created.");
   ExpectStor("/d/a.bin").DataReceive().Reply("226 Transfer complete.");
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();

@@ -2,11 +2,12 @@
 // steps themselves. The default answers are in fake_ftp_server_defaults.cpp.
 #include "support/fake_ftp_server.h"
 
+#include "support/raw_ftp_client.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <regex.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,31 +24,18 @@ constexpr size_t kMaxLine = 64 * 1024;  // a client that never ends a line fails
 
 // A listening socket on 127.0.0.1 at a port of the system's choosing.
 int ListenLoopback(uint16_t& port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("fake server: socket failed");
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    close(fd);
-    throw std::runtime_error(std::string("fake server: cannot listen: ") + strerror(errno));
-  }
-  port = ntohs(a.sin_port);
+  port = 0;
+  const int fd = RawFtpClient::Listen(&port);
+  if (fd < 0) throw std::runtime_error(std::string("fake server: cannot listen: ") + strerror(errno));
   return fd;
 }
 
 std::string Quoted(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c >= 0x20 && c < 0x7f) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
+    char hex[8];
+    snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
+    out += hex;
   }
   return out + "\"";
 }
@@ -343,15 +331,7 @@ bool FakeFtpServer::RunSend(Step& step, bool data) {
     if (ch.peerClosed) return true;  // nobody reads it any more: the rest is dropped
     if (!ch.out.empty()) return false;  // the previous piece is still going out
     if (step.offset >= step.bytes.size()) return true;
-    if (step.offset > 0 && step.pace.gap.count() > 0) {
-      if (!step.waiting) {
-        step.waiting = true;
-        StartTimer(step.pace.gap);
-      }
-      if (!m_timerFired) return false;
-      step.waiting = false;
-      m_timerFired = false;
-    }
+    if (step.offset > 0 && step.pace.gap.count() > 0 && !Waited(step, step.pace.gap)) return false;
     size_t n = step.bytes.size() - step.offset;
     if (step.pace.chunk > 0 && step.pace.chunk < n) n = step.pace.chunk;
     ch.out.append(step.bytes, step.offset, n);
@@ -368,16 +348,14 @@ FakeFtpServer& FakeFtpServer::AddSend(bool data, std::string description, std::s
 }
 
 FakeFtpServer& FakeFtpServer::Reply(std::string text, Pace pace) {
-  std::string description = "Reply " + Quoted(text);
-  return AddSend(false, std::move(description), text + "\r\n", pace);
+  return AddSend(false, "Reply " + Quoted(text), text + "\r\n", pace);
 }
 
 FakeFtpServer& FakeFtpServer::SendRaw(std::string bytes, Pace pace) {
-  std::string description = "SendRaw " + Quoted(bytes);
-  return AddSend(false, std::move(description), std::move(bytes), pace);
+  return AddSend(false, "SendRaw " + Quoted(bytes), bytes, pace);
 }
 
-FakeFtpServer& FakeFtpServer::AddExpect(std::string description, LineMatcher matcher) {
+FakeFtpServer& FakeFtpServer::ExpectThat(std::string description, LineMatcher matcher) {
   return Add(description, [this, description, matcher](Step&) {
     while (!m_lines.empty()) {
       std::string line = std::move(m_lines.front());
@@ -395,21 +373,7 @@ FakeFtpServer& FakeFtpServer::AddExpect(std::string description, LineMatcher mat
 }
 
 FakeFtpServer& FakeFtpServer::Expect(std::string line) {
-  return AddExpect(Quoted(line), [line](const std::string& got) { return got == line; });
-}
-
-FakeFtpServer& FakeFtpServer::ExpectMatch(const std::string& regex) {
-  // POSIX extended syntax, anchored at both ends.
-  auto re = std::shared_ptr<regex_t>(new regex_t, [](regex_t* r) {
-    regfree(r);
-    delete r;
-  });
-  if (regcomp(re.get(), ("^(" + regex + ")$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) {
-    throw std::invalid_argument("fake server: bad pattern " + regex);
-  }
-  return AddExpect("/" + regex + "/", [re](const std::string& got) {
-    return got.find('\0') == std::string::npos && regexec(re.get(), got.c_str(), 0, nullptr, 0) == 0;
-  });
+  return ExpectThat(Quoted(line), [line](const std::string& got) { return got == line; });
 }
 
 FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& password) {
@@ -418,16 +382,19 @@ FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& 
       .Expect("PASS " + password, "230 User " + user + " logged in.");
 }
 
+// True once `ms` have passed since the step first asked.
+bool FakeFtpServer::Waited(Step& step, Milliseconds ms) {
+  if (!step.waiting) {
+    step.waiting = true;
+    StartTimer(ms);
+  }
+  if (!m_timerFired) return false;
+  step.waiting = m_timerFired = false;
+  return true;
+}
+
 FakeFtpServer& FakeFtpServer::Delay(Milliseconds ms) {
-  return Add("Delay " + std::to_string(ms.count()) + " ms", [this, ms](Step& s) {
-    if (!s.waiting) {
-      s.waiting = true;
-      StartTimer(ms);
-    }
-    if (!m_timerFired) return false;
-    m_timerFired = false;
-    return true;
-  });
+  return Add("Delay " + std::to_string(ms.count()) + " ms", [this, ms](Step& s) { return Waited(s, ms); });
 }
 
 FakeFtpServer& FakeFtpServer::Stall() {
@@ -452,8 +419,6 @@ FakeFtpServer& FakeFtpServer::ExpectClose() {
     return true;
   });
 }
-
-FakeFtpServer& FakeFtpServer::Pasv() { return Pasv("", -1); }
 
 FakeFtpServer& FakeFtpServer::Pasv(std::string advertisedHost, int advertisedPort) {
   return PasvReplying("227 Entering Passive Mode ({}).", std::move(advertisedHost), advertisedPort);
@@ -515,8 +480,7 @@ FakeFtpServer& FakeFtpServer::DataAccept() {
 }
 
 FakeFtpServer& FakeFtpServer::DataSend(std::string bytes, Pace pace) {
-  std::string description = "DataSend " + std::to_string(bytes.size()) + " bytes";
-  return AddSend(true, std::move(description), std::move(bytes), pace);
+  return AddSend(true, "DataSend " + std::to_string(bytes.size()) + " bytes", std::move(bytes), pace);
 }
 
 FakeFtpServer& FakeFtpServer::DataReceive() {

@@ -39,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_loop.h"
@@ -77,7 +78,9 @@ class FakeFtpServer {
   // command." and keeps waiting for the expected line.
   FakeFtpServer& Expect(std::string line);
   FakeFtpServer& Expect(std::string line, std::string reply) { return Expect(std::move(line)).Reply(std::move(reply)); }
-  FakeFtpServer& ExpectMatch(const std::string& regex);  // the whole line matches (POSIX ERE)
+  // The next command line is one `matcher` accepts; `description` names it
+  // in Failures().
+  FakeFtpServer& ExpectThat(std::string description, LineMatcher matcher);
   // Greeting, USER and PASS answered 220 / 331 / 230.
   FakeFtpServer& Login(const std::string& user = "user", const std::string& password = "pass");
   FakeFtpServer& Delay(Milliseconds ms);  // a loop timer: virtual under a TestClock
@@ -89,8 +92,7 @@ class FakeFtpServer {
   // address, or with the host text and port given (any text: "10,0,0,1" or
   // "999,1,2,3"; a negative port means the listener's own). The listener
   // accepts one connection, whatever was advertised.
-  FakeFtpServer& Pasv();
-  FakeFtpServer& Pasv(std::string advertisedHost, int advertisedPort = -1);
+  FakeFtpServer& Pasv(std::string advertisedHost = "", int advertisedPort = -1);
   // The same, in the words given: "{}" in `reply` stands for the six numbers
   // "h1,h2,h3,h4,p1,p2" ("227 Entering Passive Mode {}" leaves out the
   // parentheses that most servers write).
@@ -112,10 +114,10 @@ class FakeFtpServer {
   // ---- default answers once the script has run out ----------------------
   FakeFtpServer& AnswerByDefault(bool on = true);
   // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
-  void SetDefaultReply(const std::string& verb, std::string reply);
+  void SetDefaultReply(const std::string& verb, std::string reply) { m_defaultReplies[verb] = std::move(reply); }
   // The files that RETR, SIZE, LIST, DELE and RNFR/RNTO see and STOR
   // writes (flat names).
-  void SetFile(const std::string& name, std::string content);
+  void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
   // Replaces the generated LIST body (hostile or odd listings).
   void SetListing(std::string body) { m_listing = std::move(body); m_listingSet = true; }
@@ -144,9 +146,9 @@ class FakeFtpServer {
 
   FakeFtpServer& Add(std::string description, StepFn run);
   FakeFtpServer& AddSend(bool data, std::string description, std::string bytes, Pace pace);
-  FakeFtpServer& AddExpect(std::string description, LineMatcher matcher);
   void Advance();
   bool RunSend(Step& step, bool data);
+  bool Waited(Step& step, Milliseconds ms);
   bool NeedControl();  // true when a control connection is ready for a step
   bool NeedData();
   void Fail(std::string what);

@@ -17,12 +17,6 @@ FakeFtpServer& FakeFtpServer::AnswerByDefault(bool on) {
   return *this;
 }
 
-void FakeFtpServer::SetDefaultReply(const std::string& verb, std::string reply) {
-  m_defaultReplies[verb] = std::move(reply);
-}
-
-void FakeFtpServer::SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
-
 bool FakeFtpServer::AnswerNextByDefault() {
   if (!NeedControl()) return false;
   if (!m_greeted) {

@@ -177,21 +177,19 @@ bool RawFtpClient::WaitForClose() {
 }
 
 int RawFtpClient::Code(const std::string& reply) {
-  if (reply.size() < 3) return -1;
-  for (int i = 0; i < 3; ++i) {
-    if (reply[i] < '0' || reply[i] > '9') return -1;
-  }
-  return std::stoi(reply.substr(0, 3));
+  const auto digit = [&](size_t i) { return reply.size() > i && reply[i] >= '0' && reply[i] <= '9'; };
+  return digit(0) && digit(1) && digit(2) ? std::stoi(reply.substr(0, 3)) : -1;
 }
 
 bool RawFtpClient::PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
 
 int RawFtpClient::Listen(uint16_t* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a port left in TIME_WAIT is free here
   sockaddr_in a{};
-  Address("127.0.0.1", 0, &a);
+  Address("127.0.0.1", *port, &a);
   socklen_t len = sizeof a;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0 ||
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     close(fd);
     return -1;

@@ -29,7 +29,6 @@ class RawFtpClient {
   bool Accept(int listenFd);
   void Close();
   void Reset();  // closes with a reset (RST) instead of an orderly close
-  bool Connected() const { return m_fd >= 0; }
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
@@ -54,13 +53,13 @@ class RawFtpClient {
   void PauseReading(bool paused);
 
   const std::string& Error() const { return m_error; }
-  int Fd() const { return m_fd; }
 
   // The three-digit code at the start of a reply, or -1.
   static int Code(const std::string& reply);
   // True when something accepts TCP connections at 127.0.0.1:port.
   static bool PortAccepts(uint16_t port);
-  // A listening socket on 127.0.0.1 at a port of the system's choosing.
+  // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
+  // system's choosing, written to *port; -1 when the port is taken.
   static int Listen(uint16_t* port);
   // A port on 127.0.0.1 where nothing listens.
   static uint16_t FreePort();
