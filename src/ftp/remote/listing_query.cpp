@@ -1,7 +1,7 @@
-// FtpLibrary: listing a remote path over a data connection.
+// Listing a remote path over a data connection.
 #include "ftp/remote/listing_parser.h"
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/remote/ftp_remote.h"
 #include "ftp/remote/listing_run.h"
 #include "support/error_record.h"
 #include "support/scoped_value.h"
@@ -9,7 +9,7 @@
 
 namespace pellan {
 
-std::unique_ptr<CFtpFiles> FtpLibrary::GetRemoteFilesInfo(const std::string& pathIn) {
+std::unique_ptr<CFtpFiles> FtpRemote::GetRemoteFilesInfo(const std::string& pathIn) {
   SharedErrorRecord().Clear();
   try {
     if (!Connect()) return nullptr;

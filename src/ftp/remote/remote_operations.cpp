@@ -1,11 +1,12 @@
-// FtpLibrary's command operations on single remote entries: delete, remove
+// The command operations on single remote entries: delete, remove
 // and create folders, rename, change and read the working directory, and
 // the size of a remote file.
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/remote/ftp_remote.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
 #include "support/file.h"
+#include "support/scoped_value.h"
 #include "support/text.h"
 
 namespace pellan {
@@ -22,7 +23,7 @@ std::string ParentFtpPath(const std::string& path) {
 
 }  // namespace
 
-bool FtpLibrary::RunCommandOperation(long operation, const std::string& command, const std::string& argument) {
+bool FtpRemote::RunCommandOperation(long operation, const std::string& command, const std::string& argument) {
   if (!Connect()) return false;
   if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
   SetOperation(operation);
@@ -31,7 +32,7 @@ bool FtpLibrary::RunCommandOperation(long operation, const std::string& command,
   return ErrorNumber() == 0;
 }
 
-bool FtpLibrary::DeleteFile(const std::string& remotePath) {
+bool FtpRemote::DeleteFile(const std::string& remotePath) {
   try {
     const std::string path = TrimBlanks(remotePath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -42,7 +43,7 @@ bool FtpLibrary::DeleteFile(const std::string& remotePath) {
   }
 }
 
-bool FtpLibrary::ForgetCreatedDirectory(const std::string& path, bool withAncestors) {
+bool FtpRemote::ForgetCreatedDirectory(const std::string& path, bool withAncestors) {
   std::string kept = "|";
   bool forgot = false;
   size_t start = 1;
@@ -62,7 +63,7 @@ bool FtpLibrary::ForgetCreatedDirectory(const std::string& path, bool withAncest
   return forgot;
 }
 
-bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
+bool FtpRemote::RemoveDirectory(const std::string& remotePath) {
   try {
     const std::string path = CFile().FormatFTPPath(remotePath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -76,12 +77,13 @@ bool FtpLibrary::RemoveDirectory(const std::string& remotePath) {
   }
 }
 
-bool FtpLibrary::RenameFile(const std::string& oldFileName, const std::string& newFileName) {
+bool FtpRemote::RenameFile(const std::string& oldFileName, const std::string& newFileName) {
   try {
     const std::string from = TrimBlanks(oldFileName), to = TrimBlanks(newFileName);
     if (from.empty() || to.empty()) Raise(kErrNoRemotePath);
     if (from == to) return true;
-    m_renameTarget = to;
+    CommandRun run{to};
+    const ScopedPointer<CommandRun> current(m_command, &run);
     return RunCommandOperation(kOpRename, "RNFR", from);
   } catch (const Raised& r) {
     ReportError("RenameFile", r.number, r.description);
@@ -89,7 +91,7 @@ bool FtpLibrary::RenameFile(const std::string& oldFileName, const std::string& n
   }
 }
 
-bool FtpLibrary::SetCurrentDirectory(const std::string& directoryPath) {
+bool FtpRemote::SetCurrentDirectory(const std::string& directoryPath) {
   try {
     std::string path = TrimBlanks(directoryPath);
     if (path.empty()) Raise(kErrNoRemotePath);
@@ -101,7 +103,7 @@ bool FtpLibrary::SetCurrentDirectory(const std::string& directoryPath) {
   }
 }
 
-std::string FtpLibrary::GetCurrentDirectory() {
+std::string FtpRemote::GetCurrentDirectory() {
   try {
     if (!RunCommandOperation(kOpPwd, "PWD", "")) return std::string();
     m_currentDirectory = TrimBlanks(m_currentDirectory);
@@ -113,14 +115,14 @@ std::string FtpLibrary::GetCurrentDirectory() {
   }
 }
 
-std::string FtpLibrary::GetParentDirectory() {
+std::string FtpRemote::GetParentDirectory() {
   const std::string current = GetCurrentDirectory();
   const auto pos = current.find_last_of('/');
   if (pos == std::string::npos || pos < 1) return "/";
   return current.substr(0, pos);
 }
 
-bool FtpLibrary::FolderExistsByCwd(const std::string& path) {
+bool FtpRemote::FolderExistsByCwd(const std::string& path) {
   ++m_quietProbe;
   const std::string previous = GetCurrentDirectory();
   bool exists = false;
@@ -132,7 +134,7 @@ bool FtpLibrary::FolderExistsByCwd(const std::string& path) {
   return exists;
 }
 
-bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursive) {
+bool FtpRemote::CreateDirectory(const std::string& directoryPath, bool recursive) {
   std::string path = CFile().FormatFTPPath(directoryPath);
   if (m_createdDirectories.find("|" + path + "|") != std::string::npos) {
     LogLine("Already create: " + path + "; " + NowText());
@@ -176,23 +178,22 @@ bool FtpLibrary::CreateDirectory(const std::string& directoryPath, bool recursiv
   }
 }
 
-double FtpLibrary::GetRemoteFileSize(const std::string& remotePath) {
+double FtpRemote::GetRemoteFileSize(const std::string& remotePath) {
   SharedErrorRecord().Clear();
-  m_remoteSize = -2;
+  CommandRun run{TrimBlanks(remotePath)};
+  const ScopedPointer<CommandRun> current(m_command, &run);
   try {
-    const std::string path = TrimBlanks(remotePath);
     if (!Connect()) return -2;
     if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
-    if (path.empty()) Raise(kErrNoRemotePath);
-    m_sizePath = path;
+    if (run.nextArgument.empty()) Raise(kErrNoRemotePath);
     SetOperation(kOpSize);
     // Some servers answer SIZE only in binary mode.
-    if (!SendFtpCommand("TYPE", "I")) return m_remoteSize;
+    if (!SendFtpCommand("TYPE", "I")) return run.size;
     WaitForReply(kOpSize);
-    return m_remoteSize;
+    return run.size;
   } catch (const Raised& r) {
     ReportError("GetRemoteFileSize", r.number, r.description);
-    return m_remoteSize;
+    return run.size;
   }
 }
 

@@ -1,6 +1,6 @@
-// FtpLibrary: questions about remote entries, answered from listings.
+// Questions about remote entries, answered from listings.
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/remote/ftp_remote.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
 #include "support/file.h"
@@ -24,7 +24,7 @@ std::unique_ptr<CFtpFile> CopyOf(const CFtpFile& f) { return std::make_unique<CF
 // take as a LIST argument): changes into it when its own path has a space,
 // lists, and changes back. A pattern in the last component goes with the
 // listing, wherever it runs. `failureLine` names the query in the log.
-std::unique_ptr<CFtpFiles> FtpLibrary::ListParentOf(const std::string& p, const char* failureLine, bool* failed) {
+std::unique_ptr<CFtpFiles> FtpRemote::ListParentOf(const std::string& p, const char* failureLine, bool* failed) {
   *failed = false;
   const auto slash = p.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
@@ -59,7 +59,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::ListParentOf(const std::string& p, const 
   return files;
 }
 
-std::unique_ptr<CFtpFile> FtpLibrary::GetFtpFileInfo(const std::string& remotePath) {
+std::unique_ptr<CFtpFile> FtpRemote::GetFtpFileInfo(const std::string& remotePath) {
   const std::string p = CFile().FormatFTPPath(remotePath);
   const std::string name = NameOf(p);
   auto missing = [&]() -> std::unique_ptr<CFtpFile> {
@@ -85,7 +85,7 @@ std::unique_ptr<CFtpFile> FtpLibrary::GetFtpFileInfo(const std::string& remotePa
   return missing();
 }
 
-std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& directoryPath) {
+std::unique_ptr<CFtpFiles> FtpRemote::GetFtpDirectoryInfo(const std::string& directoryPath) {
   const std::string p = CFile().FormatFTPPath(directoryPath);
   auto missing = [&]() -> std::unique_ptr<CFtpFiles> {
     ReportError("GetFtpDirectoryInfo", kErrRemoteFolderMissing,
@@ -125,7 +125,7 @@ std::unique_ptr<CFtpFiles> FtpLibrary::GetFtpDirectoryInfo(const std::string& di
   return nullptr;
 }
 
-bool FtpLibrary::ExistDirectory(const std::string& directoryName) {
+bool FtpRemote::ExistDirectory(const std::string& directoryName) {
   std::string path = CFile().FormatFTPPath(directoryName);
   if (path.empty() || path.back() != '/') path += "/";
   path += "*";
@@ -133,7 +133,7 @@ bool FtpLibrary::ExistDirectory(const std::string& directoryName) {
   return r != nullptr || ErrorNumber() == 0;
 }
 
-double FtpLibrary::GetFtpFileSize(const std::string& remotePath) {
+double FtpRemote::GetFtpFileSize(const std::string& remotePath) {
   std::unique_ptr<CFtpFile> info = GetFtpFileInfo(remotePath);
   if (info) return static_cast<double>(info->FileSize());
   if (ErrorNumber() != 0) {

@@ -1,4 +1,4 @@
-// FtpLibrary: the data connection. Passive mode connects to the port a 227
+// The data connection. Passive mode connects to the port a 227
 // reply announces; active mode listens on a local port named in PORT and
 // takes the server's connection.
 #include <arpa/inet.h>
@@ -9,7 +9,7 @@
 #include <random>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/session/ftp_session.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
@@ -27,7 +27,7 @@ constexpr int kPortAttempts = 50;
 
 }  // namespace
 
-long FtpLibrary::GetFreePort() {
+long FtpSession::GetFreePort() {
   if (g_localPortCounter == 0) {
     std::mt19937 rng(static_cast<unsigned>(CurrentClock().WallNow().tv_nsec ^ CurrentClock().WallNow().tv_sec));
     g_localPortCounter = kFirstActivePort + static_cast<long>(rng() % 20002);
@@ -39,7 +39,7 @@ long FtpLibrary::GetFreePort() {
   return g_localPortCounter;
 }
 
-bool FtpLibrary::ParsePasvReply(const std::string& reply, std::string* host, long* port) {
+bool FtpSession::ParsePasvReply(const std::string& reply, std::string* host, long* port) {
   // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)"; some servers leave out
   // the parentheses, so without them the six numbers start at the first
   // digit after the code.
@@ -71,7 +71,7 @@ bool FtpLibrary::ParsePasvReply(const std::string& reply, std::string* host, lon
   return *port > 0;
 }
 
-void FtpLibrary::EstablishPasvDataConnection(const std::string& reply) {
+void FtpSession::EstablishPasvDataConnection(const std::string& reply) {
   SetFtpState(kFtpOpeningData, true);
   std::string host;
   long port = 0;
@@ -87,7 +87,7 @@ void FtpLibrary::EstablishPasvDataConnection(const std::string& reply) {
   m_objDataSocket.Connect();
 }
 
-void FtpLibrary::SendPORTCommand() {
+void FtpSession::SendPORTCommand() {
   SetFtpState(kFtpOpeningData, true);
   long port = 0;
   bool listening = false;
@@ -115,7 +115,7 @@ void FtpLibrary::SendPORTCommand() {
   SendFtpCommand("PORT", argument);
 }
 
-void FtpLibrary::CloseDataConnection() {
+void FtpSession::CloseDataConnection() {
   if (m_objDataSocket.State() == CSocket::kStateClosed || m_objDataSocket.SocketHandle() == -1) return;
   shutdown(static_cast<int>(m_objDataSocket.SocketHandle()), SHUT_RDWR);
   m_objDataSocket.CloseSocket();
@@ -146,7 +146,7 @@ std::string AddressText(in_addr_t address) {
 
 }  // namespace
 
-void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
+void FtpSession::DataSocketOnConnectionRequest(long requestID) {
   // Only the server may connect: anyone else who reaches the port first
   // could feed a listing or a download, or take an upload's bytes. Others
   // are turned away (the socket layer closes what nobody took) and the
@@ -160,7 +160,28 @@ void FtpLibrary::DataSocketOnConnectionRequest(long requestID) {
   }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
   m_objDataSocket.Accept(requestID);
-  DataConnectionAccepted();
+  DataAccepted();
+}
+
+void FtpSession::SendDataConnectionSetup() {
+  DataSetupStarting();
+  if (m_passiveMode) {
+    SendFtpCommand("PASV", "");
+  } else {
+    SendPORTCommand();
+  }
+}
+
+void FtpSession::DataSocketOnError() {
+  if (m_portProbing > 0) return;
+  try {
+    LogLine("m_objDataSocket_OnError" + std::to_string(m_lngOperation));
+    m_objDataSocket.CloseSocket();
+    DataFailed();
+    EndOperation();
+  } catch (const Raised& r) {
+    ReportError("DataSocket_OnError", r.number, r.description);
+  }
 }
 
 }  // namespace pellan

@@ -1,10 +1,10 @@
-// FtpLibrary's session core: connect and log in, send a command, wait for
-// the end of an exchange, read replies on the control connection.
+// The session core: connect and log in, send a command, wait for the end of
+// an exchange, read replies on the control connection.
 #include <algorithm>
 #include <cctype>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/session/ftp_session.h"
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"
@@ -23,15 +23,15 @@ constexpr const char* kNoChangeMarker = "no_change_lastsendcommand";
 
 }  // namespace
 
-void FtpLibrary::Raise(long number, const std::string& description) const {
+void FtpSession::Raise(long number, const std::string& description) const {
   throw Raised{number, description};
 }
 
-bool FtpLibrary::Connected() const {
+bool FtpSession::Connected() const {
   return m_objControlSocket.State() == CSocket::kStateConnected && m_blnLoggedIn;
 }
 
-void FtpLibrary::SetFtpState(long state, bool announce) {
+void FtpSession::SetFtpState(long state, bool announce) {
   m_ftpState = state;
   if (!announce) return;
   HostEvent([this, state] {
@@ -39,19 +39,19 @@ void FtpLibrary::SetFtpState(long state, bool announce) {
   });
 }
 
-void FtpLibrary::SetOperation(long operation) {
+void FtpSession::SetOperation(long operation) {
   SharedErrorRecord().Clear();
   if (operation != kOpAbort && operation != kOpQuit) ++m_operationsStarted;
   m_lngOperation = operation;
 }
 
-void FtpLibrary::EndOperation() {
-  CloseLocalFile();
+void FtpSession::EndOperation() {
+  ReleaseOperation();
   m_lngOperation = kOpNone;
   SetFtpState(kFtpReady, true);
 }
 
-bool FtpLibrary::RunUntil(const std::function<bool()>& done, MonoTime deadline) {
+bool FtpSession::RunUntil(const std::function<bool()>& done, MonoTime deadline) {
   const bool held = CurrentLoop().WaitUntil(
       [&] {
         DeliverHostEvents();
@@ -62,17 +62,17 @@ bool FtpLibrary::RunUntil(const std::function<bool()>& done, MonoTime deadline) 
   return held;
 }
 
-void FtpLibrary::Pause(Duration d) {
+void FtpSession::Pause(Duration d) {
   RunUntil([this] { return m_abortRetry; }, CurrentClock().Now() + d);
 }
 
-void FtpLibrary::WaitForReply(long operation) {
+void FtpSession::WaitForReply(long operation) {
   const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
   if (!RunUntil([&] { return ErrorNumber() != 0 || m_lngOperation != operation; }, deadline)) Raise(kErrTimedOut);
   EndFailedOperation(operation);
 }
 
-void FtpLibrary::AbandonExchange() {
+void FtpSession::AbandonExchange() {
   // The server may still answer what was given up, at a moment of its
   // choosing; on this session that late reply would be taken for the answer
   // to the next command. Nothing more is read from it: the next operation
@@ -84,7 +84,7 @@ void FtpLibrary::AbandonExchange() {
   m_timer1.SetEnabled(false);
 }
 
-void FtpLibrary::EndFailedOperation(long operation) {
+void FtpSession::EndFailedOperation(long operation) {
   if (ErrorNumber() == 0 || m_lngOperation != operation) return;
   // A stalled transfer that the watchdog failed is given up while the server
   // still owes its reply.
@@ -96,7 +96,7 @@ void FtpLibrary::EndFailedOperation(long operation) {
   EndOperation();
 }
 
-bool FtpLibrary::Connect() {
+bool FtpSession::Connect() {
   try {
     if (Connected()) return true;
     if (g_blnConnecting) {
@@ -135,8 +135,7 @@ bool FtpLibrary::Connect() {
       m_objControlSocket.SetKeepAlive(true);
       m_timer1.SetInterval(Milliseconds(2000));
       m_timer1.SetEnabled(true);
-      m_timeouter.SetInterval(Milliseconds(5000));
-      m_timeouter.SetEnabled(true);
+      SessionOpened();
       m_blnLoggedIn = true;
       m_intConnectTries = 0;
       return true;
@@ -153,14 +152,14 @@ bool FtpLibrary::Connect() {
   }
 }
 
-bool FtpLibrary::ReConnect() {
+bool FtpSession::ReConnect() {
   LogLine("ReConnect: [" + LocalPath() + "]|[" + RemotePath() + "]");
   g_blnConnecting = false;
   CloseConnection();
   return Connect();
 }
 
-bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument) {
+bool FtpSession::SendFtpCommand(const std::string& command, std::string argument) {
   try {
     if (m_objControlSocket.State() != CSocket::kStateConnected) {
       LogLine("ReConnect SendFtpCommand=" + command);
@@ -233,15 +232,15 @@ bool FtpLibrary::SendFtpCommand(const std::string& command, std::string argument
   }
 }
 
-bool FtpLibrary::GetDirFromResponse() {
+bool FtpSession::GetDirFromResponse() {
   return ParseDirectoryReply(m_strReplyBuffer, &m_currentDirectory);
 }
 
 // ------------------------------------------------------ control socket events
 
-void FtpLibrary::ControlSocketOnConnect() { SetFtpState(kFtpConnected, true); }
+void FtpSession::ControlSocketOnConnect() { SetFtpState(kFtpConnected, true); }
 
-void FtpLibrary::ControlSocketOnDataArrival() {
+void FtpSession::ControlSocketOnDataArrival() {
   m_dtLastActivity = CurrentClock().Now();
   // With no operation under way the chunk is left unread: a late reply must
   // never be taken for the reply to the next command.
@@ -269,27 +268,26 @@ void FtpLibrary::ControlSocketOnDataArrival() {
       }
       return;
     }
-    HandleReply(code);
+    DispatchReply(code);
   } catch (const Raised& r) {
     ReplyErrorPath(r.number, r.description);
   }
 }
 
-void FtpLibrary::ReplyErrorPath(long number, std::string description) {
+void FtpSession::ReplyErrorPath(long number, std::string description) {
   const bool replyError = number >= 16001 && number <= 16999;
   if (replyError && number != kErrCanceled && !m_strLastReply.empty()) {
     description = GetResponseInfo(m_strLastReply);
   } else if (!replyError) {
     RaiseError("ControlSocket_OnDataArrival", number, description);
   }
-  if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload && m_lngOperation != kOpList) {
+  if (!UsesDataConnection()) {
     ReportError("ControlSocket_OnDataArrival", number, description);
   } else if (replyError) {
     // A refused transfer or listing must not end looking like a success.
     RaiseError("ControlSocket_OnDataArrival", number, description);
   }
   EndOperation();
-  CloseLocalFile();
   CloseDataConnection();
   // The rest of an over-long reply would be read as the answer to the next
   // command: the session is given up.
@@ -303,27 +301,16 @@ void FtpLibrary::ReplyErrorPath(long number, std::string description) {
   }
 }
 
-void FtpLibrary::ControlSocketOnClose() {
-  switch (m_lngOperation) {
-    case kOpNone:
-      break;
-    case kOpPwd:
-    case kOpCwd:
-    case kOpMkd:
-    case kOpRmd:
-    case kOpRename:
-    case kOpDele:
-    case kOpSize:
-    case kOpList:
-      // The server left before answering: what was asked is not known to
-      // have happened, so the command fails instead of ending as if its
-      // reply had come.
-      CloseDataConnection();
-      ReportError("ControlSocket_OnClose", kErrConnectionInterrupted, std::string());
-      break;
-    default:
-      EndOperation();
-      break;
+void FtpSession::ControlSocketOnClose() {
+  if (m_lngOperation == kOpNone) {
+  } else if (UnansweredFails()) {
+    // The server left before answering: what was asked is not known to
+    // have happened, so the command fails instead of ending as if its reply
+    // had come.
+    CloseDataConnection();
+    ReportError("ControlSocket_OnClose", kErrConnectionInterrupted, std::string());
+  } else {
+    EndOperation();
   }
   SetFtpState(kFtpClosed, true);
 }

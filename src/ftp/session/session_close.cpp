@@ -1,9 +1,9 @@
-// FtpLibrary: keep-alive and the dead-connection check, the transfer
-// watchdog, Abort, Quit, CloseConnection and the control socket's errors.
+// Keep-alive and the dead-connection check, Abort, Quit, CloseConnection,
+// the control socket's errors, and the error channel.
 #include <unistd.h>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/session/ftp_session.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
 
@@ -17,12 +17,12 @@ int64_t WholeSecondsSince(MonoTime then) {
 
 }  // namespace
 
-void FtpLibrary::Timer1Tick() {
+void FtpSession::Timer1Tick() {
   // A notification of the control socket failed: the session is dead, close
   // it (the next command reconnects), unless a transfer is still running.
   try {
     const long failedEvent = m_objControlSocket.m_lngPostEventErrorID;
-    if (failedEvent > 0 && m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) {
+    if (failedEvent > 0 && !MovingFile()) {
       LogLine("--Timer1_Timer--CloseConnection--" + std::to_string(m_lngOperation) + "#" +
               std::to_string(failedEvent));
       m_objControlSocket.m_lngPostEventErrorID = 0;
@@ -40,7 +40,7 @@ void FtpLibrary::Timer1Tick() {
   }
 }
 
-void FtpLibrary::Quit() {
+void FtpSession::Quit() {
   if (!Connected()) return;
   if (m_lngOperation != kOpNone) {
     RaiseError("Quit", kErrOperationUnfinished);
@@ -50,7 +50,7 @@ void FtpLibrary::Quit() {
   SendFtpCommand("QUIT", "");
 }
 
-void FtpLibrary::CloseConnection() {
+void FtpSession::CloseConnection() {
   try {
     if (Connected()) {
       Abort();
@@ -65,7 +65,39 @@ void FtpLibrary::CloseConnection() {
   }
 }
 
-void FtpLibrary::ControlSocketOnError() {
+void FtpSession::Abort() {
+  try {
+    AbortRequested();
+    m_abortRetry = true;
+    if (!Busy()) return;
+    m_abortAll = true;
+    // Anything but a login (whose socket is closed below) leaves an exchange
+    // the server may still answer.
+    const bool abandoned = m_lngOperation != kOpNone && m_lngOperation != kOpConnect;
+    if (m_lngOperation == kOpConnect) {
+      m_objControlSocket.CloseSocket();
+    } else {
+      CutOperation();
+    }
+    EndOperation();
+    // The server still answers the cut exchange (426, 226, the ABOR reply,
+    // the reply to a command), at a moment of its choosing; on this session
+    // those late replies would be taken for the answers to the next
+    // commands. The next command opens a fresh session instead.
+    if (abandoned) CloseConnection();
+    RaiseError("Abort", kErrCanceled, m_messages.Row(7));
+  } catch (const Raised& r) {
+    m_abortAll = false;
+    ReportError("Abort", r.number, r.description);
+  }
+}
+
+void FtpSession::AbortCurrent() {
+  m_abortCurrent = true;
+  Abort();
+}
+
+void FtpSession::ControlSocketOnError() {
   try {
     LogLine("m_objControlSocket_OnError|" + std::to_string(m_lngOperation) + "|" + std::to_string(ErrorNumber()) + "|" +
             ErrorInfo());
@@ -81,32 +113,31 @@ void FtpLibrary::ControlSocketOnError() {
 // and file helpers' reports); ErrorNumber and ErrorInfo read it, and OnError
 // follows a report.
 
-long FtpLibrary::ErrorNumber() const { return SharedErrorRecord().Number(); }
+long FtpSession::ErrorNumber() const { return SharedErrorRecord().Number(); }
 
-std::string FtpLibrary::ErrorInfo() const { return SharedErrorRecord().Description(); }
+std::string FtpSession::ErrorInfo() const { return SharedErrorRecord().Description(); }
 
-void FtpLibrary::RaiseError(const std::string& source, long number, const std::string& description) {
+void FtpSession::RaiseError(const std::string& source, long number, const std::string& description) {
   m_messages.RaiseError(source, number, description, false);
 }
 
-void FtpLibrary::ReportError(const std::string& procName, long number, const std::string& description,
+void FtpSession::ReportError(const std::string& procName, long number, const std::string& description,
                              bool showError) {
   m_messages.RaiseError(procName.empty() ? std::string() : "FtpLibrary." + procName, number, description, showError);
   g_blnConnecting = false;
   if (m_lngOperation == kOpConnect && m_objControlSocket.SocketHandle() != -1) m_objControlSocket.CloseSocket();
-  if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) CloseLocalFile();
   EndOperation();
   // After the end, so that the handler may start the next operation.
   RaiseOnError(number);
 }
 
-void FtpLibrary::RaiseOnError(long number) {
+void FtpSession::RaiseOnError(long number) {
   if (!m_raiseErrorEvent || number == kErrCanceled || m_abortCurrent || m_quietProbe != 0) return;
   HostEvent([this] {
     if (OnError) OnError();
   });
 }
 
-void FtpLibrary::LogLine(const std::string& text) { SharedErrorRecord().WriteFile(text); }
+void FtpSession::LogLine(const std::string& text) { SharedErrorRecord().WriteFile(text); }
 
 }  // namespace pellan

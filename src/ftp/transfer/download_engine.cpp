@@ -11,7 +11,7 @@
 
 #include "ftp/remote/ftp_file.h"
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/transfer/ftp_transfers.h"
 #include "ftp/transfer/job_lists.h"
 #include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
@@ -21,7 +21,7 @@
 
 namespace pellan {
 
-bool FtpLibrary::DownLoad(bool createFolder) {
+bool FtpTransfers::DownLoad(bool createFolder) {
   bool result = false;
   const double hostFileSize = m_hostFileSize;
   m_hostFileSize = -1;
@@ -51,7 +51,7 @@ bool FtpLibrary::DownLoad(bool createFolder) {
   return result;
 }
 
-bool FtpLibrary::RunJob(const JobItems& job, const std::function<bool()>& folders,
+bool FtpTransfers::RunJob(const JobItems& job, const std::function<bool()>& folders,
                         const std::function<bool()>& queue, bool queueNeedsNoError) {
   bool result = false, failed = false;
   if (!job.folders.empty()) {
@@ -68,7 +68,7 @@ bool FtpLibrary::RunJob(const JobItems& job, const std::function<bool()>& folder
   return result;
 }
 
-bool FtpLibrary::DownLoadFolders(bool createFolder) {
+bool FtpTransfers::DownLoadFolders(bool createFolder) {
   const std::vector<std::string> remoteItems = m_jobSources;
   const std::vector<std::string> localItems = m_jobTargets;
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
@@ -127,7 +127,7 @@ bool FtpLibrary::DownLoadFolders(bool createFolder) {
   return true;
 }
 
-bool FtpLibrary::DownLoadQueue(bool createFolder) {
+bool FtpTransfers::DownLoadQueue(bool createFolder) {
   const std::vector<std::string> remoteItems = m_jobSources;
   const std::vector<std::string> localItems = m_jobTargets;
   const std::vector<double> sizes = m_jobSizes;
@@ -181,7 +181,7 @@ bool FtpLibrary::DownLoadQueue(bool createFolder) {
   return true;
 }
 
-bool FtpLibrary::DownLoadOne(bool createFolder) {
+bool FtpTransfers::DownLoadOne(bool createFolder) {
   TransferRun run(false, 0);
   const ScopedPointer<TransferRun> current(m_transfer, &run);
   // The data socket may read into the run: never past it.
@@ -262,7 +262,7 @@ bool FtpLibrary::DownLoadOne(bool createFolder) {
   }
 }
 
-void FtpLibrary::WriteDownloadedData() {
+void FtpTransfers::WriteDownloadedData() {
   if (m_transfer == nullptr) return;
   ByteSink& received = m_transfer->received;
   // Anything that came through the socket's slot instead joins it.
@@ -294,7 +294,7 @@ void FtpLibrary::WriteDownloadedData() {
   UpdateProgress(m_transfer->bytesDone, size, true);
 }
 
-void FtpLibrary::FinishDownloadWhenComplete() {
+void FtpTransfers::FinishDownloadWhenComplete() {
   if (m_lngOperation != kOpDownload || m_transfer == nullptr || !m_transfer->dataClosed || !m_transfer->replyDone) return;
   const bool sizeKnown = m_transferMode != 0 && m_transfer->expectedSize > 0;
   if (sizeKnown && m_transfer->bytesDone != m_transfer->expectedSize) {

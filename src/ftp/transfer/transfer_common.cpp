@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/transfer/ftp_transfers.h"
 #include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
 #include "support/error_record.h"
@@ -24,7 +24,7 @@ long RoundHalfEven(double v) { return static_cast<long>(std::nearbyint(v)); }
 
 }  // namespace
 
-bool FtpLibrary::OpenLocalFile() {
+bool FtpTransfers::OpenLocalFile() {
   if (m_transfer == nullptr) return false;
   CloseLocalFile();
   const std::string path = EncodeText(m_localPath, ProcessCodePage());
@@ -63,7 +63,7 @@ bool FtpLibrary::OpenLocalFile() {
   return false;
 }
 
-bool FtpLibrary::PrepareDownloadTarget() {
+bool FtpTransfers::PrepareDownloadTarget() {
   // Nothing is created for a transfer that has already failed (late data).
   if (m_transfer == nullptr) return false;
   if (!m_transfer->targetPending || ErrorNumber() != 0) return m_transfer->localFile >= 0 && ErrorNumber() == 0;
@@ -99,7 +99,7 @@ bool FtpLibrary::PrepareDownloadTarget() {
   return true;
 }
 
-void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
+void FtpTransfers::UpdateProgress(double bytes, double size, bool download) {
   if (m_transfer == nullptr) return;
   m_transferState.clear();
   m_transferSize = bytes;
@@ -120,7 +120,7 @@ void FtpLibrary::UpdateProgress(double bytes, double size, bool download) {
   RaiseTransfer();
 }
 
-void FtpLibrary::CheckFileType(const std::string& ext) {
+void FtpTransfers::CheckFileType(const std::string& ext) {
   const std::string dotted = "." + ext + ".";
   if (!m_fileTypeAllow.empty() && ("." + m_fileTypeAllow + ".").find(dotted) == std::string::npos) {
     Raise(kErrTypeNotAllowed, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTypeNotAllowed), {m_fileTypeAllow}));
@@ -130,7 +130,7 @@ void FtpLibrary::CheckFileType(const std::string& ext) {
   }
 }
 
-std::string FtpLibrary::SizeLimitText() const {
+std::string FtpTransfers::SizeLimitText() const {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.1f", m_maxSize / (1024.0 * 1024.0));
   std::string text = buf;
@@ -138,7 +138,7 @@ std::string FtpLibrary::SizeLimitText() const {
   return text + "M";
 }
 
-void FtpLibrary::WaitWhileTransferring(long operation) {
+void FtpTransfers::WaitWhileTransferring(long operation) {
   // The watchdog's tick fails a transfer that stalls, so this wait needs no
   // deadline of its own.
   const auto over = [&] { return ErrorNumber() != 0 || (m_lngOperation != operation && !m_blnReconnecting); };
@@ -158,7 +158,7 @@ void FtpLibrary::WaitWhileTransferring(long operation) {
   EndFailedOperation(operation);
 }
 
-bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) {
+bool FtpTransfers::RetryFile(const Raised& error, bool upload, bool createFolder) {
   const char* source = upload ? "UpLoadOne" : "DownLoadOne";
   const std::string errorText = error.description.empty() ? m_messages.GetErrorMessage(error.number) : error.description;
   if (error.number == kErrCanceled || m_retryCount >= m_reDoTimes || m_abortAll || m_abortRetry) {
@@ -208,7 +208,7 @@ bool FtpLibrary::RetryFile(const Raised& error, bool upload, bool createFolder) 
   return result;
 }
 
-void FtpLibrary::TimeouterTick() {
+void FtpTransfers::TimeouterTick() {
   try {
     if (m_lngOperation != kOpDownload && m_lngOperation != kOpUpload) return;
     if (m_transfer == nullptr || std::chrono::duration_cast<std::chrono::seconds>(CurrentClock().Now() - m_transfer->lastSample).count() <= TimeOut()) return;
@@ -230,8 +230,19 @@ void FtpLibrary::TimeouterTick() {
   }
 }
 
-void FtpLibrary::CloseLocalFile() {
+void FtpTransfers::CloseLocalFile() {
   if (m_transfer != nullptr) m_transfer->CloseLocalFile();
+}
+
+void FtpTransfers::ReleaseOperation() {
+  CloseLocalFile();
+  FtpRemote::ReleaseOperation();
+}
+
+void FtpTransfers::RaiseTransfer() {
+  HostEvent([this] {
+    if (OnTransfer) OnTransfer();
+  });
 }
 
 }  // namespace pellan

@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/transfer/ftp_transfers.h"
 #include "ftp/transfer/job_lists.h"
 #include "ftp/transfer/transfer_run.h"
 #include "platform/code_page.h"
@@ -55,7 +55,7 @@ std::vector<LocalEntry> ListLocalFolder(const std::string& item) {
 
 }  // namespace
 
-bool FtpLibrary::UpLoad(bool createFolder) {
+bool FtpTransfers::UpLoad(bool createFolder) {
   bool result = false;
   m_storAccepted = false;
   m_storUnanswered = false;
@@ -79,7 +79,7 @@ bool FtpLibrary::UpLoad(bool createFolder) {
   return result;
 }
 
-bool FtpLibrary::UpLoadFolders() {
+bool FtpTransfers::UpLoadFolders() {
   const std::vector<std::string> localItems = m_jobSources;
   const std::vector<std::string> remoteItems = m_jobTargets;
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
@@ -110,7 +110,7 @@ bool FtpLibrary::UpLoadFolders() {
   return true;
 }
 
-bool FtpLibrary::UpLoadQueue(bool createFolder) {
+bool FtpTransfers::UpLoadQueue(bool createFolder) {
   const std::vector<std::string> localItems = m_jobSources;
   const std::vector<std::string> remoteItems = m_jobTargets;
   const std::string savedRemotePath = m_remotePath;
@@ -160,7 +160,7 @@ bool FtpLibrary::UpLoadQueue(bool createFolder) {
   return true;
 }
 
-bool FtpLibrary::UpLoadOne(bool createFolder) {
+bool FtpTransfers::UpLoadOne(bool createFolder) {
   TransferRun run(true, 0);
   const ScopedPointer<TransferRun> current(m_transfer, &run);
   try {
@@ -226,7 +226,7 @@ bool FtpLibrary::UpLoadOne(bool createFolder) {
   }
 }
 
-void FtpLibrary::StartUploadWhenReady() {
+void FtpTransfers::StartUploadWhenReady() {
   TransferRun* run = m_transfer;
   if (m_lngOperation != kOpUpload || run == nullptr || !run->dataReady || !run->storAccepted ||
       run->CurrentStep() == TransferRun::Step::kSending) {
@@ -236,7 +236,7 @@ void FtpLibrary::StartUploadWhenReady() {
   UploadData();
 }
 
-void FtpLibrary::UploadData() {
+void FtpTransfers::UploadData() {
   if (m_lngOperation != kOpUpload || m_transfer == nullptr || m_transfer->localFile < 0) return;
   if (m_transfer->bytesDone < m_fileSize) {
     const size_t block = static_cast<size_t>(std::min<double>(m_fileSize - m_transfer->bytesDone, m_sendBlockSize));
@@ -260,7 +260,7 @@ void FtpLibrary::UploadData() {
   m_transferSize = m_transfer->bytesDone;
 }
 
-void FtpLibrary::DataSocketOnSendComplete() {
+void FtpTransfers::DataSendComplete() {
   if (m_lngOperation != kOpUpload || m_transfer == nullptr) return;
   m_dtLastActivity = CurrentClock().Now();
   const int64_t seconds =

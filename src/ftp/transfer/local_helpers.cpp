@@ -1,4 +1,4 @@
-// FtpLibrary: the local side of a transfer (sizes, existence, names, dates),
+// The local side of a transfer (sizes, existence, names, dates),
 // the dialogs offered to a host, and the transfer list.
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "ftp/session/reply_parser.h"
-#include "ftp/ftp_library.h"
+#include "ftp/transfer/ftp_transfers.h"
 #include "platform/code_page.h"
 #include "platform/date_text.h"
 #include "platform/front_end.h"
@@ -15,18 +15,18 @@
 
 namespace pellan {
 
-double FtpLibrary::GetLocalFileSize(const std::string& filePath) const {
+double FtpTransfers::GetLocalFileSize(const std::string& filePath) const {
   if (!LocalFileExists(filePath)) return -1;
   struct stat st {};
   if (stat(EncodeText(filePath, ProcessCodePage()).c_str(), &st) != 0) return -1;
   return static_cast<double>(st.st_size);
 }
 
-bool FtpLibrary::LocalFileExists(const std::string& filePath) const { return CFile().FileExists(filePath); }
+bool FtpTransfers::LocalFileExists(const std::string& filePath) const { return CFile().FileExists(filePath); }
 
-bool FtpLibrary::LocalFolderExists(const std::string& folderPath) const { return CFile().FolderExists(folderPath); }
+bool FtpTransfers::LocalFolderExists(const std::string& folderPath) const { return CFile().FolderExists(folderPath); }
 
-std::string FtpLibrary::GetFileName(const std::string& path) const {
+std::string FtpTransfers::GetFileName(const std::string& path) const {
   std::string p = TrimBlanks(path);
   if (p.empty()) return std::string();
   p = CFile().FormatPath(p);
@@ -35,15 +35,15 @@ std::string FtpLibrary::GetFileName(const std::string& path) const {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-std::string FtpLibrary::GetFileExtendName(const std::string& path) const {
+std::string FtpTransfers::GetFileExtendName(const std::string& path) const {
   const std::string p = TrimBlanks(path);
   const auto dot = p.find_last_of('.');
   return dot == std::string::npos ? std::string() : p.substr(dot + 1);
 }
 
-std::string FtpLibrary::GetParentFolderPath(const std::string& path) const { return CFile().GetParentFolderPath(path); }
+std::string FtpTransfers::GetParentFolderPath(const std::string& path) const { return CFile().GetParentFolderPath(path); }
 
-std::string FtpLibrary::FormatFileSize(double size) const {
+std::string FtpTransfers::FormatFileSize(double size) const {
   char buf[64];
   if (size < 1024) {
     std::snprintf(buf, sizeof buf, "%.0f Bytes", size);
@@ -59,21 +59,21 @@ std::string FtpLibrary::FormatFileSize(double size) const {
   return text + (kb ? " KB" : " M");
 }
 
-std::string FtpLibrary::GetLocalFileDate(const std::string& filePath) const {
+std::string FtpTransfers::GetLocalFileDate(const std::string& filePath) const {
   if (!LocalFileExists(filePath)) return std::string();
   struct stat st {};
   if (stat(EncodeText(filePath, ProcessCodePage()).c_str(), &st) != 0) return std::string();
   return DateTimeText(st.st_mtime);
 }
 
-std::string FtpLibrary::ShowBrowserDialog() const {
+std::string FtpTransfers::ShowBrowserDialog() const {
   std::string folder = CurrentFrontEnd().BrowseFolder("浏览文件夹");
   if (folder.empty()) return folder;
   folder += "/";
   return CFile().FormatPath(folder);
 }
 
-std::string FtpLibrary::ShowSaveFileDialog(const std::string& filter) const {
+std::string FtpTransfers::ShowSaveFileDialog(const std::string& filter) const {
   std::string defaultName, pattern = filter;
   const auto bar = filter.find('|');
   if (bar != std::string::npos) {
@@ -83,7 +83,7 @@ std::string FtpLibrary::ShowSaveFileDialog(const std::string& filter) const {
   return CurrentFrontEnd().SaveFileDialog("Save File", defaultName, pattern.empty() ? "*.*" : pattern);
 }
 
-std::string FtpLibrary::ShowOpenFileDialog(const std::string& filter, bool multiSelect) const {
+std::string FtpTransfers::ShowOpenFileDialog(const std::string& filter, bool multiSelect) const {
   return CurrentFrontEnd().OpenFileDialog("Open File", filter.empty() ? "*.*" : filter, multiSelect);
 }
 
@@ -101,7 +101,7 @@ std::string NormaliseList(std::string list) {
 
 }  // namespace
 
-void FtpLibrary::ChangeTransferList(const std::string& filePath, bool cancel) {
+void FtpTransfers::ChangeTransferList(const std::string& filePath, bool cancel) {
   if (cancel) {
     m_canceledFileList += "|" + filePath;
     return;
@@ -118,8 +118,8 @@ void FtpLibrary::ChangeTransferList(const std::string& filePath, bool cancel) {
   m_canceledFileList = out;
 }
 
-std::string FtpLibrary::CanceledFileList() const { return NormaliseList(m_canceledFileList); }
+std::string FtpTransfers::CanceledFileList() const { return NormaliseList(m_canceledFileList); }
 
-std::string FtpLibrary::AbortedFileList() const { return NormaliseList(m_abortedFileList); }
+std::string FtpTransfers::AbortedFileList() const { return NormaliseList(m_abortedFileList); }
 
 }  // namespace pellan

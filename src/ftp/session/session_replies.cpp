@@ -1,0 +1,83 @@
+// The session's own replies: the greeting and login, QUIT and ABOR, and the
+// actions every layer's reply table shares.
+#include "ftp/session/ftp_session.h"
+#include "ftp/session/reply_table.h"
+
+namespace pellan {
+
+// clang-format off
+const ReplyRow<FtpSession> FtpSession::kReplies[] = {
+    // connect and log in: the greeting, USER, PASS
+    {kOpConnect, "",     220,        &FtpSession::ActSendUser},
+    {kOpConnect, "",     226,        &FtpSession::ActIgnore},
+    {kOpConnect, "",     257,        &FtpSession::ActIgnore},
+    {kOpConnect, "",     kOtherCode, &FtpSession::ActCloseAndFail},
+    {kOpConnect, "USER", 331,        &FtpSession::ActSendPass},
+    {kOpConnect, "USER", 230,        &FtpSession::ActLoggedIn},
+    {kOpConnect, "USER", 257,        &FtpSession::ActIgnore},
+    {kOpConnect, "USER", kOtherCode, &FtpSession::ActCloseAndFail},
+    {kOpConnect, "PASS", 202,        &FtpSession::ActLoggedIn},
+    {kOpConnect, "PASS", 230,        &FtpSession::ActLoggedIn},
+    {kOpConnect, "PASS", 257,        &FtpSession::ActIgnore},
+    {kOpConnect, "PASS", kOtherCode, &FtpSession::ActCloseAndFail},
+    {kOpConnect, "PWD",  257,        &FtpSession::ActLoginPwd},
+    {kOpConnect, "PWD",  kOtherCode, &FtpSession::ActCloseAndFail},
+    // QUIT
+    {kOpQuit,    "QUIT", 221,        &FtpSession::ActQuitDone},
+    {kOpQuit,    "QUIT", 257,        &FtpSession::ActIgnore},
+    {kOpQuit,    "QUIT", kOtherCode, &FtpSession::ActFail},
+    // abort: whatever comes
+    {kOpAbort,   kAnyCommand, kOtherCode, &FtpSession::ActAbortDone},
+};
+// clang-format on
+
+bool FtpSession::DispatchReply(int code) {
+  return RunReplyTable(*this, kReplies, m_lngOperation, m_strLastCommand, code);
+}
+
+void FtpSession::ActIgnore(int) {}
+
+void FtpSession::ActEnd(int) { EndOperation(); }
+
+void FtpSession::ActFail(int code) { FailReply(code); }
+
+void FtpSession::ActCloseAndFail(int code) {
+  CloseConnection();
+  FailReply(code);
+}
+
+void FtpSession::ActSendUser(int) { SendFtpCommand("USER", m_userName); }
+
+void FtpSession::ActSendPass(int) { SendFtpCommand("PASS", m_passWord); }
+
+void FtpSession::ActLoggedIn(int) {
+  SetFtpState(kFtpLoggedIn, false);
+  EndOperation();
+}
+
+void FtpSession::ActLoginPwd(int) {
+  if (GetDirFromResponse()) {
+    EndOperation();
+    return;
+  }
+  RaiseError("ControlSocket_OnDataArrival", kErrNoDirectoryInReply,
+             "Cannot retrieve the current directory path. Unexpected server response.");
+  CloseConnection();
+}
+
+void FtpSession::ActQuitDone(int) {
+  EndOperation();
+  m_objControlSocket.CloseSocket();
+}
+
+void FtpSession::ActAbortDone(int) {
+  CloseDataConnection();
+  EndOperation();
+  Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
+}
+
+void FtpSession::ActPasv(int) { EstablishPasvDataConnection(m_strReplyBuffer); }
+
+void FtpSession::ActSendDataSetup(int) { SendDataConnectionSetup(); }
+
+}  // namespace pellan
