@@ -1,4 +1,4 @@
-// FtpLibrary: downloads. DownLoad splits the job into folders and files,
+// Downloads. DownLoad splits the job into folders and files,
 // the folder walk lists remote folders, the queue takes file after file,
 // and DownLoadOne fetches one file: it counts as fetched only when the data
 // connection has closed, the server has confirmed it, and (binary, size

@@ -1,4 +1,4 @@
-// FtpLibrary: what downloads and uploads share: the local file, progress,
+// What downloads and uploads share: the local file, progress,
 // the type filters, the wait for a file's end, and the retry handling.
 #include <fcntl.h>
 #include <sys/stat.h>

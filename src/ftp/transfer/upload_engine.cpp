@@ -1,4 +1,4 @@
-// FtpLibrary: uploads. UpLoad splits the job into folders and files, the
+// Uploads. UpLoad splits the job into folders and files, the
 // folder walk lists local folders, the queue takes file after file, and
 // UpLoadOne sends one file. A file counts as sent only when the server has
 // confirmed it after every byte went out. Its size on the server proves
