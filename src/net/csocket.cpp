@@ -314,7 +314,7 @@ void CSocket::ReadLocalAddress() {
 void CSocket::ReportOperationError(const std::string& operation, int number, const std::string& description) {
   SocketRaiseError("CSocket." + operation, number, description);
   if (OnError) OnError();
-  g_blnConnecting = false;
+  m_expectsGreeting = false;
 }
 
 }  // namespace pellan

@@ -99,6 +99,11 @@ class CSocket {
   bool Listen();
   bool Bind(long localPort = 0, const std::string& localIP = std::string());
   bool Connect();
+  // The peer speaks first (a server's greeting): until its first bytes
+  // after the connect, a close is a failed connect (16006) rather than a
+  // quiet end. The first event after the connect and any error clear it.
+  void SetExpectsGreeting(bool v) { m_expectsGreeting = v; }
+  bool ExpectsGreeting() const { return m_expectsGreeting; }
   bool Accept(long requestID);
   void CloseSocket();
   long InitSocket();
@@ -185,6 +190,7 @@ class CSocket {
 
   // The connect check: a connect completed and nothing received since.
   bool m_awaitingFirstData = false;
+  bool m_expectsGreeting = false;  // see SetExpectsGreeting
 
   LoopWatch m_watch;
   bool m_writePosted = false;

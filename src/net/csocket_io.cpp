@@ -212,9 +212,9 @@ void CSocket::OnReady(unsigned ioEvents) {
 void CSocket::PostSocketEvent(int event, int error, long received) {
   // The connect check: a server that accepts the connection and closes it
   // before saying anything is a failed connect, not a quiet close.
-  if (g_blnConnecting && m_awaitingFirstData && error == 0) {
+  if (m_expectsGreeting && m_awaitingFirstData && error == 0) {
     if (event != kEventRead) error = kErrConnectFailed;
-    g_blnConnecting = false;
+    m_expectsGreeting = false;
   }
   if (event == kEventRead) m_awaitingFirstData = false;
 

@@ -13,8 +13,6 @@
 
 namespace pellan {
 
-bool g_blnConnecting = false;
-
 namespace {
 
 struct BuiltInRecord {

@@ -1,6 +1,6 @@
 // What all sockets of the process share: the table from handles to socket
-// objects, the connect flag of the FTP engine, host-name resolution, and the
-// bridge to the engine's error record and log.
+// objects, host-name resolution, and the bridge to the engine's error
+// record and log.
 #pragma once
 
 #include <functional>
@@ -9,10 +9,6 @@
 namespace pellan {
 
 class CSocket;
-
-// A connection attempt of the FTP engine is in progress. The engine sets it;
-// the socket's connect check and error routine clear it.
-extern bool g_blnConnecting;
 
 // The socket layer's own error numbers.
 enum SocketLayerError : int {

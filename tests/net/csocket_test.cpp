@@ -49,11 +49,7 @@ struct EventCounts {
 
 class CSocketTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ClearSocketLayerError();
-    g_blnConnecting = false;
-  }
-  void TearDown() override { g_blnConnecting = false; }
+  void SetUp() override { ClearSocketLayerError(); }
   // Connects `s` to 127.0.0.1:port and waits for the outcome.
   bool ConnectTo(CSocket& s, long port) {
     s.SetRemoteHost("127.0.0.1");
@@ -81,9 +77,9 @@ TEST_F(CSocketTest, SendWithoutAHandleIs40006WithOnError) {
   CSocket s;
   EventCounts ev;
   ev.Attach(s);
-  g_blnConnecting = true;
+  s.SetExpectsGreeting(true);
   EXPECT_FALSE(s.SendData("NOOP\r\n"));
-  EXPECT_EQ(LastError() + " " + std::to_string(ev.error) + std::to_string(g_blnConnecting), "40006 CSocket.SendData 10");
+  EXPECT_EQ(LastError() + " " + std::to_string(ev.error) + std::to_string(s.ExpectsGreeting()), "40006 CSocket.SendData 10");
 }
 
 TEST_F(CSocketTest, ListenAcceptConnectTalkAndStreamBothWays) {
@@ -232,13 +228,13 @@ TEST_F(CSocketTest, PeerGoing) {
     EventCounts ev;
     ev.Attach(s);
     ClearSocketLayerError();
-    g_blnConnecting = r.connecting;
+    s.SetExpectsGreeting(r.connecting);
     ASSERT_TRUE(ConnectTo(s, m_port));
     ASSERT_TRUE(m_peer.Accept(m_listenFd));
     r.go(m_peer);
     ASSERT_TRUE(Wait([&] { return s.State() == r.state && ev.close == r.closes; }));
     // The error number; connecting, errors and connects raised.
-    EXPECT_EQ(std::to_string(LastSocketLayerErrorNumber()) + " " + std::to_string(g_blnConnecting) +
+    EXPECT_EQ(std::to_string(LastSocketLayerErrorNumber()) + " " + std::to_string(s.ExpectsGreeting()) +
                   std::to_string(ev.error) + std::to_string(ev.connect),
               std::to_string(r.error) + " 001");
     EXPECT_TRUE(r.error != 10054 || s.m_lngPostEventErrorID == kEventClose);

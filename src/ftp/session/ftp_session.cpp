@@ -12,6 +12,8 @@
 
 namespace pellan {
 
+bool g_blnConnecting = false;
+
 namespace {
 
 std::string Upper(std::string s) {
@@ -112,6 +114,9 @@ bool FtpSession::Connect() {
     m_objControlSocket.SetCodePage(m_codePage);
     m_objControlSocket.SetRemoteHost(m_serverName);
     m_objControlSocket.SetRemotePort(RemotePort());
+    // The server speaks first: a close before its greeting is a failed
+    // connect, not a quiet end.
+    m_objControlSocket.SetExpectsGreeting(true);
     m_objControlSocket.Connect();
 
     const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());

@@ -23,6 +23,10 @@
 
 namespace pellan {
 
+// A connect of some control of the process is under way: another control's
+// Connect is refused (16007) until it ends.
+extern bool g_blnConnecting;
+
 class FtpSession {
  public:
   FtpSession();
