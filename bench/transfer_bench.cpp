@@ -5,7 +5,9 @@
 // them alike; the figures are wall time, throughput and each process's peak
 // resident memory, and the ratios tolvarftp / other client within this run.
 //
-//   build/normal/bench/transfer_bench [--size-mb 1024] [--files 1000] [--rounds 2]
+//   build/normal/bench/transfer_bench [--size-mb 1024] [--files 1000] [--rounds 2] [--only TEXT]
+//
+// --only runs the cases whose name holds TEXT (as "MiB down").
 //
 // Runs as root (pure-ftpd sessions run as the test account); needs lftp and
 // curl (scripts/install-deps.sh bench) and the test servers
@@ -147,10 +149,12 @@ struct Client {
 
 int main(int argc, char** argv) {
   long sizeMb = 1024, files = 1000, rounds = 2;
+  std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const long v = std::strtol(argv[i + 1], nullptr, 10);
-    if (a == "--size-mb") sizeMb = v;
+    if (a == "--only") only = argv[i + 1];
+    else if (a == "--size-mb") sizeMb = v;
     else if (a == "--files") files = v;
     else if (a == "--rounds") rounds = v;
   }
@@ -237,37 +241,44 @@ int main(int argc, char** argv) {
 
   const std::string bigCase = "1 file of " + std::to_string(sizeMb) + " MiB";
   const std::string smallCase = std::to_string(files) + " files of 4 KiB";
+  auto wanted = [&](const std::string& c) { return c.find(only) != std::string::npos; };
   for (long round = 1; round <= rounds; ++round) {
     for (const Client& c : clients) {
-      const std::string remote = "/up-" + c.name + ".bin";
-      Sample s = Run(c.put(big, remote), log);
-      s.ok = s.ok && fs::exists(server.LocalPath(remote.substr(1))) &&
-             static_cast<int64_t>(fs::file_size(server.LocalPath(remote.substr(1)))) == bigBytes;
-      fs::remove(server.LocalPath(remote.substr(1)));
-      record(bigCase + " up", c.name, s);
-
-      const std::string local = work.File("down-" + c.name + ".bin");
-      s = Run(c.get("/src/big.bin", local), log);
-      s.ok = s.ok && fs::exists(local) && static_cast<int64_t>(fs::file_size(local)) == bigBytes;
-      fs::remove(local);
-      record(bigCase + " down", c.name, s);
+      if (wanted(bigCase + " up")) {
+        const std::string remote = "/up-" + c.name + ".bin";
+        Sample s = Run(c.put(big, remote), log);
+        s.ok = s.ok && fs::exists(server.LocalPath(remote.substr(1))) &&
+               static_cast<int64_t>(fs::file_size(server.LocalPath(remote.substr(1)))) == bigBytes;
+        fs::remove(server.LocalPath(remote.substr(1)));
+        record(bigCase + " up", c.name, s);
+      }
+      if (wanted(bigCase + " down")) {
+        const std::string local = work.File("down-" + c.name + ".bin");
+        Sample s = Run(c.get("/src/big.bin", local), log);
+        s.ok = s.ok && fs::exists(local) && static_cast<int64_t>(fs::file_size(local)) == bigBytes;
+        fs::remove(local);
+        record(bigCase + " down", c.name, s);
+      }
     }
     for (const Client& c : clients) {
       if (!c.putTree) continue;
       int count = 0;
-      const std::string remote = "/tree-" + c.name;
-      Drain(65, server);
-      Sample s = Run(c.putTree(small, remote), log);
-      s.ok = s.ok && TreeBytes(server.LocalPath(remote.substr(1)), &count) == files * 4096 && count == files;
-      fs::remove_all(server.LocalPath(remote.substr(1)));
-      record(smallCase + " up", c.name, s);
-
-      const std::string local = work.File("tree-" + c.name);
-      Drain(65, server);
-      s = Run(c.getTree("/src/small", local), log);
-      s.ok = s.ok && TreeBytes(local, &count) == files * 4096 && count == files;
-      fs::remove_all(local);
-      record(smallCase + " down", c.name, s);
+      if (wanted(smallCase + " up")) {
+        const std::string remote = "/tree-" + c.name;
+        Drain(65, server);
+        Sample s = Run(c.putTree(small, remote), log);
+        s.ok = s.ok && TreeBytes(server.LocalPath(remote.substr(1)), &count) == files * 4096 && count == files;
+        fs::remove_all(server.LocalPath(remote.substr(1)));
+        record(smallCase + " up", c.name, s);
+      }
+      if (wanted(smallCase + " down")) {
+        const std::string local = work.File("tree-" + c.name);
+        Drain(65, server);
+        Sample s = Run(c.getTree("/src/small", local), log);
+        s.ok = s.ok && TreeBytes(local, &count) == files * 4096 && count == files;
+        fs::remove_all(local);
+        record(smallCase + " down", c.name, s);
+      }
     }
   }
 

@@ -85,8 +85,12 @@ bool FtpTransfers::PrepareDownloadTarget() {
     m_transfer->localFile = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   }
   // Cut to where the data starts, so no stale tail of an old file survives.
+  // A file that already ends there is left uncut: ext4 takes even a no-op
+  // cut of a new, empty file for the truncate-and-rewrite pattern, and its
+  // close then pushes the whole download to disk before it returns.
   ok = ok && m_transfer->localFile >= 0 && fstat(m_transfer->localFile, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= start &&
-       ftruncate(m_transfer->localFile, start) == 0 && lseek(m_transfer->localFile, start, SEEK_SET) == start;
+       (st.st_size == start || ftruncate(m_transfer->localFile, start) == 0) &&
+       lseek(m_transfer->localFile, start, SEEK_SET) == start;
   if (!ok) {
     const int err = errno;
     CloseDataConnection();
