@@ -107,7 +107,7 @@ class FakeFtpServer {
   // Keeps everything the client sends on the data connection until it closes
   // it (an upload), then closes the server's side. See Received().
   FakeFtpServer& DataReceive();
-  FakeFtpServer& DataClose(Close how = Close::kGraceful);
+  FakeFtpServer& DataClose();
   // Runs `action` at this point of the script (for checks or side effects).
   FakeFtpServer& Do(std::function<void()> action, std::string description = "Do");
 
@@ -126,8 +126,6 @@ class FakeFtpServer {
   // Every command line the client sent, in order, over all connections,
   // without its CRLF.
   const std::vector<std::string>& Transcript() const { return m_transcript; }
-  // Every byte the client sent on control connections.
-  const std::string& RawControlBytes() const { return m_rawControl; }
   // What each DataReceive() step (and each default STOR) got, in order.
   const std::vector<std::string>& Received() const { return m_received; }
   // Unexpected commands, lines not ended by CRLF, refused PORT addresses,
@@ -201,7 +199,6 @@ class FakeFtpServer {
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
 
   std::vector<std::string> m_transcript;
-  std::string m_rawControl;
   std::vector<std::string> m_received;
   std::vector<std::string> m_failures;
   int m_connections = 0;
