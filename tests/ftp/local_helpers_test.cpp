@@ -1,4 +1,4 @@
-// The control's local helpers (names, extensions, size texts, dates)
+// The control's local helpers (sizes, names, extensions, size texts, dates)
 // and the transfer list the host edits while an upload job runs.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +23,23 @@ class LocalHelpersTest : public ::testing::Test {
   FtpLibrary m_ftp;
   test::TempDir m_dir;
 };
+
+TEST_F(LocalHelpersTest, LocalFileSizeHoldsSizesPastFourGigabytesAndIsMinusOneForWhatIsNoFile) {
+  for (const off_t size : {off_t{0}, off_t{2147483648}, off_t{4294967297}}) {
+    const std::string path = m_dir.File(std::to_string(size));
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_EQ(ftruncate(fd, size), 0);  // sparse: takes no room on disk
+    close(fd);
+    EXPECT_EQ(m_ftp.GetLocalFileSize(path), static_cast<double>(size));
+  }
+  ASSERT_EQ(mkdir(m_dir.File("folder").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(m_dir.File("fifo").c_str(), 0644), 0);  // never opened: that would block
+  for (const char* name : {"missing", "folder", "fifo"}) EXPECT_EQ(m_ftp.GetLocalFileSize(m_dir.File(name)), -1) << name;
+  EXPECT_EQ(std::to_string(m_ftp.LocalFolderExists(m_dir.File("folder"))) +
+                std::to_string(m_ftp.LocalFileExists(m_dir.File("folder"))) +
+                std::to_string(m_ftp.LocalFolderExists(m_dir.File("missing"))),
+            "100");
+}
 
 TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
   const struct {

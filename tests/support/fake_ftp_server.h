@@ -29,7 +29,8 @@
 //
 // With AnswerByDefault(true), once the script has run out every command is
 // answered from a table of ordinary replies (login accepted, PASV/PORT data
-// connections, LIST/RETR/STOR over an in-memory set of files), so short
+// connections, RETR/STOR over an in-memory set of files, LIST with a set
+// listing), so short
 // tests script only what matters to them (the commands the engine sends).
 #pragma once
 
@@ -115,12 +116,11 @@ class FakeFtpServer {
   FakeFtpServer& AnswerByDefault(bool on = true);
   // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
   void SetDefaultReply(const std::string& verb, std::string reply) { m_defaultReplies[verb] = std::move(reply); }
-  // The files that RETR, SIZE, LIST, DELE and RNFR/RNTO see and STOR
-  // writes (flat names).
+  // The files that RETR, SIZE and DELE see and STOR writes (flat names).
   void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
-  // Replaces the generated LIST body (hostile or odd listings).
-  void SetListing(std::string body) { m_listing = std::move(body); m_listingSet = true; }
+  // The body a LIST sends.
+  void SetListing(std::string body) { m_listing = std::move(body); }
 
   // ---- what happened ----------------------------------------------------
   // Every command line the client sent, in order, over all connections,
@@ -164,7 +164,6 @@ class FakeFtpServer {
 
   bool AnswerNextByDefault();  // false when there was nothing to answer
   void AnswerLine(const std::string& line);
-  std::string ListingBody() const;
 
   int m_listenFd = -1;
   uint16_t m_port = 0;
@@ -194,8 +193,6 @@ class FakeFtpServer {
   std::map<std::string, std::string> m_defaultReplies;
   std::map<std::string, std::string> m_files;
   std::string m_listing;
-  bool m_listingSet = false;
-  std::string m_renameFrom;
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
 
   std::vector<std::string> m_transcript;
