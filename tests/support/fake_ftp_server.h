@@ -30,8 +30,8 @@
 // With AnswerByDefault(true), once the script has run out every command is
 // answered from a table of ordinary replies (login accepted, PASV/PORT data
 // connections, RETR/STOR over an in-memory set of files, LIST with a set
-// listing), so short
-// tests script only what matters to them (the commands the engine sends).
+// listing), so short tests script only what matters to them (the commands
+// the engine sends).
 #pragma once
 
 #include <cstdint>
