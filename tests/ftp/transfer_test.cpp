@@ -1,7 +1,7 @@
 // The transfer engines against the scripted server on virtual time: the
-// progress values, the file queue, the checks that refuse a file before
-// anything is sent (type filters, size limit, local paths), the cancel list
-// and the retry countdown.
+// progress values, the checks that refuse a file before anything is sent
+// (type filters, size limit, local paths), the cancel list and the retry
+// countdown.
 #include <algorithm>
 #include <functional>
 #include <utility>
@@ -90,26 +90,6 @@ TEST_F(TransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte
   EXPECT_THAT(ProgressOf(m_events), Contains(Progress{static_cast<double>(size - 40), 99, 0, 0}));
   EXPECT_EQ(ProgressOf(m_events).back(), (Progress{static_cast<double>(size), 100, 0, 0}));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
-}
-
-TEST_F(TransferTest, FileQueueFetchesEachFileIntoTheNamedFolder) {
-  m_server.AnswerByDefault();
-  m_server.SetFile("/q1", "first");
-  m_server.SetFile("/q2", RandomBytes(3000, 23));
-  m_server.SetFile("/q3", "");
-  const std::string target = m_local.File("queue/");
-  ASSERT_TRUE(Download("/q1|/q2|/q3", target)) << m_ftp->ErrorInfo();
-  for (const char* name : {"q1", "q2", "q3"}) {
-    EXPECT_EQ(ReadWholeFile(m_local.File(std::string("queue/") + name)), m_server.Files().at(std::string("/") + name));
-  }
-  std::vector<std::pair<long, long>> positions;
-  for (const ProgressSample& p : m_events.progress) {
-    if (positions.empty() || positions.back() != std::make_pair(p.queueIndex, p.queueTotal)) {
-      positions.emplace_back(p.queueIndex, p.queueTotal);
-    }
-  }
-  EXPECT_THAT(positions, ElementsAre(std::pair{1L, 3L}, std::pair{2L, 3L}, std::pair{3L, 3L}));
-  EXPECT_EQ(m_events.CountSent("SIZE"), 3u);
 }
 
 // The checks that refuse a file before anything is sent (the size limit,

@@ -181,7 +181,6 @@ void FakeFtpServer::OnControl(unsigned events) {
 }
 
 void FakeFtpServer::TakeLines() {
-  m_rawControl += m_ctrl->in;
   m_lineBuffer += m_ctrl->in;
   m_ctrl->in.clear();
   size_t eol;
@@ -495,9 +494,9 @@ FakeFtpServer& FakeFtpServer::DataReceive() {
   });
 }
 
-FakeFtpServer& FakeFtpServer::DataClose(Close how) {
-  return Add(how == Close::kReset ? "DataClose (reset)" : "DataClose", [this, how](Step&) {
-    CloseData(how);
+FakeFtpServer& FakeFtpServer::DataClose() {
+  return Add("DataClose", [this](Step&) {
+    CloseData(Close::kGraceful);
     return true;
   });
 }

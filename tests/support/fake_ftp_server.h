@@ -29,8 +29,9 @@
 //
 // With AnswerByDefault(true), once the script has run out every command is
 // answered from a table of ordinary replies (login accepted, PASV/PORT data
-// connections, LIST/RETR/STOR over an in-memory set of files), so short
-// tests script only what matters to them (the commands the engine sends).
+// connections, RETR/STOR over an in-memory set of files, LIST with a set
+// listing), so short tests script only what matters to them (the commands
+// the engine sends).
 #pragma once
 
 #include <cstdint>
@@ -107,7 +108,7 @@ class FakeFtpServer {
   // Keeps everything the client sends on the data connection until it closes
   // it (an upload), then closes the server's side. See Received().
   FakeFtpServer& DataReceive();
-  FakeFtpServer& DataClose(Close how = Close::kGraceful);
+  FakeFtpServer& DataClose();
   // Runs `action` at this point of the script (for checks or side effects).
   FakeFtpServer& Do(std::function<void()> action, std::string description = "Do");
 
@@ -115,19 +116,16 @@ class FakeFtpServer {
   FakeFtpServer& AnswerByDefault(bool on = true);
   // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
   void SetDefaultReply(const std::string& verb, std::string reply) { m_defaultReplies[verb] = std::move(reply); }
-  // The files that RETR, SIZE, LIST, DELE and RNFR/RNTO see and STOR
-  // writes (flat names).
+  // The files that RETR, SIZE and DELE see and STOR writes (flat names).
   void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
-  // Replaces the generated LIST body (hostile or odd listings).
-  void SetListing(std::string body) { m_listing = std::move(body); m_listingSet = true; }
+  // The body a LIST sends.
+  void SetListing(std::string body) { m_listing = std::move(body); }
 
   // ---- what happened ----------------------------------------------------
   // Every command line the client sent, in order, over all connections,
   // without its CRLF.
   const std::vector<std::string>& Transcript() const { return m_transcript; }
-  // Every byte the client sent on control connections.
-  const std::string& RawControlBytes() const { return m_rawControl; }
   // What each DataReceive() step (and each default STOR) got, in order.
   const std::vector<std::string>& Received() const { return m_received; }
   // Unexpected commands, lines not ended by CRLF, refused PORT addresses,
@@ -166,7 +164,6 @@ class FakeFtpServer {
 
   bool AnswerNextByDefault();  // false when there was nothing to answer
   void AnswerLine(const std::string& line);
-  std::string ListingBody() const;
 
   int m_listenFd = -1;
   uint16_t m_port = 0;
@@ -196,12 +193,9 @@ class FakeFtpServer {
   std::map<std::string, std::string> m_defaultReplies;
   std::map<std::string, std::string> m_files;
   std::string m_listing;
-  bool m_listingSet = false;
-  std::string m_renameFrom;
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
 
   std::vector<std::string> m_transcript;
-  std::string m_rawControl;
   std::vector<std::string> m_received;
   std::vector<std::string> m_failures;
   int m_connections = 0;

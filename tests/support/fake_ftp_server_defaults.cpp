@@ -30,17 +30,6 @@ bool FakeFtpServer::AnswerNextByDefault() {
   return true;
 }
 
-std::string FakeFtpServer::ListingBody() const {
-  if (m_listingSet) return m_listing;
-  std::string body;
-  for (const auto& [name, content] : m_files) {
-    char line[128];
-    snprintf(line, sizeof line, "-rw-r--r--    1 ftp      ftp      %10zu Jan 01 00:00 ", content.size());
-    body += line + name + "\r\n";
-  }
-  return body;
-}
-
 void FakeFtpServer::AnswerLine(const std::string& line) {
   const size_t space = line.find(' ');
   std::string verb = line.substr(0, space);
@@ -57,12 +46,7 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
   const bool haveFile = file != m_files.end();
   const size_t restart = std::exchange(m_restart, 0);
   // A transfer: 150, the data connection the client set up, 226.
-  const bool dataReady = m_passive ? (m_dataListenFd >= 0 || m_data != nullptr) : m_portPort >= 0;
   auto transfer = [&](const std::function<void()>& body) {
-    if (!dataReady) {
-      Reply("425 Use PORT or PASV first.");
-      return;
-    }
     Reply("150 Opening BINARY mode data connection.");
     if (!m_passive) DataConnect();
     body();
@@ -80,7 +64,7 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
   } else if (verb == "PORT") {
     Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
   } else if (verb == "LIST") {
-    transfer([&] { DataSend(ListingBody()).DataClose(); });
+    transfer([&] { DataSend(m_listing).DataClose(); });
   } else if (verb == "RETR") {
     if (!haveFile) {
       Reply("550 " + arg + ": No such file or directory.");
@@ -98,20 +82,6 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
   } else if (verb == "DELE") {
     if (haveFile) m_files.erase(file);
     Reply(haveFile ? "250 DELE command successful." : "550 " + arg + ": No such file or directory.");
-  } else if (verb == "RNFR") {
-    m_renameFrom = haveFile ? arg : "";
-    Reply(haveFile ? "350 Ready for RNTO." : "550 " + arg + ": No such file or directory.");
-  } else if (verb == "RNTO") {
-    auto from = m_files.find(m_renameFrom);
-    if (from == m_files.end()) {
-      Reply("503 Bad sequence of commands.");
-    } else {
-      std::string content = std::move(from->second);
-      m_files.erase(from);
-      m_files[arg] = std::move(content);
-      Reply("250 Rename successful.");
-    }
-    m_renameFrom.clear();
   } else if (verb == "REST") {
     m_restart = static_cast<size_t>(std::strtoull(arg.c_str(), nullptr, 10));
     Reply("350 Restarting at " + std::to_string(m_restart) + ".");
@@ -123,9 +93,6 @@ void FakeFtpServer::AnswerLine(const std::string& line) {
     Reply("257 \"" + arg + "\" created.");
   } else if (verb == "TYPE") {
     Reply("200 Type set to " + arg + ".");
-  } else if (verb == "ABOR") {
-    CloseData(Close::kGraceful);
-    Reply("226 Abort successful.");
   } else {
     Reply("502 Command not implemented.");
   }

@@ -15,13 +15,12 @@
 
 namespace pellan::test {
 
-const char* TestLoopBackend() {
-  const char* chosen = getenv("PELLAN_TEST_LOOP");
-  return chosen != nullptr && std::string(chosen) == "qt" ? "qt" : "poll";
-}
+namespace {
 
+// The poll backend, or the Qt one when PELLAN_TEST_LOOP=qt.
 std::unique_ptr<EventLoop> MakeTestLoop() {
-  if (std::string(TestLoopBackend()) == "qt") {
+  const char* chosen = getenv("PELLAN_TEST_LOOP");
+  if (chosen != nullptr && std::string(chosen) == "qt") {
 #ifdef PELLAN_WITH_QT
     if (QCoreApplication::instance() == nullptr) {
       static int argc = 1;
@@ -37,6 +36,8 @@ std::unique_ptr<EventLoop> MakeTestLoop() {
   }
   return std::make_unique<PollEventLoop>();
 }
+
+}  // namespace
 
 ScopedLoop::ScopedLoop(bool virtualTime, Duration realGrace) {
   if (virtualTime) {

@@ -32,10 +32,6 @@ class ScopedLoop {
   std::unique_ptr<EventLoop> m_loop;
 };
 
-// The backend the tests run on: "poll" or "qt".
-const char* TestLoopBackend();
-std::unique_ptr<EventLoop> MakeTestLoop();
-
 // A folder under /tmp removed with everything in it on destruction.
 class TempDir {
  public:
