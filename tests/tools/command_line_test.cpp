@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -16,7 +17,6 @@ namespace pellan::tool {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using Words = std::vector<std::string>;
 
@@ -63,37 +63,36 @@ std::optional<Options> Parse(std::vector<const char*> args, std::string* error) 
   return ParseOptions(static_cast<int>(args.size()), args.data(), error);
 }
 
-TEST(ParseOptions, TakesEveryOptionAndKeepsCommandsInOrder) {
+// What the program's own tests never pass: the password file's first line
+// only, --timeout, --keepalive, the other languages, a folder named like an
+// option; and the defaults.
+TEST(ParseOptions, OptionsTheProgramsTestsDoNotPassAndTheDefaults) {
   std::string error;
   char p[] = "/tmp/tolvarftp-pw-XXXXXX";
   const int fd = mkstemp(p);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "secret\r\nnot this\n", 18), 18);
   close(fd);
-  const auto o = Parse({"--host", "127.0.0.1", "--port", "2121", "--user", "u", "--password-file", p, "--timeout",
-                        "90", "--keepalive", "0", "--lang", "zh-TW", "--codepage", "GBK", "--verbose", "-c", "pwd",
-                        "-c", "rm 'my file.txt'", "-c", "mkdir -p a/b", "-c", "mkdir ./-p", "-c", "mv a 'b c'",
-                        "-c", "cd ..", "-c", "rmdir x", "-c", "size f", "--overwrite", "--retries", "3",
-                        "--max-size", "1.5", "--allow", "*.txt; *.xls", "--forbid", "tmp", "--ascii", "--active"},
+  const auto o = Parse({"--host", "h", "--password-file", p, "--timeout", "90", "--keepalive", "0", "--lang", "zh-TW",
+                        "-c", "mkdir ./-p"},
                        &error);
   unlink(p);
   ASSERT_TRUE(o.has_value()) << error;
-  auto fields = [](const Options& o) {
-    return o.host + " " + std::to_string(o.port) + " " + o.user + " " + o.passwordFile + " " + o.password + " " +
-           std::to_string(o.timeout) + " " + std::to_string(o.keepalive) + " " + std::to_string(o.language) + " " +
-           o.codePage + " " + std::to_string(o.retries) + " " + std::to_string(o.maxSizeMb) + " [" + o.allowTypes +
-           "] [" + o.forbidTypes + "] " + std::to_string(o.verbose) + std::to_string(o.overwrite) +
-           std::to_string(o.ascii) + std::to_string(o.active) + std::to_string(o.help);
-  };
-  EXPECT_EQ(fields(*o), "127.0.0.1 2121 u " + std::string(p) + " secret 90 0 2 GBK 3 1.500000 [*.txt; *.xls] [tmp] 11110");
-  EXPECT_THAT(o->commands, ElementsAre(Words{"pwd"}, Words{"rm", "my file.txt"}, Words{"mkdir", "-p", "a/b"},
-                                       Words{"mkdir", "./-p"}, Words{"mv", "a", "b c"}, Words{"cd", ".."},
-                                       Words{"rmdir", "x"}, Words{"size", "f"}));
+  EXPECT_EQ(o->password + " " + std::to_string(o->timeout) + " " + std::to_string(o->keepalive) + " " +
+                std::to_string(o->language),
+            "secret 90 0 2");
+  EXPECT_THAT(o->commands, ElementsAre(Words{"mkdir", "./-p"}));
+  for (const auto& [lang, language] : {std::pair{"zh-CN", 1}, std::pair{"ja", 3}}) {
+    EXPECT_EQ(Parse({"--host", "h", "--lang", lang}, &error)->language, language) << lang;
+  }
   // No host needed for help; transfers default to binary and passive,
   // without limits or retries.
   const auto help = Parse({"--help"}, &error);
   ASSERT_TRUE(help.has_value()) << error;
-  EXPECT_THAT(fields(*help), EndsWith(" 0 0.000000 [] [] 00001"));
+  EXPECT_EQ(std::to_string(help->retries) + " " + std::to_string(help->maxSizeMb) + " [" + help->allowTypes + "] [" +
+                help->forbidTypes + "] " + std::to_string(help->verbose) + std::to_string(help->overwrite) +
+                std::to_string(help->ascii) + std::to_string(help->active),
+            "0 0.000000 [] [] 0000");
 }
 
 TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -182,21 +181,19 @@ TEST(TransferReportTextTest, ProgressLineFitsTheWidthKeepingTheNameEnd) {
   EXPECT_NE(line.find("all.txt [====================] 100%  1/1"), std::string::npos) << line;
 }
 
+// Sizes past 32 bits, a size the server did not tell, a line outside a queue.
 TEST(TransferReportTextTest, FinishedLineNamesBothSidesTheSizeAndThePlace) {
   TransferSnapshot s;
   s.source = "/up/T1.txt";
   s.target = "/local/T1.txt";
   s.size = 5'000'000'000.0;
-  s.transferred = 5'000'000'000.0;
   s.queueIndex = 3;
   s.queueTotal = 4;
   EXPECT_EQ(FormatFinishedLine(s, true), "got /up/T1.txt -> /local/T1.txt, 5000000000 bytes (3/4)");
-  // An empty file, or one whose size the server did not tell.
   s.size = 0;
-  s.transferred = 0;
-  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 0 bytes (3/4)");
   s.transferred = 12;
-  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 12 bytes (3/4)");
+  s.queueTotal = 0;
+  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 12 bytes");
 }
 
 }  // namespace
