@@ -28,7 +28,6 @@ bool FtpTransfers::DownLoad(bool createFolder) {
   // Sizes belong to the job that learned them; a failed or aborted job must
   // not hand them to the next one.
   m_jobSizes.clear();
-  m_knownRemoteSize = -1;
   try {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -46,7 +45,6 @@ bool FtpTransfers::DownLoad(bool createFolder) {
     result = false;
   }
   m_jobSizes.clear();
-  m_knownRemoteSize = -1;
   m_canceledFileList.clear();
   return result;
 }
@@ -166,9 +164,7 @@ bool FtpTransfers::DownLoadQueue(bool createFolder) {
     m_retryCount = 1;
     m_localPath = CFile().FormatPath(localPath);
     m_remotePath = CFile().FormatFTPPath(remote);
-    m_knownRemoteSize = i < sizes.size() ? sizes[i] : -1;
-    const bool ok = DownLoadOne(createFolder);
-    m_knownRemoteSize = -1;
+    const bool ok = DownLoadOne(createFolder, i < sizes.size() ? sizes[i] : -1);
     if (!ok) {
       m_transferState.clear();
       throw Raised{ErrorNumber(), ErrorInfo(), true};
@@ -181,7 +177,7 @@ bool FtpTransfers::DownLoadQueue(bool createFolder) {
   return true;
 }
 
-bool FtpTransfers::DownLoadOne(bool createFolder) {
+bool FtpTransfers::DownLoadOne(bool createFolder, double knownSize) {
   TransferRun run(false, 0);
   const ScopedPointer<TransferRun> current(m_transfer, &run);
   // The data socket may read into the run: never past it.
@@ -214,7 +210,7 @@ bool FtpTransfers::DownLoadOne(bool createFolder) {
     }
 
     // The size the file should have: from the listing, or asked with SIZE.
-    double expected = m_knownRemoteSize;
+    double expected = knownSize;
     if (expected < 0) {
       ++m_quietProbe;
       expected = GetRemoteFileSize(m_remotePath);
@@ -258,7 +254,7 @@ bool FtpTransfers::DownLoadOne(bool createFolder) {
     RaiseTransfer();
     return true;
   } catch (const Raised& r) {
-    return RetryFile(r, false, createFolder);
+    return RetryFile(r, false, [&] { return DownLoadOne(createFolder, knownSize); });
   }
 }
 

@@ -123,7 +123,8 @@ class FtpTransfers : public FtpRemote {
               bool queueNeedsNoError);
   bool DownLoadFolders(bool createFolder);
   bool DownLoadQueue(bool createFolder);
-  bool DownLoadOne(bool createFolder);
+  // `knownSize`: the size a listing gave for the file, or -1 (SIZE asks).
+  bool DownLoadOne(bool createFolder, double knownSize);
   bool UpLoadFolders();
   bool UpLoadQueue(bool createFolder);
   bool UpLoadOne(bool createFolder);
@@ -138,8 +139,8 @@ class FtpTransfers : public FtpRemote {
   void UpdateProgress(double bytes, double size, bool download);
   void CheckFileType(const std::string& ext);
   // The retry handling after a failed file: false when the file is not to
-  // be tried again (the error is reported), else the result of the retry.
-  bool RetryFile(const Raised& error, bool upload, bool createFolder);
+  // be tried again (the error is reported), else the result of `again`.
+  bool RetryFile(const Raised& error, bool upload, const std::function<bool()>& again);
   std::string SizeLimitText() const;
   void WaitWhileTransferring(long operation);
   void TimeouterTick();
@@ -181,7 +182,6 @@ class FtpTransfers : public FtpRemote {
   long m_retryCount = 0;
   long m_retryWait = 10;
   long m_sendBlockSize = 1024;
-  double m_knownRemoteSize = -1;  // a size the listing already gave, or -1
   bool m_storAccepted = false;    // a 1xx answered a STOR of this UpLoad
   bool m_storUnanswered = false;  // a STOR went out and no reply came yet
   // The sub-job a layer hands to the next one down.

@@ -162,7 +162,7 @@ void FtpTransfers::WaitWhileTransferring(long operation) {
   EndFailedOperation(operation);
 }
 
-bool FtpTransfers::RetryFile(const Raised& error, bool upload, bool createFolder) {
+bool FtpTransfers::RetryFile(const Raised& error, bool upload, const std::function<bool()>& again) {
   const char* source = upload ? "UpLoadOne" : "DownLoadOne";
   const std::string errorText = error.description.empty() ? m_messages.GetErrorMessage(error.number) : error.description;
   if (error.number == kErrCanceled || m_retryCount >= m_reDoTimes || m_abortAll || m_abortRetry) {
@@ -206,7 +206,7 @@ bool FtpTransfers::RetryFile(const Raised& error, bool upload, bool createFolder
   // the old file still replaces it rather than resuming it.
   SetOverWrite(!upload && m_overWrite && !(m_transfer != nullptr && m_transfer->targetTouched));
   m_raiseErrorEvent = false;
-  const bool result = upload ? UpLoadOne(createFolder) : DownLoadOne(createFolder);
+  const bool result = again();
   m_replacePrompt = replacePrompt;
   m_raiseErrorEvent = raiseErrorEvent;
   return result;

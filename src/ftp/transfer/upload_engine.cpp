@@ -222,7 +222,7 @@ bool FtpTransfers::UpLoadOne(bool createFolder) {
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
       if (!folder.empty() && folder != "/") forgot = ForgetCreatedDirectory(folder, true);
     }
-    return RetryFile(r, true, createFolder || forgot);
+    return RetryFile(r, true, [&] { return UpLoadOne(createFolder || forgot); });
   }
 }
 
