@@ -25,9 +25,6 @@ bool FtpTransfers::DownLoad(bool createFolder) {
   bool result = false;
   const double hostFileSize = m_hostFileSize;
   m_hostFileSize = -1;
-  // Sizes belong to the job that learned them; a failed or aborted job must
-  // not hand them to the next one.
-  m_jobSizes.clear();
   try {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -36,39 +33,38 @@ bool FtpTransfers::DownLoad(bool createFolder) {
       m_abortRetry = false;
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)));
-      if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) m_jobSizes = {hostFileSize};
+      std::vector<double> sizes;
+      if (hostFileSize >= 0 && job.folders.empty() && job.files.size() == 1) sizes = {hostFileSize};
       result = RunJob(
-          job, [&] { return DownLoadFolders(createFolder); }, [&] { return DownLoadQueue(createFolder); }, false);
+          job, [&](const SubJob& folders) { return DownLoadFolders(folders, createFolder); },
+          [&](const SubJob& files) { return DownLoadQueue(files, createFolder); }, false, sizes);
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("DownLoad", r.number, r.description);
     result = false;
   }
-  m_jobSizes.clear();
   m_canceledFileList.clear();
   return result;
 }
 
-bool FtpTransfers::RunJob(const JobItems& job, const std::function<bool()>& folders,
-                        const std::function<bool()>& queue, bool queueNeedsNoError) {
+bool FtpTransfers::RunJob(const JobItems& job, const std::function<bool(const SubJob&)>& folders,
+                          const std::function<bool(const SubJob&)>& queue, bool queueNeedsNoError,
+                          std::vector<double> fileSizes) {
   bool result = false, failed = false;
   if (!job.folders.empty()) {
-    m_jobSources = job.FolderSources();
-    m_jobTargets = job.FolderTargets();
-    failed = !folders();
+    failed = !folders(SubJob{job.FolderSources(), job.FolderTargets(), {}});
     if (!failed && job.files.empty()) result = true;
   }
   if (!job.files.empty() && !failed) {
-    m_jobSources = job.FileSources();
-    m_jobTargets = job.FileTargetsOr(job.FolderTargets());
-    result = queue() && (!queueNeedsNoError || ErrorNumber() == 0);
+    result = queue(SubJob{job.FileSources(), job.FileTargetsOr(job.FolderTargets()), std::move(fileSizes)}) &&
+             (!queueNeedsNoError || ErrorNumber() == 0);
   }
   return result;
 }
 
-bool FtpTransfers::DownLoadFolders(bool createFolder) {
-  const std::vector<std::string> remoteItems = m_jobSources;
-  const std::vector<std::string> localItems = m_jobTargets;
+bool FtpTransfers::DownLoadFolders(const SubJob& job, bool createFolder) {
+  const std::vector<std::string>& remoteItems = job.sources;
+  const std::vector<std::string>& localItems = job.targets;
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
   if (remoteItems.empty()) Raise(kErrNoRemotePath);
   if (localItems.empty() || TrimBlanks(localItems.front()).empty()) Raise(kErrNoLocalPath);
@@ -105,30 +101,21 @@ bool FtpTransfers::DownLoadFolders(bool createFolder) {
       }
       const std::string remote = (base == "/" ? std::string() : base) + "/" + name;
       if (entry.IsDirectory()) {
-        m_jobSources = {remote + "/"};
-        m_jobTargets = {localFolder + "/" + name + "/"};
-        if (!DownLoadFolders(createFolder)) return false;
+        if (!DownLoadFolders(SubJob{{remote + "/"}, {localFolder + "/" + name + "/"}, {}}, createFolder)) return false;
       } else {
         fileList.push_back(remote);
         sizes.push_back(static_cast<double>(entry.FileSize()));
       }
     }
-    if (!fileList.empty()) {
-      m_jobSources = fileList;
-      m_jobTargets = {localFolder + "/"};
-      m_jobSizes = sizes;
-      const bool ok = DownLoadQueue(createFolder);
-      m_jobSizes.clear();
-      if (!ok) return false;
-    }
+    if (!fileList.empty() && !DownLoadQueue(SubJob{fileList, {localFolder + "/"}, sizes}, createFolder)) return false;
   }
   return true;
 }
 
-bool FtpTransfers::DownLoadQueue(bool createFolder) {
-  const std::vector<std::string> remoteItems = m_jobSources;
-  const std::vector<std::string> localItems = m_jobTargets;
-  const std::vector<double> sizes = m_jobSizes;
+bool FtpTransfers::DownLoadQueue(const SubJob& job, bool createFolder) {
+  const std::vector<std::string>& remoteItems = job.sources;
+  const std::vector<std::string>& localItems = job.targets;
+  const std::vector<double>& sizes = job.sizes;
   m_queueTotal = static_cast<long>(remoteItems.size());
   std::string targetFolder;
   for (size_t i = 0; i < remoteItems.size(); ++i) {

@@ -118,15 +118,23 @@ class FtpTransfers : public FtpRemote {
  private:
   static const ReplyRow<FtpTransfers> kReplies[];
 
-  // Runs a job's folder items, then its file items; false when a part failed.
-  bool RunJob(const JobItems& job, const std::function<bool()>& folders, const std::function<bool()>& queue,
-              bool queueNeedsNoError);
-  bool DownLoadFolders(bool createFolder);
-  bool DownLoadQueue(bool createFolder);
+  // The part of a job a layer hands to the next one down: sources paired
+  // item by item with targets (one target folder "dir/" for them all), and
+  // the sizes a listing gave for the sources.
+  struct SubJob {
+    std::vector<std::string> sources, targets;
+    std::vector<double> sizes;
+  };
+  // Runs a job's folder items, then its file items (with `fileSizes`);
+  // false when a part failed.
+  bool RunJob(const JobItems& job, const std::function<bool(const SubJob&)>& folders,
+              const std::function<bool(const SubJob&)>& queue, bool queueNeedsNoError, std::vector<double> fileSizes);
+  bool DownLoadFolders(const SubJob& job, bool createFolder);
+  bool DownLoadQueue(const SubJob& job, bool createFolder);
   // `knownSize`: the size a listing gave for the file, or -1 (SIZE asks).
   bool DownLoadOne(bool createFolder, double knownSize);
-  bool UpLoadFolders();
-  bool UpLoadQueue(bool createFolder);
+  bool UpLoadFolders(const SubJob& job);
+  bool UpLoadQueue(const SubJob& job, bool createFolder);
   bool UpLoadOne(bool createFolder);
   bool OpenLocalFile();
   // Creates or cuts the download's local file once data is due: false (the
@@ -184,9 +192,6 @@ class FtpTransfers : public FtpRemote {
   long m_sendBlockSize = 1024;
   bool m_storAccepted = false;    // a 1xx answered a STOR of this UpLoad
   bool m_storUnanswered = false;  // a STOR went out and no reply came yet
-  // The sub-job a layer hands to the next one down.
-  std::vector<std::string> m_jobSources, m_jobTargets;
-  std::vector<double> m_jobSizes;  // sizes a listing gave for m_jobSources
   double m_hostFileSize = -1;      // SetExpectedFileSize, for the next DownLoad
   TransferRun* m_transfer = nullptr;  // the attempt under way, owned by it
   std::string m_canceledFileList;

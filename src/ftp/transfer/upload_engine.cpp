@@ -69,7 +69,9 @@ bool FtpTransfers::UpLoad(bool createFolder) {
       const JobItems job = SplitJob(CFile().FormatPath(m_localPath), CFile().FormatFTPPath(m_remotePath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(file.source));
       // Folders of a tree are made as the walk reaches them.
-      result = RunJob(job, [&] { return UpLoadFolders(); }, [&] { return UpLoadQueue(createFolder); }, true);
+      result = RunJob(
+          job, [&](const SubJob& folders) { return UpLoadFolders(folders); },
+          [&](const SubJob& files) { return UpLoadQueue(files, createFolder); }, true, {});
     }
   } catch (const Raised& r) {
     if (!r.reported) ReportError("UpLoad", r.number, r.description);
@@ -79,9 +81,9 @@ bool FtpTransfers::UpLoad(bool createFolder) {
   return result;
 }
 
-bool FtpTransfers::UpLoadFolders() {
-  const std::vector<std::string> localItems = m_jobSources;
-  const std::vector<std::string> remoteItems = m_jobTargets;
+bool FtpTransfers::UpLoadFolders(const SubJob& job) {
+  const std::vector<std::string>& localItems = job.sources;
+  const std::vector<std::string>& remoteItems = job.targets;
   if (m_lngOperation == kOpDownload || m_lngOperation == kOpUpload) Raise(kErrOperationUnfinished);
   if (localItems.empty()) Raise(kErrNoLocalPath);
   if (remoteItems.empty() || TrimBlanks(remoteItems.front()).empty()) Raise(kErrNoRemotePath);
@@ -94,25 +96,19 @@ bool FtpTransfers::UpLoadFolders() {
     std::vector<std::string> files;
     for (const LocalEntry& entry : ListLocalFolder(item)) {
       if (entry.isFolder) {
-        m_jobSources = {entry.path + "/"};
-        m_jobTargets = {prefix + "/" + LastPathPart(entry.path) + "/"};
-        if (!UpLoadFolders()) return false;
+        if (!UpLoadFolders(SubJob{{entry.path + "/"}, {prefix + "/" + LastPathPart(entry.path) + "/"}, {}})) return false;
       } else {
         files.push_back(entry.path);
       }
     }
-    if (!files.empty()) {
-      m_jobSources = files;
-      m_jobTargets = {prefix + "/"};
-      if (!UpLoadQueue(false)) return false;
-    }
+    if (!files.empty() && !UpLoadQueue(SubJob{files, {prefix + "/"}, {}}, false)) return false;
   }
   return true;
 }
 
-bool FtpTransfers::UpLoadQueue(bool createFolder) {
-  const std::vector<std::string> localItems = m_jobSources;
-  const std::vector<std::string> remoteItems = m_jobTargets;
+bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
+  const std::vector<std::string>& localItems = job.sources;
+  const std::vector<std::string>& remoteItems = job.targets;
   const std::string savedRemotePath = m_remotePath;
   m_queueTotal = static_cast<long>(localItems.size());
   for (size_t i = 0; i < localItems.size(); ++i) {
