@@ -1,4 +1,4 @@
-// A pointer set for the length of a scope.
+// A pointer set, or a count raised, for the length of a scope.
 #pragma once
 
 namespace pellan {
@@ -16,6 +16,19 @@ class ScopedPointer {
  private:
   T*& m_slot;
   T* m_previous;
+};
+
+// Counts the scope in `count` for its life (scopes nest): a probe, for
+// instance, that may end by an exception.
+class ScopedCount {
+ public:
+  explicit ScopedCount(int& count) : m_count(count) { ++count; }
+  ~ScopedCount() { --m_count; }
+  ScopedCount(const ScopedCount&) = delete;
+  ScopedCount& operator=(const ScopedCount&) = delete;
+
+ private:
+  int& m_count;
 };
 
 }  // namespace pellan

@@ -102,13 +102,15 @@ TEST_F(FtpSessionTest, KeepAlivePwdAfterSilenceAndNeverWhenOff) {
 TEST_F(FtpSessionTest, IdleAbortDoesNothingAndCloseConnectionSendsQuit) {
   ASSERT_TRUE(LoginOk());
   m_ftp->Abort();
+  m_ftp->AbortCurrent();  // nothing to cancel, and nothing kept for later: the refusal is heard
   EXPECT_EQ(m_ftp->ErrorNumber(), 0);
-  m_server.Expect("QUIT", "221 bye");
+  m_server.Expect("DELE a", "550 No such file").Expect("QUIT", "221 bye");
+  EXPECT_FALSE(m_ftp->DeleteFile("a"));
+  EXPECT_EQ(m_events.errors, 1);
   m_ftp->CloseConnection();
   EXPECT_EQ(m_ftp->FtpState() * 10 + m_ftp->Connected(), kFtpClosed * 10);
   m_loop.Loop().RunFor(100ms);
-  EXPECT_THAT(Sent(), ElementsAre("QUIT"));
-  EXPECT_EQ(m_events.errors, 0);
+  EXPECT_THAT(Sent(), ElementsAre("DELE a", "QUIT"));
 }
 
 TEST_F(FtpSessionTest, ArgumentWithALineBreakIsNeverSent) {

@@ -123,14 +123,13 @@ std::string FtpRemote::GetParentDirectory() {
 }
 
 bool FtpRemote::FolderExistsByCwd(const std::string& path) {
-  ++m_quietProbe;
+  const ScopedCount quiet(m_quietProbe);
   const std::string previous = GetCurrentDirectory();
   bool exists = false;
   if (!previous.empty()) {
     exists = SetCurrentDirectory(path);
     if (exists) SetCurrentDirectory(previous);
   }
-  --m_quietProbe;
   return exists;
 }
 
@@ -154,9 +153,11 @@ bool FtpRemote::CreateDirectory(const std::string& directoryPath, bool recursive
     // Servers word "already there" in many ways: a refused MKD of a folder
     // that exists is a success, so the host hears of a refusal only once it
     // is known to be one.
-    ++m_quietProbe;
-    const bool made = RunCommandOperation(kOpMkd, "MKD", path);
-    --m_quietProbe;
+    bool made = false;
+    {
+      const ScopedCount quiet(m_quietProbe);
+      made = RunCommandOperation(kOpMkd, "MKD", path);
+    }
     if (made) {
       m_createdDirectories += path + "|";
       return true;

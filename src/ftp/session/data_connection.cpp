@@ -8,11 +8,12 @@
 #include <algorithm>
 #include <random>
 
-#include "ftp/session/reply_parser.h"
 #include "ftp/session/ftp_session.h"
+#include "ftp/session/reply_parser.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
+#include "support/scoped_value.h"
 #include "support/text.h"
 
 namespace pellan {
@@ -29,7 +30,8 @@ constexpr int kPortAttempts = 50;
 
 long FtpSession::GetFreePort() {
   if (g_localPortCounter == 0) {
-    std::mt19937 rng(static_cast<unsigned>(CurrentClock().WallNow().tv_nsec ^ CurrentClock().WallNow().tv_sec));
+    std::mt19937 rng(
+        static_cast<unsigned>(CurrentClock().WallNow().tv_nsec ^ CurrentClock().WallNow().tv_sec));
     g_localPortCounter = kFirstActivePort + static_cast<long>(rng() % 20002);
   } else {
     ++g_localPortCounter;
@@ -65,8 +67,8 @@ bool FtpSession::ParsePasvReply(const std::string& reply, std::string* host, lon
     }
     pos = end;
   }
-  *host = std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." + std::to_string(fields[2]) + "." +
-          std::to_string(fields[3]);
+  *host = std::to_string(fields[0]) + "." + std::to_string(fields[1]) + "." + std::to_string(fields[2]) +
+          "." + std::to_string(fields[3]);
   *port = fields[4] * 256 + fields[5];
   return *port > 0;
 }
@@ -75,7 +77,8 @@ void FtpSession::EstablishPasvDataConnection(const std::string& reply) {
   SetFtpState(kFtpOpeningData, true);
   std::string host;
   long port = 0;
-  if (!ParsePasvReply(reply, &host, &port)) Raise(kErrBadPasvReply, "Unexpected passive mode reply: " + TrimBlanks(reply));
+  if (!ParsePasvReply(reply, &host, &port))
+    Raise(kErrBadPasvReply, "Unexpected passive mode reply: " + TrimBlanks(reply));
   // The announced address is only trusted when the host asks for it: a
   // hostile server could otherwise send the client to any host and port.
   if (!m_usePasvAddress) host = m_objControlSocket.RemoteHost();
@@ -92,20 +95,21 @@ void FtpSession::SendPORTCommand() {
   long port = 0;
   bool listening = false;
   long lastError = 0;
-  ++m_portProbing;  // a port that is taken is no error of the operation
-  for (int attempt = 0; attempt < kPortAttempts && !listening; ++attempt) {
-    port = GetFreePort();
-    if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
-    m_objDataSocket.SetLocalPort(port);
-    m_objDataSocket.SetChunkSize(m_chunkSize);
-    listening = m_objDataSocket.Bind(port, m_objControlSocket.LocalIP()) && m_objDataSocket.Listen();
-    if (!listening) {
-      lastError = SharedErrorRecord().Number();
-      SharedErrorRecord().Clear();
-      m_objDataSocket.CloseSocket();
+  {
+    const ScopedCount probing(m_portProbing);  // a port that is taken is no error of the operation
+    for (int attempt = 0; attempt < kPortAttempts && !listening; ++attempt) {
+      port = GetFreePort();
+      if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
+      m_objDataSocket.SetLocalPort(port);
+      m_objDataSocket.SetChunkSize(m_chunkSize);
+      listening = m_objDataSocket.Bind(port, m_objControlSocket.LocalIP()) && m_objDataSocket.Listen();
+      if (!listening) {
+        lastError = SharedErrorRecord().Number();
+        SharedErrorRecord().Clear();
+        m_objDataSocket.CloseSocket();
+      }
     }
   }
-  --m_portProbing;
   if (!listening) Raise(lastError != 0 ? lastError : static_cast<long>(kWsaEaddrinuse));
   std::string argument = m_objControlSocket.LocalIP();
   for (char& c : argument) {

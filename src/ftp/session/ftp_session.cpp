@@ -8,6 +8,7 @@
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"
+#include "support/scoped_value.h"
 #include "support/text.h"
 
 namespace pellan {
@@ -65,7 +66,8 @@ bool FtpSession::RunUntil(const std::function<bool()>& done, MonoTime deadline) 
 }
 
 void FtpSession::Pause(Duration d) {
-  RunUntil([this] { return m_abortRetry; }, CurrentClock().Now() + d);
+  const uint64_t aborts = m_aborts;
+  RunUntil([&] { return m_aborts != aborts; }, CurrentClock().Now() + d);
 }
 
 void FtpSession::WaitForReply(long operation) {
@@ -105,56 +107,61 @@ bool FtpSession::Connect() {
       RaiseError("Connect", kErrConnecting);
       return false;
     }
-    SetFtpState(kFtpConnecting, true);
-    m_strLastCommand.clear();
-    m_strReplyBuffer.clear();
-    if (TrimBlanks(m_userName).empty()) m_userName = "anonymous";
-    g_blnConnecting = true;
-    SetOperation(kOpConnect);
-    m_objControlSocket.SetCodePage(m_codePage);
-    m_objControlSocket.SetRemoteHost(m_serverName);
-    m_objControlSocket.SetRemotePort(RemotePort());
-    // The server speaks first: a close before its greeting is a failed
-    // connect, not a quiet end.
-    m_objControlSocket.SetExpectsGreeting(true);
-    m_objControlSocket.Connect();
-
-    const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
+    LoginRun run;
+    const ScopedPointer<LoginRun> current(m_login, &run);
     for (;;) {
+      StartLogin();
+      const MonoTime deadline = CurrentClock().Now() + std::chrono::seconds(TimeOut());
       const auto settled = [&] { return ErrorNumber() != 0 || m_lngOperation != kOpConnect; };
       if (!RunUntil([&] { return settled() || m_objControlSocket.State() == CSocket::kStateError; }, deadline)) {
         Raise(kErrTimedOut);
       }
       if (settled()) break;
-      // The socket failed: one more try.
-      ++m_intConnectTries;
-      LogLine("Connect Re " + std::to_string(m_intConnectTries));
-      if (m_intConnectTries >= 2) Raise(kErrCannotConnect);
-      ReConnect();
-    }
-    if (ErrorNumber() == 0) {
+      // The socket failed: one more try, on a fresh socket.
+      LogLine("Connect Re " + std::to_string(++run.failedSockets));
+      if (run.failedSockets >= 2) Raise(kErrCannotConnect);
+      LogLine("ReConnect: [" + LocalPath() + "]|[" + RemotePath() + "]");
       g_blnConnecting = false;
-      if (m_objControlSocket.State() != CSocket::kStateConnected) Raise(kErrCannotConnect);
-      // Keep-alive probes on the control connection: a firewall must not
-      // drop it silently during a long transfer.
-      m_objControlSocket.SetKeepAlive(true);
-      m_timer1.SetInterval(Milliseconds(2000));
-      m_timer1.SetEnabled(true);
-      SessionOpened();
-      m_blnLoggedIn = true;
-      m_intConnectTries = 0;
-      return true;
+      CloseConnection();
     }
-    m_intConnectTries = 0;
     // A connect that failed on the socket (refused, reset) is over: left
     // set, the flag would refuse every later connect as "Connecting".
     g_blnConnecting = false;
-    return false;
+    if (ErrorNumber() != 0) return false;
+    if (m_objControlSocket.State() != CSocket::kStateConnected) Raise(kErrCannotConnect);
+    // Keep-alive probes on the control connection: a firewall must not
+    // drop it silently during a long transfer.
+    m_objControlSocket.SetKeepAlive(true);
+    m_timer1.SetInterval(Milliseconds(2000));
+    m_timer1.SetEnabled(true);
+    SessionOpened();
+    m_blnLoggedIn = true;
+    run.MoveTo(LoginRun::Step::kLoggedIn);
+    return true;
   } catch (const Raised& r) {
-    m_intConnectTries = 0;
     ReportError("Connect", r.number, std::string());
     return false;
   }
+}
+
+void FtpSession::StartLogin() {
+  SetFtpState(kFtpConnecting, true);
+  m_strLastCommand.clear();
+  m_strReplyBuffer.clear();
+  if (TrimBlanks(m_userName).empty()) m_userName = "anonymous";
+  g_blnConnecting = true;
+  SetOperation(kOpConnect);
+  m_objControlSocket.SetCodePage(m_codePage);
+  m_objControlSocket.SetRemoteHost(m_serverName);
+  m_objControlSocket.SetRemotePort(RemotePort());
+  // The server speaks first: a close before its greeting is a failed
+  // connect, not a quiet end.
+  m_objControlSocket.SetExpectsGreeting(true);
+  m_objControlSocket.Connect();
+}
+
+void FtpSession::MoveLogin(LoginRun::Step next) {
+  if (m_login != nullptr) m_login->MoveTo(next);
 }
 
 bool FtpSession::ReConnect() {
@@ -168,16 +175,19 @@ bool FtpSession::SendFtpCommand(const std::string& command, std::string argument
   try {
     if (m_objControlSocket.State() != CSocket::kStateConnected) {
       LogLine("ReConnect SendFtpCommand=" + command);
-      m_blnReconnecting = true;
-      m_lngSavedOperation = m_lngOperation;
+      // Logging in afresh is an operation of its own: the one this command
+      // belongs to is put back once it is over, whatever its outcome.
+      struct PutBack {
+        long& slot;
+        const long value;
+        ~PutBack() { slot = value; }
+      } putBack{m_lngOperation, m_lngOperation};
       // Three tries a second apart; the loop runs meanwhile.
       for (int tries = 1; !ReConnect(); ++tries) {
         if (tries == 3) Raise(ErrorNumber() != 0 ? ErrorNumber() : static_cast<long>(kErrReconnectFailed));
         LogLine("ReConnect" + std::to_string(tries) + " SendFtpCommand=" + command);
         Pause(std::chrono::seconds(1));
       }
-      m_blnReconnecting = false;
-      m_lngOperation = m_lngSavedOperation;
     }
 
     const std::string verb = Upper(command);
@@ -229,10 +239,11 @@ bool FtpSession::SendFtpCommand(const std::string& command, std::string argument
     RaiseServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;
   } catch (const Raised& r) {
-    m_blnReconnecting = false;
-    m_lngOperation = m_lngSavedOperation;
     const long number = ErrorNumber();
     RaiseError("SendFtpCommand", number != 0 ? number : r.number, number != 0 ? ErrorInfo() : r.description);
+    // The command never went: the operation it belongs to is over, and ends
+    // here whoever sent it (a caller, or a reply that called for it).
+    if (m_lngOperation != kOpNone) EndFailedOperation(m_lngOperation);
     return false;
   }
 }
@@ -243,7 +254,10 @@ bool FtpSession::GetDirFromResponse() {
 
 // ------------------------------------------------------ control socket events
 
-void FtpSession::ControlSocketOnConnect() { SetFtpState(kFtpConnected, true); }
+void FtpSession::ControlSocketOnConnect() {
+  MoveLogin(LoginRun::Step::kGreeting);
+  SetFtpState(kFtpConnected, true);
+}
 
 void FtpSession::ControlSocketOnDataArrival() {
   m_dtLastActivity = CurrentClock().Now();

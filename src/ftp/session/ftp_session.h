@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ftp/session/ftp_values.h"
+#include "ftp/session/login_run.h"
 #include "ftp/session/reply_table.h"
 #include "net/csocket.h"
 #include "platform/code_page.h"
@@ -102,7 +103,6 @@ class FtpSession {
   const std::string& LastCommand() const { return m_strLastCommand; }
   const CSocket& ControlSocket() const { return m_objControlSocket; }
   bool KeepAliveRunning() const { return m_timer1.Enabled(); }
-  int ConnectTries() const { return m_intConnectTries; }
 
  protected:
   // An error raised inside an operation: caught by the operation's own
@@ -131,8 +131,12 @@ class FtpSession {
   virtual void DataClosed() {}
   virtual void DataFailed() {}
   virtual void DataSendComplete() {}
-  // Abort was called, busy or not.
-  virtual void AbortRequested() {}
+  // Abort (or, with `currentFileOnly`, AbortCurrent) was called, with an
+  // operation under way (`busy`) or not.
+  virtual void AbortRequested(bool /*busy*/, bool /*currentFileOnly*/) {}
+  // AbortCurrent cancelled the file under way: its failure is no error a
+  // host hears of through OnError.
+  virtual bool FileCancelled() const { return false; }
   // Cuts the operation under way for Abort (its data connection, its file).
   virtual void CutOperation() {}
   // Whatever the operation under way holds open locally (a file): released
@@ -157,6 +161,11 @@ class FtpSession {
   // ---- session core
   bool SendFtpCommand(const std::string& command, std::string argument);
   bool ReConnect();
+  // One attempt of a Connect: the control socket opens, and the reply table
+  // logs in once the server greets.
+  void StartLogin();
+  // The log-in under way (if any) moves to `next`.
+  void MoveLogin(LoginRun::Step next);
   void SetOperation(long operation);
   void EndOperation();
   void SetFtpState(long state, bool announce);
@@ -228,11 +237,7 @@ class FtpSession {
   std::string m_strLastReply;
   MonoTime m_dtLastActivity{};
   std::string m_currentDirectory;
-  bool m_blnReconnecting = false;
   int m_quietProbe = 0;        // probing: no OnError
-  bool m_abortAll = false;     // Abort came during the operation under way
-  bool m_abortCurrent = false; // AbortCurrent: the current file was cancelled
-  bool m_abortRetry = false;   // Abort came: no further attempt at the file
 
   ErrorMessages m_messages;
   CEncrypt m_encrypt;
@@ -258,12 +263,13 @@ class FtpSession {
   void DataSocketOnError();
   void DataSocketOnConnectionRequest(long requestID);
   void Timer1Tick();
+  void Stop(bool currentFileOnly);
 
   bool m_blnLoggedIn = false;
-  long m_lngSavedOperation = 0;
-  int m_intConnectTries = 0;
+  LoginRun* m_login = nullptr;  // the Connect under way's, owned by it
   int m_portProbing = 0;       // a taken port is no error of the operation
 
+  uint64_t m_aborts = 0;  // Abort calls so far: a pause ends at the next
   int m_callbackDepth = 0;
   uint64_t m_operationsStarted = 0;  // exchanges begun, but for ABOR and QUIT
   bool m_deliveryPosted = false;

@@ -65,12 +65,15 @@ void FtpSession::CloseConnection() {
   }
 }
 
-void FtpSession::Abort() {
+void FtpSession::Abort() { Stop(false); }
+
+void FtpSession::AbortCurrent() { Stop(true); }
+
+void FtpSession::Stop(bool currentFileOnly) {
   try {
-    AbortRequested();
-    m_abortRetry = true;
+    ++m_aborts;  // ends a pause under way
+    AbortRequested(Busy(), currentFileOnly);
     if (!Busy()) return;
-    m_abortAll = true;
     // Anything but a login (whose socket is closed below) leaves an exchange
     // the server may still answer.
     const bool abandoned = m_lngOperation != kOpNone && m_lngOperation != kOpConnect;
@@ -87,14 +90,8 @@ void FtpSession::Abort() {
     if (abandoned) CloseConnection();
     RaiseError("Abort", kErrCanceled, m_messages.Row(7));
   } catch (const Raised& r) {
-    m_abortAll = false;
     ReportError("Abort", r.number, r.description);
   }
-}
-
-void FtpSession::AbortCurrent() {
-  m_abortCurrent = true;
-  Abort();
 }
 
 void FtpSession::ControlSocketOnError() {
@@ -132,7 +129,7 @@ void FtpSession::ReportError(const std::string& procName, long number, const std
 }
 
 void FtpSession::RaiseOnError(long number) {
-  if (!m_raiseErrorEvent || number == kErrCanceled || m_abortCurrent || m_quietProbe != 0) return;
+  if (!m_raiseErrorEvent || number == kErrCanceled || FileCancelled() || m_quietProbe != 0) return;
   HostEvent([this] {
     if (OnError) OnError();
   });

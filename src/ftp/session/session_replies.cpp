@@ -46,9 +46,15 @@ void FtpSession::ActCloseAndFail(int code) {
   FailReply(code);
 }
 
-void FtpSession::ActSendUser(int) { SendFtpCommand("USER", m_userName); }
+void FtpSession::ActSendUser(int) {
+  MoveLogin(LoginRun::Step::kUserSent);
+  SendFtpCommand("USER", m_userName);
+}
 
-void FtpSession::ActSendPass(int) { SendFtpCommand("PASS", m_passWord); }
+void FtpSession::ActSendPass(int) {
+  MoveLogin(LoginRun::Step::kPassSent);
+  SendFtpCommand("PASS", m_passWord);
+}
 
 void FtpSession::ActLoggedIn(int) {
   SetFtpState(kFtpLoggedIn, false);

@@ -29,8 +29,8 @@ bool FtpTransfers::DownLoad(bool createFolder) {
     if (TrimBlanks(m_remotePath).empty()) Raise(kErrNoRemotePath);
     if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
     if (Connect()) {
-      m_abortAll = false;
-      m_abortRetry = false;
+      JobStop stop;
+      const ScopedPointer<JobStop> currentJob(m_stop, &stop);
       const JobItems job = SplitJob(CFile().FormatFTPPath(m_remotePath), CFile().FormatPath(m_localPath));
       for (const JobItem& file : job.files) CheckFileType(GetFileExtendName(GetFileName(file.source)));
       std::vector<double> sizes;
@@ -156,10 +156,7 @@ bool FtpTransfers::DownLoadQueue(const SubJob& job, bool createFolder) {
       m_transferState.clear();
       throw Raised{ErrorNumber(), ErrorInfo(), true};
     }
-    if (m_abortAll) {
-      m_abortAll = false;
-      Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
-    }
+    StopJobIfAsked();
   }
   return true;
 }
@@ -199,9 +196,8 @@ bool FtpTransfers::DownLoadOne(bool createFolder, double knownSize) {
     // The size the file should have: from the listing, or asked with SIZE.
     double expected = knownSize;
     if (expected < 0) {
-      ++m_quietProbe;
+      const ScopedCount quiet(m_quietProbe);
       expected = GetRemoteFileSize(m_remotePath);
-      --m_quietProbe;
       SharedErrorRecord().Clear();  // RETR gives the real answer
     }
     if (expected < 0) expected = 0;

@@ -108,7 +108,8 @@ class FtpTransfers : public FtpRemote {
   void DataArrived() override;
   void DataClosed() override;
   void DataSendComplete() override;
-  void AbortRequested() override;
+  void AbortRequested(bool busy, bool currentFileOnly) override;
+  bool FileCancelled() const override { return m_stop != nullptr && m_stop->fileOnly; }
   void CutOperation() override;
   void ReleaseOperation() override;
   bool MovingFile() const override { return m_lngOperation == kOpDownload || m_lngOperation == kOpUpload; }
@@ -117,6 +118,17 @@ class FtpTransfers : public FtpRemote {
 
  private:
   static const ReplyRow<FtpTransfers> kReplies[];
+
+  // What Abort and AbortCurrent asked of the job under way (a DownLoad or
+  // an UpLoad). It lives as long as the job: no request outlives it.
+  struct JobStop {
+    bool job = false;       // Abort during an operation: no file after this one
+    bool retries = false;   // Abort: no further attempt at the file, no more waiting
+    bool fileOnly = false;  // AbortCurrent: the file alone was cancelled
+  };
+  bool RetriesStopped() const { return m_stop != nullptr && (m_stop->job || m_stop->retries); }
+  // Raises the cancel when Abort asked the job to stop after its file.
+  void StopJobIfAsked();
 
   // The part of a job a layer hands to the next one down: sources paired
   // item by item with targets (one target folder "dir/" for them all), and
@@ -194,6 +206,7 @@ class FtpTransfers : public FtpRemote {
   bool m_storUnanswered = false;  // a STOR went out and no reply came yet
   double m_hostFileSize = -1;      // SetExpectedFileSize, for the next DownLoad
   TransferRun* m_transfer = nullptr;  // the attempt under way, owned by it
+  JobStop* m_stop = nullptr;          // the job under way's, owned by it
   std::string m_canceledFileList;
   std::string m_abortedFileList;
 

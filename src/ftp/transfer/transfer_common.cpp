@@ -145,7 +145,7 @@ std::string FtpTransfers::SizeLimitText() const {
 void FtpTransfers::WaitWhileTransferring(long operation) {
   // The watchdog's tick fails a transfer that stalls, so this wait needs no
   // deadline of its own.
-  const auto over = [&] { return ErrorNumber() != 0 || (m_lngOperation != operation && !m_blnReconnecting); };
+  const auto over = [&] { return ErrorNumber() != 0 || m_lngOperation != operation; };
   const auto allSent = [&] {
     return operation == kOpUpload && m_transferSize >= m_fileSize && m_transfer != nullptr &&
            m_transfer->CurrentStep() == TransferRun::Step::kSending;
@@ -165,7 +165,7 @@ void FtpTransfers::WaitWhileTransferring(long operation) {
 bool FtpTransfers::RetryFile(const Raised& error, bool upload, const std::function<bool()>& again) {
   const char* source = upload ? "UpLoadOne" : "DownLoadOne";
   const std::string errorText = error.description.empty() ? m_messages.GetErrorMessage(error.number) : error.description;
-  if (error.number == kErrCanceled || m_retryCount >= m_reDoTimes || m_abortAll || m_abortRetry) {
+  if (error.number == kErrCanceled || m_retryCount >= m_reDoTimes || RetriesStopped()) {
     m_retryCount = 1;
     if (!error.reported) ReportError(source, error.number, errorText);
     CloseLocalFile();
@@ -186,14 +186,14 @@ bool FtpTransfers::RetryFile(const Raised& error, bool upload, const std::functi
   ++m_retryCount;
   m_transferState.clear();
   EndOperation();
-  for (long left = m_retryWait; left > 0 && !m_abortRetry; --left) {
+  for (long left = m_retryWait; left > 0 && !RetriesStopped(); --left) {
     m_transferState = retryText(left);
     SharedErrorRecord().SetDescription(m_transferState);
     RaiseServerMessage(errorText, 2);
     RaiseTransfer();
     Pause(std::chrono::seconds(1));
   }
-  if (m_abortRetry || m_abortAll) {
+  if (RetriesStopped()) {
     m_transferState.clear();
     RaiseError(source, kErrCanceled, m_messages.Row(7));
     return false;

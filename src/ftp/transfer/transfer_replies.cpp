@@ -184,7 +184,17 @@ void FtpTransfers::DataClosed() {
   }
 }
 
-void FtpTransfers::AbortRequested() { m_retryCount = m_reDoTimes; }  // no retry after an abort
+void FtpTransfers::AbortRequested(bool busy, bool currentFileOnly) {
+  m_retryCount = m_reDoTimes;  // no retry after an abort
+  if (m_stop == nullptr) return;
+  m_stop->retries = true;
+  m_stop->job = m_stop->job || busy;
+  m_stop->fileOnly = m_stop->fileOnly || currentFileOnly;
+}
+
+void FtpTransfers::StopJobIfAsked() {
+  if (m_stop != nullptr && m_stop->job) Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
+}
 
 void FtpTransfers::CutOperation() {
   switch (m_lngOperation) {

@@ -61,8 +61,8 @@ bool FtpTransfers::UpLoad(bool createFolder) {
   m_storUnanswered = false;
   try {
     if (Connect()) {
-      m_abortAll = false;
-      m_abortRetry = false;
+      JobStop stop;
+      const ScopedPointer<JobStop> currentJob(m_stop, &stop);
       m_abortedFileList.clear();
       if (TrimBlanks(m_remotePath).empty()) m_remotePath = m_currentDirectory + "/";
       if (TrimBlanks(m_localPath).empty()) Raise(kErrNoLocalPath);
@@ -135,11 +135,9 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
     m_retryCount = 1;
     if (!UpLoadOne(createFolder)) {
       m_transferState.clear();
-      if (ErrorNumber() == kErrCanceled && m_abortCurrent) {
+      if (ErrorNumber() == kErrCanceled && m_stop->fileOnly) {
         // Only this file was cancelled: note it and go on with the next.
-        m_abortCurrent = false;
-        m_abortAll = false;
-        m_abortRetry = false;
+        *m_stop = JobStop{};
         m_abortedFileList += "|" + m_localPath;
         RaiseError("UpLoadAll_AbortCurrent[" + m_localPath + "]", ErrorNumber(), ErrorInfo());
         continue;
@@ -147,10 +145,7 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
       throw Raised{ErrorNumber(), ErrorInfo(), true};
     }
     m_transferState.clear();
-    if (m_abortAll) {
-      m_abortAll = false;
-      Raise(kErrCanceled, m_messages.GetErrorMessage(kErrCanceled));
-    }
+    StopJobIfAsked();
   }
   m_remotePath = savedRemotePath;
   return true;
@@ -188,9 +183,11 @@ bool FtpTransfers::UpLoadOne(bool createFolder) {
     if (createFolder) {
       const std::string folder = CFile().FormatFTPPath(ParentPath(m_remotePath));
       if (!folder.empty() && folder != "/") {
-        ++m_quietProbe;
-        const bool made = CreateDirectory(folder, true);
-        --m_quietProbe;
+        bool made = false;
+        {
+          const ScopedCount quiet(m_quietProbe);
+          made = CreateDirectory(folder, true);
+        }
         if (!made) {
           LogLine("CreateDirectory Error -- " + folder);
           SharedErrorRecord().Clear();
