@@ -13,6 +13,7 @@
 
 namespace pellan {
 
+class CommandRun;
 class ListingRun;
 
 class FtpRemote : public FtpSession {
@@ -54,8 +55,10 @@ class FtpRemote : public FtpSession {
   bool UnansweredFails() const override;
 
   // The common frame of the command operations (after the arguments are
-  // checked): connect, refuse a second operation, send, wait.
-  bool RunCommandOperation(long operation, const std::string& command, const std::string& argument);
+  // checked): connect, refuse a second operation, send, wait. A RNFR's RNTO
+  // takes `nextArgument`.
+  bool RunCommandOperation(long operation, const std::string& command, const std::string& argument,
+                           const std::string& nextArgument = std::string());
   // Whether a remote folder exists, asked with CWD into it and back; no
   // OnError while asking.
   bool FolderExistsByCwd(const std::string& path);
@@ -87,13 +90,6 @@ class FtpRemote : public FtpSession {
   void ListingDataOpened();
   void FinishListingWhenComplete();
 
-  // One command operation under way: the argument its second command needs
-  // (RNTO's, SIZE's) and the size SIZE answered. It lives as long as the
-  // operation and goes with it.
-  struct CommandRun {
-    std::string nextArgument;
-    double size = -2;  // -1: the server has no such file; -2: not known
-  };
   std::string NextArgument() const;
   // Sets the size the operation under way learned, if it asks for one.
   void SetAnsweredSize(double size);

@@ -1,5 +1,6 @@
 // What a listing's replies and its data connection do.
 #include "ftp/remote/ftp_remote.h"
+#include "ftp/remote/command_run.h"
 #include "ftp/remote/listing_run.h"
 #include "ftp/session/reply_parser.h"
 #include "platform/clock.h"
@@ -49,6 +50,7 @@ void FtpRemote::FinishListingWhenComplete() {
 
 void FtpRemote::CommandSent(const std::string& verb) {
   if (verb == "LIST" && m_listing != nullptr) m_listing->MoveTo(ListingRun::Step::kListSent);
+  if (m_command != nullptr) m_command->Sent(verb);
 }
 
 void FtpRemote::DataSetupStarting() {

@@ -3,6 +3,7 @@
 // the size of a remote file.
 #include "ftp/session/reply_parser.h"
 #include "ftp/remote/ftp_remote.h"
+#include "ftp/remote/command_run.h"
 #include "platform/date_text.h"
 #include "support/error_record.h"
 #include "support/file.h"
@@ -23,9 +24,12 @@ std::string ParentFtpPath(const std::string& path) {
 
 }  // namespace
 
-bool FtpRemote::RunCommandOperation(long operation, const std::string& command, const std::string& argument) {
+bool FtpRemote::RunCommandOperation(long operation, const std::string& command, const std::string& argument,
+                                    const std::string& nextArgument) {
   if (!Connect()) return false;
   if (m_lngOperation != kOpNone) Raise(kErrOperationUnfinished);
+  CommandRun run(command, nextArgument.empty() ? std::string() : "RNTO", nextArgument);
+  const ScopedPointer<CommandRun> current(m_command, &run);
   SetOperation(operation);
   if (!SendFtpCommand(command, argument)) return false;
   WaitForReply(operation);
@@ -82,9 +86,7 @@ bool FtpRemote::RenameFile(const std::string& oldFileName, const std::string& ne
     const std::string from = TrimBlanks(oldFileName), to = TrimBlanks(newFileName);
     if (from.empty() || to.empty()) Raise(kErrNoRemotePath);
     if (from == to) return true;
-    CommandRun run{to};
-    const ScopedPointer<CommandRun> current(m_command, &run);
-    return RunCommandOperation(kOpRename, "RNFR", from);
+    return RunCommandOperation(kOpRename, "RNFR", from, to);
   } catch (const Raised& r) {
     ReportError("RenameFile", r.number, r.description);
     return false;
@@ -181,7 +183,7 @@ bool FtpRemote::CreateDirectory(const std::string& directoryPath, bool recursive
 
 double FtpRemote::GetRemoteFileSize(const std::string& remotePath) {
   SharedErrorRecord().Clear();
-  CommandRun run{TrimBlanks(remotePath)};
+  CommandRun run("TYPE", "SIZE", TrimBlanks(remotePath));
   const ScopedPointer<CommandRun> current(m_command, &run);
   try {
     if (!Connect()) return -2;

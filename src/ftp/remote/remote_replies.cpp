@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ftp/remote/ftp_remote.h"
+#include "ftp/remote/command_run.h"
 #include "ftp/session/reply_parser.h"
 #include "support/text.h"
 
