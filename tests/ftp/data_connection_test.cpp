@@ -35,10 +35,8 @@ bool IsPort(const std::string& line) { return test::PortOf(line) >= 0; }
 // answered `reply` (none when null); in active mode the server then
 // connects, when `connect`.
 void Open(S& s, bool passive, const std::string& command, const char* reply = "150 ok", bool connect = true) {
-  s.Expect("TYPE A", "200 ok");
-  passive ? s.Expect("PASV").Pasv() : s.ExpectThat("PORT 127,0,0,1,p1,p2", IsPort).Reply("200 ok");
-  s.Expect(command);
-  if (reply) s.Reply(reply);
+  passive ? s.Script("TYPE A>200 ok|PASV") : s.Script("TYPE A>200 ok").ExpectThat("PORT", IsPort).Reply("200 ok");
+  s.Script(reply ? command + ">" + reply : command);
   if (!passive && connect) s.DataConnect();
 }
 
@@ -69,8 +67,7 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
   }
   const auto pasv = [](const char* reply, const char* host = "") {
     return [reply, host](S& s, const std::string& b) {
-      s.Expect("TYPE A", "200 ok").Expect("PASV").PasvReplying(reply, host).Expect("LIST pub", "150 ok");
-      s.DataSend(b).DataClose().Reply("226 ok");
+      s.Script("TYPE A>200 ok|PASV>").Pasv(reply, host).Script("LIST pub>150 ok|<data>|226 ok", {b});
     };
   };
   const auto list = [](std::function<void(S&, const std::string&)> rest) {
@@ -98,7 +95,7 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
       {"close long before the reply", true,
        list([](S& s, const std::string& b) { s.Reply("150 ok").DataSend(b).DataClose().Delay(5s).Reply("226 ok"); })},
       {"byte by byte, then 250", true, list([](S& s, const std::string& b) {
-         s.Reply("125 ok").DataSend(b.substr(0, 200), {.chunk = 1, .gap = 1ms}).DataSend(b.substr(200));
+         s.Reply("125 ok").DataSend(b.substr(0, 200), 1ms).DataSend(b.substr(200));
          s.DataClose().Reply("250 ok");
        })},
       {"multi-line final reply before the close", true, list([](S& s, const std::string& b) {
@@ -147,7 +144,7 @@ TEST_F(DataConnectionTest, FailedListings) {
   ASSERT_TRUE(LoginOk());
   std::string endless;
   while (endless.size() < 200 * 1024) endless += Line('-', 1, "x" + std::to_string(endless.size()) + ".txt");
-  const auto bad227 = [](const char* reply) { return [reply](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV", reply); }; };
+  const auto bad227 = [](std::string reply) { return [reply](S& s) { s.Script("TYPE A>200 ok|PASV>" + reply); }; };
   const struct {
     const char* name;
     bool passive;
@@ -162,12 +159,12 @@ TEST_F(DataConnectionTest, FailedListings) {
        false},
       {"227 with port 0", true, bad227("227 (127,0,0,1,0,0)"), kErrBadPasvReply, false},
       {"refused passive connection: no LIST", true,
-       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.1", RawFtpClient::FreePort()); }, 10061,
+       [](S& s) { s.Script("TYPE A>200 ok|PASV>").Pasv("227 ({}).", "127.0.0.1", RawFtpClient::FreePort()); }, 10061,
        false},
       {"announced address taken as asked", true,
-       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.2"); }, 10061, false, true},
+       [](S& s) { s.Script("TYPE A>200 ok|PASV>").Pasv("227 ({}).", "127.0.0.2"); }, 10061, false, true},
       {"refused PORT", false,
-       [](S& s) { s.Expect("TYPE A", "200 ok").ExpectThat("PORT", IsPort).Reply("500 Illegal PORT command."); }, 16500,
+       [](S& s) { s.Script("TYPE A>200 ok").ExpectThat("PORT", IsPort).Reply("500 Illegal PORT command."); }, 16500,
        false},
       {"550 to LIST, passive", true, [](S& s) { Open(s, true, "LIST pub", "550 No such file or directory.", false); },
        16550, false},

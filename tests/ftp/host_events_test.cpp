@@ -32,12 +32,7 @@ TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
        [&] { m_ftp->ServerMessage = [&](const std::string& m, long) { if (m.rfind("250", 0) == 0) nestedPwd(); }; },
        [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
       {"OnError", [&] { m_ftp->OnError = nestedPwd; }, [&] { return m_ftp->DeleteFile("/missing"); }, false},
-      {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; },
-       [&] {
-         m_ftp->SetRemotePath("/f.txt");
-         m_ftp->SetLocalPath(local.File("f.txt"));
-         return m_ftp->DownLoad();
-       },
+      {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; }, [&] { return Download("/f.txt", local.File("f.txt")); },
        true},
   };
   for (const Case& c : cases) {
