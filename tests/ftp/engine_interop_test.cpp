@@ -62,11 +62,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     m_ftp->SetKeepConnSecond(0);
     m_events.Attach(*m_ftp);
   }
-  void End() {
-    if (m_ftp) m_ftp->CloseConnection();
-    m_ftp.reset();
-    g_blnConnecting = false;
-  }
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
@@ -293,7 +288,9 @@ TEST_P(EngineInteropTest, EveryOperation) {
     ASSERT_TRUE(m_ftp->Connect()) << Why();
     EXPECT_TRUE(m_ftp->Connected());
     (this->*op.run)();
-    End();
+    m_ftp->CloseConnection();
+    m_ftp.reset();
+    g_blnConnecting = false;
   }
 }
 

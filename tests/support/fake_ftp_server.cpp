@@ -315,12 +315,22 @@ FakeFtpServer& FakeFtpServer::Script(const std::string& items, const std::vector
       Drop(item == "<drop>" ? Close::kGraceful : Close::kReset);
     } else if (item == "<close>") {
       ExpectClose();
-    } else if (item == "<data>") {
-      DataSend(data.at(next++)).DataClose();
+    } else if (item == "<data>" || item == "<part>") {
+      DataSend(data.at(next++));
+      if (item == "<data>") DataClose();
+    } else if (item == "<connect>") {
+      DataConnect();
     } else if (std::isdigit(static_cast<unsigned char>(item[0]))) {
       Reply(item);
     } else {
-      Expect(item.substr(0, arrow));
+      const std::string line = item.substr(0, arrow);
+      if (line.back() == '*') {
+        ExpectThat(Quoted(line), [line](const std::string& got) {
+          return got.rfind(line.substr(0, line.size() - 1), 0) == 0;
+        });
+      } else {
+        Expect(line);
+      }
       if (arrow != std::string::npos && arrow + 1 < item.size()) Reply(item.substr(arrow + 1));
     }
   }

@@ -67,11 +67,12 @@ class FakeFtpServer {
     return Expect(line).Reply(reply);
   }
   // A conversation in short, items split on '|': "CMD>reply" expects CMD and
-  // answers ("CMD>" and "CMD" only expect it); "PASV" expects it and answers as Pasv(); an item that starts
-  // with a digit is a reply alone; "<login>", "<drop>", "<reset>" and
+  // answers ("CMD>" and "CMD" only expect it; "CMD*" any line it begins); "PASV" expects it and answers as
+  // Pasv(); an item that starts with a digit is a reply alone; "<login>", "<drop>", "<reset>" and
   // "<close>" are Login(), Drop(), Drop(kReset) and ExpectClose(); "<data>"
-  // sends the next of `data` on the data connection and closes it; any other
-  // item is a command expected.
+  // sends the next of `data` on the data connection and closes it, "<part>"
+  // sends it only; "<connect>" is DataConnect(); any other item is a command
+  // expected.
   FakeFtpServer& Script(const std::string& items, const std::vector<std::string>& data = {});
   // Greeting, USER and PASS answered 220 / 331 / 230.
   FakeFtpServer& Login(const std::string& user = "user", const std::string& password = "pass");
