@@ -70,8 +70,7 @@ TEST_F(TransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte
   ASSERT_TRUE(WriteWholeFile(local, content));
   ExpectData("STOR /u.bin").DataReceive().Reply("226 Transfer complete.");
   ASSERT_TRUE(Upload(local, "/u.bin")) << m_ftp->ErrorInfo();
-  ASSERT_EQ(m_server.Received().size(), 1u);
-  EXPECT_TRUE(m_server.Received()[0] == content);
+  EXPECT_TRUE(m_server.Received() == std::vector<std::string>{content});
 
   std::vector<double> blocks;
   double last = 0;

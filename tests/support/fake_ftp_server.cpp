@@ -282,23 +282,19 @@ FakeFtpServer& FakeFtpServer::SendRaw(std::string bytes, Milliseconds gap) {
   return Add("Send " + Quoted(bytes), Sender(false), bytes, gap);
 }
 
-FakeFtpServer& FakeFtpServer::ExpectThat(std::string description,
-                                         std::function<bool(const std::string&)> matcher) {
-  return Add(description, [this, description, matcher](Step&) {
+FakeFtpServer& FakeFtpServer::Expect(const std::string& line) {
+  const bool prefix = !line.empty() && line.back() == '*';
+  return Add(Quoted(line), [this, line, prefix](Step&) {
     while (!m_lines.empty()) {
-      const std::string line = m_lines.front();
+      const std::string got = m_lines.front();
       m_lines.pop_front();
-      if (matcher(line)) return true;
-      Fail("expected " + description + ", got " + Quoted(line));
+      if (prefix ? got.rfind(line.substr(0, line.size() - 1), 0) == 0 : got == line) return true;
+      Fail("expected " + Quoted(line) + ", got " + Quoted(got));
       if (ControlOpen()) m_ctrl->out += "500 Unexpected command.\r\n", m_ctrl->Flush();
     }
     if (!ControlOpen()) Promote();  // the client left: its next connection goes on
     return false;
   });
-}
-
-FakeFtpServer& FakeFtpServer::Expect(const std::string& line) {
-  return ExpectThat(Quoted(line), [line](const std::string& got) { return got == line; });
 }
 
 FakeFtpServer& FakeFtpServer::Script(const std::string& items, const std::vector<std::string>& data) {
@@ -323,14 +319,7 @@ FakeFtpServer& FakeFtpServer::Script(const std::string& items, const std::vector
     } else if (std::isdigit(static_cast<unsigned char>(item[0]))) {
       Reply(item);
     } else {
-      const std::string line = item.substr(0, arrow);
-      if (line.back() == '*') {
-        ExpectThat(Quoted(line), [line](const std::string& got) {
-          return got.rfind(line.substr(0, line.size() - 1), 0) == 0;
-        });
-      } else {
-        Expect(line);
-      }
+      Expect(item.substr(0, arrow));
       if (arrow != std::string::npos && arrow + 1 < item.size()) Reply(item.substr(arrow + 1));
     }
   }

@@ -49,7 +49,6 @@ class FakeFtpServer {
   FakeFtpServer& operator=(const FakeFtpServer&) = delete;
 
   uint16_t Port() const { return m_port; }
-  static const char* Host() { return "127.0.0.1"; }
 
   // ---- script steps (each returns *this) --------------------------------
   // Bytes as given (garbage, NUL bytes, a bare LF); with a `gap`, byte by
@@ -57,17 +56,15 @@ class FakeFtpServer {
   FakeFtpServer& SendRaw(std::string bytes, Milliseconds gap = Milliseconds(0));
   // A reply line: `text` + CRLF (a multi-line reply is one text with inner CRLFs).
   FakeFtpServer& Reply(const std::string& text) { return SendRaw(text + "\r\n"); }
-  // The next command line is one `matcher` accepts (`description` names it
-  // in Failures()). On a mismatch the server records a failure, answers
-  // "500 Unexpected command." and keeps waiting.
-  FakeFtpServer& ExpectThat(std::string description, std::function<bool(const std::string&)> matcher);
-  // The next command line is exactly `line` (without its CRLF).
+  // The next command line is exactly `line` (without its CRLF), or, for a
+  // `line` that ends in '*', any line it begins. On a mismatch the server
+  // records a failure, answers "500 Unexpected command." and keeps waiting.
   FakeFtpServer& Expect(const std::string& line);
   FakeFtpServer& Expect(const std::string& line, const std::string& reply) {
     return Expect(line).Reply(reply);
   }
   // A conversation in short, items split on '|': "CMD>reply" expects CMD and
-  // answers ("CMD>" and "CMD" only expect it; "CMD*" any line it begins); "PASV" expects it and answers as
+  // answers ("CMD>" and "CMD" only expect it); "PASV" expects it and answers as
   // Pasv(); an item that starts with a digit is a reply alone; "<login>", "<drop>", "<reset>" and
   // "<close>" are Login(), Drop(), Drop(kReset) and ExpectClose(); "<data>"
   // sends the next of `data` on the data connection and closes it, "<part>"
