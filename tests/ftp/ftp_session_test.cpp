@@ -40,15 +40,16 @@ TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
   EXPECT_EQ(stray.ReadLine(), "220 hi");
   EXPECT_EQ(stray.Command("USER z"), "500 Unexpected command.");
   EXPECT_TRUE(stray.Send("USER a\n") && stray.ReadLine() == "331 pw");
-  EXPECT_THAT(strict.Failures(), ElementsAre("expected \"USER a\", got \"USER z\"", StartsWith("command line not "),
-                                             "step 4 not reached: \"PASS b\" (and 1 more)"));
+  EXPECT_THAT(strict.Failures(),
+              ElementsAre("expected \"USER a\", got \"USER z\"", StartsWith("command line not "),
+                          "step 4 not reached: \"PASS b\" (and 1 more)"));
 }
 
 TEST_F(FtpSessionTest, LoginOutcomes) {
   const struct {
     const char* name;
     std::string user, password;  // as stored (enciphered)
-    const char* script;  // "": nothing listens
+    const char* script;          // "": nothing listens
     long error;
     const char* info;
   } rows[] = {
@@ -140,44 +141,58 @@ TEST_F(FtpSessionTest, CommandOperationsAndTheirReplies) {
     std::vector<std::string> result;
     int errors;
   } rows[] = {
-      {"MKD of a folder there, in the recognised words", "MKD /a>550 File already exists",
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/a", false))}; }, {"ok"}, 0},
+      {"MKD of a folder there, in the recognised words",
+       "MKD /a>550 File already exists",
+       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/a", false))}; },
+       {"ok"},
+       0},
       {"MKD of a folder there, in other words: CWD shows it",
        "MKD /b>550 Create directory operation failed.|PWD>257 \"/\" is cwd|CWD /b>250 ok|CWD />250 ok",
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/b", false))}; }, {"ok"}, 0},
+       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/b", false))}; },
+       {"ok"},
+       0},
       {"MKD refused and not there fails once, and is not remembered",
        "MKD /c>550 Permission denied.|PWD>257 \"/\" is cwd|CWD /c>550 No such directory.|MKD /c>257 created",
        [](F& f) {
-         return std::vector{Out(f, f.CreateDirectory("/c", false)), f.ErrorInfo(), Out(f, f.CreateDirectory("/c", false))};
+         return std::vector{Out(f, f.CreateDirectory("/c", false)), f.ErrorInfo(),
+                            Out(f, f.CreateDirectory("/c", false))};
        },
-       {"E16550", "550 Permission denied.", "ok"}, 1},
+       {"E16550", "550 Permission denied.", "ok"},
+       1},
       {"recursive MKD goes top down and is remembered by exact name until RMD",
        "MKD /x>257 ok|MKD /x/y>257 ok|MKD /x/y/z>257 ok|"
        "MKD /X/Y/Z>257 ok|RMD /x/y/z>250 ok|MKD /x/y/z>257 ok",
        [](F& f) {
          return std::vector{Out(f, f.CreateDirectory("\\x\\y//z/", true)),
-                            Out(f, f.CreateDirectory("/x/y/z", false)), Out(f, f.CreateDirectory("/X/Y/Z", false)),
-                            Out(f, f.RemoveDirectory("/x/y/z")),
+                            Out(f, f.CreateDirectory("/x/y/z", false)),
+                            Out(f, f.CreateDirectory("/X/Y/Z", false)), Out(f, f.RemoveDirectory("/x/y/z")),
                             Out(f, f.CreateDirectory("/x/y/z", false))};
        },
-       {"ok", "ok", "ok", "ok", "ok"}, 0},
+       {"ok", "ok", "ok", "ok", "ok"},
+       0},
       {"CWD, and RNFR/RNTO unless the names are the same",
        "CWD />250 ok|RNFR a.txt>350 ready|RNTO A.txt>250 ok",
        [](F& f) {
          return std::vector{Out(f, f.SetCurrentDirectory(".")), Out(f, f.RenameFile("a.txt", "a.txt")),
                             Out(f, f.RenameFile("a.txt", "A.txt"))};
        },
-       {"ok", "ok", "ok"}, 0},
+       {"ok", "ok", "ok"},
+       0},
       {"DELE of a file not there succeeds, refused fails; no name is 20005",
        "DELE gone.txt>550 Cannot find the file|DELE x.txt>550 Permission denied",
        [](F& f) {
-         return std::vector{Out(f, f.DeleteFile("gone.txt")), Out(f, f.DeleteFile("x.txt")), Out(f, f.DeleteFile("  "))};
+         return std::vector{Out(f, f.DeleteFile("gone.txt")), Out(f, f.DeleteFile("x.txt")),
+                            Out(f, f.DeleteFile("  "))};
        },
-       {"ok", "E16550", "E20005"}, 2},
+       {"ok", "E16550", "E20005"},
+       2},
       {"parent directory and a refused RMD",
        "PWD>257 \"/a/b/\" is cwd|RMD /nope>550 Remove directory operation failed.",
-       [](F& f) { return std::vector{f.GetParentDirectory(), Out(f, f.RemoveDirectory("/nope")), f.ErrorInfo()}; },
-       {"/a/b", "E16550", "550 Remove directory operation failed."}, 1},
+       [](F& f) {
+         return std::vector{f.GetParentDirectory(), Out(f, f.RemoveDirectory("/nope")), f.ErrorInfo()};
+       },
+       {"/a/b", "E16550", "550 Remove directory operation failed."},
+       1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -231,7 +246,9 @@ TEST_F(FtpSessionTest, GivenUpExchangeEndsTheSessionAndTheNextCommandLogsInAfres
   int connections = 1;
   for (const auto& r : rows) {
     SCOPED_TRACE(r.number);
-    m_server.Expect(r.cwd ? "CWD /slow" : "PWD").SendRaw(r.sent).Script("<close>|<login>|DELE a.txt>550 Denied");
+    m_server.Expect(r.cwd ? "CWD /slow" : "PWD")
+        .SendRaw(r.sent)
+        .Script("<close>|<login>|DELE a.txt>550 Denied");
     host.SetEnabled(r.abort);
     const Duration before = Elapsed();
     EXPECT_FALSE(r.cwd ? m_ftp->SetCurrentDirectory("/slow") : !m_ftp->GetCurrentDirectory().empty());
@@ -263,8 +280,8 @@ TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
       {"reset after 350 to RNFR", "RNFR a>350 ok|<reset>", [](F& f) { return f.RenameFile("a", "b"); }, 0},
       {"closed after 200 to TYPE I", "TYPE I>200 ok|<drop>",
        [](F& f) { return f.GetRemoteFileSize("f.bin") >= 0; }, kErrConnectionInterrupted},
-      {"closed instead of the MKD reply", "MKD /d|<drop>", [](F& f) { return f.CreateDirectory("/d", false); },
-       kErrConnectionInterrupted},
+      {"closed instead of the MKD reply", "MKD /d|<drop>",
+       [](F& f) { return f.CreateDirectory("/d", false); }, kErrConnectionInterrupted},
       {"reset instead of the CWD reply", "CWD /x|<reset>", [](F& f) { return f.SetCurrentDirectory("/x"); },
        10054},
       // The close is read after the reply: the next command finds the socket

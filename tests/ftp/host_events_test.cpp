@@ -26,14 +26,23 @@ TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
     bool outerResult;
   };
   const Case cases[] = {
-      {"OnStateChange", [&] { m_ftp->OnStateChange = [&](long s) { if (s == kFtpReady) nestedPwd(); }; },
+      {"OnStateChange",
+       [&] {
+         m_ftp->OnStateChange = [&](long s) {
+           if (s == kFtpReady) nestedPwd();
+         };
+       },
        [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
       {"ServerMessage",
-       [&] { m_ftp->ServerMessage = [&](const std::string& m, long) { if (m.rfind("250", 0) == 0) nestedPwd(); }; },
+       [&] {
+         m_ftp->ServerMessage = [&](const std::string& m, long) {
+           if (m.rfind("250", 0) == 0) nestedPwd();
+         };
+       },
        [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
       {"OnError", [&] { m_ftp->OnError = nestedPwd; }, [&] { return m_ftp->DeleteFile("/missing"); }, false},
-      {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; }, [&] { return Download("/f.txt", local.File("f.txt")); },
-       true},
+      {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; },
+       [&] { return Download("/f.txt", local.File("f.txt")); }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.handler);

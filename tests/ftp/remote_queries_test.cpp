@@ -58,7 +58,10 @@ TEST_P(RemoteQueryTest, SendsAndAnswers) {
   size_t next = 0;
   for (std::string rest = row.commands + "|", a; !rest.empty(); rest.erase(0, rest.find('|') + 1)) {
     const std::string c = rest.substr(0, rest.find('|'));
-    a = c == "TYPE A" ? "200 ok" : c == "PWD" ? "257 \"/\" is cwd" : c == "PASV" ? "" : row.answers.at(next++);
+    a = c == "TYPE A" ? "200 ok"
+        : c == "PWD"  ? "257 \"/\" is cwd"
+        : c == "PASV" ? ""
+                      : row.answers.at(next++);
     const bool body = c.rfind("LIST", 0) == 0 && a != "550";
     if (body) data.push_back(a);
     a = a == "550" ? "550 No such file or directory." : a;

@@ -90,7 +90,8 @@ class ScriptedSession : public ::testing::Test {
   }
   // TYPE, PASV and `command` answered `reply` (a transfer up to the
   // server's 150: the data and the end follow).
-  FakeFtpServer& ExpectData(const std::string& command, const std::string& reply = "150 Opening data connection.") {
+  FakeFtpServer& ExpectData(const std::string& command,
+                            const std::string& reply = "150 Opening data connection.") {
     return m_server.Script("TYPE I>200 Type set.|PASV|" + command + ">" + reply);
   }
   Duration Elapsed() { return m_loop.Clock()->Elapsed(); }

@@ -69,29 +69,42 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     bool sessionGone;
     Duration from, to;
   } rows[] = {
-      {"426 after the data closed", false, [&] {
+      {"426 after the data closed", false,
+       [&] {
          ExpectSize("/f.bin", 3000);
-         ExpectData("RETR /f.bin").DataSend(content).DataClose().Delay(100ms).Reply("426 Connection closed; transfer aborted.");
-       }, 16426, 3000, false, 0s, 1s},
+         ExpectData("RETR /f.bin")
+             .DataSend(content)
+             .DataClose()
+             .Delay(100ms)
+             .Reply("426 Connection closed; transfer aborted.");
+       },
+       16426, 3000, false, 0s, 1s},
       {"control connection dropped mid-download", false,
-       [&] { ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 2500)).Drop(); },
+       [&] {
+         ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 2500)).Drop();
+       },
        kErrConnectionInterrupted, 2500, true, 0s, 1s},
       // More than TimeOut seconds without a byte, seen at the next 5-second tick.
       {"download stalls", false,
-       [&] { ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 100)).ExpectClose(); },
+       [&] {
+         ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 100)).ExpectClose();
+       },
        kErrTimedOut, 100, true, 30s, 36s},
-      {"refused RETR creates nothing", false, [&] {
+      {"refused RETR creates nothing", false,
+       [&] {
          m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /f.bin", "550 No such file.");
          ExpectData("RETR /f.bin", "550 No such file.");
-       }, 16550, std::string::npos, false, 0s, 1s},
+       },
+       16550, std::string::npos, false, 0s, 1s},
       {"421 to STOR", true, [&] { ExpectData("STOR /f.bin", "421 Service not available.").Drop(); }, 16421, 0,
        true, 0s, 1s},
       // Every byte out and no reply at all: the size on the server could be
       // an old copy's, so it is not asked.
       {"no reply after the last byte of an upload", true,
        [&] { ExpectData("STOR /f.bin").DataReceive().ExpectClose(); }, kErrTimedOut, 0, true, 30s, 36s},
-      {"226 while the upload still goes out", true, [&] { ExpectData("STOR /f.bin").Reply("226 Transfer complete."); },
-       kErrIncompleteTransfer, 0, false, 0s, 1s},
+      {"226 while the upload still goes out", true,
+       [&] { ExpectData("STOR /f.bin").Reply("226 Transfer complete."); }, kErrIncompleteTransfer, 0, false,
+       0s, 1s},
   };
   int connections = 1;
   for (size_t i = 0; i < std::size(rows); ++i) {
@@ -136,8 +149,9 @@ TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepea
   ASSERT_TRUE(WriteWholeFile(local, "an older version of the file"));
   ExpectSize("/s.bin", 5000);
   ExpectData("RETR /s.bin").Script("<data>|226 Transfer complete.", {content.substr(0, 3000)});
-  ExpectSize("/s.bin", 5000).Script("TYPE I>200 ok|PASV|REST 3000>350 Restarting at 3000.|RETR /s.bin>150 ok|<data>|226 ok",
-                                    {content.substr(3000)});
+  ExpectSize("/s.bin", 5000)
+      .Script("TYPE I>200 ok|PASV|REST 3000>350 Restarting at 3000.|RETR /s.bin>150 ok|<data>|226 ok",
+              {content.substr(3000)});
   const Duration before = Elapsed();
   ASSERT_TRUE(Download("/s.bin", local)) << m_ftp->ErrorInfo();
   EXPECT_GE(Elapsed() - before, Duration(10s));
@@ -250,7 +264,8 @@ TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsR
   const std::string local = m_local.File("a.bin");
   ASSERT_TRUE(WriteWholeFile(local, "aaa"));
   for (const char* refused : {"", "TYPE I>200 ok|PASV|STOR /d/a.bin>553 Could not create file.|"}) {
-    m_server.Script(std::string(refused) + "MKD /d>257 \"/d\" created.|TYPE I>200 ok|PASV|STOR /d/a.bin>150 ok");
+    m_server.Script(std::string(refused) +
+                    "MKD /d>257 \"/d\" created.|TYPE I>200 ok|PASV|STOR /d/a.bin>150 ok");
     m_server.DataReceive().Reply("226 Transfer complete.");
   }
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();

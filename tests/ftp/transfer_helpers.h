@@ -31,12 +31,14 @@ inline std::unique_ptr<FtpLibrary> RealControl(const RealFtpServer& server, bool
 }
 
 // One download or upload job.
-inline bool Download(FtpLibrary& ftp, const std::string& remote, const std::string& local, bool createFolder = true) {
+inline bool Download(FtpLibrary& ftp, const std::string& remote, const std::string& local,
+                     bool createFolder = true) {
   ftp.SetRemotePath(remote);
   ftp.SetLocalPath(local);
   return ftp.DownLoad(createFolder);
 }
-inline bool Upload(FtpLibrary& ftp, const std::string& local, const std::string& remote, bool createFolder = true) {
+inline bool Upload(FtpLibrary& ftp, const std::string& local, const std::string& remote,
+                   bool createFolder = true) {
   ftp.SetLocalPath(local);
   ftp.SetRemotePath(remote);
   return ftp.UpLoad(createFolder);

@@ -163,7 +163,8 @@ TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroTakesTheHandledError) {
     HandledError handled(10054, "");
     m_messages.RaiseError("CSocket.SendData", 0, "", false);
   }
-  EXPECT_EQ(std::to_string(m_record.Number()) + " " + m_record.Description(), "10054 Connection reset by peer.");
+  EXPECT_EQ(std::to_string(m_record.Number()) + " " + m_record.Description(),
+            "10054 Connection reset by peer.");
   m_messages.RaiseError("  ", 20005, "", true);  // no source: the last one stays; shown
   EXPECT_EQ(m_record.Source() + std::to_string(m_record.ShowError()), "CSocket.SendData1");
   EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Unspecified Remote Path(20005)"});
