@@ -47,6 +47,8 @@ using namespace std::chrono_literals;
 class TransferFaultTest : public ScriptedSession {
  protected:
   TransferFaultTest() { m_server.Login(); }
+  // The size of /f.bin asked and its RETR up to the 150.
+  FakeFtpServer& Retr() { return ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin"); }
 };
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -70,31 +72,15 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     Duration from, to;
   } rows[] = {
       {"426 after the data closed", false,
-       [&] {
-         ExpectSize("/f.bin", 3000);
-         ExpectData("RETR /f.bin")
-             .DataSend(content)
-             .DataClose()
-             .Delay(100ms)
-             .Reply("426 Connection closed; transfer aborted.");
-       },
-       16426, 3000, false, 0s, 1s},
-      {"control connection dropped mid-download", false,
-       [&] {
-         ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 2500)).Drop();
-       },
+       [&] { Retr().DataSend(content).DataClose().Delay(100ms).Reply("426 Transfer aborted."); }, 16426, 3000,
+       false, 0s, 1s},
+      {"control dropped mid-download", false, [&] { Retr().DataSend(content.substr(0, 2500)).Drop(); },
        kErrConnectionInterrupted, 2500, true, 0s, 1s},
       // More than TimeOut seconds without a byte, seen at the next 5-second tick.
-      {"download stalls", false,
-       [&] {
-         ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin").DataSend(content.substr(0, 100)).ExpectClose();
-       },
-       kErrTimedOut, 100, true, 30s, 36s},
+      {"download stalls", false, [&] { Retr().DataSend(content.substr(0, 100)).ExpectClose(); }, kErrTimedOut,
+       100, true, 30s, 36s},
       {"refused RETR creates nothing", false,
-       [&] {
-         m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE /f.bin", "550 No such file.");
-         ExpectData("RETR /f.bin", "550 No such file.");
-       },
+       [&] { m_server.Script("TYPE I>200 ok|SIZE /f.bin>550 No.|TYPE I>200 ok|PASV|RETR /f.bin>550 No."); },
        16550, std::string::npos, false, 0s, 1s},
       {"421 to STOR", true, [&] { ExpectData("STOR /f.bin", "421 Service not available.").Drop(); }, 16421, 0,
        true, 0s, 1s},
