@@ -18,8 +18,6 @@ using test::FakeFtpServer;
 
 class FtpSessionTest : public test::ScriptedSession {};
 
-// "ok", or "E" and the error number: what one call of an operation gave.
-std::string Out(FtpLibrary& f, bool ok) { return ok ? "ok" : "E" + std::to_string(f.ErrorNumber()); }
 
 TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
   m_server.Login("user", "pass");
@@ -133,72 +131,50 @@ TEST_F(FtpSessionTest, IdleAbortUnsafeArgumentsAndClose) {
 // "E" + the error number, or the value asked for) and the errors raised.
 TEST_F(FtpSessionTest, CommandOperationsAndTheirReplies) {
   ASSERT_TRUE(LoginOk());
-  using F = FtpLibrary;
+  FtpLibrary& f = *m_ftp;
+  // "ok", or "E" and the error number: what one call of an operation gave.
+  const auto O = [&f](bool ok) { return ok ? std::string("ok") : "E" + std::to_string(f.ErrorNumber()); };
+  using V = std::vector<std::string>;
   const struct {
     const char* name;
     const char* script;
-    std::function<std::vector<std::string>(F&)> run;  // braces: called in order
-    std::vector<std::string> result;
+    std::function<V()> run;  // braces: called in order
+    V result;
     int errors;
   } rows[] = {
-      {"MKD of a folder there, in the recognised words",
-       "MKD /a>550 File already exists",
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/a", false))}; },
-       {"ok"},
-       0},
+      {"MKD of a folder there, in the recognised words", "MKD /a>550 File already exists",
+       [&] { return V{O(f.CreateDirectory("/a", false))}; }, {"ok"}, 0},
       {"MKD of a folder there, in other words: CWD shows it",
        "MKD /b>550 Create directory operation failed.|PWD>257 \"/\" is cwd|CWD /b>250 ok|CWD />250 ok",
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/b", false))}; },
-       {"ok"},
-       0},
+       [&] { return V{O(f.CreateDirectory("/b", false))}; }, {"ok"}, 0},
       {"MKD refused and not there fails once, and is not remembered",
-       "MKD /c>550 Permission denied.|PWD>257 \"/\" is cwd|CWD /c>550 No such directory.|MKD /c>257 created",
-       [](F& f) {
-         return std::vector{Out(f, f.CreateDirectory("/c", false)), f.ErrorInfo(),
-                            Out(f, f.CreateDirectory("/c", false))};
-       },
-       {"E16550", "550 Permission denied.", "ok"},
-       1},
+       "MKD /c>550 Permission denied.|PWD>257 \"/\" is cwd|CWD /c>550 No such folder.|MKD /c>257 created",
+       [&] { return V{O(f.CreateDirectory("/c", false)), f.ErrorInfo(), O(f.CreateDirectory("/c", false))}; },
+       {"E16550", "550 Permission denied.", "ok"}, 1},
       {"recursive MKD goes top down and is remembered by exact name until RMD",
-       "MKD /x>257 ok|MKD /x/y>257 ok|MKD /x/y/z>257 ok|"
-       "MKD /X/Y/Z>257 ok|RMD /x/y/z>250 ok|MKD /x/y/z>257 ok",
-       [](F& f) {
-         return std::vector{Out(f, f.CreateDirectory("\\x\\y//z/", true)),
-                            Out(f, f.CreateDirectory("/x/y/z", false)),
-                            Out(f, f.CreateDirectory("/X/Y/Z", false)), Out(f, f.RemoveDirectory("/x/y/z")),
-                            Out(f, f.CreateDirectory("/x/y/z", false))};
+       "MKD /x>257 ok|MKD /x/y>257 ok|MKD /x/y/z>257 ok|MKD /X/Y/Z>257 ok|RMD /x/y/z>250 ok|MKD /x/y/z>257 a",
+       [&] {
+         return V{O(f.CreateDirectory("\\x\\y//z/", true)), O(f.CreateDirectory("/x/y/z", false)),
+                  O(f.CreateDirectory("/X/Y/Z", false)), O(f.RemoveDirectory("/x/y/z")),
+                  O(f.CreateDirectory("/x/y/z", false))};
        },
-       {"ok", "ok", "ok", "ok", "ok"},
-       0},
-      {"CWD, and RNFR/RNTO unless the names are the same",
-       "CWD />250 ok|RNFR a.txt>350 ready|RNTO A.txt>250 ok",
-       [](F& f) {
-         return std::vector{Out(f, f.SetCurrentDirectory(".")), Out(f, f.RenameFile("a.txt", "a.txt")),
-                            Out(f, f.RenameFile("a.txt", "A.txt"))};
-       },
-       {"ok", "ok", "ok"},
-       0},
+       {"ok", "ok", "ok", "ok", "ok"}, 0},
+      {"CWD, and RNFR/RNTO unless the names are the same", "CWD />250 ok|RNFR a>350 ready|RNTO A>250 ok",
+       [&] { return V{O(f.SetCurrentDirectory(".")), O(f.RenameFile("a", "a")), O(f.RenameFile("a", "A"))}; },
+       {"ok", "ok", "ok"}, 0},
       {"DELE of a file not there succeeds, refused fails; no name is 20005",
        "DELE gone.txt>550 Cannot find the file|DELE x.txt>550 Permission denied",
-       [](F& f) {
-         return std::vector{Out(f, f.DeleteFile("gone.txt")), Out(f, f.DeleteFile("x.txt")),
-                            Out(f, f.DeleteFile("  "))};
-       },
-       {"ok", "E16550", "E20005"},
-       2},
-      {"parent directory and a refused RMD",
-       "PWD>257 \"/a/b/\" is cwd|RMD /nope>550 Remove directory operation failed.",
-       [](F& f) {
-         return std::vector{f.GetParentDirectory(), Out(f, f.RemoveDirectory("/nope")), f.ErrorInfo()};
-       },
-       {"/a/b", "E16550", "550 Remove directory operation failed."},
-       1},
+       [&] { return V{O(f.DeleteFile("gone.txt")), O(f.DeleteFile("x.txt")), O(f.DeleteFile("  "))}; },
+       {"ok", "E16550", "E20005"}, 2},
+      {"parent directory and a refused RMD", "PWD>257 \"/a/b/\" is cwd|RMD /no>550 Remove directory failed.",
+       [&] { return V{f.GetParentDirectory(), O(f.RemoveDirectory("/no")), f.ErrorInfo()}; },
+       {"/a/b", "E16550", "550 Remove directory failed."}, 1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     m_server.Script(r.script);
     const int before = m_events.errors;
-    EXPECT_EQ(r.run(*m_ftp), r.result);
+    EXPECT_EQ(r.run(), r.result);
     EXPECT_EQ(m_events.errors - before, r.errors);
     EXPECT_THAT(m_server.Failures(), IsEmpty());
   }

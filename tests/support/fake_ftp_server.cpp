@@ -54,25 +54,17 @@ struct FakeFtpServer::Channel {
   }
   ~Channel() { Close(Close::kGraceful); }
 
-  void Flush() {
-    while (!out.empty() && !peerClosed) {
-      const ssize_t n = send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n > 0) out.erase(0, static_cast<size_t>(n));
-      peerClosed = n <= 0;
-    }
-    if (peerClosed) out.clear();
-    Watch();
-  }
-
-  void ReadAll() {
+  // Sends what waits (`write`) or takes in what came, as far as the socket lets.
+  void Pump(bool write) {
     char buf[16384];
-    while (!peerClosed) {
-      const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    while (!peerClosed && (!write || !out.empty())) {
+      const ssize_t n = write ? send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                              : recv(fd, buf, sizeof buf, MSG_DONTWAIT);
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n > 0) in.append(buf, static_cast<size_t>(n));
+      if (n > 0) write ? out.erase(0, static_cast<size_t>(n)) : in.append(buf, static_cast<size_t>(n));
       peerClosed = n <= 0;  // end of stream or reset
     }
+    if (peerClosed) out.clear();
     Watch();
   }
 
@@ -142,9 +134,9 @@ void FakeFtpServer::Promote() {
 }
 
 void FakeFtpServer::OnControl(unsigned events) {
-  if (events & kIoWrite) m_ctrl->Flush();
+  if (events & kIoWrite) m_ctrl->Pump(true);
   if (events & (kIoRead | kIoError | kIoHangup)) {
-    m_ctrl->ReadAll();
+    m_ctrl->Pump(false);
     TakeLines();
   }
   Advance();
@@ -202,8 +194,8 @@ void FakeFtpServer::OnData(unsigned events) {
       m_data->Watch();
     }
   } else {
-    if (events & kIoWrite) m_data->Flush();
-    if (events & (kIoRead | kIoError | kIoHangup)) m_data->ReadAll();
+    if (events & kIoWrite) m_data->Pump(true);
+    if (events & (kIoRead | kIoError | kIoHangup)) m_data->Pump(false);
   }
   Advance();
 }
@@ -271,7 +263,7 @@ FakeFtpServer::StepFn FakeFtpServer::Sender(bool data) {
       const size_t n = s.gap.count() > 0 ? 1 : s.bytes.size() - s.offset;
       ch.out.append(s.bytes, s.offset, n);
       s.offset += n;
-      ch.Flush();
+      ch.Pump(true);
     }
     // Done once all went out, or nobody reads it any more (the rest is dropped).
     return ch.peerClosed || (s.offset >= s.bytes.size() && ch.out.empty());
@@ -290,7 +282,7 @@ FakeFtpServer& FakeFtpServer::Expect(const std::string& line) {
       m_lines.pop_front();
       if (prefix ? got.rfind(line.substr(0, line.size() - 1), 0) == 0 : got == line) return true;
       Fail("expected " + Quoted(line) + ", got " + Quoted(got));
-      if (ControlOpen()) m_ctrl->out += "500 Unexpected command.\r\n", m_ctrl->Flush();
+      if (ControlOpen()) m_ctrl->out += "500 Unexpected command.\r\n", m_ctrl->Pump(true);
     }
     if (!ControlOpen()) Promote();  // the client left: its next connection goes on
     return false;
@@ -387,7 +379,7 @@ FakeFtpServer& FakeFtpServer::Pasv(std::string reply, std::string host, int port
     if (at != std::string::npos)
       text.replace(at, 2, numbers + std::to_string(p / 256) + "," + std::to_string(p % 256));
     m_ctrl->out += text + "\r\n";
-    m_ctrl->Flush();
+    m_ctrl->Pump(true);
     return true;
   });
 }
