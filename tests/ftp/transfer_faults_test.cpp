@@ -71,9 +71,8 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     bool sessionGone;
     Duration from, to;
   } rows[] = {
-      {"426 after the data closed", false,
-       [&] { Retr().DataSend(content).DataClose().Delay(100ms).Reply("426 Transfer aborted."); }, 16426, 3000,
-       false, 0s, 1s},
+      {"426 after the data", false, [&] { Retr().Script("<data>", {content}).Delay(100ms).Reply("426 No"); },
+       16426, 3000, false, 0s, 1s},
       {"control dropped mid-download", false, [&] { Retr().DataSend(content.substr(0, 2500)).Drop(); },
        kErrConnectionInterrupted, 2500, true, 0s, 1s},
       // More than TimeOut seconds without a byte, seen at the next 5-second tick.
@@ -88,9 +87,8 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
       // an old copy's, so it is not asked.
       {"no reply after the last byte of an upload", true,
        [&] { ExpectData("STOR /f.bin").DataReceive().ExpectClose(); }, kErrTimedOut, 0, true, 30s, 36s},
-      {"226 while the upload still goes out", true,
-       [&] { ExpectData("STOR /f.bin").Reply("226 Transfer complete."); }, kErrIncompleteTransfer, 0, false,
-       0s, 1s},
+      {"226 while the upload still goes out", true, [&] { ExpectData("STOR /f.bin").Reply("226 Done."); },
+       kErrIncompleteTransfer, 0, false, 0s, 1s},
   };
   int connections = 1;
   for (size_t i = 0; i < std::size(rows); ++i) {
