@@ -29,17 +29,13 @@ int LastPort(const std::vector<std::string>& transcript) {
   return -1;
 }
 
-bool IsPort(const std::string& line) { return test::PortOf(line) >= 0; }
-
-// TYPE A, the data connection's set-up in either mode and `command`
-// answered `reply` (none when null); in active mode the server then
-// connects, when `connect`.
-void Open(S& s, bool passive, const std::string& command, const char* reply = "150 ok", bool connect = true) {
-  s.Expect("TYPE A", "200 ok");
-  passive ? s.Expect("PASV").Pasv() : s.ExpectThat("PORT 127,0,0,1,p1,p2", IsPort).Reply("200 ok");
-  s.Expect(command);
-  if (reply) s.Reply(reply);
-  if (!passive && connect) s.DataConnect();
+// TYPE A and the data connection's set-up in either mode, as script items.
+std::string Open(bool passive) {
+  return passive ? "TYPE A>200 ok|PASV|" : "TYPE A>200 ok|PORT 127,0,0,1,*>200 ok|";
+}
+// A script piece as a row's part.
+std::function<void(S&)> Sc(std::string items, std::vector<std::string> data = {}) {
+  return [items, data](S& s) { s.Script(items, data); };
 }
 
 class DataConnectionTest : public test::ScriptedSession {
@@ -69,16 +65,10 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
   }
   const auto pasv = [](const char* reply, const char* host = "") {
     return [reply, host](S& s, const std::string& b) {
-      s.Expect("TYPE A", "200 ok").Expect("PASV").PasvReplying(reply, host).Expect("LIST pub", "150 ok");
-      s.DataSend(b).DataClose().Reply("226 ok");
+      s.Script("TYPE A>200 ok|PASV>").Pasv(reply, host).Script("LIST pub>150 ok|<data>|226 ok", {b});
     };
   };
-  const auto list = [](std::function<void(S&, const std::string&)> rest) {
-    return [rest](S& s, const std::string& b) {
-      Open(s, true, "LIST pub", nullptr);
-      rest(s, b);
-    };
-  };
+  const std::string list = Open(true) + "LIST pub>";
   const struct {
     const char* name;
     bool passive;
@@ -91,32 +81,30 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
       // nothing listens: the control's peer is used.
       {"another announced address", true, pasv("227 Entering Passive Mode ({}).", "127.0.0.2")},
       {"reply long before the data", true,
-       list([](S& s, const std::string& b) { s.Reply("150 ok").Reply("226 ok").Delay(5s).DataSend(b).DataClose(); })},
-      {"reply in the middle of the data", true, list([](S& s, const std::string& b) {
-         s.Reply("150 ok").DataSend(b.substr(0, 1000)).Reply("226 ok").Delay(2s).DataSend(b.substr(1000)).DataClose();
-       })},
+       [&](S& s, const std::string& b) { s.Script(list + "150 ok|226 ok").Delay(5s).Script("<data>", {b}); }},
+      {"reply in the middle of the data", true, [&](S& s, const std::string& b) {
+         s.Script(list + "150 ok|<part>|226 ok", {b.substr(0, 1000)}).Delay(2s);
+         s.Script("<data>", {b.substr(1000)});
+       }},
       {"close long before the reply", true,
-       list([](S& s, const std::string& b) { s.Reply("150 ok").DataSend(b).DataClose().Delay(5s).Reply("226 ok"); })},
-      {"byte by byte, then 250", true, list([](S& s, const std::string& b) {
-         s.Reply("125 ok").DataSend(b.substr(0, 200), {.chunk = 1, .gap = 1ms}).DataSend(b.substr(200));
-         s.DataClose().Reply("250 ok");
-       })},
-      {"multi-line final reply before the close", true, list([](S& s, const std::string& b) {
-         s.Reply("150 ok").DataSend(b).Reply("226-Options: -l \r\n226 300 matches total").Delay(1s).DataClose();
-       })},
+       [&](S& s, const std::string& b) { s.Script(list + "150 ok|<data>", {b}).Delay(5s).Reply("226 ok"); }},
+      {"byte by byte, then 250", true, [&](S& s, const std::string& b) {
+         s.Script(list + "125 ok").DataSend(b.substr(0, 200), 1ms).Script("<data>|250 ok", {b.substr(200)});
+       }},
+      {"multi-line final reply before the close", true, [&](S& s, const std::string& b) {
+         s.Script(list + "150 ok|<part>|226-Options: -l \r\n226 300 matches", {b}).Delay(1s).DataClose();
+       }},
       // Another host (127.0.0.2) reaches the active-mode port first and
       // sends a listing of its own.
       {"active, another host connects first", false,
        [&](S& s, const std::string& b) {
-         Open(s, false, "LIST pub", "150 ok", false);
-         s.Do(
-             [&] {
-               RawFtpClient intruder;
-               ASSERT_TRUE(intruder.Connect(LastPort(m_server.Transcript()), "127.0.0.1", "127.0.0.2")) << intruder.Error() << " port " << LastPort(m_server.Transcript());
-               intruder.Send(Line('-', 1, "evil.txt"));
-             },
-             "another host connects first");
-         s.DataConnect().DataSend(b).DataClose().Reply("226 ok");
+         s.Script(Open(false) + "LIST pub>150 ok").Do([&] {
+           RawFtpClient intruder;
+           ASSERT_TRUE(intruder.Connect(LastPort(m_server.Transcript()), "127.0.0.1", "127.0.0.2"))
+               << intruder.Error();
+           intruder.Send(Line('-', 1, "evil.txt"));
+         });
+         s.Script("<connect>|<data>|226 ok", {b});
        }},
   };
   for (const auto& r : rows) {
@@ -147,7 +135,7 @@ TEST_F(DataConnectionTest, FailedListings) {
   ASSERT_TRUE(LoginOk());
   std::string endless;
   while (endless.size() < 200 * 1024) endless += Line('-', 1, "x" + std::to_string(endless.size()) + ".txt");
-  const auto bad227 = [](const char* reply) { return [reply](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV", reply); }; };
+  const std::string bad227 = "TYPE A>200 ok|PASV>227 ", list = "LIST pub>150 ok|", r1 = Line('-', 1, "R1");
   const struct {
     const char* name;
     bool passive;
@@ -156,33 +144,26 @@ TEST_F(DataConnectionTest, FailedListings) {
     bool sessionGone;
     bool usePasvAddress = false;
   } rows[] = {
-      {"227 without an address", true, bad227("227 Entering Passive Mode."), kErrBadPasvReply, false},
-      {"227 with five numbers", true, bad227("227 Entering Passive Mode (127,0,0,1,4)"), kErrBadPasvReply, false},
-      {"227 with a number over 255", true, bad227("227 Entering Passive Mode (127,0,0,1,999,1)"), kErrBadPasvReply,
-       false},
-      {"227 with port 0", true, bad227("227 (127,0,0,1,0,0)"), kErrBadPasvReply, false},
+      {"227 without an address", true, Sc(bad227 + "Entering Passive Mode."), kErrBadPasvReply, false},
+      {"227 with five numbers", true, Sc(bad227 + "Passive Mode (127,0,0,1,4)"), kErrBadPasvReply, 0},
+      {"227 with a number over 255", true, Sc(bad227 + "(127,0,0,1,999,1)"), kErrBadPasvReply, false},
+      {"227 with port 0", true, Sc(bad227 + "(127,0,0,1,0,0)"), kErrBadPasvReply, false},
       {"refused passive connection: no LIST", true,
-       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.1", RawFtpClient::FreePort()); }, 10061,
-       false},
+       [](S& s) { s.Script("TYPE A>200 ok|PASV>").Pasv("227 ({}).", "127.0.0.1", RawFtpClient::FreePort()); },
+       10061, false},
       {"announced address taken as asked", true,
-       [](S& s) { s.Expect("TYPE A", "200 ok").Expect("PASV").Pasv("127.0.0.2"); }, 10061, false, true},
-      {"refused PORT", false,
-       [](S& s) { s.Expect("TYPE A", "200 ok").ExpectThat("PORT", IsPort).Reply("500 Illegal PORT command."); }, 16500,
-       false},
-      {"550 to LIST, passive", true, [](S& s) { Open(s, true, "LIST pub", "550 No such file or directory.", false); },
-       16550, false},
-      {"550 to LIST, active", false, [](S& s) { Open(s, false, "LIST pub", "550 No such file or directory.", false); },
-       16550, false},
-      {"active data connection never comes", false,
-       [](S& s) { Open(s, false, "LIST pub", "150 ok", false), s.ExpectClose(); }, kErrTimedOut, true},
+       [](S& s) { s.Script("TYPE A>200 ok|PASV>").Pasv("227 ({}).", "127.0.0.2"); }, 10061, false, true},
+      {"refused PORT", false, Sc("TYPE A>200 ok|PORT 127,0,0,1,*>500 Illegal PORT command."), 16500, false},
+      {"550 to LIST, passive", true, Sc(Open(true) + "LIST pub>550 No such file or directory."), 16550, 0},
+      {"550 to LIST, active", false, Sc(Open(false) + "LIST pub>550 No such file or directory."), 16550, 0},
+      {"active data connection never comes", false, Sc(Open(false) + list + "<close>"), kErrTimedOut, true},
       // The final reply alone does not end a listing whose data is open.
-      {"passive data never ends", true,
-       [](S& s) { Open(s, true, "LIST pub"), s.DataSend(Line('-', 5, "R1.txt")).Reply("226 ok").ExpectClose(); },
-       kErrTimedOut, true},
-      {"cut by the server's leaving", true, [](S& s) { Open(s, true, "LIST pub"), s.DataSend(Line('-', 5, "R1.txt")).Drop(); },
+      {"passive data never ends", true, Sc(Open(true) + list + "<part>|226 ok|<close>", {r1}), kErrTimedOut,
+       1},
+      {"cut by the server's leaving", true, Sc(Open(true) + list + "<part>|<drop>", {r1}),
        kErrConnectionInterrupted, true},
-      {"longer than the limit", true, [&](S& s) { Open(s, true, "LIST pub"), s.DataSend(endless).ExpectClose(); },
-       kErrListingTooLong, true},
+      {"longer than the limit", true, Sc(Open(true) + list + "<part>|<close>", {endless}), kErrListingTooLong,
+       1},
   };
   m_ftp->SetMaxListingBytes(64 * 1024);
   int connections = 1;
@@ -208,11 +189,11 @@ TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
     m_ftp->SetPassiveMode(passive);
     // The refusal comes while the data connection is open, as some servers
     // answer; the client closes that connection.
-    Open(m_server, passive, "LIST nope", nullptr);
-    m_server.DataAccept().Reply("550 No such file or directory.");
+    const std::string connect = passive ? "" : "|<connect>";
+    m_server.Script(Open(passive) + "LIST nope" + connect).DataAccept().Reply("550 No such file.");
     // The next listing's final reply comes well before its data.
-    Open(m_server, passive, "LIST pub");
-    m_server.Reply("226 ok").Delay(1s).DataSend(Line('-', 5, "R1.txt") + Line('d', 0, "sub")).DataClose();
+    m_server.Script(Open(passive) + "LIST pub>150 ok" + connect + "|226 ok").Delay(1s);
+    m_server.Script("<data>", {Line('-', 5, "R1.txt") + Line('d', 0, "sub")});
     EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
     EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
     EXPECT_EQ(test::Names(m_ftp->GetRemoteFilesInfo("pub/").get()), (std::vector<std::string>{"R1.txt", "sub"}));

@@ -62,24 +62,11 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     m_ftp->SetKeepConnSecond(0);
     m_events.Attach(*m_ftp);
   }
-  void End() {
-    if (m_ftp) m_ftp->CloseConnection();
-    m_ftp.reset();
-    g_blnConnecting = false;
-  }
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
-  bool Download(const std::string& remote, const std::string& local) {
-    m_ftp->SetRemotePath(remote);
-    m_ftp->SetLocalPath(local);
-    return m_ftp->DownLoad(true);
-  }
-  bool Upload(const std::string& local, const std::string& remote) {
-    m_ftp->SetLocalPath(local);
-    m_ftp->SetRemotePath(remote);
-    return m_ftp->UpLoad(true);
-  }
+  bool Download(const std::string& from, const std::string& to) { return test::Download(*m_ftp, from, to); }
+  bool Upload(const std::string& from, const std::string& to) { return test::Upload(*m_ftp, from, to); }
   std::string Disk(const std::string& remotePath) const { return ReadWholeFile(m_server->LocalPath(remotePath)); }
   std::string Local(const std::string& name) const { return m_local->File(name); }
   // Files, and folders named with a trailing "/", into the served folder.
@@ -205,7 +192,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     m_ftp->SetTransferMode(0);
     ASSERT_TRUE(Download("/t/down.txt", Local("down.txt"))) << Why();
     EXPECT_EQ(WithoutCr(ReadWholeFile(Local("down.txt"))), text);
-    EXPECT_TRUE(m_events.Sent("TYPE A"));
+    EXPECT_GT(m_events.CountSent("TYPE A"), 0u);
     ASSERT_TRUE(WriteWholeFile(Local("up.txt"), text));
     ASSERT_TRUE(Upload(Local("up.txt"), "/t/up.txt")) << Why();
     EXPECT_EQ(WithoutCr(Disk("t/up.txt")), text);
@@ -301,7 +288,9 @@ TEST_P(EngineInteropTest, EveryOperation) {
     ASSERT_TRUE(m_ftp->Connect()) << Why();
     EXPECT_TRUE(m_ftp->Connected());
     (this->*op.run)();
-    End();
+    m_ftp->CloseConnection();
+    m_ftp.reset();
+    g_blnConnecting = false;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "scripted_session.h"
+#include "support/raw_ftp_client.h"
 
 namespace pellan {
 namespace {
@@ -17,8 +18,6 @@ using test::FakeFtpServer;
 
 class FtpSessionTest : public test::ScriptedSession {};
 
-// "ok", or "E" and the error number: what one call of an operation gave.
-std::string Out(FtpLibrary& f, bool ok) { return ok ? "ok" : "E" + std::to_string(f.ErrorNumber()); }
 
 TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
   m_server.Login("user", "pass");
@@ -31,22 +30,30 @@ TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
   EXPECT_TRUE(m_ftp->Connect());  // already connected: nothing sent
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
+  // A client that strays from its script is reported, not followed.
+  FakeFtpServer strict;
+  strict.Script("220 hi|USER a>331 pw|PASS b>230 ok");
+  test::RawFtpClient stray(120s);
+  ASSERT_TRUE(stray.Connect(strict.Port()));
+  EXPECT_EQ(stray.ReadLine(), "220 hi");
+  EXPECT_EQ(stray.Command("USER z"), "500 Unexpected command.");
+  EXPECT_TRUE(stray.Send("USER a\n") && stray.ReadLine() == "331 pw");
+  EXPECT_THAT(strict.Failures(), ElementsAre("expected \"USER a\", got \"USER z\"", StartsWith("command "),
+                                             "step 4 not reached: \"PASS b\" (and 1 more)"));
 }
 
 TEST_F(FtpSessionTest, LoginOutcomes) {
   const struct {
     const char* name;
     std::string user, password;  // as stored (enciphered)
-    std::function<void(FakeFtpServer&)> script;  // none: nothing listens
+    const char* script;          // "": nothing listens
     long error;
     const char* info;
   } rows[] = {
-      {"blank user logs in as anonymous", "   ", "",
-       [](FakeFtpServer& s) { s.Reply("220 hi").Expect("USER anonymous", "331 any").Expect("PASS", "230 ok"); }, 0, ""},
+      {"blank user logs in as anonymous", "   ", "", "220 hi|USER anonymous>331 any|PASS>230 ok", 0, ""},
       {"refused password", test::Enc("user"), test::Enc("pass"),
-       [](FakeFtpServer& s) { s.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect."); },
-       16530, "530 Login incorrect."},
-      {"nothing listens", test::Enc("user"), test::Enc("pass"), nullptr, 10061, "Connection refused"},
+       "220 hi|USER user>331 pw|PASS pass>530 Login incorrect.", 16530, "530 Login incorrect."},
+      {"nothing listens", test::Enc("user"), test::Enc("pass"), "", 10061, "Connection refused"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -56,7 +63,7 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
     ftp->OnError = [&] { ++errors; };
     ftp->SetUserName(r.user);
     ftp->SetPassWord(r.password);
-    r.script ? r.script(*server) : server.reset();
+    *r.script ? (void)server->Script(r.script) : server.reset();
     // Connect's answer, Connected, connecting, the error.
     const bool ok = ftp->Connect();
     EXPECT_EQ(std::to_string(ok) + std::to_string(ftp->Connected()) + std::to_string(g_blnConnecting) + " " +
@@ -77,7 +84,7 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
 
 TEST_F(FtpSessionTest, ByteByByteRepliesAndNulsInThem) {
   ASSERT_TRUE(LoginOk());
-  m_server.Expect("PWD").SendRaw(std::string("257 \"/in\0box\" is cwd\r\n", 23), {.chunk = 1, .gap = 3ms});
+  m_server.Expect("PWD").SendRaw(std::string("257 \"/in\0box\" is cwd\r\n", 23), 3ms);
   EXPECT_EQ(m_ftp->GetCurrentDirectory(), std::string("/in\0box", 7));
   EXPECT_EQ(m_ftp->ErrorNumber(), 0);
 }
@@ -99,96 +106,79 @@ TEST_F(FtpSessionTest, KeepAlivePwdAfterSilenceAndNeverWhenOff) {
   EXPECT_EQ(m_ftp->FtpState(), kFtpListing);  // PWD leaves the state at listing
 }
 
-TEST_F(FtpSessionTest, IdleAbortDoesNothingAndCloseConnectionSendsQuit) {
+// An idle Abort (or AbortCurrent) does nothing and leaves nothing behind,
+// an argument with a line break is never sent, and CloseConnection sends
+// QUIT.
+TEST_F(FtpSessionTest, IdleAbortUnsafeArgumentsAndClose) {
   ASSERT_TRUE(LoginOk());
   m_ftp->Abort();
-  m_ftp->AbortCurrent();  // nothing to cancel, and nothing kept for later: the refusal is heard
-  EXPECT_EQ(m_ftp->ErrorNumber(), 0);
-  m_server.Expect("DELE a", "550 No such file").Expect("QUIT", "221 bye");
+  m_ftp->AbortCurrent();  // nothing to cancel, and nothing kept for later: a refusal is heard
+  EXPECT_EQ(m_ftp->ErrorNumber() + m_events.errors, 0);
+  m_server.Expect("DELE a", "550 No such file");
   EXPECT_FALSE(m_ftp->DeleteFile("a"));
   EXPECT_EQ(m_events.errors, 1);
-  m_ftp->CloseConnection();
-  EXPECT_EQ(m_ftp->FtpState() * 10 + m_ftp->Connected(), kFtpClosed * 10);
-  m_loop.Loop().RunFor(100ms);
-  EXPECT_THAT(Sent(), ElementsAre("DELE a", "QUIT"));
-}
-
-TEST_F(FtpSessionTest, ArgumentWithALineBreakIsNeverSent) {
-  ASSERT_TRUE(LoginOk());
   m_server.AnswerByDefault();
   EXPECT_FALSE(m_ftp->DeleteFile("a.txt\r\nDELE precious.txt"));
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrUnsafeCommand);
   EXPECT_FALSE(m_ftp->RenameFile("x", "y\nRMD /"));
   EXPECT_FALSE(m_ftp->DeleteFile(std::string("a.txt\0precious.txt", 18)));
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrUnsafeCommand);
+  const int errors = m_events.errors;
+  m_ftp->CloseConnection();
+  EXPECT_EQ(m_ftp->FtpState() * 10 + m_ftp->Connected(), kFtpClosed * 10);
   m_loop.Loop().RunFor(100ms);
-  EXPECT_THAT(Sent(), ElementsAre("RNFR x"));
+  EXPECT_THAT(Sent(), ElementsAre("DELE a", "RNFR x", "QUIT"));
+  EXPECT_EQ(m_events.errors, errors);
 }
 
 // Each row: the server's part, the calls, what each call gave ("ok" or
 // "E" + the error number, or the value asked for) and the errors raised.
 TEST_F(FtpSessionTest, CommandOperationsAndTheirReplies) {
   ASSERT_TRUE(LoginOk());
-  using F = FtpLibrary;
+  FtpLibrary& f = *m_ftp;
+  // "ok", or "E" and the error number: what one call of an operation gave.
+  const auto O = [&f](bool ok) { return ok ? std::string("ok") : "E" + std::to_string(f.ErrorNumber()); };
+  using V = std::vector<std::string>;
   const struct {
     const char* name;
-    std::function<void(FakeFtpServer&)> script;
-    std::function<std::vector<std::string>(F&)> run;  // braces: called in order
-    std::vector<std::string> result;
+    const char* script;
+    std::function<V()> run;  // braces: called in order
+    V result;
     int errors;
   } rows[] = {
-      {"MKD of a folder there, in the recognised words",
-       [](FakeFtpServer& s) { s.Expect("MKD /a", "550 File already exists"); },
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/a", false))}; }, {"ok"}, 0},
+      {"MKD of a folder there, in the recognised words", "MKD /a>550 File already exists",
+       [&] { return V{O(f.CreateDirectory("/a", false))}; }, {"ok"}, 0},
       {"MKD of a folder there, in other words: CWD shows it",
-       [](FakeFtpServer& s) {
-         s.Expect("MKD /b", "550 Create directory operation failed.").Expect("PWD", "257 \"/\" is cwd");
-         s.Expect("CWD /b", "250 ok").Expect("CWD /", "250 ok");
-       },
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/b", false))}; }, {"ok"}, 0},
+       "MKD /b>550 Create directory operation failed.|PWD>257 \"/\" is cwd|CWD /b>250 ok|CWD />250 ok",
+       [&] { return V{O(f.CreateDirectory("/b", false))}; }, {"ok"}, 0},
       {"MKD refused and not there fails once, and is not remembered",
-       [](FakeFtpServer& s) {
-         s.Expect("MKD /c", "550 Permission denied.").Expect("PWD", "257 \"/\" is cwd");
-         s.Expect("CWD /c", "550 No such directory.").Expect("MKD /c", "257 created");
-       },
-       [](F& f) { return std::vector{Out(f, f.CreateDirectory("/c", false)), f.ErrorInfo(), Out(f, f.CreateDirectory("/c", false))}; },
+       "MKD /c>550 Permission denied.|PWD>257 \"/\" is cwd|CWD /c>550 No such folder.|MKD /c>257 created",
+       [&] { return V{O(f.CreateDirectory("/c", false)), f.ErrorInfo(), O(f.CreateDirectory("/c", false))}; },
        {"E16550", "550 Permission denied.", "ok"}, 1},
       {"recursive MKD goes top down and is remembered by exact name until RMD",
-       [](FakeFtpServer& s) {
-         s.Expect("MKD /x", "257 ok").Expect("MKD /x/y", "257 ok").Expect("MKD /x/y/z", "257 ok");
-         s.Expect("MKD /X/Y/Z", "257 ok").Expect("RMD /x/y/z", "250 ok").Expect("MKD /x/y/z", "257 ok");
-       },
-       [](F& f) {
-         return std::vector{Out(f, f.CreateDirectory("\\x\\y//z/", true)), Out(f, f.CreateDirectory("/x/y/z", false)),
-                            Out(f, f.CreateDirectory("/X/Y/Z", false)), Out(f, f.RemoveDirectory("/x/y/z")),
-                            Out(f, f.CreateDirectory("/x/y/z", false))};
+       "MKD /x>257 ok|MKD /x/y>257 ok|MKD /x/y/z>257 ok|MKD /X/Y/Z>257 ok|RMD /x/y/z>250 ok|MKD /x/y/z>257 a",
+       [&] {
+         return V{O(f.CreateDirectory("\\x\\y//z/", true)), O(f.CreateDirectory("/x/y/z", false)),
+                  O(f.CreateDirectory("/X/Y/Z", false)), O(f.RemoveDirectory("/x/y/z")),
+                  O(f.CreateDirectory("/x/y/z", false))};
        },
        {"ok", "ok", "ok", "ok", "ok"}, 0},
-      {"CWD, and RNFR/RNTO unless the names are the same",
-       [](FakeFtpServer& s) { s.Expect("CWD /", "250 ok").Expect("RNFR a.txt", "350 ready").Expect("RNTO A.txt", "250 ok"); },
-       [](F& f) {
-         return std::vector{Out(f, f.SetCurrentDirectory(".")), Out(f, f.RenameFile("a.txt", "a.txt")),
-                            Out(f, f.RenameFile("a.txt", "A.txt"))};
-       },
+      {"CWD, and RNFR/RNTO unless the names are the same", "CWD />250 ok|RNFR a>350 ready|RNTO A>250 ok",
+       [&] { return V{O(f.SetCurrentDirectory(".")), O(f.RenameFile("a", "a")), O(f.RenameFile("a", "A"))}; },
        {"ok", "ok", "ok"}, 0},
       {"DELE of a file not there succeeds, refused fails; no name is 20005",
-       [](FakeFtpServer& s) {
-         s.Expect("DELE gone.txt", "550 Cannot find the file").Expect("DELE x.txt", "550 Permission denied");
-       },
-       [](F& f) { return std::vector{Out(f, f.DeleteFile("gone.txt")), Out(f, f.DeleteFile("x.txt")), Out(f, f.DeleteFile("  "))}; },
+       "DELE gone.txt>550 Cannot find the file|DELE x.txt>550 Permission denied",
+       [&] { return V{O(f.DeleteFile("gone.txt")), O(f.DeleteFile("x.txt")), O(f.DeleteFile("  "))}; },
        {"ok", "E16550", "E20005"}, 2},
-      {"parent directory and a refused RMD",
-       [](FakeFtpServer& s) {
-         s.Expect("PWD", "257 \"/a/b/\" is cwd").Expect("RMD /nope", "550 Remove directory operation failed.");
-       },
-       [](F& f) { return std::vector{f.GetParentDirectory(), Out(f, f.RemoveDirectory("/nope")), f.ErrorInfo()}; },
-       {"/a/b", "E16550", "550 Remove directory operation failed."}, 1},
+      {"parent directory and a refused RMD", "PWD>257 \"/a/b/\" is cwd|RMD /no>550 Remove directory failed.",
+       [&] { return V{f.GetParentDirectory(), O(f.RemoveDirectory("/no")), f.ErrorInfo()}; },
+       {"/a/b", "E16550", "550 Remove directory failed."}, 1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    r.script(m_server);
+    m_server.Script(r.script);
     const int before = m_events.errors;
-    EXPECT_EQ(r.run(*m_ftp), r.result);
+    EXPECT_EQ(r.run(), r.result);
     EXPECT_EQ(m_events.errors - before, r.errors);
     EXPECT_THAT(m_server.Failures(), IsEmpty());
   }
@@ -204,7 +194,7 @@ TEST_F(FtpSessionTest, SizeAsksInBinaryModeAndTakesOnlyDigitsWithin64Bits) {
               {"213 12abc", -2, 16213},       {"213 -5", -2, 16213},             {"213 ", -2, 16213},
               {"213 9223372036854775808", -2, 16213}};
   for (const auto& r : rows) {
-    m_server.Expect("TYPE I", "200 binary").Expect("SIZE f", r.reply);
+    m_server.Script(std::string("TYPE I>200 binary|SIZE f>") + r.reply);
     EXPECT_EQ(m_ftp->GetRemoteFileSize("f"), r.size) << r.reply;
     EXPECT_EQ(m_ftp->ErrorNumber(), r.error) << r.reply;
   }
@@ -229,21 +219,18 @@ TEST_F(FtpSessionTest, GivenUpExchangeEndsTheSessionAndTheNextCommandLogsInAfres
     bool abort;
     long number;
     Duration from, to;
-  } rows[] = {{false, "", false, kErrTimedOut, 30s, 31s},
-              {true, "", false, kErrTimedOut, 30s, 31s},
-              {true, "", true, kErrCanceled, 5s, 6s},
-              {false, flood, false, kErrReplyTooLong, 0s, 1s}};
+  } rows[] = {{false, "", false, kErrTimedOut, 30s, 31s}, {true, "", false, kErrTimedOut, 30s, 31s},
+              {true, "", true, kErrCanceled, 5s, 6s}, {false, flood, false, kErrReplyTooLong, 0s, 1s}};
   int connections = 1;
   for (const auto& r : rows) {
     SCOPED_TRACE(r.number);
-    m_server.Expect(r.cwd ? "CWD /slow" : "PWD").SendRaw(r.sent).ExpectClose().Login();
-    m_server.Expect("DELE a.txt", "550 Permission denied");
+    m_server.Expect(r.cwd ? "CWD /slow" : "PWD").SendRaw(r.sent).Script("<close>|<login>|DELE a>550 Denied");
     host.SetEnabled(r.abort);
     const Duration before = Elapsed();
     EXPECT_FALSE(r.cwd ? m_ftp->SetCurrentDirectory("/slow") : !m_ftp->GetCurrentDirectory().empty());
     EXPECT_EQ(m_ftp->ErrorNumber(), r.number);
     EXPECT_TRUE(Elapsed() - before >= r.from && Elapsed() - before < r.to) << (Elapsed() - before).count();
-    EXPECT_FALSE(m_ftp->DeleteFile("a.txt"));
+    EXPECT_FALSE(m_ftp->DeleteFile("a"));
     EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_server.ConnectionCount()),
               "16550 " + std::to_string(++connections));
   }
@@ -255,36 +242,35 @@ TEST_F(FtpSessionTest, GivenUpExchangeEndsTheSessionAndTheNextCommandLogsInAfres
 // instead of ending as if its reply had come; the next command reconnects.
 TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
   ASSERT_TRUE(LoginOk());
-  const auto kReset = FakeFtpServer::Close::kReset;
+  using F = FtpLibrary;
   const struct {
     const char* name;
-    std::function<void(FakeFtpServer&)> script;
+    const char* script;
     std::function<bool(FtpLibrary&)> run;
     long number;  // 0: any error
   } rows[] = {
-      {"closed instead of the DELE reply", [](FakeFtpServer& s) { s.Expect("DELE a.txt").Drop(); },
-       [](FtpLibrary& f) { return f.DeleteFile("a.txt"); }, kErrConnectionInterrupted},
-      {"closed after 350 to RNFR", [](FakeFtpServer& s) { s.Expect("RNFR a", "350 ok").Drop(); },
-       [](FtpLibrary& f) { return f.RenameFile("a", "b"); }, kErrConnectionInterrupted},
-      {"reset after 350 to RNFR", [&](FakeFtpServer& s) { s.Expect("RNFR a", "350 ok").Drop(kReset); },
-       [](FtpLibrary& f) { return f.RenameFile("a", "b"); }, 0},
-      {"closed after 200 to TYPE I", [](FakeFtpServer& s) { s.Expect("TYPE I", "200 ok").Drop(); },
-       [](FtpLibrary& f) { return f.GetRemoteFileSize("f.bin") >= 0; }, kErrConnectionInterrupted},
-      {"closed instead of the MKD reply", [](FakeFtpServer& s) { s.Expect("MKD /d").Drop(); },
-       [](FtpLibrary& f) { return f.CreateDirectory("/d", false); }, kErrConnectionInterrupted},
-      {"reset instead of the CWD reply", [&](FakeFtpServer& s) { s.Expect("CWD /x").Drop(kReset); },
-       [](FtpLibrary& f) { return f.SetCurrentDirectory("/x"); }, 10054},
+      {"closed instead of the DELE reply", "DELE a.txt|<drop>", [](F& f) { return f.DeleteFile("a.txt"); },
+       kErrConnectionInterrupted},
+      {"closed after 350 to RNFR", "RNFR a>350 ok|<drop>", [](F& f) { return f.RenameFile("a", "b"); },
+       kErrConnectionInterrupted},
+      {"reset after 350 to RNFR", "RNFR a>350 ok|<reset>", [](F& f) { return f.RenameFile("a", "b"); }, 0},
+      {"closed after 200 to TYPE I", "TYPE I>200 ok|<drop>",
+       [](F& f) { return f.GetRemoteFileSize("f.bin") >= 0; }, kErrConnectionInterrupted},
+      {"closed instead of the MKD reply", "MKD /d|<drop>", [](F& f) { return f.CreateDirectory("/d", 0); },
+       kErrConnectionInterrupted},
+      {"reset instead of the CWD reply", "CWD /x|<reset>", [](F& f) { return f.SetCurrentDirectory("/x"); },
+       10054},
       // The close is read after the reply: the next command finds the socket
       // still connected and goes out on the dead connection.
-      {"closed right after a reply", [](FakeFtpServer& s) { s.Expect("PWD", "257 \"/\"").Drop(); },
-       [](FtpLibrary& f) { return f.GetCurrentDirectory() == "/" && f.DeleteFile("precious.txt"); },
+      {"closed right after a reply", "PWD>257 \"/\"|<drop>",
+       [](F& f) { return f.GetCurrentDirectory() == "/" && f.DeleteFile("precious.txt"); },
        kErrConnectionInterrupted},
   };
   int connections = 1;
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     if (connections > 1) m_server.Login();  // the command reconnects first
-    r.script(m_server);
+    m_server.Script(r.script);
     m_events.errors = 0;
     EXPECT_FALSE(r.run(*m_ftp));
     EXPECT_EQ(m_server.ConnectionCount(), connections++);
@@ -295,7 +281,7 @@ TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
     EXPECT_FALSE(m_ftp->Connected());
   }
   EXPECT_EQ(m_ftp->ErrorInfo(), "Connection is interrupted");
-  m_server.Login().Expect("DELE precious.txt", "250 deleted");
+  m_server.Script("<login>|DELE precious.txt>250 deleted");
   EXPECT_TRUE(m_ftp->DeleteFile("precious.txt"));
   EXPECT_EQ(m_server.ConnectionCount(), connections);
   EXPECT_THAT(m_server.Failures(), IsEmpty());

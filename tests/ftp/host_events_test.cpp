@@ -19,6 +19,7 @@ TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
     armed = false;
     nested = m_ftp->GetCurrentDirectory();
   };
+  const auto cwd = [&] { return m_ftp->SetCurrentDirectory("/sub"); };
   struct Case {
     const char* handler;
     std::function<void()> attach;
@@ -26,19 +27,14 @@ TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
     bool outerResult;
   };
   const Case cases[] = {
-      {"OnStateChange", [&] { m_ftp->OnStateChange = [&](long s) { if (s == kFtpReady) nestedPwd(); }; },
-       [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
+      {"OnStateChange",
+       [&] { m_ftp->OnStateChange = [&](long s) { s == kFtpReady ? nestedPwd() : void(); }; }, cwd, true},
       {"ServerMessage",
-       [&] { m_ftp->ServerMessage = [&](const std::string& m, long) { if (m.rfind("250", 0) == 0) nestedPwd(); }; },
-       [&] { return m_ftp->SetCurrentDirectory("/sub"); }, true},
+       [&] { m_ftp->ServerMessage = [&](auto& m, long) { m.rfind("250", 0) ? void() : nestedPwd(); }; }, cwd,
+       true},
       {"OnError", [&] { m_ftp->OnError = nestedPwd; }, [&] { return m_ftp->DeleteFile("/missing"); }, false},
       {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; },
-       [&] {
-         m_ftp->SetRemotePath("/f.txt");
-         m_ftp->SetLocalPath(local.File("f.txt"));
-         return m_ftp->DownLoad();
-       },
-       true},
+       [&] { return Download("/f.txt", local.File("f.txt")); }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.handler);

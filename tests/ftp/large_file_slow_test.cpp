@@ -62,9 +62,8 @@ TEST(LargeFileSlowTest, MoreThanFourGiBUpAndDown) {
     last = ftp->TransferSize();
   };
 
-  ftp->SetLocalPath(local.File("big.bin"));
-  ftp->SetRemotePath("/big.bin");
-  ASSERT_TRUE(ftp->UpLoad()) << ftp->ErrorNumber() << " " << ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*ftp, local.File("big.bin"), "/big.bin"))
+      << ftp->ErrorNumber() << " " << ftp->ErrorInfo();
   EXPECT_EQ(static_cast<int64_t>(ftp->FileSize()), kFileSize);
   EXPECT_EQ(static_cast<int64_t>(last), kFileSize);
   EXPECT_EQ(static_cast<int64_t>(ftp->GetRemoteFileSize("/big.bin")), kFileSize);
@@ -72,9 +71,8 @@ TEST(LargeFileSlowTest, MoreThanFourGiBUpAndDown) {
   std::filesystem::remove(local.File("big.bin"));
 
   last = 0;
-  ftp->SetRemotePath("/big.bin");
-  ftp->SetLocalPath(local.File("back.bin"));
-  ASSERT_TRUE(ftp->DownLoad()) << ftp->ErrorNumber() << " " << ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*ftp, "/big.bin", local.File("back.bin")))
+      << ftp->ErrorNumber() << " " << ftp->ErrorInfo();
   EXPECT_EQ(static_cast<int64_t>(last), kFileSize);
   EXPECT_EQ(ftp->Percent(), 100);
   EXPECT_FALSE(wentBack);

@@ -24,7 +24,7 @@ class LocalHelpersTest : public ::testing::Test {
   test::TempDir m_dir;
 };
 
-TEST_F(LocalHelpersTest, LocalFileSizeHoldsSizesPastFourGigabytesAndIsMinusOneForWhatIsNoFile) {
+TEST_F(LocalHelpersTest, LocalFileSizesPastFourGigabytesExistenceAndDates) {
   for (const off_t size : {off_t{0}, off_t{2147483648}, off_t{4294967297}}) {
     const std::string path = m_dir.File(std::to_string(size));
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -39,6 +39,19 @@ TEST_F(LocalHelpersTest, LocalFileSizeHoldsSizesPastFourGigabytesAndIsMinusOneFo
                 std::to_string(m_ftp.LocalFileExists(m_dir.File("folder"))) +
                 std::to_string(m_ftp.LocalFolderExists(m_dir.File("missing"))),
             "100");
+  // The date of a file in local time; none for a file that is not there.
+  const char* oldTz = std::getenv("TZ");
+  const std::string savedTz = oldTz ? oldTz : "";
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  const std::string path = m_dir.File("dated.txt");
+  ASSERT_TRUE(test::WriteWholeFile(path, "x"));
+  const timespec times[2] = {{1767323045, 0}, {1767323045, 0}};  // 2026-01-02 03:04:05 UTC
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(m_ftp.GetLocalFileDate(path), "2026-01-02 03:04:05");
+  EXPECT_EQ(m_ftp.GetLocalFileDate(m_dir.File("missing")), "");
+  oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
+  tzset();
 }
 
 TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
@@ -56,21 +69,6 @@ TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
       {0, "0 Bytes"},       {1023, "1023 Bytes"}, {1024, "1 KB"},    {1536, "1.5 KB"},
       {1048575, "1024 KB"}, {1048576, "1 M"},     {1234567, "1.18 M"}, {4294967296.0, "4096 M"}};
   for (const auto& [size, text] : sizes) EXPECT_EQ(m_ftp.FormatFileSize(size), text) << size;
-}
-
-TEST_F(LocalHelpersTest, LocalFileDateIsLocalTimeOrEmpty) {
-  const char* oldTz = std::getenv("TZ");
-  const std::string savedTz = oldTz ? oldTz : "";
-  setenv("TZ", "UTC0", 1);
-  tzset();
-  const std::string path = m_dir.File("dated.txt");
-  ASSERT_TRUE(test::WriteWholeFile(path, "x"));
-  const timespec times[2] = {{1767323045, 0}, {1767323045, 0}};  // 2026-01-02 03:04:05 UTC
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  EXPECT_EQ(m_ftp.GetLocalFileDate(path), "2026-01-02 03:04:05");
-  EXPECT_EQ(m_ftp.GetLocalFileDate(m_dir.File("missing")), "");
-  oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
-  tzset();
 }
 
 // Each row: paths added ('+') and taken off ('-') in order, and the list.

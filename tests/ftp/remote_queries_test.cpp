@@ -53,26 +53,21 @@ TEST_P(RemoteQueryTest, SendsAndAnswers) {
   const QueryRow& row = GetParam();
   ASSERT_TRUE(LoginOk());
   // Script the expected commands; CWD and LIST take the next answer.
-  size_t answer = 0;
-  std::string sent;
-  for (size_t at = 0, bar; at <= row.commands.size(); at = bar + 1) {
-    bar = std::min(row.commands.find('|', at), row.commands.size());
-    const std::string command = row.commands.substr(at, bar - at);
-    m_server.Expect(command);
-    if (command == "TYPE A" || command == "PWD") {
-      m_server.Reply(command == "PWD" ? "257 \"/\" is cwd" : "200 ok");
-    } else if (command == "PASV") {
-      m_server.Pasv();
-    } else {
-      ASSERT_LT(answer, row.answers.size()) << command;
-      const std::string& a = row.answers[answer++];
-      if (command.rfind("LIST", 0) != 0 || a == "550") {
-        m_server.Reply(a == "550" ? "550 No such file or directory." : a);
-      } else {
-        m_server.Reply("150 ok").DataSend(a).DataClose().Reply("226 ok");
-      }
-    }
+  std::string script, sent;
+  std::vector<std::string> data;
+  size_t next = 0;
+  for (std::string rest = row.commands + "|", a; !rest.empty(); rest.erase(0, rest.find('|') + 1)) {
+    const std::string c = rest.substr(0, rest.find('|'));
+    a = c == "TYPE A" ? "200 ok"
+        : c == "PWD"  ? "257 \"/\" is cwd"
+        : c == "PASV" ? ""
+                      : row.answers.at(next++);
+    const bool body = c.rfind("LIST", 0) == 0 && a != "550";
+    if (body) data.push_back(a);
+    a = a == "550" ? "550 No such file or directory." : a;
+    script += "|" + c + (c == "PASV" ? "" : body ? ">150 ok|<data>|226 ok" : ">" + a);
   }
+  m_server.Script(script.substr(1), data);
   EXPECT_EQ(row.query(*m_ftp), row.result);
   EXPECT_EQ(m_ftp->ErrorNumber(), row.error) << m_ftp->ErrorInfo();
   EXPECT_FALSE(m_ftp->Busy());

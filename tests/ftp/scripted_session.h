@@ -78,28 +78,22 @@ class ScriptedSession : public ::testing::Test {
     EXPECT_EQ(m_ftp->ErrorNumber(), 0);
   }
 
-  bool Download(const std::string& remote, const std::string& local, bool createFolder = true) {
-    m_ftp->SetRemotePath(remote);
-    m_ftp->SetLocalPath(local);
-    return m_ftp->DownLoad(createFolder);
+  bool Download(const std::string& from, const std::string& to, bool folder = true) {
+    return test::Download(*m_ftp, from, to, folder);
   }
-  bool Upload(const std::string& local, const std::string& remote, bool createFolder = true) {
-    m_ftp->SetLocalPath(local);
-    m_ftp->SetRemotePath(remote);
-    return m_ftp->UpLoad(createFolder);
+  bool Upload(const std::string& from, const std::string& to, bool folder = true) {
+    return test::Upload(*m_ftp, from, to, folder);
   }
   // The size asked before a download.
   FakeFtpServer& ExpectSize(const std::string& path, size_t size) {
-    return m_server.Expect("TYPE I", "200 Type set to I.").Expect("SIZE " + path, "213 " + std::to_string(size));
+    return m_server.Script("TYPE I>200 Type set to I.|SIZE " + path + ">213 " + std::to_string(size));
   }
   // TYPE, PASV and `command` answered `reply` (a transfer up to the
   // server's 150: the data and the end follow).
-  FakeFtpServer& ExpectData(const std::string& command, const char* type = "I",
+  FakeFtpServer& ExpectData(const std::string& command,
                             const std::string& reply = "150 Opening data connection.") {
-    return m_server.Expect(std::string("TYPE ") + type, "200 Type set.").Expect("PASV").Pasv().Expect(command, reply);
+    return m_server.Script("TYPE I>200 Type set.|PASV|" + command + ">" + reply);
   }
-  FakeFtpServer& ExpectRetr(const std::string& path) { return ExpectData("RETR " + path); }
-  FakeFtpServer& ExpectStor(const std::string& path) { return ExpectData("STOR " + path); }
   Duration Elapsed() { return m_loop.Clock()->Elapsed(); }
 
   ScopedLoop m_loop;

@@ -30,6 +30,20 @@ inline std::unique_ptr<FtpLibrary> RealControl(const RealFtpServer& server, bool
   return ftp;
 }
 
+// One download or upload job.
+inline bool Download(FtpLibrary& ftp, const std::string& remote, const std::string& local,
+                     bool createFolder = true) {
+  ftp.SetRemotePath(remote);
+  ftp.SetLocalPath(local);
+  return ftp.DownLoad(createFolder);
+}
+inline bool Upload(FtpLibrary& ftp, const std::string& local, const std::string& remote,
+                   bool createFolder = true) {
+  ftp.SetLocalPath(local);
+  ftp.SetRemotePath(remote);
+  return ftp.UpLoad(createFolder);
+}
+
 inline std::vector<std::string> Names(const CFtpFiles* files) {
   std::vector<std::string> out;
   if (files) {
@@ -95,23 +109,10 @@ struct EventRecorder {
     ftp.ServerMessage = [this](const std::string& m, long type) { messages.push_back(std::to_string(type) + ":" + m); };
     ftp.OnError = [this] { ++errors; };
   }
-  // The commands the control sent ("RETR /a"), in order.
-  std::vector<std::string> Commands() const {
-    std::vector<std::string> out;
-    for (const std::string& m : messages) {
-      if (m.rfind("0:", 0) == 0) out.push_back(m.substr(2));
-    }
-    return out;
-  }
-  bool Sent(const std::string& command) const {
-    for (const std::string& c : Commands()) {
-      if (c == command) return true;
-    }
-    return false;
-  }
+  // How many commands the control sent that start with `prefix` ("RETR", "REST 3000").
   size_t CountSent(const std::string& prefix) const {
     size_t n = 0;
-    for (const std::string& c : Commands()) n += c.rfind(prefix, 0) == 0;
+    for (const std::string& m : messages) n += m.rfind("0:" + prefix, 0) == 0;
     return n;
   }
 };

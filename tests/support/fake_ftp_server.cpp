@@ -2,25 +2,25 @@
 // steps themselves. The default answers are in fake_ftp_server_defaults.cpp.
 #include "support/fake_ftp_server.h"
 
-#include "support/raw_ftp_client.h"
-
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+
+#include "support/raw_ftp_client.h"
 
 namespace pellan::test {
 
 namespace {
-
-constexpr size_t kMaxLine = 64 * 1024;  // a client that never ends a line fails, not grows
 
 // A listening socket on 127.0.0.1 at a port of the system's choosing.
 int ListenLoopback(uint16_t& port) {
@@ -31,13 +31,7 @@ int ListenLoopback(uint16_t& port) {
 }
 
 std::string Quoted(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    char hex[8];
-    snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02x", c);
-    out += hex;
-  }
-  return out + "\"";
+  return "\"" + s + "\"";
 }
 
 }  // namespace
@@ -58,59 +52,33 @@ struct FakeFtpServer::Channel {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
-  ~Channel() {
-    watch.Reset();
-    if (fd >= 0) close(fd);
-  }
+  ~Channel() { Close(Close::kGraceful); }
 
-  void Flush() {
-    while (!out.empty() && !peerClosed) {
-      ssize_t n = send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (n > 0) {
-        out.erase(0, static_cast<size_t>(n));
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        break;
-      } else {
-        peerClosed = true;
-      }
+  // Sends what waits (`write`) or takes in what came, as far as the socket lets.
+  void Pump(bool write) {
+    char buf[16384];
+    while (!peerClosed && (!write || !out.empty())) {
+      const ssize_t n = write ? send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT)
+                              : recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      if (n > 0) write ? out.erase(0, static_cast<size_t>(n)) : in.append(buf, static_cast<size_t>(n));
+      peerClosed = n <= 0;  // end of stream or reset
     }
     if (peerClosed) out.clear();
-    Watch();
-  }
-
-  void ReadAll() {
-    char buf[16384];
-    while (!peerClosed) {
-      ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n > 0) {
-        in.append(buf, static_cast<size_t>(n));
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        break;
-      } else {
-        peerClosed = true;  // end of stream or reset
-      }
-    }
     Watch();
   }
 
   // Read while the peer may still send, write only while bytes wait (an
   // always-on write watch spins).
   void Watch() {
-    unsigned interest = 0;
-    if (connecting || !out.empty()) interest |= kIoWrite;
-    if (!connecting && !peerClosed) interest |= kIoRead;
-    watch.SetInterest(interest);
+    watch.SetInterest((connecting || !out.empty() ? unsigned{kIoWrite} : 0u) |
+                      (!connecting && !peerClosed ? unsigned{kIoRead} : 0u));
   }
 
   void Close(Close how) {
-    if (how == Close::kReset) {
-      linger l{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    }
+    if (fd < 0) return;
+    linger reset{1, 0};
+    if (how == Close::kReset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     watch.Reset();
     close(fd);
     fd = -1;
@@ -121,10 +89,9 @@ struct FakeFtpServer::Step {
   std::string description;
   StepFn run;
   std::string bytes;  // to send, or received so far
-  Pace pace;
+  Milliseconds gap{0};
   size_t offset = 0;
   bool waiting = false;
-  bool stall = false;
 };
 
 FakeFtpServer::FakeFtpServer() {
@@ -139,21 +106,17 @@ FakeFtpServer::FakeFtpServer() {
 
 FakeFtpServer::~FakeFtpServer() {
   m_ctrl.reset();
-  m_data.reset();
+  CloseData(Close::kGraceful);
   for (int fd : m_waitingConns) close(fd);
   m_listenWatch.Reset();
-  m_dataListenWatch.Reset();
   close(m_listenFd);
-  if (m_dataListenFd >= 0) close(m_dataListenFd);
 }
 
 // ---- sockets ---------------------------------------------------------------
 
 void FakeFtpServer::OnListen() {
-  for (int i = 0; i < 16; ++i) {
-    int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) break;
-    ++m_connections;
+  for (int fd; (fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;
+       ++m_connections) {
     m_waitingConns.push_back(fd);
   }
   if (!m_ctrl) Promote();
@@ -165,61 +128,43 @@ void FakeFtpServer::OnListen() {
 void FakeFtpServer::Promote() {
   if (m_ctrl && m_ctrl->peerClosed) CloseControl(Close::kGraceful);
   if (m_ctrl || m_waitingConns.empty()) return;
-  int fd = m_waitingConns.front();
+  m_ctrl = std::make_unique<Channel>(m_waitingConns.front(), kIoRead, [this](unsigned ev) { OnControl(ev); });
   m_waitingConns.pop_front();
-  m_ctrl = std::make_unique<Channel>(fd, kIoRead, [this](unsigned ev) { OnControl(ev); });
   m_greeted = false;
 }
 
 void FakeFtpServer::OnControl(unsigned events) {
-  if (events & kIoWrite) m_ctrl->Flush();
+  if (events & kIoWrite) m_ctrl->Pump(true);
   if (events & (kIoRead | kIoError | kIoHangup)) {
-    m_ctrl->ReadAll();
+    m_ctrl->Pump(false);
     TakeLines();
   }
   Advance();
 }
 
 void FakeFtpServer::TakeLines() {
-  m_lineBuffer += m_ctrl->in;
-  m_ctrl->in.clear();
-  size_t eol;
-  while ((eol = m_lineBuffer.find('\n')) != std::string::npos) {
+  m_lineBuffer += std::exchange(m_ctrl->in, {});
+  for (size_t eol; (eol = m_lineBuffer.find('\n')) != std::string::npos;) {
     std::string line = m_lineBuffer.substr(0, eol);
     m_lineBuffer.erase(0, eol + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    } else {
-      Fail("command line not ended by CRLF: " + Quoted(line));
-    }
+    if (line.empty() || line.back() != '\r') Fail("command line not ended by CRLF: " + Quoted(line));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     m_transcript.push_back(line);
     m_lines.push_back(line);
     unsigned h[4], p[2];
     if (line.rfind("PORT ", 0) == 0) m_portPort = -1;  // until it parses
     if (sscanf(line.c_str(), "PORT %u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0], &p[1]) == 6) {
-      m_portHost = std::to_string(h[0]) + "." + std::to_string(h[1]) + "." + std::to_string(h[2]) + "." +
-                   std::to_string(h[3]);
+      char host[64];
+      snprintf(host, sizeof host, "%u.%u.%u.%u", h[0], h[1], h[2], h[3]);
+      m_portHost = host;
       m_portPort = static_cast<int>(p[0] * 256 + p[1]);
       m_passive = false;
     }
   }
-  if (m_lineBuffer.size() > kMaxLine) {
-    Fail("command line longer than 64 KiB");
-    m_lineBuffer.clear();
-  }
-}
-
-void FakeFtpServer::OpenDataListener() {
-  CloseData(Close::kGraceful);
-  uint16_t port = 0;
-  m_dataListenFd = ListenLoopback(port);
-  m_dataListenPort = port;
-  m_dataListenWatch = LoopWatch(m_dataListenFd, kIoRead, [this](unsigned) { OnDataListen(); });
-  m_passive = true;
 }
 
 void FakeFtpServer::OnDataListen() {
-  int fd = accept4(m_dataListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int fd = accept4(m_dataListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd >= 0) {
     if (m_data) {
       close(fd);  // one data connection at a time, as a real server
@@ -229,8 +174,7 @@ void FakeFtpServer::OnDataListen() {
     }
     // Listener closed once used, like a real server's.
     m_dataListenWatch.Reset();
-    close(m_dataListenFd);
-    m_dataListenFd = -1;
+    close(std::exchange(m_dataListenFd, -1));
   }
   Advance();
 }
@@ -241,17 +185,17 @@ void FakeFtpServer::OnData(unsigned events) {
     socklen_t len = sizeof err;
     getsockopt(m_data->fd, SOL_SOCKET, SO_ERROR, &err, &len);
     if (err != 0) {
-      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) + " failed: " + strerror(err));
+      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) +
+           " failed: " + strerror(err));
       m_data.reset();
-      Advance();
-      return;
+    } else {
+      m_data->connecting = false;
+      ++m_dataConnections;
+      m_data->Watch();
     }
-    m_data->connecting = false;
-    ++m_dataConnections;
-    m_data->Watch();
   } else {
-    if (events & kIoWrite) m_data->Flush();
-    if (events & (kIoRead | kIoError | kIoHangup)) m_data->ReadAll();
+    if (events & kIoWrite) m_data->Pump(true);
+    if (events & (kIoRead | kIoError | kIoHangup)) m_data->Pump(false);
   }
   Advance();
 }
@@ -260,8 +204,7 @@ void FakeFtpServer::CloseData(Close how) {
   if (m_data) m_data->Close(how);
   m_data.reset();
   m_dataListenWatch.Reset();
-  if (m_dataListenFd >= 0) close(m_dataListenFd);
-  m_dataListenFd = -1;
+  if (m_dataListenFd >= 0) close(std::exchange(m_dataListenFd, -1));
 }
 
 void FakeFtpServer::CloseControl(Close how) {
@@ -271,24 +214,19 @@ void FakeFtpServer::CloseControl(Close how) {
   m_lineBuffer.clear();
 }
 
-void FakeFtpServer::StartTimer(Milliseconds ms) {
-  m_timerFired = ms.count() <= 0;
-  if (m_timerFired) return;
-  m_timer.SetInterval(ms);
-  m_timer.SetEnabled(true);
-}
-
 bool FakeFtpServer::NeedControl() {
-  if (m_ctrl && !m_ctrl->peerClosed) return true;
+  if (ControlOpen()) return true;
   Promote();
   return m_ctrl != nullptr;
 }
 
-bool FakeFtpServer::NeedData() { return m_data && !m_data->connecting; }
+bool FakeFtpServer::NeedData() {
+  return m_data && !m_data->connecting;
+}
 
-bool FakeFtpServer::ControlOpen() const { return m_ctrl && !m_ctrl->peerClosed; }
-
-void FakeFtpServer::Fail(std::string what) { m_failures.push_back(std::move(what)); }
+bool FakeFtpServer::ControlOpen() const {
+  return m_ctrl && !m_ctrl->peerClosed;
+}
 
 // ---- the script ------------------------------------------------------------
 
@@ -302,77 +240,82 @@ void FakeFtpServer::Advance() {
   m_inAdvance = true;
   do {
     m_again = false;
-    while (!m_steps.empty()) {
-      Step& step = m_steps.front();
-      if (!step.run(step)) break;
-      m_steps.pop_front();
-      ++m_stepsDone;
-    }
+    for (; !m_steps.empty() && m_steps.front().run(m_steps.front()); ++m_stepsDone) m_steps.pop_front();
     if (m_steps.empty() && m_defaults && AnswerNextByDefault()) m_again = true;
   } while (m_again);
   m_inAdvance = false;
 }
 
-FakeFtpServer& FakeFtpServer::Add(std::string description, StepFn run) {
-  Step step;
-  step.description = std::move(description);
-  step.run = std::move(run);
-  m_steps.push_back(std::move(step));
+FakeFtpServer& FakeFtpServer::Add(std::string description, StepFn run, std::string bytes, Milliseconds gap) {
+  m_steps.push_back(Step{std::move(description), std::move(run), std::move(bytes), gap, 0, false});
   Advance();
   return *this;
 }
 
-bool FakeFtpServer::RunSend(Step& step, bool data) {
-  if (data ? !NeedData() : !NeedControl()) return false;
-  Channel& ch = data ? *m_data : *m_ctrl;
-  if (!data) m_greeted = true;
-  for (;;) {
-    if (ch.peerClosed) return true;  // nobody reads it any more: the rest is dropped
-    if (!ch.out.empty()) return false;  // the previous piece is still going out
-    if (step.offset >= step.bytes.size()) return true;
-    if (step.offset > 0 && step.pace.gap.count() > 0 && !Waited(step, step.pace.gap)) return false;
-    size_t n = step.bytes.size() - step.offset;
-    if (step.pace.chunk > 0 && step.pace.chunk < n) n = step.pace.chunk;
-    ch.out.append(step.bytes, step.offset, n);
-    step.offset += n;
-    ch.Flush();
-  }
+// A step that sends its bytes on the control or the data connection.
+FakeFtpServer::StepFn FakeFtpServer::Sender(bool data) {
+  return [this, data](Step& s) {
+    if (data ? !NeedData() : !NeedControl()) return false;
+    Channel& ch = data ? *m_data : *m_ctrl;
+    m_greeted |= !data;
+    while (!ch.peerClosed && ch.out.empty() && s.offset < s.bytes.size()) {
+      if (s.offset > 0 && s.gap.count() > 0 && !Waited(s, s.gap)) return false;
+      const size_t n = s.gap.count() > 0 ? 1 : s.bytes.size() - s.offset;
+      ch.out.append(s.bytes, s.offset, n);
+      s.offset += n;
+      ch.Pump(true);
+    }
+    // Done once all went out, or nobody reads it any more (the rest is dropped).
+    return ch.peerClosed || (s.offset >= s.bytes.size() && ch.out.empty());
+  };
 }
 
-FakeFtpServer& FakeFtpServer::AddSend(bool data, std::string description, std::string bytes, Pace pace) {
-  Add(std::move(description), [this, data](Step& s) { return RunSend(s, data); });
-  m_steps.back().bytes = std::move(bytes);
-  m_steps.back().pace = pace;
-  return *this;
+FakeFtpServer& FakeFtpServer::SendRaw(std::string bytes, Milliseconds gap) {
+  return Add("Send " + Quoted(bytes), Sender(false), bytes, gap);
 }
 
-FakeFtpServer& FakeFtpServer::Reply(std::string text, Pace pace) {
-  return AddSend(false, "Reply " + Quoted(text), text + "\r\n", pace);
-}
-
-FakeFtpServer& FakeFtpServer::SendRaw(std::string bytes, Pace pace) {
-  return AddSend(false, "SendRaw " + Quoted(bytes), bytes, pace);
-}
-
-FakeFtpServer& FakeFtpServer::ExpectThat(std::string description, LineMatcher matcher) {
-  return Add(description, [this, description, matcher](Step&) {
+FakeFtpServer& FakeFtpServer::Expect(const std::string& line) {
+  const bool prefix = !line.empty() && line.back() == '*';
+  return Add(Quoted(line), [this, line, prefix](Step&) {
     while (!m_lines.empty()) {
-      std::string line = std::move(m_lines.front());
+      const std::string got = m_lines.front();
       m_lines.pop_front();
-      if (matcher(line)) return true;
-      Fail("expected " + description + ", got " + Quoted(line));
-      if (ControlOpen()) {
-        m_ctrl->out += "500 Unexpected command.\r\n";
-        m_ctrl->Flush();
-      }
+      if (prefix ? got.rfind(line.substr(0, line.size() - 1), 0) == 0 : got == line) return true;
+      Fail("expected " + Quoted(line) + ", got " + Quoted(got));
+      if (ControlOpen()) m_ctrl->out += "500 Unexpected command.\r\n", m_ctrl->Pump(true);
     }
     if (!ControlOpen()) Promote();  // the client left: its next connection goes on
     return false;
   });
 }
 
-FakeFtpServer& FakeFtpServer::Expect(std::string line) {
-  return ExpectThat(Quoted(line), [line](const std::string& got) { return got == line; });
+FakeFtpServer& FakeFtpServer::Script(const std::string& items, const std::vector<std::string>& data) {
+  size_t next = 0;
+  for (size_t at = 0, bar; at <= items.size(); at = bar + 1) {
+    bar = std::min(items.find('|', at), items.size());
+    const std::string item = items.substr(at, bar - at);
+    const size_t arrow = item.find('>');
+    if (item == "PASV") {
+      Expect(item).Pasv();
+    } else if (item == "<login>") {
+      Login();
+    } else if (item == "<drop>" || item == "<reset>") {
+      Drop(item == "<drop>" ? Close::kGraceful : Close::kReset);
+    } else if (item == "<close>") {
+      ExpectClose();
+    } else if (item == "<data>" || item == "<part>") {
+      DataSend(data.at(next++));
+      if (item == "<data>") DataClose();
+    } else if (item == "<connect>") {
+      DataConnect();
+    } else if (std::isdigit(static_cast<unsigned char>(item[0]))) {
+      Reply(item);
+    } else {
+      Expect(item.substr(0, arrow));
+      if (arrow != std::string::npos && arrow + 1 < item.size()) Reply(item.substr(arrow + 1));
+    }
+  }
+  return *this;
 }
 
 FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& password) {
@@ -385,7 +328,11 @@ FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& 
 bool FakeFtpServer::Waited(Step& step, Milliseconds ms) {
   if (!step.waiting) {
     step.waiting = true;
-    StartTimer(ms);
+    m_timerFired = ms.count() <= 0;
+    if (!m_timerFired) {
+      m_timer.SetInterval(ms);
+      m_timer.SetEnabled(true);
+    }
   }
   if (!m_timerFired) return false;
   step.waiting = m_timerFired = false;
@@ -397,9 +344,7 @@ FakeFtpServer& FakeFtpServer::Delay(Milliseconds ms) {
 }
 
 FakeFtpServer& FakeFtpServer::Stall() {
-  Add("Stall", [](Step&) { return false; });
-  m_steps.back().stall = true;
-  return *this;
+  return Add("Stall", [](Step&) { return false; });
 }
 
 FakeFtpServer& FakeFtpServer::Drop(Close how) {
@@ -413,33 +358,28 @@ FakeFtpServer& FakeFtpServer::Drop(Close how) {
 
 FakeFtpServer& FakeFtpServer::ExpectClose() {
   return Add("ExpectClose", [this](Step&) {
-    if (m_ctrl && !m_ctrl->peerClosed) return false;
+    if (ControlOpen()) return false;
     CloseControl(Close::kGraceful);
     return true;
   });
 }
 
-FakeFtpServer& FakeFtpServer::Pasv(std::string advertisedHost, int advertisedPort) {
-  return PasvReplying("227 Entering Passive Mode ({}).", std::move(advertisedHost), advertisedPort);
-}
-
-FakeFtpServer& FakeFtpServer::PasvReplying(std::string reply, std::string advertisedHost, int advertisedPort) {
-  return Add("Pasv", [this, reply, advertisedHost, advertisedPort](Step&) {
+FakeFtpServer& FakeFtpServer::Pasv(std::string reply, std::string host, int port) {
+  return Add("Pasv", [this, reply, host, port](Step&) {
     if (!NeedControl()) return false;
-    OpenDataListener();
-    std::string host = advertisedHost.empty() ? "127.0.0.1" : advertisedHost;
-    for (char& c : host) {
-      if (c == '.') c = ',';
-    }
-    const int port = advertisedPort < 0 ? m_dataListenPort : advertisedPort;
-    m_greeted = true;
+    CloseData(Close::kGraceful);
+    m_dataListenFd = ListenLoopback(m_dataListenPort);
+    m_dataListenWatch = LoopWatch(m_dataListenFd, kIoRead, [this](unsigned) { OnDataListen(); });
+    m_passive = m_greeted = true;
+    std::string numbers = (host.empty() ? "127.0.0.1" : host) + ",";
+    for (char& c : numbers) c = c == '.' ? ',' : c;
+    const int p = port < 0 ? m_dataListenPort : port;
     std::string text = reply;
     const size_t at = text.find("{}");
-    if (at != std::string::npos) {
-      text.replace(at, 2, host + "," + std::to_string(port / 256) + "," + std::to_string(port % 256));
-    }
+    if (at != std::string::npos)
+      text.replace(at, 2, numbers + std::to_string(p / 256) + "," + std::to_string(p % 256));
     m_ctrl->out += text + "\r\n";
-    m_ctrl->Flush();
+    m_ctrl->Pump(true);
     return true;
   });
 }
@@ -448,28 +388,23 @@ FakeFtpServer& FakeFtpServer::DataConnect() {
   return Add("DataConnect", [this](Step& s) {
     if (s.waiting) return !m_data || !m_data->connecting;  // connected, or failed (recorded)
     CloseData(Close::kGraceful);
-    in_addr addr{};
-    if (m_portPort < 0 || m_portPort > 65535 || inet_pton(AF_INET, m_portHost.c_str(), &addr) != 1) {
-      Fail("DataConnect: no usable PORT address");
-      return true;
-    }
-    if ((ntohl(addr.s_addr) >> 24) != 127) {
-      Fail("DataConnect: refused to connect to " + m_portHost + " (not loopback)");
-      return true;
-    }
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr = addr;
     a.sin_port = htons(static_cast<uint16_t>(m_portPort));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
-      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) + " failed: " + strerror(errno));
-      close(fd);
+    if (m_portPort < 0 || m_portPort > 65535 || inet_pton(AF_INET, m_portHost.c_str(), &a.sin_addr) != 1 ||
+        (ntohl(a.sin_addr.s_addr) >> 24) != 127) {
+      Fail("DataConnect: no loopback PORT address: " + m_portHost);
       return true;
     }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     m_data = std::make_unique<Channel>(fd, kIoWrite, [this](unsigned ev) { OnData(ev); });
-    m_data->connecting = true;
-    s.waiting = true;
+    m_data->connecting = s.waiting = true;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) +
+           " failed: " + strerror(errno));
+      m_data.reset();
+      return true;
+    }
     return false;
   });
 }
@@ -478,15 +413,14 @@ FakeFtpServer& FakeFtpServer::DataAccept() {
   return Add("DataAccept", [this](Step&) { return NeedData(); });
 }
 
-FakeFtpServer& FakeFtpServer::DataSend(std::string bytes, Pace pace) {
-  return AddSend(true, "DataSend " + std::to_string(bytes.size()) + " bytes", std::move(bytes), pace);
+FakeFtpServer& FakeFtpServer::DataSend(std::string bytes, Milliseconds gap) {
+  return Add("DataSend " + std::to_string(bytes.size()) + " bytes", Sender(true), std::move(bytes), gap);
 }
 
 FakeFtpServer& FakeFtpServer::DataReceive() {
   return Add("DataReceive", [this](Step& s) {
     if (!NeedData()) return false;
-    s.bytes += m_data->in;
-    m_data->in.clear();
+    s.bytes += std::exchange(m_data->in, {});
     if (!m_data->peerClosed) return false;
     m_received.push_back(std::move(s.bytes));
     CloseData(Close::kGraceful);
@@ -495,30 +429,25 @@ FakeFtpServer& FakeFtpServer::DataReceive() {
 }
 
 FakeFtpServer& FakeFtpServer::DataClose() {
-  return Add("DataClose", [this](Step&) {
-    CloseData(Close::kGraceful);
-    return true;
-  });
+  return Do([this] { CloseData(Close::kGraceful); }, "DataClose");
 }
 
 FakeFtpServer& FakeFtpServer::Do(std::function<void()> action, std::string description) {
-  return Add(std::move(description), [action](Step&) {
-    action();
-    return true;
-  });
+  return Add(std::move(description), [action](Step&) { return action(), true; });
 }
 
 // ---- results ---------------------------------------------------------------
 
-bool FakeFtpServer::Finished() const { return m_steps.empty() || m_steps.front().stall; }
+bool FakeFtpServer::Finished() const {
+  return m_steps.empty() || m_steps.front().description == "Stall";
+}
 
 std::vector<std::string> FakeFtpServer::Failures() const {
   std::vector<std::string> out = m_failures;
   if (Finished()) return out;
   // The step the script is stuck at says most; the rest only count.
-  std::string text = "step " + std::to_string(m_stepsDone + 1) + " not reached: " + m_steps.front().description;
-  if (m_steps.size() > 1) text += " (and " + std::to_string(m_steps.size() - 1) + " more)";
-  out.push_back(text);
+  out.push_back("step " + std::to_string(m_stepsDone + 1) + " not reached: " + m_steps.front().description);
+  if (m_steps.size() > 1) out.back() += " (and " + std::to_string(m_steps.size() - 1) + " more)";
   return out;
 }
 

@@ -16,22 +16,15 @@
 // PASV listener, or use the one a DataConnect() step opened (PORT).
 //
 //   FakeFtpServer s;
-//   s.Login("user", "pw")
-//    .Expect("TYPE I", "200 Type set to I.")
-//    .Expect("PASV").Pasv()
-//    .Expect("RETR a.txt", "150 Opening data connection.")
-//    .DataSend("hello", {.chunk = 1, .gap = 10ms})
-//    .DataClose()
-//    .Reply("226 Transfer complete.");
+//   s.Login().Script("TYPE I>200 Type set to I.|PASV|RETR a.txt>150 Opening.")
+//    .DataSend("hello", 10ms).DataClose().Reply("226 Transfer complete.");
 //   ... drive the client ...
 //   EXPECT_THAT(s.Failures(), IsEmpty());
-//   EXPECT_EQ(s.Transcript(), (std::vector<std::string>{"USER user", ...}));
 //
 // With AnswerByDefault(true), once the script has run out every command is
 // answered from a table of ordinary replies (login accepted, PASV/PORT data
 // connections, RETR/STOR over an in-memory set of files, LIST with a set
-// listing), so short tests script only what matters to them (the commands
-// the engine sends).
+// listing), so short tests script only what matters to them.
 #pragma once
 
 #include <cstdint>
@@ -40,25 +33,15 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/event_loop.h"
 
 namespace pellan::test {
 
-// How the fake server sends bytes: `chunk` bytes per send (0: all at once),
-// with `gap` between sends. {.chunk = 1, .gap = 5ms} sends byte by byte.
-struct SendPace {
-  size_t chunk = 0;
-  Milliseconds gap{0};
-};
-
 class FakeFtpServer {
  public:
-  using Pace = SendPace;
   enum class Close { kGraceful, kReset };  // FIN, or RST (SO_LINGER 0)
-  using LineMatcher = std::function<bool(const std::string&)>;
 
   FakeFtpServer();
   ~FakeFtpServer();
@@ -66,45 +49,48 @@ class FakeFtpServer {
   FakeFtpServer& operator=(const FakeFtpServer&) = delete;
 
   uint16_t Port() const { return m_port; }
-  static const char* Host() { return "127.0.0.1"; }
 
   // ---- script steps (each returns *this) --------------------------------
-  // A reply line: `text` + CRLF (a multi-line reply is one text with inner
-  // CRLFs).
-  FakeFtpServer& Reply(std::string text, Pace pace = {});
-  // Bytes as given, nothing appended (garbage, NUL bytes, a bare LF).
-  FakeFtpServer& SendRaw(std::string bytes, Pace pace = {});
-  // The next command line must be exactly `line` (without its CRLF). On a
-  // mismatch the server records a failure, answers "500 Unexpected
-  // command." and keeps waiting for the expected line.
-  FakeFtpServer& Expect(std::string line);
-  FakeFtpServer& Expect(std::string line, std::string reply) { return Expect(std::move(line)).Reply(std::move(reply)); }
-  // The next command line is one `matcher` accepts; `description` names it
-  // in Failures().
-  FakeFtpServer& ExpectThat(std::string description, LineMatcher matcher);
+  // Bytes as given (garbage, NUL bytes, a bare LF); with a `gap`, byte by
+  // byte with that pause between them.
+  FakeFtpServer& SendRaw(std::string bytes, Milliseconds gap = Milliseconds(0));
+  // A reply line: `text` + CRLF (a multi-line reply is one text with inner CRLFs).
+  FakeFtpServer& Reply(const std::string& text) { return SendRaw(text + "\r\n"); }
+  // The next command line is exactly `line` (without its CRLF), or, for a
+  // `line` that ends in '*', any line it begins. On a mismatch the server
+  // records a failure, answers "500 Unexpected command." and keeps waiting.
+  FakeFtpServer& Expect(const std::string& line);
+  FakeFtpServer& Expect(const std::string& line, const std::string& reply) {
+    return Expect(line).Reply(reply);
+  }
+  // A conversation in short, items split on '|': "CMD>reply" expects CMD and
+  // answers ("CMD>" and "CMD" only expect it); "PASV" expects it and answers as
+  // Pasv(); an item that starts with a digit is a reply alone; "<login>", "<drop>", "<reset>" and
+  // "<close>" are Login(), Drop(), Drop(kReset) and ExpectClose(); "<data>"
+  // sends the next of `data` on the data connection and closes it, "<part>"
+  // sends it only; "<connect>" is DataConnect(); any other item is a command
+  // expected.
+  FakeFtpServer& Script(const std::string& items, const std::vector<std::string>& data = {});
   // Greeting, USER and PASS answered 220 / 331 / 230.
   FakeFtpServer& Login(const std::string& user = "user", const std::string& password = "pass");
-  FakeFtpServer& Delay(Milliseconds ms);  // a loop timer: virtual under a TestClock
-  FakeFtpServer& Stall();                 // never go further (commands are still recorded)
+  FakeFtpServer& Delay(Milliseconds ms);              // a loop timer: virtual under a TestClock
+  FakeFtpServer& Stall();                             // never go further (commands are still recorded)
   FakeFtpServer& Drop(Close how = Close::kGraceful);  // closes control and data connections
-  FakeFtpServer& ExpectClose();  // waits until the client closes the control connection
+  FakeFtpServer& ExpectClose();                       // waits until the client closes the control connection
 
-  // Passive mode: opens a data listener on 127.0.0.1 and replies 227 with its
-  // address, or with the host text and port given (any text: "10,0,0,1" or
-  // "999,1,2,3"; a negative port means the listener's own). The listener
-  // accepts one connection, whatever was advertised.
-  FakeFtpServer& Pasv(std::string advertisedHost = "", int advertisedPort = -1);
-  // The same, in the words given: "{}" in `reply` stands for the six numbers
-  // "h1,h2,h3,h4,p1,p2" ("227 Entering Passive Mode {}" leaves out the
-  // parentheses that most servers write).
-  FakeFtpServer& PasvReplying(std::string reply, std::string advertisedHost = "", int advertisedPort = -1);
+  // Passive mode: opens a data listener on 127.0.0.1 and sends `reply` with
+  // "{}" standing for the six numbers "h1,h2,h3,h4,p1,p2" of the listener,
+  // or of the host text and port given (a negative port: the listener's).
+  // The listener accepts one connection, whatever was advertised.
+  FakeFtpServer& Pasv(std::string reply = "227 Entering Passive Mode ({}).", std::string host = "",
+                      int port = -1);
   // Active mode: connects to the address of the client's last PORT command
   // (loopback only; anything else is recorded as a failure).
   FakeFtpServer& DataConnect();
   // Data steps wait for the data connection to exist (passive: the client's
   // connect to the listener).
   FakeFtpServer& DataAccept();
-  FakeFtpServer& DataSend(std::string bytes, Pace pace = {});
+  FakeFtpServer& DataSend(std::string bytes, Milliseconds gap = Milliseconds(0));
   // Keeps everything the client sends on the data connection until it closes
   // it (an upload), then closes the server's side. See Received().
   FakeFtpServer& DataReceive();
@@ -113,18 +99,18 @@ class FakeFtpServer {
   FakeFtpServer& Do(std::function<void()> action, std::string description = "Do");
 
   // ---- default answers once the script has run out ----------------------
-  FakeFtpServer& AnswerByDefault(bool on = true);
-  // Replaces the default reply of a command verb ("SYST", "SIZE", ...).
-  void SetDefaultReply(const std::string& verb, std::string reply) { m_defaultReplies[verb] = std::move(reply); }
+  FakeFtpServer& AnswerByDefault();
+  // Replaces the default reply of a command verb ("SIZE"; "%" stands for the argument).
+  void SetDefaultReply(const std::string& verb, std::string reply) {
+    m_defaultReplies[verb] = std::move(reply);
+  }
   // The files that RETR, SIZE and DELE see and STOR writes (flat names).
   void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
-  // The body a LIST sends.
-  void SetListing(std::string body) { m_listing = std::move(body); }
+  void SetListing(std::string body) { m_listing = std::move(body); }  // the body a LIST sends
 
   // ---- what happened ----------------------------------------------------
-  // Every command line the client sent, in order, over all connections,
-  // without its CRLF.
+  // Every command line the client sent, in order, over all connections.
   const std::vector<std::string>& Transcript() const { return m_transcript; }
   // What each DataReceive() step (and each default STOR) got, in order.
   const std::vector<std::string>& Received() const { return m_received; }
@@ -133,7 +119,7 @@ class FakeFtpServer {
   // it waits at ("step 7 not reached: \"PASS x\" (and 3 more)").
   std::vector<std::string> Failures() const;
   bool Finished() const;  // the script ran to its end, or to its Stall (steps after a Stall never run)
-  int ConnectionCount() const { return m_connections; }      // control connections accepted
+  int ConnectionCount() const { return m_connections; }  // control connections accepted
   int DataConnectionCount() const { return m_dataConnections; }
   bool ControlOpen() const;  // a control connection is open (client not gone)
 
@@ -142,14 +128,14 @@ class FakeFtpServer {
   struct Step;
   using StepFn = std::function<bool(Step&)>;  // true: the step is done
 
-  FakeFtpServer& Add(std::string description, StepFn run);
-  FakeFtpServer& AddSend(bool data, std::string description, std::string bytes, Pace pace);
+  FakeFtpServer& Add(std::string description, StepFn run, std::string bytes = "",
+                     Milliseconds gap = Milliseconds(0));
+  StepFn Sender(bool data);
   void Advance();
-  bool RunSend(Step& step, bool data);
   bool Waited(Step& step, Milliseconds ms);
   bool NeedControl();  // true when a control connection is ready for a step
   bool NeedData();
-  void Fail(std::string what);
+  void Fail(std::string what) { m_failures.push_back(std::move(what)); }
 
   void OnListen();
   void OnControl(unsigned events);
@@ -157,13 +143,9 @@ class FakeFtpServer {
   void OnData(unsigned events);
   void Promote();
   void TakeLines();
-  void OpenDataListener();
   void CloseData(Close how);
   void CloseControl(Close how);
-  void StartTimer(Milliseconds ms);
-
   bool AnswerNextByDefault();  // false when there was nothing to answer
-  void AnswerLine(const std::string& line);
 
   int m_listenFd = -1;
   uint16_t m_port = 0;

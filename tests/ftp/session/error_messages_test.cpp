@@ -97,9 +97,7 @@ TEST(ErrorMessages, LookupOrder) {
   HandledError handled(12345, "Disk quota exceeded");
   EXPECT_EQ(english.GetErrorMessage(12345), "Disk quota exceeded");
   EXPECT_EQ(english.GetErrorMessage(20004), "Operation timed out");
-}
-
-TEST(ErrorMessages, FillReplacesPlaceholdersOnce) {
+  // Fill replaces each placeholder once, and leaves those it has no value for.
   EXPECT_EQ(ErrorMessages::Fill("Invalid Path[ {0} ]", {"/a/{1}"}), "Invalid Path[ /a/{1} ]");
   EXPECT_EQ(ErrorMessages::Fill("发生错误,{1}秒后第{0}次重传", {"2", "5"}), "发生错误,5秒后第2次重传");
   EXPECT_EQ(ErrorMessages::Fill("{0} and {3}", {"x"}), "x and {3}");
@@ -150,17 +148,10 @@ TEST_F(RaiseErrorTest, GenericDescriptionsGiveWayToTheNumbersText) {
   }
 }
 
-TEST_F(RaiseErrorTest, NumberZeroTakesTheHandledError) {
-  {
-    HandledError handled(10054, "");
-    m_messages.RaiseError("CSocket.SendData", 0, "", false);
-  }
-  EXPECT_EQ(std::to_string(m_record.Number()) + " " + m_record.Description(), "10054 Connection reset by peer.");
-}
-
 // A real error is recorded and logged; number 0 with no error being
-// handled only logs, and the record keeps the last real error.
-TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroWithoutAnErrorOnlyLogs) {
+// handled only logs, and the record keeps the last real error; with one
+// being handled, it takes that one.
+TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroTakesTheHandledError) {
   EXPECT_EQ(m_messages.RaiseError("Connect", 16530, "530 Login incorrect.", false), "");
   errno = 0;
   m_messages.RaiseError(" Quit ", 0, "nothing", true);
@@ -168,12 +159,14 @@ TEST_F(RaiseErrorTest, RecordsAndLogsAndNumberZeroWithoutAnErrorOnlyLogs) {
             "Quit|16530|530 Login incorrect.");
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Connect|530 Login incorrect.(16530)", "Quit:ErrorNumber=0nothing"}));
   EXPECT_TRUE(m_frontEnd.boxes.empty());
-}
-
-TEST_F(RaiseErrorTest, ShowErrorShowsAndStays) {
-  m_record.SetSource("Earlier");
-  m_messages.RaiseError("  ", 20005, "", true);
-  EXPECT_EQ(m_record.Source() + std::to_string(m_record.ShowError()), "Earlier1");
+  {  // number 0 while an error is handled takes that error
+    HandledError handled(10054, "");
+    m_messages.RaiseError("CSocket.SendData", 0, "", false);
+  }
+  EXPECT_EQ(std::to_string(m_record.Number()) + " " + m_record.Description(),
+            "10054 Connection reset by peer.");
+  m_messages.RaiseError("  ", 20005, "", true);  // no source: the last one stays; shown
+  EXPECT_EQ(m_record.Source() + std::to_string(m_record.ShowError()), "CSocket.SendData1");
   EXPECT_EQ(m_frontEnd.boxes, std::vector<std::string>{"Unspecified Remote Path(20005)"});
 }
 
