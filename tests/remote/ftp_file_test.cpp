@@ -11,8 +11,8 @@ namespace {
 
 TEST(FtpFile, SafeNamesAndMinuteDates) {
   const std::pair<std::string, bool> names[] = {
-      {"a.txt", true}, {".hidden", true}, {" lead ", true},       {"\xB2\xE2\xCA\xD4", true},        {"", false},
-      {".", false},    {"..", false},     {"dir/R1.txt", false}, {"a\\b", false}, {std::string("a\0b", 3), false}};
+      {"a.txt", true}, {".hidden", true},       {" lead ", true}, {"\xB2\xE2\xCA\xD4", true},     {"", false},
+      {".", false}, {"..", false}, {"dir/R1.txt", false}, {"a\\b", false}, {std::string("a\0b", 3), false}};
   for (const auto& [name, safe] : names) EXPECT_EQ(IsSafeLocalFileName(name), safe) << name;
 
   const std::pair<std::string_view, std::string> dates[] = {
