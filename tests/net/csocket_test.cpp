@@ -29,14 +29,6 @@ class CSocketTest : public ::testing::Test {
     m_socket.OnError = [this] { ++m_errors; };
   }
   ~CSocketTest() override { close(m_listenFd); }
-  // Connects m_socket to the listener and takes the connection as `peer`.
-  void Connect(RawFtpClient& peer) {
-    m_socket.SetRemoteHost("127.0.0.1");
-    m_socket.SetRemotePort(m_port);
-    ASSERT_TRUE(m_socket.Connect());
-    ASSERT_TRUE(peer.Accept(m_listenFd));
-  }
-  bool Wait(const std::function<bool()>& done) { return m_loop.Loop().WaitFor(done, 60s); }
 
   test::ScopedLoop m_loop;
   uint16_t m_port = 0;
@@ -60,20 +52,21 @@ TEST_F(CSocketTest, ErrorsWithoutAConnection) {
 }
 
 TEST_F(CSocketTest, PeekShortReadsAndACloseWhileDataIsQueued) {
+  m_socket.SetRemoteHost("127.0.0.1");
+  m_socket.SetRemotePort(m_port);
+  ASSERT_TRUE(m_socket.Connect());
   RawFtpClient peer;
-  ASSERT_NO_FATAL_FAILURE(Connect(peer));
-  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateConnected; }));
+  ASSERT_TRUE(peer.Accept(m_listenFd));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return m_socket.State() == CSocket::kStateConnected; }, 10s));
   EXPECT_TRUE(m_socket.LocalIP() == "127.0.0.1" && !m_socket.LocalHostName().empty() && m_socket.LocalPort() > 0);
 
   // Text keeps its CR LF; a peek leaves the slot; a short read takes the front.
   int arrivals = 0;
   m_socket.OnDataArrival = [&](double) { ++arrivals; };
   peer.Send("220 hello\r\n");
-  ASSERT_TRUE(Wait([&] { return arrivals == 1; }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return arrivals == 1; }, 10s));
   std::string got, reads;  // each read: whether it gave something, what, and the bytes left
-  const auto read = [&](bool ok) {
-    reads += std::to_string(ok) + got + std::to_string(static_cast<long>(m_socket.BytesReceived())) + "|";
-  };
+  const auto read = [&](bool ok) { reads += std::to_string(ok) + got + std::to_string(static_cast<long>(m_socket.BytesReceived())) + "|"; };
   read(m_socket.PeekData(got));
   read(m_socket.GetData(got, VarType::kText, 3));
   read(m_socket.GetData(got));
@@ -83,7 +76,7 @@ TEST_F(CSocketTest, PeekShortReadsAndACloseWhileDataIsQueued) {
   ByteSink sink;
   m_socket.SetReceiveSink(&sink);
   peer.Send("sunk");
-  ASSERT_TRUE(Wait([&] { return arrivals == 2; }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return arrivals == 2; }, 10s));
   EXPECT_EQ(sink.View(), "sunk");
   EXPECT_FALSE(m_socket.GetData(got));
 
@@ -95,11 +88,11 @@ TEST_F(CSocketTest, PeekShortReadsAndACloseWhileDataIsQueued) {
   ASSERT_TRUE(m_socket.SendData(payload));
   m_socket.CloseSocket();
   EXPECT_EQ(m_socket.State(), CSocket::kStateClosing);
-  ASSERT_TRUE(Wait([&] { return peer.PeerClosed(); }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return peer.PeerClosed(); }, 60s));
   EXPECT_EQ(peer.Received().size(), payload.size());
   EXPECT_EQ(closes, 0);
   peer.Close();
-  ASSERT_TRUE(Wait([&] { return closes == 1; }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return closes == 1; }, 10s));
   EXPECT_EQ(m_socket.SocketHandle(), -1);
   EXPECT_EQ(m_errors, 0);
 }
@@ -108,10 +101,13 @@ TEST_F(CSocketTest, PeekShortReadsAndACloseWhileDataIsQueued) {
 // that nobody takes from a listener is closed, not leaked.
 TEST_F(CSocketTest, ClosedBeforeTheGreetingAndAConnectionNobodyTakes) {
   m_socket.SetExpectsGreeting(true);
+  m_socket.SetRemoteHost("127.0.0.1");
+  m_socket.SetRemotePort(m_port);
+  ASSERT_TRUE(m_socket.Connect());
   RawFtpClient peer;
-  ASSERT_NO_FATAL_FAILURE(Connect(peer));
+  ASSERT_TRUE(peer.Accept(m_listenFd));
   peer.Close();
-  ASSERT_TRUE(Wait([&] { return m_socket.State() == CSocket::kStateError; }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return m_socket.State() == CSocket::kStateError; }, 10s));
   EXPECT_EQ(std::to_string(LastSocketLayerErrorNumber()) + " " + std::to_string(m_socket.ExpectsGreeting()), "16006 0");
 
   CSocket server;
@@ -121,7 +117,7 @@ TEST_F(CSocketTest, ClosedBeforeTheGreetingAndAConnectionNobodyTakes) {
   ASSERT_TRUE(server.Listen());
   RawFtpClient raw;
   ASSERT_TRUE(raw.Connect(static_cast<uint16_t>(server.LocalPort()))) << raw.Error();
-  ASSERT_TRUE(Wait([&] { return requests == 1; }));
+  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return requests == 1; }, 10s));
   EXPECT_TRUE(raw.WaitForClose());
   EXPECT_EQ(RegisteredSocketCount(), 1);  // the listener only
 }
