@@ -26,7 +26,7 @@ void RawFtpClient::Close() {
   m_fd = -1;
   m_in.clear();
   m_out.clear();
-  m_peerClosed = false;
+  m_connecting = m_peerClosed = false;
 }
 
 void RawFtpClient::Adopt(int fd) {
@@ -77,31 +77,21 @@ void RawFtpClient::OnEvents(unsigned events) {
 
 bool RawFtpClient::Connect(uint16_t port, const std::string& host, const std::string& from) {
   Close();
+  m_error.clear();
   sockaddr_in a{}, local{};
+  Adopt(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));  // the loop waits for its end
+  m_connecting = true;
   if (!Address(host, port, &a) || (!from.empty() && !Address(from, 0, &local))) {
     m_error = "not a numeric IPv4 address: " + host + " " + from;
-    return false;
-  }
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (!from.empty() && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  } else if (!from.empty() && bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     m_error = std::string("bind: ") + strerror(errno);
-    close(fd);
-    return false;
-  }
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+  } else if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
     m_error = std::string("connect: ") + strerror(errno);
-    close(fd);
-    return false;
+  } else if (!WaitFor([this] { return !m_connecting; })) {
+    m_error = "connect: timed out";
   }
-  m_connecting = true;
-  m_error.clear();
-  Adopt(fd);
-  if (!WaitFor([this] { return !m_connecting; }) || !m_error.empty()) {
-    if (m_connecting) m_error = "connect: timed out";
-    Close();
-    return false;
-  }
-  return true;
+  if (!m_error.empty()) Close();
+  return m_error.empty();
 }
 
 bool RawFtpClient::Accept(int listenFd) {
