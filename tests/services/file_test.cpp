@@ -123,7 +123,9 @@ TEST(CFilePaths, NormalisationAndSizeHalves) {
       {0, 0, 1e19}, {0, 0, -1e19}, {0, 0, NAN}, {0, 0, INFINITY},
   };
   for (const auto& [low, high, size] : sizes) {
-    if (std::isfinite(size) && std::abs(size) < 1e19) EXPECT_EQ(f.Long2Size(low, high), size) << size;
+    if (std::isfinite(size) && std::abs(size) < 1e19) {
+      EXPECT_EQ(f.Long2Size(low, high), size) << size;
+    }
     int32_t outLow = 7, outHigh = 7;
     f.Size2Long(size, outLow, outHigh);
     EXPECT_EQ(std::pair(outLow, outHigh), std::pair(low, high)) << size;
