@@ -35,9 +35,9 @@ TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
   strict.Script("220 hi|USER a>331 pw|PASS b>230 ok");
   test::RawFtpClient stray(120s);
   ASSERT_TRUE(stray.Connect(strict.Port()));
-  EXPECT_EQ(stray.ReadLine(), "220 hi");
+  EXPECT_EQ(stray.ReadReply(), "220 hi");
   EXPECT_EQ(stray.Command("USER z"), "500 Unexpected command.");
-  EXPECT_TRUE(stray.Send("USER a\n") && stray.ReadLine() == "331 pw");
+  EXPECT_TRUE(stray.Send("USER a\n") && stray.ReadReply() == "331 pw");
   EXPECT_THAT(strict.Failures(), ElementsAre("expected \"USER a\", got \"USER z\"", StartsWith("command "),
                                              "step 4 not reached: \"PASS b\" (and 1 more)"));
 }

@@ -15,16 +15,6 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool IsMinuteDate(const std::string& t) {
-  if (t.size() != 16) return false;
-  for (size_t i = 0; i < t.size(); ++i) {
-    const char c = t[i];
-    const bool digit = c >= '0' && c <= '9';
-    if (i == 4 || i == 7 ? c != '-' : i == 10 ? c != ' ' : i == 13 ? c != ':' : !digit) return false;
-  }
-  return pellan::ParseListDateText(t).has_value();
-}
-
 void Parse(std::string_view text) {
   bool abandoned = false;
   pellan::ListingReport report;
@@ -48,7 +38,7 @@ void Parse(std::string_view text) {
     Check(name.find_first_of("\r\n") == std::string::npos);
     Check(f.FilePath().find_first_of("\r\n") == std::string::npos);
     Check(files->Item(name) == &f && files->Item(position) == &f);
-    Check(IsMinuteDate(f.LastWriteTime()));
+    Check(f.LastWriteTime().size() == 16 && pellan::ParseListDateText(f.LastWriteTime()));
     Check(f.FileSize() >= 0 && (!f.IsDirectory() || f.FileSize() == 0));
   }
   const size_t end = text.find_first_of("\r\n");

@@ -10,24 +10,20 @@ namespace pellan {
 namespace {
 
 TEST(FtpFile, SafeNamesAndMinuteDates) {
-  const struct {
-    std::string name;
-    bool safe;
-  } names[] = {{"a.txt", true}, {".hidden", true}, {" lead ", true}, {"\xB2\xE2\xCA\xD4", true},
-               {"", false},     {".", false},      {"..", false},    {"dir/R1.txt", false},
-               {"a\\b", false}, {std::string("a\0b", 3), false}};
-  for (const auto& r : names) EXPECT_EQ(IsSafeLocalFileName(r.name), r.safe) << r.name;
+  const std::pair<std::string, bool> names[] = {
+      {"a.txt", true}, {".hidden", true},       {" lead ", true}, {"\xB2\xE2\xCA\xD4", true},     {"", false},
+      {".", false}, {"..", false}, {"dir/R1.txt", false}, {"a\\b", false}, {std::string("a\0b", 3), false}};
+  for (const auto& [name, safe] : names) EXPECT_EQ(IsSafeLocalFileName(name), safe) << name;
 
-  const struct {
-    std::string assigned, stored;
-  } dates[] = {{"2024-01-15 15:45:59", "2024-01-15 15:45"},  // seconds dropped, not rounded
-               {"2024-01-15", "2024-01-15 00:00"},           {"0999-01-02 03:04", "0999-01-02 03:04"},
-               {"2023-02-29 10:00", "1899-12-30 00:00"},     {"2024-13-01 10:00", "1899-12-30 00:00"},
-               {"2024-01-15 24:00", "1899-12-30 00:00"},     {"2024-1-15 10:00", "1899-12-30 00:00"}};
-  for (const auto& r : dates) {
+  const std::pair<std::string_view, std::string> dates[] = {
+      {"2024-01-15 15:45:59", "2024-01-15 15:45"},  // seconds dropped, not rounded
+      {"2024-01-15", "2024-01-15 00:00"},       {"0999-01-02 03:04", "0999-01-02 03:04"},
+      {"2023-02-29 10:00", "1899-12-30 00:00"}, {"2024-13-01 10:00", "1899-12-30 00:00"},
+      {"2024-01-15 24:00", "1899-12-30 00:00"}, {"2024-1-15 10:00", "1899-12-30 00:00"}};
+  for (const auto& [assigned, stored] : dates) {
     CFtpFile f;
-    f.SetLastWriteTime(std::string_view(r.assigned));
-    EXPECT_EQ(f.LastWriteTime(), r.stored) << r.assigned;
+    f.SetLastWriteTime(assigned);
+    EXPECT_EQ(f.LastWriteTime(), stored) << assigned;
   }
 }
 
@@ -66,12 +62,10 @@ TEST(FtpFiles, KeysPositionsAndRemovals) {
   for (const char* n : {"c", "d"}) files.Add(Named(n), n);
   EXPECT_EQ(Names(files), (std::vector<std::string>{"Ra.txt", "RA.txt", "c", "d"}));
   EXPECT_TRUE(files.Item(size_t{0}) == nullptr && files.Item(size_t{5}) == nullptr);
-  std::string removed;  // each removal's result, in order; the second size_t{3} is past the end
-  for (bool r : {files.Remove("RA.txt"), files.Remove("RA.txt"), files.Remove(size_t{3}), files.Remove(size_t{3}),
-                 files.Remove(size_t{0})}) {
-    removed += r ? "1" : "0";
-  }
-  EXPECT_EQ(removed, "10100");
+  // Each removal's result, in order; the second size_t{3} is past the end.
+  EXPECT_EQ(std::vector<bool>({files.Remove("RA.txt"), files.Remove("RA.txt"), files.Remove(size_t{3}),
+                               files.Remove(size_t{3}), files.Remove(size_t{0})}),
+            std::vector<bool>({true, false, true, false, false}));
   ASSERT_NE(files.Add(Named("RA.txt"), "RA.txt"), nullptr);  // again, at the end
   EXPECT_EQ(Names(files), (std::vector<std::string>{"Ra.txt", "c", "RA.txt"}));
   EXPECT_EQ(std::as_const(files).Item(size_t{2})->FileName(), "c");
@@ -80,21 +74,18 @@ TEST(FtpFiles, KeysPositionsAndRemovals) {
   // position in between the others, then some added again: every key stays
   // found and records keep their address while the collection grows.
   const int n = 3000;
-  for (int i = 0; i < n; ++i) ASSERT_NE(files.Add(Named("R" + std::to_string(i)), "R" + std::to_string(i)), nullptr);
+  const auto key = [](int i) { return "R" + std::to_string(i); };
+  for (int i = 0; i < n; ++i) ASSERT_NE(files.Add(Named(key(i)), key(i)), nullptr);
   EXPECT_EQ(files.Item("Ra.txt"), first);
-  for (int i = 0; i < n; i += 3) ASSERT_TRUE(files.Remove("R" + std::to_string(i)));
+  for (int i = 0; i < n; i += 3) ASSERT_TRUE(files.Remove(key(i)));
   ASSERT_TRUE(files.Remove(size_t{1}));  // "Ra.txt"
-  for (int i = 0; i < n; i += 7) files.Add(Named("R" + std::to_string(i)), "R" + std::to_string(i));
+  for (int i = 0; i < n; i += 7) files.Add(Named(key(i)), key(i));
   size_t expected = 2;  // "c" and "RA.txt"
   for (int i = 0; i < n; ++i) {
-    const std::string key = "R" + std::to_string(i);
     const bool present = i % 3 != 0 || i % 7 == 0;
     expected += present ? 1 : 0;
-    const CFtpFile* f = files.Item(key);
-    ASSERT_EQ(f != nullptr, present) << key;
-    if (f) {
-      EXPECT_EQ(f->FileName(), key);
-    }
+    const CFtpFile* f = files.Item(key(i));
+    ASSERT_EQ(f ? f->FileName() : "", present ? key(i) : "");
   }
   EXPECT_EQ(files.Count(), expected);
   EXPECT_EQ(files.Item(size_t{1})->FileName() + files.Item(files.Count())->FileName(),

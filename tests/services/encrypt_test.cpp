@@ -10,10 +10,7 @@ namespace pellan {
 namespace {
 
 TEST(CEncrypt, KnownForms) {
-  const struct {
-    const char* plain;
-    const char* cipher;
-  } rows[] = {
+  const std::pair<const char*, const char*> rows[] = {
       {"", ""},
       // One byte: 2 Base64 characters, the key string, and the key's 8th and
       // 9th characters in front (19 in all).
@@ -27,9 +24,9 @@ TEST(CEncrypt, KnownForms) {
       {"user@example", "GFdXNlckBleGFtcGxl"},
   };
   CEncrypt e;
-  for (const auto& r : rows) {
-    EXPECT_EQ(e.EncryptSiteInfo(r.plain, "base64"), r.cipher) << r.plain;
-    EXPECT_EQ(e.DecryptSiteInfo(r.cipher, "base64"), r.plain) << r.cipher;
+  for (const auto& [plain, cipher] : rows) {
+    EXPECT_EQ(e.EncryptSiteInfo(plain, "base64") + "|" + e.DecryptSiteInfo(cipher, "base64"),
+              cipher + std::string("|") + plain);
   }
   // Only the Base64 seed is known, and an unknown one says nothing.
   test::RecordingFrontEnd frontEnd;
@@ -49,9 +46,7 @@ TEST(CEncrypt, KnownForms) {
 TEST(CEncrypt, DecryptingOddInput) {
   using namespace std::string_literals;
   CEncrypt e;
-  const struct {
-    std::string cipher, plain;
-  } rows[] = {
+  const std::pair<std::string, std::string> rows[] = {
       {e.Base64Encrypt("  ftp.example  "), "ftp.example"},  // spaces at the ends go
       {e.Base64Encrypt("ab\0cd"s), "ab"},                    // cut at a NUL
       {e.Base64Encrypt("\0abc"s), ""},
@@ -64,7 +59,7 @@ TEST(CEncrypt, DecryptingOddInput) {
       // ((0 / 16) + (-1 * 4)) & 255 = 252, which is not ASCII and stays a byte.
       {"..!A", "\xfc"},
   };
-  for (const auto& r : rows) EXPECT_EQ(e.Base64Decrypt(r.cipher), r.plain) << r.cipher;
+  for (const auto& [cipher, plain] : rows) EXPECT_EQ(e.Base64Decrypt(cipher), plain) << cipher;
 }
 
 }  // namespace

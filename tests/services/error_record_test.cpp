@@ -47,10 +47,10 @@ TEST_F(CErrorTest, LogFileLinesPathAndSizeLimit) {
   m_record.WriteFile("fresh");
   EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
 
-  m_record.SetLogFilePath("  ");
-  EXPECT_FALSE(m_record.WriteFile("x"));
-  m_record.SetLogFilePath(m_scope.Dir().Path());  // a folder is not a log file
-  EXPECT_FALSE(m_record.WriteFile("x"));
+  for (const std::string& path : {std::string("  "), m_scope.Dir().Path()}) {  // a folder is not a log file
+    m_record.SetLogFilePath(path);
+    EXPECT_FALSE(m_record.WriteFile("x")) << path;
+  }
   m_record.SetLogFilePath(" " + m_scope.Dir().Path() + "\\\\TolvarFtp.Log ");
   EXPECT_TRUE(m_record.WriteFile("x"));
   EXPECT_EQ(m_scope.Log(), "fresh" + Stamp() + "x" + Stamp());

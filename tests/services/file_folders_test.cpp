@@ -47,20 +47,18 @@ TEST_F(FoldersTest, CreateFolderLevelByLevel) {
   EXPECT_EQ(std::to_string(m_scope.Record().Number()) + m_scope.Log(), "0");
 
   test::WriteWholeFile(m_dir.File("file"), "x");
-  const struct {
-    std::string path, description;
-  } refused[] = {
+  const std::pair<std::string, std::string> refused[] = {
       {"   ", "Please input filename!"},
       {"relative\\dir", "Invalid Path[ relative/dir ]"},
       {"./here", "Invalid Path[ ./here ]"},
       {m_dir.File("file/sub"), "Failed to create directory[ " + m_dir.File("file/sub") + " ] !"},
   };
-  for (const auto& r : refused) {
+  for (const auto& [path, description] : refused) {
     m_scope.Record().Clear();
-    EXPECT_FALSE(m_file.CreateFolder(r.path)) << r.path;
+    EXPECT_FALSE(m_file.CreateFolder(path)) << path;
     EXPECT_EQ(std::to_string(m_scope.Record().Number()) + "|" + m_scope.Record().Description() + "|" +
                   m_scope.Record().Source(),
-              std::to_string(CFile::kErrorNumber) + "|" + r.description + "|CreateFolder");
+              std::to_string(CFile::kErrorNumber) + "|" + description + "|CreateFolder");
   }
   EXPECT_NE(m_scope.Log().find("CreateFolder|Invalid Path[ ./here ](11111)  {"), std::string::npos);
   m_messages.SetLanguage(kLangSimplifiedChinese);  // the texts follow the messages' language
@@ -71,14 +69,13 @@ TEST_F(FoldersTest, CreateFolderLevelByLevel) {
 TEST_F(FoldersTest, ListingByFlagLevelAndPattern) {
   const std::string d = Tree();
   const std::string all = d + ".hidden|0*" + d + "a|1*" + d + "b|1*" + d + "f.txt|0*" + d + "z.log|0";
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, 2), all);
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, 0), d + ".hidden*" + d + "f.txt*" + d + "z.log");
-  EXPECT_EQ(m_file.GetFolderFilePath(d, false, -7), all);
-  EXPECT_EQ(m_file.GetFolderFilePath(d, true, 1), d + "a*" + d + "b*" + d + "a/x");
-  // Other forms of the folder path.
-  std::string backslashed = m_dir.Path();
+  std::string backslashed = m_dir.Path();  // another form of the folder path
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  EXPECT_EQ(m_file.GetFolderFilePath(backslashed, false, 2), all);
+  for (const auto& [path, recurse, flag, listed] :
+       {std::tuple(d, false, 2, all), {d, false, 0, d + ".hidden*" + d + "f.txt*" + d + "z.log"},
+        {d, false, -7, all}, {d, true, 1, d + "a*" + d + "b*" + d + "a/x"}, {backslashed, false, 2, all}}) {
+    EXPECT_EQ(m_file.GetFolderFilePath(path, recurse, flag), listed) << flag;
+  }
   for (const std::string& none : {d + "missing/", d + "f.txt", std::string()}) {
     EXPECT_EQ(m_file.GetFolderFilePath(none, true, 2), "") << none;
   }

@@ -1,4 +1,4 @@
-#include <array>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -15,47 +15,27 @@ namespace {
 using std::nullopt;
 using std::optional;
 using std::string;
+using Row = std::tuple<const char*, const char*, const char*, const char*, const char*>;
 using namespace std::string_literals;
 
 TEST(IniText, FindValue) {
   const string text =
-      "top=ignored\r\n"
-      "[Main]\r\n"
-      "  Host = ftp.example \r\n"
-      ";port=1\r\n"
-      "port=21\r\n"
-      "quoted=\"a b \"\r\n"
-      "single='x'\r\n"
-      "half=\"x\r\n"
-      "novalue\r\n"
-      "empty=\r\n"
-      "[ Other ] trailing\n"
-      "host=other\n"
-      "[main]\r\n"
-      "late=1\r\n";
-  const struct {
-    const char* section;
-    const char* key;
-    optional<string> value;
-  } rows[] = {
+      "top=ignored\r\n[Main]\r\n  Host = ftp.example \r\n;port=1\r\nport=21\r\nquoted=\"a b \"\r\n"
+      "single='x'\r\nhalf=\"x\r\nnovalue\r\nempty=\r\n[ Other ] trailing\nhost=other\n[main]\r\nlate=1\r\n";
+  const std::tuple<const char*, const char*, optional<string>> rows[] = {
       {"MAIN", "host", "ftp.example"}, {" main ", " HOST ", "ftp.example"},  // no letter case, spaces
       {"Main", "port", "21"},  // ";" starts a comment
       {"Main", "quoted", "a b "},      {"Main", "single", "x"},    {"Main", "half", "\"x"},
-      {"Main", "novalue", nullopt},    {"Main", "empty", ""},      {"Other", "host", "other"},  // LF-only lines
+      {"Main", "novalue", nullopt},    {"Main", "empty", ""},
+      {"Other", "host", "other"},  // LF-only lines
       {"Main", "late", nullopt},  // the first section of a name wins
       {"Main", "top", nullopt},        {"", "top", nullopt},       {"Missing", "host", nullopt},
   };
-  for (const auto& r : rows) EXPECT_EQ(ini::FindValue(text, r.section, r.key), r.value) << r.section << "/" << r.key;
+  for (const auto& [section, key, value] : rows) EXPECT_EQ(ini::FindValue(text, section, key), value) << key;
 }
 
-TEST(IniText, SetValue) {
-  const struct {
-    const char* text;
-    const char* section;
-    const char* key;
-    const char* value;
-    const char* result;
-  } rows[] = {
+TEST(IniText, SetValueAndDeleteSection) {
+  const Row set[] = {
       {"", "S", "k", "v", "[S]\r\nk=v\r\n"},
       {"[A]\r\nx=1\r\n", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
       {"[A]\r\nx=1", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
@@ -68,19 +48,10 @@ TEST(IniText, SetValue) {
       {"[S]", "S", "b", "2", "[S]\r\nb=2\r\n"},
       {"[S]\r\na=1", "S", "b", "2", "[S]\r\na=1\r\nb=2\r\n"},
   };
-  for (const auto& r : rows) {
-    const string out = ini::SetValue(r.text, r.section, r.key, r.value);
-    EXPECT_EQ(out, r.result) << r.text;
-    EXPECT_EQ(ini::FindValue(out, r.section, r.key), string(r.value)) << r.text;
+  for (const auto& [text, section, key, value, result] : set) {
+    EXPECT_EQ(ini::SetValue(text, section, key, value), result) << text;
   }
-}
-
-TEST(IniText, DeleteSection) {
-  const struct {
-    const char* text;
-    const char* section;
-    optional<string> result;
-  } rows[] = {
+  const std::tuple<const char*, const char*, optional<string>> del[] = {
       {"[a]\r\nk=1\r\n[b]\r\nk=2\r\n[c]\r\nk=3", "b", "[a]\r\nk=1\r\n[c]\r\nk=3"},
       {"[a]\r\nk=1\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
       // The last section takes the line ends before it along.
@@ -90,7 +61,7 @@ TEST(IniText, DeleteSection) {
       {"[a]\r\nk=1", "a", ""}, {"[a]\r\nk=1", "A", nullopt}, {"[a]", "a", nullopt},
       {"[a]\r\nk=1", "", nullopt}, {"", "a", nullopt},
   };
-  for (const auto& r : rows) EXPECT_EQ(ini::DeleteSection(r.text, r.section), r.result) << r.text << "/" << r.section;
+  for (const auto& [text, section, result] : del) EXPECT_EQ(ini::DeleteSection(text, section), result);
 }
 
 class CFileIniTest : public ::testing::Test {
@@ -102,8 +73,8 @@ class CFileIniTest : public ::testing::Test {
 };
 
 TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
-  for (const auto& [section, key, value] : std::vector<std::array<const char*, 3>>{
-           {"Site", "Host", "ftp.example"}, {"Site", "Port", "21"}, {"Other", "Host", "x"}, {"site", "host", "ftp2.example"}}) {
+  for (const auto& [section, key, value] : {std::tuple("Site", "Host", "ftp.example"), {"Site", "Port", "21"},
+                                            {"Other", "Host", "x"}, {"site", "host", "ftp2.example"}}) {
     EXPECT_TRUE(m_file.IniWrite(m_path, section, key, value)) << key;
   }
   EXPECT_EQ(test::ReadWholeFile(m_path), "[Site]\r\nHost=ftp2.example\r\nPort=21\r\n[Other]\r\nHost=x\r\n");
@@ -113,15 +84,12 @@ TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
             "ftp2.example|||");
 
   test::WriteWholeFile(m_path, "[S]\r\nv=abcdef\r\nz=ab\0cd\r\nc=中文字\r\n"s);
-  const struct {
-    const char* key;
-    int size;
-    const char* value;
-  } rows[] = {{"v", 7, "abcdef"}, {"v", 4, "abc"}, {"v", 1, ""}, {"v", 0, ""},
-              {"z", 255, "ab"},   // cut at the NUL
-              {"c", 6, "中"},     // never half a character
-              {"c", 7, "中文"}};
-  for (const auto& r : rows) EXPECT_EQ(m_file.IniRead(m_path, "S", r.key, r.size), r.value) << r.key << r.size;
+  const std::tuple<const char*, int, const char*> rows[] = {
+      {"v", 7, "abcdef"}, {"v", 4, "abc"}, {"v", 1, ""}, {"v", 0, ""},
+      {"z", 255, "ab"},  // cut at the NUL
+      {"c", 6, "中"},    // never half a character
+      {"c", 7, "中文"}};
+  for (const auto& [key, size, value] : rows) EXPECT_EQ(m_file.IniRead(m_path, "S", key, size), value);
 
   SetProcessCodePage(CodePage::kGbk);
   m_file.IniWrite(m_dir.File("gbk.ini"), "站点", "主机", "服务器");
@@ -133,9 +101,8 @@ TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
 
 TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFileAndSectionsWork) {
   test::WriteWholeFile(m_path, "[S]\r\nk=v\r\n");
-  for (const auto& [section, key, value] : std::vector<std::array<const char*, 3>>{
-           {"S", "k", "x\r\n[Evil]\r\nk=y"}, {"S]x", "k", "v"}, {"S", "a=b", "v"}, {"S", " ;comment", "v"},
-           {"S", "[T]", "v"}}) {
+  for (const auto& [section, key, value] : {std::tuple("S", "k", "x\r\n[Evil]\r\nk=y"), {"S]x", "k", "v"},
+                                            {"S", "a=b", "v"}, {"S", " ;comment", "v"}, {"S", "[T]", "v"}}) {
     EXPECT_TRUE(m_file.IniWrite(m_path, section, key, value)) << key;
   }
   EXPECT_EQ(test::ReadWholeFile(m_path) + m_scope.Record().Source() + std::to_string(m_scope.Record().Number()),

@@ -12,26 +12,20 @@ namespace pellan {
 namespace {
 
 TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
-  const struct {
-    double ms;
-    int64_t slept;
-  } rows[] = {
+  const std::pair<double, int64_t> rows[] = {
       {10.4, 10}, {10.6, 11}, {10.5, 10}, {11.5, 12},  // halves go to the even number
       {0, 0},     {-5, 0},    {NAN, 0},
   };
-  for (const auto& r : rows) {
+  for (const auto& [ms, slept] : rows) {
     test::ScopedLoop loop(true);
-    CSystem().Delay(r.ms);
-    EXPECT_EQ(loop.Clock()->Elapsed(), Milliseconds(r.slept)) << r.ms;
+    CSystem().Delay(ms);
+    EXPECT_EQ(loop.Clock()->Elapsed(), Milliseconds(slept)) << ms;
   }
 }
 
-TEST(CSystem, WindowsLanguageIdentifiersMapToColumns) {
+TEST(CSystem, LanguageIdentifiersAndStrLenInTheProcessCodePage) {
   const int rows[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
   for (const auto& r : rows) EXPECT_EQ(CSystem::LanguageOfLangId(r[0]), r[1]) << r[0];
-}
-
-TEST(CSystem, StrLenCountsBytesInTheProcessCodePage) {
   EXPECT_EQ(CSystem().StrLen("中文a"), 7);
   SetProcessCodePage(CodePage::kGbk);
   EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2
@@ -40,10 +34,9 @@ TEST(CSystem, StrLenCountsBytesInTheProcessCodePage) {
 
 TEST(CPublic, MTrimCutsAtTheFirstNul) {
   using namespace std::string_literals;
-  const struct {
-    std::string in, out;
-  } rows[] = {{"abc", "abc"}, {"", ""}, {"\0abc"s, ""}, {"ab\0cd\0"s, "ab"}, {"ab "s, "ab "}};
-  for (const auto& r : rows) EXPECT_EQ(CPublic().mTrim(r.in), r.out);
+  const std::pair<std::string, std::string> rows[] = {
+      {"abc", "abc"}, {"", ""}, {"\0abc"s, ""}, {"ab\0cd\0"s, "ab"}, {"ab "s, "ab "}};
+  for (const auto& [in, out] : rows) EXPECT_EQ(CPublic().mTrim(in), out);
 }
 
 }  // namespace

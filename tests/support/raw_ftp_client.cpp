@@ -20,23 +20,13 @@ bool Address(const std::string& host, uint16_t port, sockaddr_in* a) {
 }
 }  // namespace
 
-RawFtpClient::RawFtpClient(Duration timeout) : m_timeout(timeout) {}
-
-RawFtpClient::~RawFtpClient() { Close(); }
-
 void RawFtpClient::Close() {
   m_watch.Reset();
   if (m_fd >= 0) close(m_fd);
   m_fd = -1;
   m_in.clear();
   m_out.clear();
-  m_peerClosed = false;
-}
-
-void RawFtpClient::Reset() {
-  const linger l{1, 0};
-  if (m_fd >= 0) setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  Close();
+  m_connecting = m_peerClosed = false;
 }
 
 void RawFtpClient::Adopt(int fd) {
@@ -49,7 +39,7 @@ void RawFtpClient::Adopt(int fd) {
 
 void RawFtpClient::Interest() {
   if (m_fd < 0) return;
-  const unsigned read = m_paused || m_peerClosed ? 0u : unsigned{kIoRead};
+  const unsigned read = m_peerClosed ? 0u : unsigned{kIoRead};
   m_watch.SetInterest(read | (m_connecting || !m_out.empty() ? unsigned{kIoWrite} : 0u));
 }
 
@@ -72,7 +62,7 @@ void RawFtpClient::OnEvents(unsigned events) {
     }
     m_out.erase(0, static_cast<size_t>(n));
   }
-  while (!m_paused && !m_peerClosed && !m_connecting) {
+  while (!m_peerClosed && !m_connecting) {
     char buf[65536];
     const ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
@@ -87,31 +77,21 @@ void RawFtpClient::OnEvents(unsigned events) {
 
 bool RawFtpClient::Connect(uint16_t port, const std::string& host, const std::string& from) {
   Close();
+  m_error.clear();
   sockaddr_in a{}, local{};
+  Adopt(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));  // the loop waits for its end
+  m_connecting = true;
   if (!Address(host, port, &a) || (!from.empty() && !Address(from, 0, &local))) {
     m_error = "not a numeric IPv4 address: " + host + " " + from;
-    return false;
-  }
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (!from.empty() && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+  } else if (!from.empty() && bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     m_error = std::string("bind: ") + strerror(errno);
-    close(fd);
-    return false;
-  }
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+  } else if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
     m_error = std::string("connect: ") + strerror(errno);
-    close(fd);
-    return false;
+  } else if (!WaitFor([this] { return !m_connecting; })) {
+    m_error = "connect: timed out";
   }
-  m_connecting = true;
-  m_error.clear();
-  Adopt(fd);
-  if (!WaitFor([this] { return !m_connecting; }) || !m_error.empty()) {
-    if (m_connecting) m_error = "connect: timed out";
-    Close();
-    return false;
-  }
-  return true;
+  if (!m_error.empty()) Close();
+  return m_error.empty();
 }
 
 bool RawFtpClient::Accept(int listenFd) {
@@ -124,14 +104,6 @@ bool RawFtpClient::Accept(int listenFd) {
   return true;
 }
 
-bool RawFtpClient::WaitFor(const std::function<bool()>& done) { return CurrentLoop().WaitFor(done, m_timeout); }
-
-void RawFtpClient::PauseReading(bool paused) {
-  m_paused = paused;
-  Interest();
-  if (!paused) OnEvents(0);
-}
-
 bool RawFtpClient::Send(const std::string& bytes) {
   if (m_fd < 0) return false;
   m_out += bytes;
@@ -139,34 +111,24 @@ bool RawFtpClient::Send(const std::string& bytes) {
   return WaitFor([this] { return m_out.empty(); }) && m_error.empty();
 }
 
-std::string RawFtpClient::ReadLine() {
-  size_t eol = std::string::npos;
-  WaitFor([&] { return (eol = m_in.find("\r\n")) != std::string::npos || m_peerClosed || m_fd < 0; });
-  if (eol == std::string::npos) {
-    m_error = m_peerClosed ? "connection closed by the peer" : "timed out waiting for a line";
-    return "";
-  }
-  std::string line = m_in.substr(0, eol);
-  m_in.erase(0, eol + 2);
-  return line;
-}
-
 std::string RawFtpClient::ReadReply() {
-  std::string line = ReadLine(), reply = line;
-  // "123-" opens a multi-line reply that ends with a line "123 ".
-  if (line.size() >= 4 && Code(line) >= 0 && line[3] == '-') {
-    const std::string end = line.substr(0, 3) + " ";
-    do {
-      if ((line = ReadLine()).empty()) return "";
-      reply += "\r\n" + line;
-    } while (line.compare(0, 4, end) != 0);
+  size_t from = 0, eol = std::string::npos;
+  const auto line = [&] { return (eol = m_in.find("\r\n", from)) != std::string::npos || m_peerClosed; };
+  for (; WaitFor(line) && eol != std::string::npos; from = eol + 2) {
+    // "123-" opens a multi-line reply that ends with a line "123 ".
+    if (m_in.size() < 4 || m_in[3] != '-' || (from > 0 && m_in.compare(from, 3, m_in, 0, 3) == 0 &&
+                                               m_in.compare(from + 3, 1, " ") == 0)) {
+      const std::string reply = m_in.substr(0, eol);
+      m_in.erase(0, eol + 2);
+      return reply;
+    }
   }
-  return reply;
+  m_error = "no whole reply: " + m_in;
+  return "";
 }
 
 bool RawFtpClient::Login(const std::string& user, const std::string& password) {
-  if (Code(ReadReply()) != 220) return false;
-  std::string reply = Command("USER " + user);
+  std::string reply = Code(ReadReply()) == 220 ? Command("USER " + user) : "";
   if (Code(reply) == 331) reply = Command("PASS " + password);
   if (Code(reply) != 230) m_error = "login refused: " + reply;
   return Code(reply) == 230;
@@ -180,8 +142,6 @@ int RawFtpClient::Code(const std::string& reply) {
   const auto digit = [&](size_t i) { return reply.size() > i && reply[i] >= '0' && reply[i] <= '9'; };
   return digit(0) && digit(1) && digit(2) ? std::stoi(reply.substr(0, 3)) : -1;
 }
-
-bool RawFtpClient::PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
 
 int RawFtpClient::Listen(uint16_t* port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), on = 1;

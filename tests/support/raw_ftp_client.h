@@ -17,8 +17,8 @@ namespace pellan::test {
 
 class RawFtpClient {
  public:
-  explicit RawFtpClient(Duration timeout = std::chrono::seconds(10));
-  ~RawFtpClient();
+  explicit RawFtpClient(Duration timeout = std::chrono::seconds(10)) : m_timeout(timeout) {}
+  ~RawFtpClient() { Close(); }
   RawFtpClient(const RawFtpClient&) = delete;
   RawFtpClient& operator=(const RawFtpClient&) = delete;
 
@@ -28,36 +28,28 @@ class RawFtpClient {
   // Waits for a connection on a listening socket (see Listen) and takes it.
   bool Accept(int listenFd);
   void Close();
-  void Reset();  // closes with a reset (RST) instead of an orderly close
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
-  bool SendLine(const std::string& line) { return Send(line + "\r\n"); }
-  // The next CRLF-ended line without its CRLF; "" on time-out or close.
-  std::string ReadLine();
-  // The next whole reply (every line of a multi-line one, joined by CRLF).
+  // The next whole reply (every line of a multi-line one, joined by CRLF);
+  // "" on time-out or close.
   std::string ReadReply();
-  std::string Command(const std::string& line) { return SendLine(line) ? ReadReply() : ""; }
+  std::string Command(const std::string& line) { return Send(line + "\r\n") ? ReadReply() : ""; }
   // The greeting, USER and PASS; true when the server answered 230.
   bool Login(const std::string& user, const std::string& password);
 
-  // Runs the loop until `done` holds; false after the time-out.
-  bool WaitFor(const std::function<bool()>& done);
   // True when the peer closes (end of stream or reset) in time, with
   // nothing more to read before.
   bool WaitForClose();
-  // What came and was not read as lines yet; reading stops while paused (the
-  // bytes stay in the system's buffers).
+  // What came and was not read as lines yet.
   std::string& Received() { return m_in; }
   bool PeerClosed() const { return m_peerClosed; }
-  void PauseReading(bool paused);
-
   const std::string& Error() const { return m_error; }
 
   // The three-digit code at the start of a reply, or -1.
   static int Code(const std::string& reply);
   // True when something accepts TCP connections at 127.0.0.1:port.
-  static bool PortAccepts(uint16_t port);
+  static bool PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
   // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
   // system's choosing, written to *port; -1 when the port is taken.
   static int Listen(uint16_t* port);
@@ -65,6 +57,7 @@ class RawFtpClient {
   static uint16_t FreePort();
 
  private:
+  bool WaitFor(const std::function<bool()>& done) { return CurrentLoop().WaitFor(done, m_timeout); }
   void Adopt(int fd);
   void OnEvents(unsigned events);
   void Interest();
@@ -73,7 +66,6 @@ class RawFtpClient {
   int m_fd = -1;
   LoopWatch m_watch;
   bool m_connecting = false;
-  bool m_paused = false;
   bool m_peerClosed = false;
   std::string m_in, m_out, m_error;
 };

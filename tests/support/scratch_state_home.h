@@ -12,7 +12,6 @@ namespace pellan::test {
 class ScratchStateHome {
  public:
   ScratchStateHome() { setenv("XDG_STATE_HOME", m_dir.Path().c_str(), 1); }
-  const std::string& Path() const { return m_dir.Path(); }
 
  private:
   TempDir m_dir;

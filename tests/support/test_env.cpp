@@ -15,36 +15,24 @@
 
 namespace pellan::test {
 
-namespace {
-
 // The poll backend, or the Qt one when PELLAN_TEST_LOOP=qt.
-std::unique_ptr<EventLoop> MakeTestLoop() {
+ScopedLoop::ScopedLoop(bool virtualTime, Duration realGrace) {
+  if (virtualTime) SetCurrentClock((m_clock = std::make_unique<TestClock>(realGrace)).get());
   const char* chosen = getenv("PELLAN_TEST_LOOP");
-  if (chosen != nullptr && std::string(chosen) == "qt") {
+  if (chosen == nullptr || std::string(chosen) != "qt") {
+    m_loop = std::make_unique<PollEventLoop>();
+  } else {
 #ifdef PELLAN_WITH_QT
-    if (QCoreApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char name[] = "pellan-test";
-      static char* argv[] = {name, nullptr};
-      static QCoreApplication app(argc, argv);
-    }
-    return std::make_unique<QtEventLoop>();
+    static int argc = 1;
+    static char name[] = "pellan-test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) static QCoreApplication app(argc, argv);
+    m_loop = std::make_unique<QtEventLoop>();
 #else
     fputs("PELLAN_TEST_LOOP=qt, but this build has no Qt\n", stderr);
     abort();
 #endif
   }
-  return std::make_unique<PollEventLoop>();
-}
-
-}  // namespace
-
-ScopedLoop::ScopedLoop(bool virtualTime, Duration realGrace) {
-  if (virtualTime) {
-    m_clock = std::make_unique<TestClock>(realGrace);
-    SetCurrentClock(m_clock.get());
-  }
-  m_loop = MakeTestLoop();
   SetCurrentLoop(m_loop.get());
 }
 

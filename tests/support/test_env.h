@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/clock.h"
@@ -50,17 +51,17 @@ class TempDir {
 // Sets (nullptr: unsets) one environment variable for a scope and puts the old value back.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : m_name(name), m_had(getenv(name)), m_old(m_had ? getenv(name) : "") {
+  ScopedEnv(const char* name, const char* value) : m_name(name) {
+    if (const char* old = getenv(name)) m_old = old;
     value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedEnv() { m_had ? setenv(m_name.c_str(), m_old.c_str(), 1) : unsetenv(m_name.c_str()); }
+  ~ScopedEnv() { m_old ? setenv(m_name.c_str(), m_old->c_str(), 1) : unsetenv(m_name.c_str()); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string m_name;
-  bool m_had;
-  std::string m_old;
+  std::optional<std::string> m_old;
 };
 
 // Writes `content` to `path` (created or truncated); false on failure.
