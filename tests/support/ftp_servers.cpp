@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
@@ -161,12 +163,10 @@ std::vector<FtpServerKind> AllFtpServerKinds() {
   return {FtpServerKind::kPyftpdlib, FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd};
 }
 
-std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind) { return std::make_unique<RealFtpServer>(kind); }
-
 RealFtpServer& SharedFtpServer(FtpServerKind kind) {
   static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
   auto& server = servers[kind];
-  if (!server) server = MakeFtpServer(kind);
+  if (!server) server = std::make_unique<RealFtpServer>(kind);
   return *server;
 }
 
@@ -199,23 +199,25 @@ bool RealFtpServer::PutFile(const std::string& remotePath, const std::string& co
 
 std::string RealFtpServer::Log() const { return ReadWholeFile(m_work.File("server.log")); }
 
+// pyftpdlib runs as anyone; the others need root and the test account.
 std::string RealFtpServer::Unavailable() const {
+  const bool py = m_kind == FtpServerKind::kPyftpdlib, vsftpd = m_kind == FtpServerKind::kVsftpd;
   std::string missing;
-  if (m_kind == FtpServerKind::kPyftpdlib) {
-    if (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython)) {
-      return std::string("python3-pyftpdlib is not installed") + kSetupHint;
-    }
-    return "";
-  }
-  if (m_kind == FtpServerKind::kVsftpd && !Executable(kVsftpd)) missing = "vsftpd is not installed";
-  if (m_kind == FtpServerKind::kVsftpd && missing.empty() && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
+  if (py &&
+      (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython))) {
+    missing = "python3-pyftpdlib is not installed";
+  } else if (vsftpd && !Executable(kVsftpd)) {
+    missing = "vsftpd is not installed";
+  } else if (vsftpd && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
     missing = std::string("the PAM service ") + kVsftpdPamService + " is missing";
+  } else if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) {
+    missing = "pure-ftpd is not installed";
+  } else if (!py && geteuid() != 0) {
+    return std::string(Name()) + " needs root to start sessions as the test account";
+  } else if (!py && TestUser() == nullptr) {
+    missing = std::string("the test account ") + kTestFtpUser + " is missing";
   }
-  if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) missing = "pure-ftpd is not installed";
-  if (!missing.empty()) return missing + kSetupHint;
-  if (geteuid() != 0) return std::string(Name()) + " needs root to start sessions as the test account";
-  if (TestUser() == nullptr) return std::string("the test account ") + kTestFtpUser + " is missing" + kSetupHint;
-  return "";
+  return missing.empty() ? "" : missing + kSetupHint;
 }
 
 bool RealFtpServer::Start() {
@@ -371,22 +373,20 @@ std::vector<std::string> RealFtpServer::Configure() {
   }
   std::error_code ec;
   fs::create_directories(work + "/empty", ec);
-  const std::string config = std::string() +
-                             // standalone, in the foreground, on loopback only
-                             "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
-                             "listen_port=" + port + "\n"
-                             // the test account, locked into the served folder
-                             "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
-                             "local_root=" + m_root + "\nchroot_local_user=YES\nallow_writeable_chroot=YES\n"
-                             "pam_service_name=" + kVsftpdPamService + "\ndelay_failed_login=0\n"
-                             // no sandboxing a container may refuse
-                             "secure_chroot_dir=" + work + "/empty\nseccomp_sandbox=NO\nisolate=NO\n"
-                             "isolate_network=NO\n"
-                             // data connections
-                             "pasv_enable=YES\npasv_min_port=" + first + "\npasv_max_port=" + last + "\n"
-                             "port_enable=YES\nconnect_from_port_20=NO\n"
-                             // logs stay in the private folder
-                             "syslog_enable=NO\nxferlog_enable=NO\nvsftpd_log_file=" + work + "/vsftpd.log\n";
+  // Standalone in the foreground on loopback; the test account locked into
+  // the served folder; no sandboxing a container may refuse; logs kept in
+  // the private folder.
+  std::string config =
+      "listen=YES listen_ipv6=NO background=NO listen_address=127.0.0.1 anonymous_enable=NO local_enable=YES "
+      "write_enable=YES local_umask=022 chroot_local_user=YES allow_writeable_chroot=YES "
+      "delay_failed_login=0 "
+      "seccomp_sandbox=NO isolate=NO isolate_network=NO pasv_enable=YES port_enable=YES "
+      "connect_from_port_20=NO "
+      "syslog_enable=NO xferlog_enable=NO listen_port=" +
+      port + " local_root=" + m_root + " pam_service_name=" + kVsftpdPamService +
+      " secure_chroot_dir=" + work + "/empty pasv_min_port=" + first + " pasv_max_port=" + last +
+      " vsftpd_log_file=" + work + "/vsftpd.log\n";
+  std::replace(config.begin(), config.end(), ' ', '\n');
   if (!WriteWholeFile(work + "/vsftpd.conf", config)) {
     m_error = "cannot write the vsftpd configuration";
     return {};
