@@ -69,54 +69,6 @@ bool Own(const std::string& path) {
   return geteuid() != 0 || pw == nullptr || chown(path.c_str(), pw->pw_uid, pw->pw_gid) == 0;
 }
 
-// Every process: its parent and state letter, from /proc/<pid>/stat.
-std::map<pid_t, std::pair<pid_t, char>> Processes() {
-  std::map<pid_t, std::pair<pid_t, char>> out;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    char* end = nullptr;
-    const long pid = strtol(entry.path().filename().c_str(), &end, 10);
-    std::ifstream in(entry.path() / "stat");
-    std::string text;
-    if (*end != '\0' || pid <= 0 || !std::getline(in, text)) continue;
-    // The command name may hold spaces and parentheses.
-    std::istringstream rest(text.substr(text.rfind(')') + 1));
-    char state;
-    pid_t parent;
-    if (rest >> state >> parent) out[static_cast<pid_t>(pid)] = {parent, state};
-  }
-  return out;
-}
-
-// `tree` grown by every descendant of its members.
-std::set<pid_t> Grown(std::set<pid_t> tree, const std::map<pid_t, std::pair<pid_t, char>>& procs) {
-  for (size_t before = 0; before != tree.size();) {
-    before = tree.size();
-    for (const auto& [pid, info] : procs) {
-      if (tree.count(info.first)) tree.insert(pid);
-    }
-  }
-  return tree;
-}
-
-// Reaps those of `tree` that are this process's children (the server, and
-// its orphans: this process is their subreaper) until every one is gone or
-// is a zombie that is not this process's to reap; false after `timeout`.
-bool WaitGone(const std::set<pid_t>& tree, SteadyClock::duration timeout) {
-  for (const auto deadline = SteadyClock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
-    for (pid_t p : tree) waitpid(p, nullptr, WNOHANG);
-    bool settled = true;
-    for (const auto& [pid, info] : Processes()) {
-      if (tree.count(pid) && ((info.second != 'Z' && info.second != 'X') || info.first == getpid() ||
-                              tree.count(info.first))) {
-        settled = false;
-      }
-    }
-    if (settled) return true;
-    if (SteadyClock::now() >= deadline) return false;
-  }
-}
-
 // Whether `pid` holds a socket listening on 127.0.0.1:port or *:port.
 bool ListensOn(pid_t pid, uint16_t port) {
   std::set<std::string> inodes;
@@ -238,9 +190,6 @@ bool RealFtpServer::Start() {
     m_error = "cannot make the served folder " + m_root;
     return false;
   }
-  // Orphaned session processes become this process's children, so they can
-  // be reaped when the server is stopped.
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < 4; ++attempt) {
     m_port = FreeLoopbackPort();
@@ -317,27 +266,10 @@ bool RealFtpServer::WaitListening() {
 
 void RealFtpServer::Stop() {
   if (m_pid <= 0) return;
-  // Freeze the tree first, so that nothing forks while it is collected.
-  std::set<pid_t> tree{m_pid};
-  for (int round = 0; round < 100; ++round, std::this_thread::sleep_for(1ms)) {
-    for (pid_t p : tree) kill(p, SIGSTOP);
-    const auto procs = Processes();
-    const std::set<pid_t> now = Grown(tree, procs);
-    bool allStopped = true;
-    for (pid_t p : now) {
-      const auto it = procs.find(p);
-      allStopped = allStopped && (it == procs.end() || std::strchr("TtZX", it->second.second) != nullptr);
-    }
-    const bool grew = now.size() > tree.size();
-    tree = now;
-    if (!grew && allStopped) break;
-  }
-  for (pid_t p : tree) kill(p, SIGTERM);
-  for (pid_t p : tree) kill(p, SIGCONT);
-  if (!WaitGone(tree, 3s)) {
-    for (pid_t p : tree) kill(p, SIGKILL);
-    WaitGone(tree, 3s);
-  }
+  // The server's process group holds pure-ftpd's sessions; vsftpd's, in
+  // sessions of their own, die with their parent.
+  kill(-m_pid, SIGKILL);
+  waitpid(m_pid, nullptr, 0);
   m_pid = -1;
 }
 

@@ -49,8 +49,8 @@ class RealFtpServer {
   // Starts the server and waits (bounded) until it listens; false with
   // Error() and the server's own output when it did not come up.
   bool Start();
-  // Stops the whole process tree (SIGTERM, a bounded wait, then SIGKILL).
-  // Also done by the destructor.
+  // Stops the server with every session it started. Also done by the
+  // destructor.
   void Stop();
 
   FtpServerKind Kind() const { return m_kind; }
