@@ -70,7 +70,6 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     EXPECT_TRUE(p->Started());
     return p;
   }
-  bool LoggedIn() const { return PollUntil([this] { return Exists(Path("succ.txt")); }, 20s); }
   bool Wait(ChildProcess& client, const std::function<bool()>& done) {
     const bool ok = PollUntil(done, 30s);
     EXPECT_TRUE(ok) << client.Out() << client.Err();
@@ -107,7 +106,7 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
   ASSERT_TRUE(m_server->PutFile("data/Rold.txt", "last batch\r\n"));
 
   auto client = Start();
-  ASSERT_TRUE(LoggedIn()) << client->Out() << client->Err();
+  ASSERT_TRUE(Wait(*client, [&] { return Exists(Path("succ.txt")); }));
   // The companion is told the login succeeded, and nothing of a failure.
   EXPECT_EQ(Read("succ.txt") + std::to_string(Exists(Path("err.txt"))), "\r\n0");
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));

@@ -1,8 +1,6 @@
 // The tolvarftp command line: words split as a POSIX shell splits them, the
 // options with their refusals, and the text of the progress and finished
 // lines.
-#include <unistd.h>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/tolvarftp/command_line.h"
+#include "support/test_env.h"
 #include "tools/tolvarftp/transfer_report.h"
 
 namespace pellan::tool {
@@ -64,15 +63,12 @@ std::optional<Options> Parse(std::vector<const char*> args, std::string* error) 
 // option; and the defaults.
 TEST(ParseOptions, OptionsTheProgramsTestsDoNotPassAndTheDefaults) {
   std::string error;
-  char p[] = "/tmp/tolvarftp-pw-XXXXXX";
-  const int fd = mkstemp(p);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, "secret\r\nnot this\n", 18), 18);
-  close(fd);
-  const auto o = Parse({"--host", "h", "--password-file", p, "--timeout", "90", "--keepalive", "0", "--lang", "zh-TW",
-                        "-c", "mkdir ./-p"},
+  pellan::test::TempDir dir;
+  const std::string p = dir.File("pw");
+  ASSERT_TRUE(pellan::test::WriteWholeFile(p, "secret\r\nnot this\n"));
+  const auto o = Parse({"--host", "h", "--password-file", p.c_str(), "--timeout", "90", "--keepalive", "0",
+                        "--lang", "zh-TW", "-c", "mkdir ./-p"},
                        &error);
-  unlink(p);
   ASSERT_TRUE(o.has_value()) << error;
   EXPECT_EQ(o->password + " " + std::to_string(o->timeout) + " " + std::to_string(o->keepalive) + " " +
                 std::to_string(o->language),
