@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s is missing: build the project first\n", tolvarftp.c_str());
     return 1;
   }
-  auto server = pellan::test::MakeFtpServer(kind);
+  auto server = std::make_unique<pellan::test::RealFtpServer>(kind);
   if (const std::string why = server->Unavailable(); !why.empty()) {
     std::fprintf(stderr, "%s\n", why.c_str());
     return 1;

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   const int calls = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
   int failures = 0;
   for (FtpServerKind kind : {FtpServerKind::kVsftpd, FtpServerKind::kPyftpdlib, FtpServerKind::kPureFtpd}) {
-    auto server = pellan::test::MakeFtpServer(kind);
+    auto server = std::make_unique<pellan::test::RealFtpServer>(kind);
     const std::string whyNot = server->Unavailable();
     if (!whyNot.empty()) {
       std::printf("%-10s skipped: %s\n", server->Name(), whyNot.c_str());

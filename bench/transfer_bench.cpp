@@ -37,7 +37,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using pellan::test::PureFtpdServer;
+using PureFtpdServer = pellan::test::RealFtpServer;
 
 struct Sample {
   double seconds = 0;
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     else if (a == "--files") files = v;
     else if (a == "--rounds") rounds = v;
   }
-  PureFtpdServer server;
+  PureFtpdServer server(pellan::test::FtpServerKind::kPureFtpd);
   if (const std::string why = server.Unavailable(); !why.empty()) {
     std::fprintf(stderr, "transfer_bench: %s\n", why.c_str());
     return 1;

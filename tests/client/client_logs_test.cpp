@@ -21,7 +21,7 @@ class ClientLogsTest : public ClientTest {
   ClientLogs m_logs{Home(), true};
 };
 
-TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogsAndTheirSizeLimit) {
+TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogsTheirSizeLimitAndTheLoginResultFiles) {
   m_logs.WriteLog("a\r\nb");
   m_logs.WriteMSG("220 hi");
   m_logs.WriteError("Timer2_Timer", "x", false);
@@ -47,25 +47,21 @@ TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogsAndTheirSizeLimit) {
     writeAll("new");
     EXPECT_EQ(Read(name), "new" + mark + "\r\n") << name;
   }
-  // Nothing at all while logging is off, not even a box.
+  // Nothing at all while logging is off, not even a box; the login's result
+  // files are written even so, each replacing only its own file.
   const std::string before = Read("plnrc.log") + Read("plnrc.err") + Read("plnrc.msg");
   m_logs.SetLogOn(false);
   m_logs.WriteLog("a");
   m_logs.WriteMSG("b");
   m_logs.WriteError("p", "c", true);
-  EXPECT_EQ(Read("plnrc.log") + Read("plnrc.err") + Read("plnrc.msg"), before);
-  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("shown"));
-}
-
-TEST_F(ClientLogsTest, ConnectLogReplacesOnlyItsOwnFileLoggingOnOrOff) {
-  m_logs.SetLogOn(false);
   Put("succ.txt", "stale\r\n");
   Put("err.txt", "old reason that was longer\r\n");
   m_logs.WriteConnectLog(false, "530 Login incorrect.");
   const std::string first = Read("err.txt") + Read("succ.txt");
   m_logs.WriteConnectLog(true, "");
-  EXPECT_EQ(first + "|" + Read("succ.txt") + std::to_string(Exists("plnrc.log")),
-            "530 Login incorrect.\r\nstale\r\n|\r\n0");
+  EXPECT_EQ(first + "|" + Read("succ.txt"), "530 Login incorrect.\r\nstale\r\n|\r\n");
+  EXPECT_EQ(Read("plnrc.log") + Read("plnrc.err") + Read("plnrc.msg"), before);
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("shown"));
 }
 
 TEST_F(ClientTest, ShowStateFoldsLineEndsForTheLabelAndKeepsThemInTheLogs) {

@@ -37,32 +37,28 @@ TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
   EXPECT_FALSE(Exists("succ.txt"));
 }
 
-TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLog) {
+// A path file others can read is reported once in the error log, a private
+// one not.
+TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLogAndReportsAReadablePathFile) {
+  Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n21\r\nu\r\npw\r\n");
+  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0640), 0);
   ASSERT_TRUE(Form().Form_Load());
   Form().ShowState("x", true, true);
   EXPECT_FALSE(Form().m_blnLogOn || Exists("plnrc.log") || Exists("plnrc.err"));
   m_form.reset();
   ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
   EXPECT_THAT(Read("plnrc.log"), StartsWith("------------------V"));
+  EXPECT_THAT(Read("plnrc.err"), MatchesRegex("\\[Form_Load\\]maoph.txt holds the FTP password and can be read by "
+                                              "group or others \\(mode 0640\\); chmod 600 it   \\{[^\r]*\r\n"));
   m_form.reset();
+  unlink(File("plnrc.err").c_str());
+  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0600), 0);
   Put("plnrc.log", "");
   ASSERT_TRUE(Form().Form_Load());
   EXPECT_TRUE(Form().m_blnLogOn);
   EXPECT_THAT(Read("plnrc.log"), MatchesRegex("------------------V" + VersionText() + "_" +
                                               Form().FtpLibrary1().Version() +
                                               "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
-}
-
-TEST_F(ClientTest, AReadablePathFileIsReportedOnceInTheErrorLogAPrivateOneNot) {
-  Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n21\r\nu\r\npw\r\n");
-  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0640), 0);
-  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
-  EXPECT_THAT(Read("plnrc.err"), MatchesRegex("\\[Form_Load\\]maoph.txt holds the FTP password and can be read by "
-                                              "group or others \\(mode 0640\\); chmod 600 it   \\{[^\r]*\r\n"));
-  m_form.reset();
-  unlink(File("plnrc.err").c_str());
-  ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0600), 0);
-  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
   EXPECT_FALSE(Exists("plnrc.err"));
 }
 

@@ -146,17 +146,6 @@ TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
             "0|\r\n|no tray|1000");
 }
 
-TEST_F(TimersTest, ExitFileWhileRunningClosesTheSession) {
-  m_server.Login("user", "pass");
-  m_server.Expect("QUIT");
-  ASSERT_TRUE(LoggedIn());
-  Put("exit.txt", "");
-  RunUntil([] { return false; }, 1s);
-  m_loop.Loop().RunFor(100ms);  // lets the server read what was sent before the end
-  EXPECT_EQ(End() + Read("succ.txt") + Session(), "0|\r\n|no tray\r\n000");
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass", "QUIT"));
-}
-
 // The companion's exit file (true) or SIGTERM (false) arrives while a call
 // of the pass waits on a server that never answers: the call is aborted
 // and the program ends inside it.

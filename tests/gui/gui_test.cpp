@@ -120,7 +120,7 @@ TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls)
   SetFrontEnd(&m_frontEnd);
 }
 
-TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothing) {
+TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothingAndTheCloseControl) {
   MainFormView& view = View();
   client::WindowModel& model = Form().Model();
   // "visible, shown in the model, minimised, minimised in the model" after each step.
@@ -140,11 +140,8 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   EXPECT_EQ(seen, "1100 0000 1100 1111 1100 ");
 
   EXPECT_EQ(view.Tray()->toolTip().toStdString(), "[客户端]Pellan远程连接");
-}
 
-TEST_F(DesktopTest, CloseControlDoesNothingWhileExitIsBlockedAndEndsTheProgramOtherwise) {
-  View();
-  client::WindowModel& model = Form().Model();
+  // The close control does nothing while exit is blocked and ends the program otherwise.
   model.SetEnabled("btnExit", false);
   Click("lblClose");
   Click("imgClose");
@@ -154,7 +151,7 @@ TEST_F(DesktopTest, CloseControlDoesNothingWhileExitIsBlockedAndEndsTheProgramOt
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButton) {
+TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
@@ -162,6 +159,9 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButton) {
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
             std::string(client::kCaptionRetry) + "1|" + client::kCaptionRetry + "1");
+  // After a failed login the close control ends the program, leaving clo.txt.
+  Click("lblClose");
+  EXPECT_EQ(End(), "0|\r\n|no tray");
 }
 
 TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {

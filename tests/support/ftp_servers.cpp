@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <sstream>
@@ -65,54 +67,6 @@ const passwd* TestUser() { return getpwnam(kTestFtpUser); }
 bool Own(const std::string& path) {
   const passwd* pw = TestUser();
   return geteuid() != 0 || pw == nullptr || chown(path.c_str(), pw->pw_uid, pw->pw_gid) == 0;
-}
-
-// Every process: its parent and state letter, from /proc/<pid>/stat.
-std::map<pid_t, std::pair<pid_t, char>> Processes() {
-  std::map<pid_t, std::pair<pid_t, char>> out;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    char* end = nullptr;
-    const long pid = strtol(entry.path().filename().c_str(), &end, 10);
-    std::ifstream in(entry.path() / "stat");
-    std::string text;
-    if (*end != '\0' || pid <= 0 || !std::getline(in, text)) continue;
-    // The command name may hold spaces and parentheses.
-    std::istringstream rest(text.substr(text.rfind(')') + 1));
-    char state;
-    pid_t parent;
-    if (rest >> state >> parent) out[static_cast<pid_t>(pid)] = {parent, state};
-  }
-  return out;
-}
-
-// `tree` grown by every descendant of its members.
-std::set<pid_t> Grown(std::set<pid_t> tree, const std::map<pid_t, std::pair<pid_t, char>>& procs) {
-  for (size_t before = 0; before != tree.size();) {
-    before = tree.size();
-    for (const auto& [pid, info] : procs) {
-      if (tree.count(info.first)) tree.insert(pid);
-    }
-  }
-  return tree;
-}
-
-// Reaps those of `tree` that are this process's children (the server, and
-// its orphans: this process is their subreaper) until every one is gone or
-// is a zombie that is not this process's to reap; false after `timeout`.
-bool WaitGone(const std::set<pid_t>& tree, SteadyClock::duration timeout) {
-  for (const auto deadline = SteadyClock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
-    for (pid_t p : tree) waitpid(p, nullptr, WNOHANG);
-    bool settled = true;
-    for (const auto& [pid, info] : Processes()) {
-      if (tree.count(pid) && ((info.second != 'Z' && info.second != 'X') || info.first == getpid() ||
-                              tree.count(info.first))) {
-        settled = false;
-      }
-    }
-    if (settled) return true;
-    if (SteadyClock::now() >= deadline) return false;
-  }
 }
 
 // Whether `pid` holds a socket listening on 127.0.0.1:port or *:port.
@@ -161,12 +115,10 @@ std::vector<FtpServerKind> AllFtpServerKinds() {
   return {FtpServerKind::kPyftpdlib, FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd};
 }
 
-std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind) { return std::make_unique<RealFtpServer>(kind); }
-
 RealFtpServer& SharedFtpServer(FtpServerKind kind) {
   static std::map<FtpServerKind, std::unique_ptr<RealFtpServer>> servers;
   auto& server = servers[kind];
-  if (!server) server = MakeFtpServer(kind);
+  if (!server) server = std::make_unique<RealFtpServer>(kind);
   return *server;
 }
 
@@ -199,23 +151,25 @@ bool RealFtpServer::PutFile(const std::string& remotePath, const std::string& co
 
 std::string RealFtpServer::Log() const { return ReadWholeFile(m_work.File("server.log")); }
 
+// pyftpdlib runs as anyone; the others need root and the test account.
 std::string RealFtpServer::Unavailable() const {
+  const bool py = m_kind == FtpServerKind::kPyftpdlib, vsftpd = m_kind == FtpServerKind::kVsftpd;
   std::string missing;
-  if (m_kind == FtpServerKind::kPyftpdlib) {
-    if (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython)) {
-      return std::string("python3-pyftpdlib is not installed") + kSetupHint;
-    }
-    return "";
-  }
-  if (m_kind == FtpServerKind::kVsftpd && !Executable(kVsftpd)) missing = "vsftpd is not installed";
-  if (m_kind == FtpServerKind::kVsftpd && missing.empty() && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
+  if (py &&
+      (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython))) {
+    missing = "python3-pyftpdlib is not installed";
+  } else if (vsftpd && !Executable(kVsftpd)) {
+    missing = "vsftpd is not installed";
+  } else if (vsftpd && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
     missing = std::string("the PAM service ") + kVsftpdPamService + " is missing";
+  } else if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) {
+    missing = "pure-ftpd is not installed";
+  } else if (!py && geteuid() != 0) {
+    return std::string(Name()) + " needs root to start sessions as the test account";
+  } else if (!py && TestUser() == nullptr) {
+    missing = std::string("the test account ") + kTestFtpUser + " is missing";
   }
-  if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) missing = "pure-ftpd is not installed";
-  if (!missing.empty()) return missing + kSetupHint;
-  if (geteuid() != 0) return std::string(Name()) + " needs root to start sessions as the test account";
-  if (TestUser() == nullptr) return std::string("the test account ") + kTestFtpUser + " is missing" + kSetupHint;
-  return "";
+  return missing.empty() ? "" : missing + kSetupHint;
 }
 
 bool RealFtpServer::Start() {
@@ -236,9 +190,6 @@ bool RealFtpServer::Start() {
     m_error = "cannot make the served folder " + m_root;
     return false;
   }
-  // Orphaned session processes become this process's children, so they can
-  // be reaped when the server is stopped.
-  prctl(PR_SET_CHILD_SUBREAPER, 1);
   std::mt19937 random(std::random_device{}());
   for (int attempt = 0; attempt < 4; ++attempt) {
     m_port = FreeLoopbackPort();
@@ -315,27 +266,10 @@ bool RealFtpServer::WaitListening() {
 
 void RealFtpServer::Stop() {
   if (m_pid <= 0) return;
-  // Freeze the tree first, so that nothing forks while it is collected.
-  std::set<pid_t> tree{m_pid};
-  for (int round = 0; round < 100; ++round, std::this_thread::sleep_for(1ms)) {
-    for (pid_t p : tree) kill(p, SIGSTOP);
-    const auto procs = Processes();
-    const std::set<pid_t> now = Grown(tree, procs);
-    bool allStopped = true;
-    for (pid_t p : now) {
-      const auto it = procs.find(p);
-      allStopped = allStopped && (it == procs.end() || std::strchr("TtZX", it->second.second) != nullptr);
-    }
-    const bool grew = now.size() > tree.size();
-    tree = now;
-    if (!grew && allStopped) break;
-  }
-  for (pid_t p : tree) kill(p, SIGTERM);
-  for (pid_t p : tree) kill(p, SIGCONT);
-  if (!WaitGone(tree, 3s)) {
-    for (pid_t p : tree) kill(p, SIGKILL);
-    WaitGone(tree, 3s);
-  }
+  // The server's process group holds pure-ftpd's sessions; vsftpd's, in
+  // sessions of their own, die with their parent.
+  kill(-m_pid, SIGKILL);
+  waitpid(m_pid, nullptr, 0);
   m_pid = -1;
 }
 
@@ -371,22 +305,20 @@ std::vector<std::string> RealFtpServer::Configure() {
   }
   std::error_code ec;
   fs::create_directories(work + "/empty", ec);
-  const std::string config = std::string() +
-                             // standalone, in the foreground, on loopback only
-                             "listen=YES\nlisten_ipv6=NO\nbackground=NO\nlisten_address=127.0.0.1\n"
-                             "listen_port=" + port + "\n"
-                             // the test account, locked into the served folder
-                             "anonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
-                             "local_root=" + m_root + "\nchroot_local_user=YES\nallow_writeable_chroot=YES\n"
-                             "pam_service_name=" + kVsftpdPamService + "\ndelay_failed_login=0\n"
-                             // no sandboxing a container may refuse
-                             "secure_chroot_dir=" + work + "/empty\nseccomp_sandbox=NO\nisolate=NO\n"
-                             "isolate_network=NO\n"
-                             // data connections
-                             "pasv_enable=YES\npasv_min_port=" + first + "\npasv_max_port=" + last + "\n"
-                             "port_enable=YES\nconnect_from_port_20=NO\n"
-                             // logs stay in the private folder
-                             "syslog_enable=NO\nxferlog_enable=NO\nvsftpd_log_file=" + work + "/vsftpd.log\n";
+  // Standalone in the foreground on loopback; the test account locked into
+  // the served folder; no sandboxing a container may refuse; logs kept in
+  // the private folder.
+  std::string config =
+      "listen=YES listen_ipv6=NO background=NO listen_address=127.0.0.1 anonymous_enable=NO local_enable=YES "
+      "write_enable=YES local_umask=022 chroot_local_user=YES allow_writeable_chroot=YES "
+      "delay_failed_login=0 "
+      "seccomp_sandbox=NO isolate=NO isolate_network=NO pasv_enable=YES port_enable=YES "
+      "connect_from_port_20=NO "
+      "syslog_enable=NO xferlog_enable=NO listen_port=" +
+      port + " local_root=" + m_root + " pam_service_name=" + kVsftpdPamService +
+      " secure_chroot_dir=" + work + "/empty pasv_min_port=" + first + " pasv_max_port=" + last +
+      " vsftpd_log_file=" + work + "/vsftpd.log\n";
+  std::replace(config.begin(), config.end(), ' ', '\n');
   if (!WriteWholeFile(work + "/vsftpd.conf", config)) {
     m_error = "cannot write the vsftpd configuration";
     return {};

@@ -16,14 +16,12 @@
 // which owns the served folder (so permission failures can be provoked).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/test_env.h"
 
@@ -51,8 +49,8 @@ class RealFtpServer {
   // Starts the server and waits (bounded) until it listens; false with
   // Error() and the server's own output when it did not come up.
   bool Start();
-  // Stops the whole process tree (SIGTERM, a bounded wait, then SIGKILL).
-  // Also done by the destructor.
+  // Stops the server with every session it started. Also done by the
+  // destructor.
   void Stop();
 
   FtpServerKind Kind() const { return m_kind; }
@@ -94,11 +92,6 @@ class RealFtpServer {
   std::string m_error;
 };
 
-struct PureFtpdServer : RealFtpServer {
-  PureFtpdServer() : RealFtpServer(FtpServerKind::kPureFtpd) {}
-};
-
-std::unique_ptr<RealFtpServer> MakeFtpServer(FtpServerKind kind);
 // One server of each kind for the whole test program, made on first use.
 RealFtpServer& SharedFtpServer(FtpServerKind kind);
 // A port on 127.0.0.1 that nobody listened on a moment ago.
