@@ -155,7 +155,9 @@ TEST_P(PellanSyncInteropTest, AnExitInTheMiddleOfABatchLosesNothing) {
     // The exit takes the cut upload's copy off the server, logging in
     // afresh when the abort ended the session.
     for (const std::string& copy : {local ? Local(name) : "", remote ? Remote(name) : ""}) {
-      if (!copy.empty()) EXPECT_EQ(ReadWholeFile(copy), body + name) << copy << " partial";
+      if (!copy.empty()) {
+        EXPECT_EQ(ReadWholeFile(copy), body + name) << copy << " partial";
+      }
     }
     sent += remote && !local;
     kept += local;
