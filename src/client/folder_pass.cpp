@@ -201,6 +201,7 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
     ClearRemoteFile(remoteFolder);
     m_blnClearPending = false;
   }
+  ClearLeftoverUploads(remoteFolder);
   ShowState(name + ":开始上传...");
   FtpLibrary& ftp = *m_ftp;
   const std::string localPath = folder + name;
@@ -210,6 +211,7 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
   ftp.SetLocalPath(localPath);
   ftp.SetRemotePath(remoteFolder + "/" + name);
   ftp.SetOverWrite(true);
+  ftp.SetUploadTempName(!m_settings.directUploads);
   m_strDirection = "UP";
   m_blnForced = false;
   if (ftp.UpLoad()) {
@@ -230,11 +232,9 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
     } else {
       ShowState(name + ":上传失败\r\n" + ftp.ErrorInfo(), true);
     }
-    // Whatever the server took under the final name is not the whole file,
-    // even when nothing was counted yet (a STOR it took has created it). A
-    // STOR that was refused or never sent put nothing there: the server's
-    // file of that name (an earlier batch's whole copy) stays.
-    if (ftp.StorMayHaveWritten()) ftp.DeleteFile(ftp.RemotePath());
+    // Whatever the server took is not the whole file, even when nothing was
+    // counted yet (a STOR it took has created it).
+    if (MayDeleteCutUpload()) ftp.DeleteFile(ftp.RemotePath());
   }
   m_strDirection.clear();
 }
@@ -368,6 +368,32 @@ void frmTLVFTP::ClearRemoteFile(const std::string& remoteFolder) {
     WriteLog("清除完成.");
   } catch (const std::exception& e) {
     WriteError("ClearRemoteFile", e.what(), false);
+  }
+}
+
+bool frmTLVFTP::MayDeleteCutUpload() const {
+  // A STOR that was refused or never sent put nothing there.
+  if (!m_ftp->StorMayHaveWritten()) return false;
+  const std::string name = m_ftp->GetFileName(m_ftp->RemotePath());
+  return m_settings.directUploads ||
+         (name.size() > 6 && name == FtpLibrary::TempUploadName(name.substr(1, name.size() - 6)));
+}
+
+void frmTLVFTP::ClearLeftoverUploads(const std::string& remoteFolder) {
+  if (m_settings.directUploads || !m_leftoversCleared.insert(remoteFolder).second) return;
+  m_strDirection = "LIST";
+  std::unique_ptr<CFtpFiles> list =
+      m_ftp->GetFtpDirectoryInfo(remoteFolder + "/" + FtpLibrary::TempUploadName(m_strUpPrefix + "*"));
+  m_strDirection.clear();
+  // A listing that failed is asked for again before the next upload.
+  if (!list && m_ftp->ErrorNumber() != 0) m_leftoversCleared.erase(remoteFolder);
+  for (size_t k = 1; list && k <= list->Count() && m_blnRunning; ++k) {
+    const CFtpFile& entry = *list->Item(k);
+    const std::string path = remoteFolder + "/" + entry.FileName();
+    if (!entry.IsDirectory() && !Skipped("ClearLeftoverUploads", remoteFolder, entry, false)) {
+      WriteLog(m_ftp->DeleteFile(path) ? "Leftover upload deleted: [" + path + "]"
+                                       : "Leftover upload not deleted: [" + path + "];" + m_ftp->ErrorInfo());
+    }
   }
 }
 

@@ -68,6 +68,9 @@ struct ClientSettings {
   // After a failed login, press the retry button after this many seconds;
   // 0 leaves a failed login waiting for the operator.
   int retryLoginSeconds = 0;
+  // Uploads go straight to their final names instead of through a
+  // temporary name.
+  bool directUploads = false;
 };
 
 // The captions of the login label, which are the start button's modes.
@@ -123,6 +126,13 @@ class frmTLVFTP {
   void ScanFolder(const std::string& folder);
   // Empties the remote folder of old incoming files before a new batch.
   void ClearRemoteFile(const std::string& remoteFolder);
+  // Deletes the temporary files of uploads cut short before this session,
+  // once a session and folder, before the folder's first upload.
+  void ClearLeftoverUploads(const std::string& remoteFolder);
+  // The upload that just failed may have left part of its file under a
+  // name this client may delete: its temporary name, or with direct
+  // uploads the final one. An earlier whole copy under a final name stays.
+  bool MayDeleteCutUpload() const;
   // The FTP control's progress event: a log line and the status line.
   void FtpLibrary1_OnTransfer();
 
@@ -173,6 +183,7 @@ class frmTLVFTP {
   bool m_blnAbortSent = false;
   bool m_blnForced = false;
   bool m_blnClearPending = true;
+  std::set<std::string> m_leftoversCleared;  // remote folders, this session
   // The last successful upload; none yet after start-up, and then no
   // download is attempted.
   std::optional<Moment> m_dtLastUpload;

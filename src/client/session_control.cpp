@@ -96,6 +96,7 @@ bool frmTLVFTP::StartSteps() {
   ShowState("正在连接服务器...", false, true);
 
   if (m_ftp->Connect()) {
+    m_leftoversCleared.clear();
     SetLoginCaption(kCaptionStop);
     WriteConnectLog(true, "");
     m_intHideCount = 1;
@@ -244,7 +245,7 @@ void frmTLVFTP::ExitRequest() {
   // late replies to it would be read as answers to the next command), so
   // this logs in afresh, with a short time-out: an exit must not wait long
   // for a server that has gone.
-  if (m_strDirection == "UP" && m_ftp->StorMayHaveWritten() && !m_ftp->Busy()) {
+  if (m_strDirection == "UP" && MayDeleteCutUpload() && !m_ftp->Busy()) {
     const long timeOut = m_ftp->TimeOut();
     m_ftp->SetTimeOut(std::min(timeOut, kExitDeleteTimeOut));
     m_ftp->DeleteFile(m_ftp->RemotePath());

@@ -18,7 +18,7 @@ namespace pellan::client {
 
 const char* const kUsage =
     "Usage: pellan-sync [log] [--home DIR] [--codepage NAME] [--headless]\n"
-    "                   [--retry-login SECONDS]\n"
+    "                   [--retry-login SECONDS] [--direct-uploads]\n"
     "\n"
     "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
     "it logs in on its own, then runs passes over the folder for as long as\n"
@@ -39,6 +39,9 @@ const char* const kUsage =
     "  --headless             no window and no tray icon, even on a desktop\n"
     "  --retry-login SECONDS  after a failed login, try again after SECONDS\n"
     "                         (1..86400; default: wait for an operator)\n"
+    "  --direct-uploads       store uploads under their final names (default: as\n"
+    "                         _NAME.part, renamed to NAME once the server has all\n"
+    "                         of it; leftovers are deleted at the next login)\n"
     "  --help                 this text\n"
     "\n"
     "The path file maoph.txt in the program folder (read once, at start):\n"
@@ -78,6 +81,8 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
       o.log = true;
     } else if (a == "--headless") {
       o.headless = true;
+    } else if (a == "--direct-uploads") {
+      o.directUploads = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--home") {
@@ -149,6 +154,7 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   settings.logArgument = options->log;
   settings.codePage = options->codePage;
   settings.retryLoginSeconds = options->retryLoginSeconds;
+  settings.directUploads = options->directUploads;
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());
   if (desktop != nullptr) desktop->Attach(form);

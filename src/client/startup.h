@@ -16,6 +16,7 @@ struct ClientOptions {
   std::string codePage = "UTF-8";
   bool headless = false;     // --headless
   int retryLoginSeconds = 0; // --retry-login SECONDS
+  bool directUploads = false; // --direct-uploads
   bool help = false;
 };
 

@@ -84,17 +84,18 @@ TEST_F(ClientTest, StartUpRemovesTheStatusFilesAndShowsTheWindow) {
 
 TEST(ClientOptionsTest, CommandLine) {
   std::string error;
-  auto o = ParseClientOptions({"--home", "/srv/p", "log", "--codepage", "gbk", "--headless", "--retry-login", "30"},
+  auto o = ParseClientOptions({"--home", "/srv/p", "log", "--codepage", "gbk", "--headless", "--retry-login", "30",
+                               "--direct-uploads"},
                               &error);
   const auto text = [](const ClientOptions& o) {
     return std::to_string(o.log) + "|" + o.home + "|" + o.codePage + "|" + std::to_string(o.headless) + "|" +
-           std::to_string(o.retryLoginSeconds);
+           std::to_string(o.retryLoginSeconds) + std::to_string(o.directUploads);
   };
   ASSERT_TRUE(o) << error;
-  EXPECT_EQ(text(*o), "1|/srv/p|GBK|1|30");
+  EXPECT_EQ(text(*o), "1|/srv/p|GBK|1|301");
   o = ParseClientOptions({}, &error);
   ASSERT_TRUE(o);
-  EXPECT_EQ(text(*o), "0||UTF-8|0|0");
+  EXPECT_EQ(text(*o), "0||UTF-8|0|00");
 
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"LOG"}, {"--home"}, {"--codepage", "latin1"}, {"--retry-login", "0"},

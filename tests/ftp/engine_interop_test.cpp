@@ -240,6 +240,16 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(ReadWholeFile(Local("d/3.bin")), "third");
   }
 
+  // Stored as "_NAME.part" and renamed over the older copy.
+  void TempNameUpload() {
+    Put({{"t/a.bin", "older copy"}});
+    PutLocal({{"a.bin", RandomBytes(100'000, 12)}});
+    m_ftp->SetUploadTempName(true);
+    ASSERT_TRUE(Upload(Local("a.bin"), "/t/a.bin")) << Why();
+    EXPECT_EQ(ReadTree(m_server->LocalPath("t")), (Tree{{"a.bin", ReadWholeFile(Local("a.bin"))}}));
+    EXPECT_EQ(m_events.CountSent("RNTO /t/a.bin") + m_events.CountSent("DELE"), 1u);
+  }
+
   // Names on the server in GBK, local names in UTF-8.
   void GbkNames() {
     ASSERT_TRUE(m_ftp->SetCodePage("GBK"));
@@ -275,6 +285,7 @@ TEST_P(EngineInteropTest, EveryOperation) {
       {"ascii", &EngineInteropTest::Ascii, nullptr},
       {"abort current upload", &EngineInteropTest::AbortCurrentUpload, nullptr},
       {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume, nullptr},
+      {"temporary name", &EngineInteropTest::TempNameUpload, nullptr},
       {"GBK names", &EngineInteropTest::GbkNames,
        pyftpdlib ? "pyftpdlib reads names as UTF-8 and replaces any other byte" : nullptr},
   };

@@ -183,6 +183,32 @@ TEST_F(TransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterThe
   EXPECT_EQ(m_ftp->CanceledFileList() + m_ftp->AbortedFileList(), "");
 }
 
+// With temporary names each file goes up as "_NAME.part" and is renamed
+// into place; a file in the way of the rename is deleted first; a server
+// that renames nothing gets the rest of the session under final names.
+TEST_F(TransferTest, TemporaryNamesAreRenamedIntoPlaceOrGiveWayToFinalNames) {
+  m_ftp->SetUploadTempName(true);
+  std::string job;
+  for (const char* name : {"a", "b", "c", "d"}) {
+    ASSERT_TRUE(WriteWholeFile(m_local.File(name), name));
+    job += (job.empty() ? "" : "|") + m_local.File(name);
+  }
+  auto stored = [this](const std::string& path) -> FakeFtpServer& {
+    return ExpectData("STOR " + path).DataReceive().Reply("226 Transfer complete.");
+  };
+  stored("/q/_a.part").Script("RNFR /q/_a.part>350 Ready.|RNTO /q/a>250 Renamed.");
+  stored("/q/_b.part").Script("RNFR /q/_b.part>350 Ready.|RNTO /q/b>553 Exists.|DELE /q/b>250 Gone.|"
+                              "RNFR /q/_b.part>350 Ready.|RNTO /q/b>250 Renamed.");
+  stored("/q/_c.part").Script("RNFR /q/_c.part>502 Not implemented.|DELE /q/_c.part>250 Gone.");
+  stored("/q/c");
+  stored("/q/d");
+  ASSERT_TRUE(Upload(job, "/q/", false)) << m_ftp->ErrorInfo();
+  EXPECT_TRUE(m_server.Finished());
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
+  EXPECT_THAT(m_server.Received(), ElementsAre("a", "b", "c", "c", "d"));
+  EXPECT_EQ(m_ftp->RemotePath() + std::to_string(m_events.errors), "/q/0");
+}
+
 TEST_F(TransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
   m_ftp->SetReDoTimes(3);
   const std::string local = m_local.File("r.bin");

@@ -176,6 +176,7 @@ class FakeFtpServer {
   std::map<std::string, std::string> m_files;
   std::string m_listing;
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
+  std::string m_renameFrom;  // the RNFR waiting for its RNTO
 
   std::vector<std::string> m_transcript;
   std::vector<std::string> m_received;

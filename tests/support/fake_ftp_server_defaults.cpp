@@ -77,7 +77,15 @@ bool FakeFtpServer::AnswerNextByDefault() {
   } else if (verb == "DELE" && haveFile) {
     m_files.erase(file);
     Reply("250 DELE command successful.");
-  } else if (verb == "RETR" || verb == "SIZE" || verb == "DELE") {
+  } else if (verb == "RNFR" && haveFile) {
+    m_renameFrom = arg;
+    Reply("350 Ready for RNTO.");
+  } else if (verb == "RNTO" && m_files.count(m_renameFrom)) {
+    const std::string content = m_files[m_renameFrom];
+    m_files.erase(std::exchange(m_renameFrom, ""));
+    m_files[arg] = content;
+    Reply("250 Rename successful.");
+  } else if (verb == "RETR" || verb == "SIZE" || verb == "DELE" || verb == "RNFR") {
     Reply("550 " + arg + ": No such file or directory.");
   } else if (verb == "REST") {
     m_restart = static_cast<size_t>(std::strtoull(arg.c_str(), nullptr, 10));

@@ -136,6 +136,13 @@ TEST_F(TolvarFtpTest, TransferOptionsReachTheEngine) {
   r = Run({"--overwrite", "-c", "get /x/1.dat " + m_local.File("a")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadWholeFile(m_local.File("a")), "first\n");
+
+  // --temp-name: stored as _NAME.part, then renamed over the older copy.
+  r = Run({"--temp-name", "--verbose", "-c", "put " + m_local.File("订单.txt") + " /x/1.dat"});
+  EXPECT_THAT(std::to_string(r.status) + r.err,
+              AllOf(StartsWith("0"), HasSubstr("> STOR /x/_1.dat.part"), HasSubstr("> RNTO /x/1.dat"),
+                    HasSubstr(" -> /x/1.dat, 7 bytes (1/1)")));
+  EXPECT_EQ(Disk("x/1.dat") + std::to_string(fs::exists(s_server->LocalPath("x/_1.dat.part"))), "second\n0");
 }
 
 TEST_F(TolvarFtpTest, AFailedFileGivesItsErrorLineAndIsTriedAgainWithRetries) {

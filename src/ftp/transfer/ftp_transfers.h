@@ -74,6 +74,17 @@ class FtpTransfers : public FtpRemote {
   // against it even where the server refuses SIZE. Used by that DownLoad
   // only, whatever its outcome.
   void SetExpectedFileSize(double bytes) { m_hostFileSize = bytes; }
+  // Each file of an UpLoad goes to a temporary name in its target folder
+  // (TempUploadName) and takes its final name by RNFR/RNTO only once the
+  // server confirmed all of it, so the final name never shows part of a
+  // file. Where the server will not rename onto an existing file, that file
+  // is deleted first; where it renames nothing at all, the rest of the
+  // session stores under final names (logged once). Off by default.
+  bool UploadTempName() const { return m_uploadTempName; }
+  void SetUploadTempName(bool v) { m_uploadTempName = v; }
+  // The temporary name of an upload of `name`: "_" + name + ".part". Not
+  // the name of an incoming "R" or outgoing "T" file, nor of a ".tmp" one.
+  static std::string TempUploadName(const std::string& name) { return "_" + name + ".part"; }
 
   // ---- local helpers
   double GetLocalFileSize(const std::string& filePath) const;
@@ -147,7 +158,10 @@ class FtpTransfers : public FtpRemote {
   bool DownLoadOne(bool createFolder, double knownSize);
   bool UpLoadFolders(const SubJob& job);
   bool UpLoadQueue(const SubJob& job, bool createFolder);
-  bool UpLoadOne(bool createFolder);
+  // Sends the file to m_remotePath; with `finalPath`, m_remotePath is its
+  // temporary name, renamed to `finalPath` once the file is whole.
+  bool UpLoadOne(bool createFolder, const std::string& finalPath);
+  bool PutInPlace(const std::string& temp, const std::string& finalPath);
   bool OpenLocalFile();
   // Creates or cuts the download's local file once data is due: false (the
   // error raised) when the target is no regular file or cannot be written.
@@ -190,6 +204,8 @@ class FtpTransfers : public FtpRemote {
   std::string m_fileTypeAllow, m_fileTypeForbid, m_fileType;
   double m_maxSize = 0;
   bool m_syncDownloads = false;
+  bool m_uploadTempName = false;
+  bool m_renameRefused = false;  // this session's server renames nothing
 
   // ---- progress
   long m_percent = 0;

@@ -38,6 +38,7 @@ FtpTransfers::~FtpTransfers() {
 }
 
 void FtpTransfers::SessionOpened() {
+  m_renameRefused = false;
   m_timeouter.SetInterval(Milliseconds(5000));
   m_timeouter.SetEnabled(true);
 }

@@ -3,7 +3,8 @@
 // UpLoadOne sends one file. A file counts as sent only when the server has
 // confirmed it after every byte went out. Its size on the server proves
 // nothing: a server may keep the old copy, of the same size, until a new
-// upload completes.
+// upload completes. With UploadTempName, the file is renamed into place
+// only after that.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,14 @@ std::vector<LocalEntry> ListLocalFolder(const std::string& item) {
   }
   std::sort(entries.begin(), entries.end(), [](const LocalEntry& a, const LocalEntry& b) { return a.path < b.path; });
   return entries;
+}
+
+// Where an upload to `path` goes first; "" when the temporary name would be
+// longer than a file name may be.
+std::string TempPathOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string name = FtpTransfers::TempUploadName(path.substr(slash + 1));
+  return name.size() > 255 ? std::string() : path.substr(0, slash + 1) + name;
 }
 
 }  // namespace
@@ -132,8 +141,14 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
     }
     m_localPath = CFile().FormatPath(local);
     m_remotePath = CFile().FormatFTPPath(remote);
+    std::string finalPath;
+    if (m_uploadTempName && !m_renameRefused && !TempPathOf(m_remotePath).empty()) {
+      finalPath = m_remotePath;
+      m_remotePath = TempPathOf(finalPath);
+    }
     m_retryCount = 1;
-    if (!UpLoadOne(createFolder)) {
+    // On failure RemotePath stays the name the file was stored under.
+    if (!UpLoadOne(createFolder, finalPath)) {
       m_transferState.clear();
       if (ErrorNumber() == kErrCanceled && m_stop->fileOnly) {
         // Only this file was cancelled: note it and go on with the next.
@@ -151,7 +166,7 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
   return true;
 }
 
-bool FtpTransfers::UpLoadOne(bool createFolder) {
+bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& finalPath) {
   TransferRun run(true, 0);
   const ScopedPointer<TransferRun> current(m_transfer, &run);
   try {
@@ -200,6 +215,13 @@ bool FtpTransfers::UpLoadOne(bool createFolder) {
     if (SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I")) WaitWhileTransferring(kOpUpload);
     if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
     if (!run.confirmed) Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
+    if (!finalPath.empty()) {
+      if (!PutInPlace(m_remotePath, finalPath)) {
+        m_remotePath = finalPath;
+        return UpLoadOne(createFolder, "");
+      }
+      m_remotePath = finalPath;
+    }
     m_transferSize = m_fileSize;
     m_retryCount = 1;
     m_speed = 0;
@@ -215,8 +237,37 @@ bool FtpTransfers::UpLoadOne(bool createFolder) {
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
       if (!folder.empty() && folder != "/") forgot = ForgetCreatedDirectory(folder, true);
     }
-    return RetryFile(r, true, [&] { return UpLoadOne(createFolder || forgot); });
+    return RetryFile(r, true, [&] { return UpLoadOne(createFolder || forgot, finalPath); });
   }
+}
+
+bool FtpTransfers::PutInPlace(const std::string& temp, const std::string& finalPath) {
+  const ScopedCount quiet(m_quietProbe);
+  // A refusal is answered here; anything else (a time-out, a lost session)
+  // fails the attempt, and the retry sends the file again.
+  const auto refusal = [this] {
+    const long number = ErrorNumber();
+    if (number < kErrReplyBase + 400 || number > kErrReplyBase + 599) Raise(number, ErrorInfo());
+    return number - kErrReplyBase;
+  };
+  if (RenameFile(temp, finalPath)) return true;
+  const long code = refusal();
+  if (m_strLastCommand == "RNTO") {
+    // Perhaps no rename onto an existing file: neither name holds the file
+    // for one round trip.
+    LogLine("UpLoadOne: replacing [" + finalPath + "] (" + std::to_string(code) + " to RNTO)");
+    if (DeleteFile(finalPath) && RenameFile(temp, finalPath)) return true;
+    refusal();
+  } else if (code != 500 && code != 502 && code != 504) {
+    // RNFR is known but the file is not there as stored: send it again.
+    Raise(ErrorNumber(), ErrorInfo());
+  }
+  LogLine("UpLoadOne: the server renames nothing (" + std::to_string(code) +
+          "): files go up under their final names for the rest of this session");
+  m_renameRefused = true;
+  DeleteFile(temp);
+  SharedErrorRecord().Clear();
+  return false;
 }
 
 void FtpTransfers::StartUploadWhenReady() {

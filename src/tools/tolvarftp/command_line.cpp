@@ -32,6 +32,8 @@ const char* const kUsage =
     "  --json                ls prints its entries as a JSON array\n"
     "  --overwrite           get and put replace an existing target (default: a\n"
     "                        download resumes a shorter local file)\n"
+    "  --temp-name           put stores each file as _NAME.part and renames it to\n"
+    "                        NAME once the server has all of it\n"
     "  --retries N           try a failed file N more times, 0..99 (default 0)\n"
     "  --max-size MB         refuse files larger than MB megabytes\n"
     "  --allow TYPES         transfer only these file types (\"txt,xls\")\n"
@@ -233,6 +235,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.json = true;
     } else if (a == "--overwrite") {
       o.overwrite = true;
+    } else if (a == "--temp-name") {
+      o.tempName = true;
     } else if (a == "--ascii") {
       o.ascii = true;
     } else if (a == "--retries") {

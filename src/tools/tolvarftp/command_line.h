@@ -23,6 +23,7 @@ struct Options {
   bool json = false;    // ls prints JSON
   // get and put
   bool overwrite = false;    // replace existing targets instead of resuming
+  bool tempName = false;     // put stores under a temporary name, then renames
   long retries = 0;          // further attempts at a file that failed
   double maxSizeMb = 0;      // larger files are refused; 0: no limit
   std::string allowTypes;    // only these extensions ("txt,xls")

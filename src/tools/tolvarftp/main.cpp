@@ -172,6 +172,7 @@ int main(int argc, char** argv) {
   ftp.SetTimeOut(options->timeout);
   ftp.SetPassiveMode(!options->active);
   if (options->overwrite) ftp.SetOverWrite(true);
+  ftp.SetUploadTempName(options->tempName);
   ftp.SetReDoTimes(options->retries + 1);
   if (options->maxSizeMb > 0) ftp.SetMaxSize(options->maxSizeMb);
   ftp.SetFileTypeAllow(options->allowTypes);
