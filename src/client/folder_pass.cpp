@@ -234,7 +234,8 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
     }
     // Whatever the server took is not the whole file, even when nothing was
     // counted yet (a STOR it took has created it).
-    if (MayDeleteCutUpload()) ftp.DeleteFile(ftp.RemotePath());
+    const std::string cut = CutUploadPath();
+    if (!cut.empty()) ftp.DeleteFile(cut);
   }
   m_strDirection.clear();
 }
@@ -371,12 +372,13 @@ void frmTLVFTP::ClearRemoteFile(const std::string& remoteFolder) {
   }
 }
 
-bool frmTLVFTP::MayDeleteCutUpload() const {
+std::string frmTLVFTP::CutUploadPath() const {
   // A STOR that was refused or never sent put nothing there.
-  if (!m_ftp->StorMayHaveWritten()) return false;
-  const std::string name = m_ftp->GetFileName(m_ftp->RemotePath());
-  return m_settings.directUploads ||
-         (name.size() > 6 && name == FtpLibrary::TempUploadName(name.substr(1, name.size() - 6)));
+  const std::string& path = m_ftp->RemotePath();
+  if (!m_ftp->StorMayHaveWritten()) return "";
+  if (m_settings.directUploads) return path;
+  const size_t slash = path.rfind('/');
+  return path.substr(0, slash + 1) + FtpLibrary::TempUploadName(path.substr(slash + 1));
 }
 
 void frmTLVFTP::ClearLeftoverUploads(const std::string& remoteFolder) {

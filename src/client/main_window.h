@@ -129,10 +129,11 @@ class frmTLVFTP {
   // Deletes the temporary files of uploads cut short before this session,
   // once a session and folder, before the folder's first upload.
   void ClearLeftoverUploads(const std::string& remoteFolder);
-  // The upload that just failed may have left part of its file under a
-  // name this client may delete: its temporary name, or with direct
-  // uploads the final one. An earlier whole copy under a final name stays.
-  bool MayDeleteCutUpload() const;
+  // Where the upload that just failed may have left part of its file, when
+  // this client may delete it ("" otherwise): its temporary name, or with
+  // direct uploads the final one. A final name otherwise holds an earlier
+  // whole copy or nothing, and stays.
+  std::string CutUploadPath() const;
   // The FTP control's progress event: a log line and the status line.
   void FtpLibrary1_OnTransfer();
 

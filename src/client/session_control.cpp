@@ -245,10 +245,11 @@ void frmTLVFTP::ExitRequest() {
   // late replies to it would be read as answers to the next command), so
   // this logs in afresh, with a short time-out: an exit must not wait long
   // for a server that has gone.
-  if (m_strDirection == "UP" && MayDeleteCutUpload() && !m_ftp->Busy()) {
+  const std::string cut = CutUploadPath();
+  if (m_strDirection == "UP" && !cut.empty() && !m_ftp->Busy()) {
     const long timeOut = m_ftp->TimeOut();
     m_ftp->SetTimeOut(std::min(timeOut, kExitDeleteTimeOut));
-    m_ftp->DeleteFile(m_ftp->RemotePath());
+    m_ftp->DeleteFile(cut);
     m_ftp->SetTimeOut(timeOut);
   }
   ExitRoutine();

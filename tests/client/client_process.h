@@ -28,7 +28,7 @@ namespace pellan::client {
 using namespace std::chrono_literals;
 using pellan::test::ReadWholeFile;
 
-inline bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+using pellan::test::Exists;
 
 // Polls `done` every 20 ms for at most `timeout` (real time: another
 // process is working).

@@ -27,16 +27,10 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using pellan::test::FtpServerKind;
+using pellan::test::ReadTree;
 using pellan::test::TempDir;
+using pellan::test::Tree;
 using pellan::test::WriteWholeFile;
-
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:
@@ -114,14 +108,13 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(Remote("Ra1.txt")); }));
   Close(*client);
 
-  // Both sides: the uploads whole, the reply replacing the older copy, the
-  // folder untouched, the old reply cleared, no .tmp, the rest as it was.
-  EXPECT_EQ(ReadWholeFile(Remote("Tq1.txt")) + ReadWholeFile(Local("Ra1.txt")) +
-                ReadWholeFile(Local("Tq1.doc")),
-            "order 1\r\nqty 10\r\nnew reply, longer than the old one\r\nkept: not a type we send\r\n");
-  EXPECT_THAT(NamesIn(Remote("")), ElementsAre("Rdir", "Tq1.txt"));
-  EXPECT_THAT(NamesIn(Remote("Rdir")), ElementsAre("Rinside.txt"));
-  EXPECT_THAT(NamesIn(Local("")), ElementsAre("Ra1.txt", "Tq1.doc"));
+  // Both sides: the upload whole under its final name, the reply replacing
+  // the older copy, the folder untouched, the old reply cleared, no
+  // temporary file, the rest as it was.
+  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Rdir/", ""}, {"Rdir/Rinside.txt", "inside a folder\r\n"},
+                                        {"Tq1.txt", "order 1\r\nqty 10\r\n"}}));
+  EXPECT_EQ(ReadTree(Local("")), (Tree{{"Ra1.txt", "new reply, longer than the old one\r\n"},
+                                       {"Tq1.doc", "kept: not a type we send\r\n"}}));
 
   // The status lines on stdout, from the first.
   const std::string out = client->Out();
@@ -200,14 +193,12 @@ TEST_P(PellanSyncInteropTest, ChineseNamesAreGbkOnTheServerAndUtf8OnTheDisk) {
 
   auto client = Start("run", {"--codepage", "GBK"});
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(folder + "/T订单1.txt"); }));
-  EXPECT_EQ(ReadWholeFile(m_server->LocalPath(gbk("交换/T订单1.txt"))), "order 1\r\n");
   PutReply(gbk("交换/R回执1.txt"), "reply 1\r\n");
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(m_server->LocalPath(gbk("交换/R回执1.txt"))); }));
   Close(*client);
 
-  EXPECT_EQ(ReadWholeFile(folder + "/R回执1.txt"), "reply 1\r\n");
-  EXPECT_THAT(NamesIn(folder), ElementsAre("R回执1.txt"));
-  EXPECT_THAT(NamesIn(m_server->LocalPath(gbk("交换"))), ElementsAre(gbk("T订单1.txt")));
+  EXPECT_EQ(ReadTree(folder), (Tree{{"R回执1.txt", "reply 1\r\n"}}));
+  EXPECT_EQ(ReadTree(m_server->LocalPath(gbk("交换"))), (Tree{{gbk("T订单1.txt"), "order 1\r\n"}}));
   EXPECT_THAT(client->Out(), HasSubstr("] T订单1.txt:上传完成\n"));
 }
 

@@ -29,7 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
-using Tree = std::map<std::string, std::string>;
 
 std::string WithoutCr(std::string s) {
   s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());

@@ -56,6 +56,12 @@ class ScriptedSession : public ::testing::Test {
     m_ftp.reset();
     g_blnConnecting = false;
   }
+  // Every test ends with its script run through (what it still had to
+  // send, sent), and nothing else asked of the server.
+  void TearDown() override {
+    m_loop.Loop().RunFor(std::chrono::seconds(1));
+    EXPECT_THAT(m_server.Failures(), ::testing::IsEmpty()) << "the scripted server";
+  }
   // Logs in; what the login raised is forgotten.
   bool LoginOk() {
     m_server.Login();

@@ -121,7 +121,6 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
   }
   EXPECT_EQ(m_events.CountSent("SIZE"), 4u);  // the downloads' only
   EXPECT_EQ(m_events.CountSent("STOR"), 3u);  // nothing repeated
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepeatResumesIt) {
@@ -145,7 +144,6 @@ TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepea
                        "second(s)](20033)"));
   EXPECT_FALSE(m_ftp->OverWrite());
   EXPECT_EQ(m_events.CountSent("RETR"), 2u);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesThroughALinkOrAFifo) {
@@ -165,7 +163,6 @@ TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesTh
   ASSERT_TRUE(Download("/old.bin", old)) << m_ftp->ErrorInfo();
   EXPECT_TRUE(ReadWholeFile(old) == content);
   EXPECT_EQ(m_events.CountSent("REST"), 0u);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
 
   // A link is not followed and a FIFO does not stop the process.
   m_ftp->SetReDoTimes(1);
@@ -234,7 +231,7 @@ TEST_F(TransferFaultTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAnd
       "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 Rb.txt\r\n"
       "lrwxrwxrwx    1 ftp      ftp               6 Jan 01 00:00 Rl.txt -> Rb.txt\r\n");
   ASSERT_TRUE(Download("/d/", m_local.File("a/b/in/"))) << m_ftp->ErrorInfo();
-  EXPECT_EQ(ReadTree(m_local.Path()), (std::map<std::string, std::string>{
+  EXPECT_EQ(ReadTree(m_local.Path()), (Tree{
                                           {"a/", ""}, {"a/b/", ""}, {"a/b/in/", ""}, {"a/b/in/Rb.txt", "plain"}}));
   EXPECT_EQ(m_events.CountSent("RETR"), 1u);
   for (const char* skipped : {"an unsafe name: ..\\..\\out", "an unsafe name: Rb.txt ", "an unsafe name:  Rb.txt",
@@ -255,7 +252,6 @@ TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsR
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
   EXPECT_EQ(m_events.CountSent("MKD"), 2u);
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 }  // namespace

@@ -61,28 +61,6 @@ inline std::string RandomBytes(size_t size, unsigned seed) {
   return out;
 }
 
-// Every regular file below `root` by its relative path, and every folder as
-// its relative path + "/" (mapped to ""), so that empty folders count too.
-inline std::map<std::string, std::string> ReadTree(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string rel = std::filesystem::relative(it->path(), root).string();
-    if (it->is_directory()) {
-      tree[rel + "/"] = "";
-    } else if (it->is_regular_file()) {
-      tree[rel] = ReadWholeFile(it->path().string());
-    }
-  }
-  return tree;
-}
-
-inline bool Exists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(path, ec);
-}
-
 // One progress event as the host saw it.
 struct ProgressSample {
   long percent;

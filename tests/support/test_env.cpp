@@ -52,6 +52,21 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ec);
 }
 
+Tree ReadTree(const std::string& root) {
+  Tree tree;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string rel = std::filesystem::relative(it->path(), root).string();
+    if (it->is_directory()) {
+      tree[rel + "/"] = "";
+    } else if (it->is_regular_file()) {
+      tree[rel] = ReadWholeFile(it->path().string());
+    }
+  }
+  return tree;
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;

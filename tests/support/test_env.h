@@ -3,7 +3,9 @@
 #pragma once
 
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,7 +68,12 @@ class ScopedEnv {
 
 // Writes `content` to `path` (created or truncated); false on failure.
 bool WriteWholeFile(const std::string& path, const std::string& content);
+inline bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 // The whole file, or "" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
+// Every regular file below `root` by its relative path, and every folder as
+// its relative path + "/" (mapped to ""), so that empty folders count too.
+using Tree = std::map<std::string, std::string>;
+Tree ReadTree(const std::string& root);
 
 }  // namespace pellan::test

@@ -61,9 +61,10 @@ class FtpTransfers : public FtpRemote {
   // RemotePath.
   bool UpLoad(bool createFolder = true);
   // The server may hold part of the last UpLoad's file under its remote
-  // name: a STOR of it went out and was accepted (1xx), or its answer never
-  // came (the server may have created the file already). False when every
-  // STOR was refused or none was sent. Reset when UpLoad starts.
+  // name (with UploadTempName, its temporary name): a STOR of it went out
+  // and was accepted (1xx), or its answer never came (the server may have
+  // created the file already). False when every STOR was refused or none
+  // was sent. Reset when UpLoad starts.
   bool StorMayHaveWritten() const { return m_storAccepted || m_storUnanswered; }
   // A finished download is flushed to disk before it counts as done (for
   // callers that delete the source next). Off by default.
@@ -158,9 +159,9 @@ class FtpTransfers : public FtpRemote {
   bool DownLoadOne(bool createFolder, double knownSize);
   bool UpLoadFolders(const SubJob& job);
   bool UpLoadQueue(const SubJob& job, bool createFolder);
-  // Sends the file to m_remotePath; with `finalPath`, m_remotePath is its
-  // temporary name, renamed to `finalPath` once the file is whole.
-  bool UpLoadOne(bool createFolder, const std::string& finalPath);
+  // Sends the file to RemotePath, or to `tempPath` when given, renamed to
+  // RemotePath once the file is whole.
+  bool UpLoadOne(bool createFolder, const std::string& tempPath);
   bool PutInPlace(const std::string& temp, const std::string& finalPath);
   bool OpenLocalFile();
   // Creates or cuts the download's local file once data is due: false (the

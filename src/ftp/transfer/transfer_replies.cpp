@@ -103,7 +103,9 @@ void FtpTransfers::ActUploadType550(int) {
 
 void FtpTransfers::ActPasvAgain(int) { SendFtpCommand("PASV", ""); }
 
-void FtpTransfers::ActSendStor(int) { SendFtpCommand("STOR", m_remotePath); }
+void FtpTransfers::ActSendStor(int) {
+  SendFtpCommand("STOR", m_transfer != nullptr ? m_transfer->storPath : m_remotePath);
+}
 
 void FtpTransfers::ActStorAccepted(int) {
   if (m_transfer != nullptr) m_transfer->storAccepted = true;
@@ -150,7 +152,7 @@ void FtpTransfers::DataConnected() {
     case kOpUpload:
       // Uploads always start at byte 0.
       if (m_transfer != nullptr) m_transfer->dataReady = true;
-      SendFtpCommand("STOR", m_remotePath);
+      SendFtpCommand("STOR", m_transfer != nullptr ? m_transfer->storPath : m_remotePath);
       break;
     default:
       FtpRemote::DataConnected();

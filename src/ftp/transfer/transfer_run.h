@@ -49,6 +49,7 @@ class TransferRun {
   // An upload sends once its data connection is up and STOR is accepted.
   bool dataReady = false, storAccepted = false;
   std::string sendBuffer;
+  std::string storPath;  // where the upload's STOR writes
 
  private:
   Step m_step = Step::kStarting;

@@ -141,14 +141,8 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
     }
     m_localPath = CFile().FormatPath(local);
     m_remotePath = CFile().FormatFTPPath(remote);
-    std::string finalPath;
-    if (m_uploadTempName && !m_renameRefused && !TempPathOf(m_remotePath).empty()) {
-      finalPath = m_remotePath;
-      m_remotePath = TempPathOf(finalPath);
-    }
     m_retryCount = 1;
-    // On failure RemotePath stays the name the file was stored under.
-    if (!UpLoadOne(createFolder, finalPath)) {
+    if (!UpLoadOne(createFolder, m_uploadTempName && !m_renameRefused ? TempPathOf(m_remotePath) : "")) {
       m_transferState.clear();
       if (ErrorNumber() == kErrCanceled && m_stop->fileOnly) {
         // Only this file was cancelled: note it and go on with the next.
@@ -166,8 +160,9 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
   return true;
 }
 
-bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& finalPath) {
+bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& tempPath) {
   TransferRun run(true, 0);
+  run.storPath = tempPath.empty() ? m_remotePath : tempPath;
   const ScopedPointer<TransferRun> current(m_transfer, &run);
   try {
     SharedErrorRecord().Clear();
@@ -215,13 +210,7 @@ bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& finalPath) {
     if (SendFtpCommand("TYPE", m_transferMode == 0 ? "A" : "I")) WaitWhileTransferring(kOpUpload);
     if (ErrorNumber() != 0) Raise(ErrorNumber(), ErrorInfo());
     if (!run.confirmed) Raise(kErrTimedOut, m_messages.GetErrorMessage(kErrTimedOut));
-    if (!finalPath.empty()) {
-      if (!PutInPlace(m_remotePath, finalPath)) {
-        m_remotePath = finalPath;
-        return UpLoadOne(createFolder, "");
-      }
-      m_remotePath = finalPath;
-    }
+    if (!tempPath.empty() && !PutInPlace(tempPath, m_remotePath)) return UpLoadOne(createFolder, "");
     m_transferSize = m_fileSize;
     m_retryCount = 1;
     m_speed = 0;
@@ -237,7 +226,7 @@ bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& finalPath) {
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
       if (!folder.empty() && folder != "/") forgot = ForgetCreatedDirectory(folder, true);
     }
-    return RetryFile(r, true, [&] { return UpLoadOne(createFolder || forgot, finalPath); });
+    return RetryFile(r, true, [&] { return UpLoadOne(createFolder || forgot, tempPath); });
   }
 }
 
