@@ -32,10 +32,10 @@ void ClientLogs::WriteError(const std::string& procedure, const std::string& mes
   AppendCapped(kErrorLogFile, prefix + message);
 }
 
-void ClientLogs::WriteConnectLog(bool success, const std::string& text) const {
+bool ClientLogs::WriteConnectLog(bool success, const std::string& text) const {
   const std::string path = FilePath(success ? kSuccFile : kErrFile);
   DeleteFileIfExists(path);
-  SaveTextFile(path, text, true);
+  return SaveTextFile(path, text, true);
 }
 
 }  // namespace pellan::client

@@ -35,8 +35,9 @@ class ClientLogs {
   // With `show`, the message is first shown in a message box (only while
   // logging is on: with logging off nothing at all happens).
   void WriteError(const std::string& procedure, const std::string& message, bool show) const;
-  // Deletes, then writes, "succ.txt" (success) or "err.txt" holding `text`.
-  void WriteConnectLog(bool success, const std::string& text) const;
+  // Deletes, then writes, "succ.txt" (success) or "err.txt" holding `text`;
+  // false (errno set) when it could not be written.
+  bool WriteConnectLog(bool success, const std::string& text) const;
 
   std::string FilePath(const std::string& name) const;
 

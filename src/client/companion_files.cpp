@@ -15,7 +15,7 @@ bool CompanionFiles::Exists(const std::string& name) const { return ExistFile(Pa
 
 void CompanionFiles::Remove(const std::string& name) const { DeleteFileIfExists(Path(name)); }
 
-void CompanionFiles::WriteEmptyLine(const std::string& name) const { SaveTextFile(Path(name), "", true); }
+bool CompanionFiles::WriteEmptyLine(const std::string& name) const { return SaveTextFile(Path(name), "", true); }
 
 void CompanionFiles::ResetStatusFiles() const {
   for (const char* name : {kSuccFile, kErrFile, kCloFile, kRedoFile, kStopFile, kCanFile}) Remove(name);

@@ -49,8 +49,9 @@ class CompanionFiles {
   std::string Path(const std::string& name) const;
   bool Exists(const std::string& name) const;
   void Remove(const std::string& name) const;
-  // Replaces the file with one empty line (CR LF). Failures are ignored.
-  void WriteEmptyLine(const std::string& name) const;
+  // Replaces the file with one empty line (CR LF); false (errno set) when
+  // it could not be written.
+  bool WriteEmptyLine(const std::string& name) const;
 
   // Start-up: removes succ.txt, err.txt, clo.txt, redo.txt, stop.txt and
   // can.txt, in this order.

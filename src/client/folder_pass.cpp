@@ -18,10 +18,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "client/client_files.h"
+#include "client/headless_front_end.h"
 #include "client/main_window.h"
 #include "ftp/remote/ftp_file.h"
+#include "platform/date_text.h"
 
 namespace pellan::client {
 
@@ -29,10 +32,11 @@ namespace {
 
 // Regular files of `folder` whose names start with `prefix`, in byte order:
 // the list is taken once, so files that arrive later wait for the next pass.
-std::vector<std::string> OutgoingFiles(const std::string& folder, const std::string& prefix) {
+// nullopt (errno set) when the folder cannot be read.
+std::optional<std::vector<std::string>> OutgoingFiles(const std::string& folder, const std::string& prefix) {
   std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
-  if (!dir) return names;
+  if (!dir) return std::nullopt;
   while (dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
     if (name.empty() || name[0] == '.' || name.compare(0, prefix.size(), prefix) != 0) continue;
@@ -130,6 +134,7 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
   try {
     if (!ExistFolder(folderIn)) {
       WriteLog("路径[" + folderIn + "]不存在!");
+      Alert(folderIn, "Local folder missing: [" + folderIn + "]");
       return;
     }
     std::string folder = NormalizePath(folderIn);
@@ -137,10 +142,16 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
     WriteLog("------------------");
     const std::string remoteFolder = GetFolderName(folder);
     WriteLog("开始上传[" + folder + "]中的文件");
-    const std::vector<std::string> uploads = OutgoingFiles(folder, m_strUpPrefix);
-    for (size_t k = 0; k < uploads.size(); ++k) {
+    const auto uploads = OutgoingFiles(folder, m_strUpPrefix);
+    if (!uploads) {
+      Alert(folderIn, "Local folder cannot be read: [" + folder + "] " + std::strerror(errno));
+      return;
+    }
+    AlertCleared(folderIn);
+    for (size_t k = 0; k < uploads->size(); ++k) {
       if (!m_blnRunning) return;
-      UploadOne(folder, remoteFolder, uploads[k], k + 1);
+      const std::string key = "UP:" + folder + (*uploads)[k];
+      if (DueForAttempt(key)) Attempted(key, UploadOne(folder, remoteFolder, (*uploads)[k], k + 1));
       m_dtLastActive = Moment::Now();
       CurrentLoop().Pump();
     }
@@ -171,7 +182,8 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
     for (size_t j = 1; j <= list->Count(); ++j) {
       if (!m_blnRunning) return;
       const CFtpFile& entry = *list->Item(j);
-      if (!entry.IsDirectory()) DownloadOne(folder, remoteFolder, entry, j);
+      const std::string key = "DOWN:" + remoteFolder + "/" + entry.FileName();
+      if (!entry.IsDirectory() && DueForAttempt(key)) Attempted(key, DownloadOne(folder, remoteFolder, entry, j));
       m_dtLastActive = Moment::Now();
       CurrentLoop().Pump();
     }
@@ -180,7 +192,7 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
   }
 }
 
-void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name,
+bool frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name,
                           size_t k) {
   WriteLog("上传文件" + std::to_string(k) + ":[" + name + "]" + std::to_string(LocalFileSize(folder + name)));
   // The type test looks for the last three characters anywhere in the list.
@@ -189,13 +201,13 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (m_strTypeList.find(lower) == std::string::npos) {
     WriteLog("Type mismatch:[" + m_strTypeList + "#" + last3 + "]");
-    return;
+    return true;
   }
   // The FTP control reads "\" as a separator: such a name would send (and
   // then let this pass delete) another file.
   if (!IsPlainName(name)) {
     SayOnce("Up", "Unsafe name skipped: [" + Shown(folder + name) + "]");
-    return;
+    return true;
   }
   if (m_blnClearPending) {
     ClearRemoteFile(remoteFolder);
@@ -214,7 +226,8 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
   ftp.SetUploadTempName(!m_settings.directUploads);
   m_strDirection = "UP";
   m_blnForced = false;
-  if (ftp.UpLoad()) {
+  const bool sent = ftp.UpLoad();
+  if (sent) {
     m_dtLastUpload = Moment::Now();
     WriteLog("UP:" + std::to_string(ftp.Percent()) + "#Force=" + Bool(m_blnForced));
     if (!m_blnForced) {
@@ -238,6 +251,7 @@ void frmTLVFTP::UploadOne(const std::string& folder, const std::string& remoteFo
     if (!cut.empty()) ftp.DeleteFile(cut);
   }
   m_strDirection.clear();
+  return sent && !m_blnForced;
 }
 
 bool frmTLVFTP::Skipped(const std::string& procedure, const std::string& remoteFolder, const CFtpFile& entry,
@@ -266,6 +280,28 @@ void frmTLVFTP::SayOnce(const std::string& procedure, const std::string& line) {
   if (m_skippedNames.size() < kMaxRemembered && m_skippedNames.insert(line).second) WriteError(procedure, line, false);
 }
 
+void frmTLVFTP::Alert(const std::string& key, const std::string& text) {
+  if (!m_alerts.insert(key).second) return;
+  ShowState(text, true, true);
+  WriteLineNow(STDERR_FILENO, "[" + NowText() + "] " + text);
+}
+
+bool frmTLVFTP::DueForAttempt(const std::string& key) const {
+  const auto it = m_fileRetries.find(key);
+  return it == m_fileRetries.end() || it->second.Due();
+}
+
+void frmTLVFTP::Attempted(const std::string& key, bool succeeded) {
+  if (succeeded) {
+    m_fileRetries.erase(key);
+    return;
+  }
+  // Names that fail and then vanish are not kept for ever.
+  if (m_fileRetries.size() >= 10000) m_fileRetries.clear();
+  Backoff& retry = m_fileRetries.try_emplace(key, std::chrono::seconds(1), std::chrono::seconds(60)).first->second;
+  if (retry.Failed()) WriteLog("Next attempt at [" + key + "] in " + retry.DelayText());
+}
+
 bool frmTLVFTP::Finalize(const std::string& folder, const std::string& tmpPath, const std::string& finalPath) {
   // One step: the older copy is replaced, never missing.
   if (rename(tmpPath.c_str(), finalPath.c_str()) != 0) {
@@ -289,9 +325,9 @@ bool frmTLVFTP::Finalize(const std::string& folder, const std::string& tmpPath, 
   return true;
 }
 
-void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry,
+bool frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry,
                             size_t j) {
-  if (Skipped("Down", remoteFolder, entry, true)) return;
+  if (Skipped("Down", remoteFolder, entry, true)) return true;
   const std::string& name = entry.FileName();
   WriteLog("下载文件" + std::to_string(j) + ":[" + remoteFolder + "/" + name + "]");
   ShowState(name + ":开始下载...");
@@ -308,6 +344,7 @@ void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remote
   ftp.SetExpectedFileSize(entry.FileSize() > 0 ? static_cast<double>(entry.FileSize()) : -1);
   m_strDirection = "DOWN";
   m_blnForced = false;
+  bool done = false;
   if (ftp.DownLoad()) {
     ShowState(name + ":下载完成", false, true);
     WriteLog("DOWN:Force=" + Bool(m_blnForced));
@@ -316,11 +353,8 @@ void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remote
       // The server copy goes only once the local one holds under its final
       // name, on disk.
       if (Finalize(folder, tmpPath, finalPath)) {
-        if (ftp.DeleteFile(ftp.RemotePath())) {
-          ShowState(name + ":删除完成", false, true);
-        } else {
-          ShowState(name + ":删除失败;" + ftp.ErrorInfo(), false, true);
-        }
+        done = ftp.DeleteFile(ftp.RemotePath());
+        ShowState(done ? name + ":删除完成" : name + ":删除失败;" + ftp.ErrorInfo(), false, true);
       }
     }
   } else {
@@ -333,6 +367,7 @@ void frmTLVFTP::DownloadOne(const std::string& folder, const std::string& remote
     if (ftp.TransferSize() > 0) DeleteFileIfExists(tmpPath);
   }
   m_strDirection.clear();
+  return done;
 }
 
 void frmTLVFTP::ClearRemoteFile(const std::string& remoteFolder) {

@@ -24,6 +24,10 @@ void HeadlessClientFrontEnd::StatusChanged(const std::string& statusText) {
   std::string line;
   line.reserve(statusText.size() + 1);
   for (char c : statusText) line += (c == '\r' || c == '\n') ? ' ' : c;
+  WriteLineNow(m_statusFd, line);
+}
+
+void WriteLineNow(int fd, std::string line) {
   line += '\n';
   if (line.size() > PIPE_BUF) {
     // One write of at most PIPE_BUF bytes, cut between characters.
@@ -32,9 +36,9 @@ void HeadlessClientFrontEnd::StatusChanged(const std::string& statusText) {
     line.resize(cut);
     line += '\n';
   }
-  pollfd p{m_statusFd, POLLOUT, 0};
+  pollfd p{fd, POLLOUT, 0};
   if (poll(&p, 1, 0) == 1 && (p.revents & POLLOUT)) {
-    const ssize_t ignored = write(m_statusFd, line.data(), line.size());
+    const ssize_t ignored = write(fd, line.data(), line.size());
     (void)ignored;
   }
 }

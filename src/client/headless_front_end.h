@@ -12,6 +12,11 @@
 
 namespace pellan::client {
 
+// Writes `line` and a line end to `fd` in one write if the descriptor can
+// take it at once, else not at all (a line longer than PIPE_BUF is cut
+// between characters).
+void WriteLineNow(int fd, std::string line);
+
 class HeadlessClientFrontEnd : public HeadlessFrontEnd {
  public:
   // `statusFd` receives the status lines (stdout unless a test names another).

@@ -19,6 +19,7 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -26,6 +27,7 @@
 
 #include "client/client_logs.h"
 #include "client/companion_files.h"
+#include "client/retry_backoff.h"
 #include "client/window_model.h"
 #include "ftp/ftp_library.h"
 #include "platform/event_loop.h"
@@ -146,7 +148,10 @@ class frmTLVFTP {
   void WriteError(const std::string& procedure, const std::string& message, bool show = false) const {
     m_logs.WriteError(procedure, message, show);
   }
-  void WriteConnectLog(bool success, const std::string& text) const { m_logs.WriteConnectLog(success, text); }
+  // succ.txt or err.txt; a failure is an alert.
+  void WriteConnectLog(bool success, const std::string& text) {
+    StatusFileWritten(success ? kSuccFile : kErrFile, m_logs.WriteConnectLog(success, text));
+  }
 
   // ---- seams
   // Replaces the folder work of a pass (for tests of the timers).
@@ -221,20 +226,37 @@ class frmTLVFTP {
 
   void RetryTimer_Timer();
 
-  // One outgoing file (k: its number in the list) and one incoming file.
-  void UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t k);
-  void DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry, size_t j);
+  // One outgoing file (k: its number in the list) and one incoming file;
+  // false when the attempt failed (the file is tried again later).
+  bool UploadOne(const std::string& folder, const std::string& remoteFolder, const std::string& name, size_t k);
+  bool DownloadOne(const std::string& folder, const std::string& remoteFolder, const CFtpFile& entry, size_t j);
   // True when the pass leaves a listed entry alone (not a plain file name
   // as listed, a link, or for a download a temporary name); the reason goes
   // to the error log once per name and run, under `procedure`.
   bool Skipped(const std::string& procedure, const std::string& remoteFolder, const CFtpFile& entry, bool download);
   // An error-log line about a skipped name, once per run.
   void SayOnce(const std::string& procedure, const std::string& line);
+  // A fault the operator must see (an unreadable folder, a status file that
+  // cannot be written): the status line, the error log and stderr, once
+  // until AlertCleared(key) says it is over.
+  void Alert(const std::string& key, const std::string& text);
+  void AlertCleared(const std::string& key) { m_alerts.erase(key); }
+  // Writes a status file for the companion; a failure is an alert.
+  void WriteStatusFile(const char* name) { StatusFileWritten(name, m_files.WriteEmptyLine(name)); }
+  void StatusFileWritten(const std::string& name, bool written);
+  // A file that keeps failing (key "UP:" local path or "DOWN:" remote path)
+  // is tried again after 1, 2, 4 ... 60 seconds, not on every pass.
+  bool DueForAttempt(const std::string& key) const;
+  void Attempted(const std::string& key, bool succeeded);
   // Gives a finished download its final name and flushes the folder so the
   // rename lasts; false (one error-log line says why) when either failed.
   bool Finalize(const std::string& folder, const std::string& tmpPath, const std::string& finalPath);
 
   ClientSettings m_settings;
+  std::set<std::string> m_alerts;               // the alerts standing
+  std::map<std::string, Backoff> m_fileRetries;  // files that failed, by key
+  // After a failed login: --retry-login's seconds, doubled up to a minute.
+  Backoff m_loginRetry{std::chrono::seconds(m_settings.retryLoginSeconds), std::chrono::seconds(60)};
   std::set<std::string> m_skippedNames;  // SayOnce's lines so far
   std::string g_strPathFile;
   std::string g_strTitle;

@@ -2,6 +2,8 @@
 // timer, the stall watchdog, the companion's activation and exit requests,
 // the automatic login, the exit routine and the close handler.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "client/client_files.h"
@@ -30,13 +32,13 @@ void frmTLVFTP::btnStart_Click() {
 void frmTLVFTP::ClickSteps() {
   const std::string caption = LoginCaption();
   if (caption == kCaptionCancel) {
-    m_files.WriteEmptyLine(kCanFile);
+    WriteStatusFile(kCanFile);
     m_intState = 3;
     ExitRoutine();
     return;
   }
   if (caption == kCaptionRetry || caption == kCaptionLogin || caption == kCaptionAutoLogin) {
-    if (caption == kCaptionRetry) m_files.WriteEmptyLine(kRedoFile);
+    if (caption == kCaptionRetry) WriteStatusFile(kRedoFile);
     SetLoginCaption(kCaptionCancel);
     m_model.SetText("lblCurState", "正在登录");
     SetExitEnabled(false);
@@ -44,7 +46,7 @@ void frmTLVFTP::ClickSteps() {
   } else {
     m_blnRunning = true;
     if (caption == kCaptionStop) {
-      m_files.WriteEmptyLine(kStopFile);
+      WriteStatusFile(kStopFile);
       SetLoginCaption(kCaptionLogin);
       m_timer1.SetEnabled(false);
     }
@@ -97,6 +99,7 @@ bool frmTLVFTP::StartSteps() {
 
   if (m_ftp->Connect()) {
     m_leftoversCleared.clear();
+    m_loginRetry.Succeeded();
     SetLoginCaption(kCaptionStop);
     WriteConnectLog(true, "");
     m_intHideCount = 1;
@@ -120,7 +123,8 @@ bool frmTLVFTP::StartSteps() {
   m_model.SetText("lblCurState", "");
   m_model.RefreshLayout();
   if (m_settings.retryLoginSeconds > 0) {
-    m_retryTimer.SetInterval(std::chrono::seconds(m_settings.retryLoginSeconds));
+    if (m_loginRetry.Failed()) WriteLog("Next login attempt in " + m_loginRetry.DelayText());
+    m_retryTimer.SetInterval(std::chrono::duration_cast<Milliseconds>(m_loginRetry.Delay()));
     m_retryTimer.SetEnabled(true);
   }
   // The failure box is modal on a desktop and may stay up for days: the
@@ -229,6 +233,15 @@ void frmTLVFTP::RequestExit() {
   if (!m_blnExiting) ExitRequest();
 }
 
+void frmTLVFTP::StatusFileWritten(const std::string& name, bool written) {
+  const std::string path = m_files.Path(name);
+  if (written) {
+    AlertCleared(path);
+  } else {
+    Alert(path, "Status file not written: [" + path + "] " + std::strerror(errno));
+  }
+}
+
 void frmTLVFTP::ExitRequest() {
   m_blnExiting = true;
   m_intState = 3;
@@ -269,7 +282,7 @@ void frmTLVFTP::ExitRoutine() {
   m_files.RemoveActivationFiles();
   DisableTimers();
   if (m_intState == 3) {
-    m_files.WriteEmptyLine(kCloFile);
+    WriteStatusFile(kCloFile);
     EndProgram(0);
     return;
   }
@@ -277,7 +290,7 @@ void frmTLVFTP::ExitRoutine() {
 }
 
 void frmTLVFTP::Form_Unload() {
-  if (m_intState == 2) m_files.WriteEmptyLine(kCloFile);
+  if (m_intState == 2) WriteStatusFile(kCloFile);
   m_model.RemoveTrayIcon();
   m_model.HideWindow();
   DisableTimers();

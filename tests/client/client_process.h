@@ -43,14 +43,14 @@ inline bool PollUntil(const std::function<bool()>& done, std::chrono::millisecon
 
 class ChildProcess {
  public:
-  // `args[0]` names a program of the build; `env` (NAME=value) replaces
+  // `args[0]` names a program of the build, or is an absolute path; `env` (NAME=value) replaces
   // those variables of this process's environment, which is passed on less
   // LC_* and any tolvarftp password. The output goes to `logBase`.stdout
   // and .stderr.
   ChildProcess(std::vector<std::string> args, std::vector<std::string> env, const std::string& logBase,
                bool terminal = false)
       : m_out(logBase + ".stdout"), m_err(logBase + ".stderr") {
-    args[0] = std::string(PELLAN_BINARY_DIR) + "/" + args[0];
+    if (args[0][0] != '/') args[0] = std::string(PELLAN_BINARY_DIR) + "/" + args[0];
     const size_t given = env.size();
     for (char** e = environ; *e; ++e) {
       const std::string v = *e;

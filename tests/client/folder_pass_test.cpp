@@ -425,6 +425,16 @@ TEST_F(FolderPassTest, AReplacementOfTheSameSizeAndTimeIsSentBeforeItIsDeleted) 
   }, "version 2\r\n");
 }
 
+TEST_F(FolderPassTest, AFileThatKeepsFailingIsTriedAfter1Then2Then4UpTo60Seconds) {
+  m_server.SetDefaultReply("STOR", "553 Could not create file.");
+  PutLocal("Tq1.txt", "refused\r\n");
+  ASSERT_TRUE(LoggedIn());
+  RunUntil([] { return false; }, 125s);
+  // At 0, 1, 3, 7, 15, 31, 63 and 123 seconds.
+  EXPECT_EQ(Count("STOR data/_Tq1.txt.part"), 8u);
+  LogHas("plnrc.log", {"Next attempt at [UP:" + DataFolder() + "/Tq1.txt] in 60 s"});
+}
+
 TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere) {
   // Whole copies from an earlier batch, whose local files went long ago.
   m_server.SetFile("data/Tgone.txt", "earlier, whole\r\n");

@@ -3,7 +3,9 @@
 // failed one, a folder pass with its clean-up before the first batch, a
 // close in the middle of a batch that loses nothing on either side, a
 // second copy, a service manager's stop, and Chinese names in GBK.
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,7 +25,7 @@
 namespace pellan::client {
 namespace {
 
-using ::testing::ElementsAre;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using pellan::test::FtpServerKind;
@@ -179,6 +181,32 @@ TEST_P(PellanSyncInteropTest, AWrongPasswordLeavesTheServersReasonASecondCopyEnd
   EXPECT_FALSE(client->Ended());
   Close(*client, true);
   EXPECT_FALSE(Exists(Path("plnrc.run")));  // removed at exit
+}
+
+// Run as an unprivileged account, a local folder it cannot read and a
+// program folder it cannot write are said on stderr, not taken for an
+// empty folder or passed over.
+TEST_P(PellanSyncInteropTest, AnUnreadableFolderAndUnwritableStatusFilesAreSaid) {
+  const passwd* pw = getpwnam(pellan::test::kTestFtpUser);
+  if (geteuid() != 0 || pw == nullptr) GTEST_SKIP() << "needs root and the test account";
+  // The account may run a copy of the program and read the path file.
+  const std::string program = m_state.File("pellan-sync");
+  ASSERT_TRUE(std::filesystem::copy_file(PELLAN_BINARY_DIR "/pellan-sync", program));
+  ASSERT_EQ(chmod(m_home.Path().c_str(), 0755) + chmod(m_state.Path().c_str(), 0777) + chmod(Local("").c_str(), 0300) +
+                chown(Path("maoph.txt").c_str(), pw->pw_uid, pw->pw_gid) +
+                chown(Local("").c_str(), pw->pw_uid, pw->pw_gid), 0);
+  ChildProcess client({"/usr/bin/setpriv", "--reuid=" + std::to_string(pw->pw_uid),
+                       "--regid=" + std::to_string(pw->pw_gid), "--clear-groups", program, "--home", m_home.Path(),
+                       "--headless"},
+                      {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"}, m_state.File("run"));
+  const std::string unreadable = "Local folder cannot be read: [" + Local("") + "] Permission denied\n";
+  const std::string unwritten = "Status file not written: [" + Path("succ.txt") + "] Permission denied\n";
+  Wait(client, [&] { return client.Err().find(unreadable) != std::string::npos; });
+  client.Signal(SIGTERM);
+  ASSERT_TRUE(client.WaitEnd(20s));
+  EXPECT_THAT(client.Err(), AllOf(HasSubstr(unwritten), HasSubstr(unreadable)));
+  EXPECT_THAT(client.Out(), HasSubstr("] " + unreadable));  // the status line too
+  EXPECT_EQ(client.ExitStatus(), 0);
 }
 
 // With --codepage GBK, names on the server are GBK and local ones stay
