@@ -3,8 +3,10 @@
 # run: FILES outgoing "T" files of 4 KiB each are uploaded and deleted
 # locally by pellan-sync (timed from its login to the last local delete) and
 # by `lftp -e "mirror -R --Remove-source-files ..."` on the same files
-# (timed as a whole, and less a login-only lftp run). Then the CPU time of an
-# idle, logged-in pellan-sync over IDLE seconds.
+# (timed as a whole, and less a login-only lftp run): through temporary
+# names (pellan-sync's default; lftp's xfer:use-temp-file), then under final
+# names (--direct-uploads; lftp's default). Then the CPU time of an idle,
+# logged-in pellan-sync over IDLE seconds.
 #
 #   bash bench/pass_bench.sh            (as root, after scripts/setup-test-servers.sh)
 #   FILES=1000 IDLE=60 BUILD=build/normal bash bench/pass_bench.sh
@@ -89,13 +91,21 @@ for i in range(n):
 PY
 }
 
+stop_client() {
+  : >"$1/exit.txt"
+  for _ in $(seq 100); do kill -0 "$cl_pid" 2>/dev/null || break; sleep 0.1; done
+  wait "$cl_pid" 2>/dev/null || true
+  cl_pid=
+}
 # ---- pellan-sync -----------------------------------------------------------
-make_files "$work/home/data"
 printf '%s\r\n' "$work/home/data" 127.0.0.1 "$port" "$user" "$password" >"$work/home/maoph.txt"
 chmod 600 "$work/home/maoph.txt"
-XDG_STATE_HOME=$work/state "$client" --home "$work/home" --headless >"$work/client.out" 2>&1 &
-cl_pid=$!
-pellan_ms=$(/usr/bin/python3 - "$work/home" <<'PY'
+pellan_pass() {  # extra arguments of pellan-sync; prints the milliseconds
+  rm -f "$served/data"/* "$work/home/succ.txt"
+  make_files "$work/home/data"
+  XDG_STATE_HOME=$work/state "$client" --home "$work/home" --headless "$@" >"$work/client.out" 2>&1 &
+  cl_pid=$!
+  /usr/bin/python3 - "$work/home" <<'PY'
 import os, sys, time
 home = sys.argv[1]
 succ = os.path.join(home, "succ.txt")
@@ -110,16 +120,12 @@ while any(n.startswith("T") for n in os.listdir(folder)):
     time.sleep(0.002)
 print("%.1f" % ((time.monotonic() - t0) * 1000))
 PY
-)
-sent=$(ls "$served/data" | wc -l)
-
-stop_client() {
-  : >"$1/exit.txt"
-  for _ in $(seq 100); do kill -0 "$cl_pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$cl_pid" 2>/dev/null || true
-  cl_pid=
+  stop_client "$work/home"
+  rm -f "$work/home/exit.txt"
 }
-stop_client "$work/home"
+pellan_ms=$(pellan_pass)
+sent=$(ls "$served/data" | grep -c '^T' || true)
+direct_ms=$(pellan_pass --direct-uploads)
 
 # Idle: a fresh client, logged in, with nothing to move and no replies to
 # look for (no upload in the last 120 seconds).
@@ -139,25 +145,34 @@ idle_cpu_ms=$(( (after - before) * 1000 / hz ))
 stop_client "$work/idle"
 
 # ---- lftp on the same files ------------------------------------------------
-rm -f "$served/data"/*
-make_files "$work/lftp/data"
 lftp_run() {
   lftp -u "$user,$password" -e "set ftp:passive-mode on; set ftp:ssl-allow no; $1; quit" "ftp://127.0.0.1:$port" >/dev/null
 }
 ms_of() { /usr/bin/python3 -c "import sys,time; t=time.monotonic(); import subprocess; subprocess.run(sys.argv[1:], check=True); print('%.1f' % ((time.monotonic()-t)*1000))" "$@"; }
 login_ms=$(ms_of bash -c "$(declare -f lftp_run); user=$user password=$password port=$port lftp_run 'cd data'")
-lftp_ms=$(ms_of bash -c "$(declare -f lftp_run); user=$user password=$password port=$port lftp_run 'mirror -R --Remove-source-files $work/lftp/data data'")
+lftp_pass() {  # lftp settings before the mirror; prints the milliseconds
+  rm -f "$served/data"/*
+  make_files "$work/lftp/data"
+  ms_of bash -c "$(declare -f lftp_run); user=$user password=$password port=$port lftp_run '$1 mirror -R --Remove-source-files $work/lftp/data data'"
+}
+lftp_ms=$(lftp_pass "set xfer:use-temp-file yes;")
 left=$(ls "$work/lftp/data" | wc -l)
+lftp_direct_ms=$(lftp_pass "")
 
-/usr/bin/python3 - "$files" "$pellan_ms" "$lftp_ms" "$login_ms" "$sent" "$left" "$idle" "$idle_cpu_ms" <<'PY'
+/usr/bin/python3 - "$files" "$pellan_ms" "$lftp_ms" "$direct_ms" "$lftp_direct_ms" "$login_ms" "$sent" "$left" \
+  "$idle" "$idle_cpu_ms" <<'PY'
 import sys
-n, p, l, login, sent, left, idle, cpu = sys.argv[1:]
-n, p, l, login = int(n), float(p), float(l), float(login)
-net = l - login
+n, p, l, pd, ld, login, sent, left, idle, cpu = sys.argv[1:]
+n, login = int(n), float(login)
 print(f"pass benchmark: {n} T files of 4 KiB, vsftpd on 127.0.0.1")
-print(f"  pellan-sync   {p:8.1f} ms  {p/n:6.3f} ms/file  (login to last local delete; {sent} on the server)")
-print(f"  lftp mirror   {l:8.1f} ms  {l/n:6.3f} ms/file  (whole run; {left} left locally)")
-print(f"  lftp less its login run ({login:.1f} ms): {net:8.1f} ms  {net/n:6.3f} ms/file")
-print(f"  ratio pellan-sync / lftp: {p/l:.2f} (whole run), {p/net:.2f} (less login)")
+for what, p, l, ours, theirs in (("temporary names", p, l, "", "set xfer:use-temp-file yes"),
+                                 ("final names", pd, ld, " --direct-uploads", "")):
+    p, l = float(p), float(l)
+    print(f"  {what}:")
+    mirror = "lftp mirror" + (f" ({theirs})" if theirs else "")
+    print(f"    {'pellan-sync' + ours:40} {p:8.1f} ms  {p/n:6.3f} ms/file  (login to last local delete)")
+    print(f"    {mirror:40} {l:8.1f} ms  {l/n:6.3f} ms/file  (whole run)")
+    print(f"    ratio pellan-sync / lftp: {p/l:.2f} (whole run), {p/(l - login):.2f} (less lftp's login run, {login:.1f} ms)")
+print(f"  with temporary names: {sent} files on the server under final names, {left} left locally by lftp")
 print(f"  idle pellan-sync, logged in: {cpu} ms CPU in {idle} s")
 PY
