@@ -197,7 +197,7 @@ TEST_F(TransferTest, TemporaryNamesAreRenamedIntoPlaceOrGiveWayToFinalNames) {
   stored("/q/_a.part").Script("RNFR /q/_a.part>350 Ready.|RNTO /q/a>250 Renamed.");
   stored("/q/_b.part").Script("RNFR /q/_b.part>350 Ready.|RNTO /q/b>553 Exists.|DELE /q/b>250 Gone.|"
                               "RNFR /q/_b.part>350 Ready.|RNTO /q/b>250 Renamed.");
-  stored("/q/_c.part").Script("RNFR /q/_c.part>502 Not implemented.|DELE /q/_c.part>250 Gone.");
+  stored("/q/_c.part").Script("RNFR /q/_c.part>550 Permission denied.|DELE /q/_c.part>250 Gone.");
   stored("/q/c");
   stored("/q/d");
   ASSERT_TRUE(Upload(job, "/q/", false)) << m_ftp->ErrorInfo();

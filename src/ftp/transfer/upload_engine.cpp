@@ -232,11 +232,11 @@ bool FtpTransfers::UpLoadOne(bool createFolder, const std::string& tempPath) {
 
 bool FtpTransfers::PutInPlace(const std::string& temp, const std::string& finalPath) {
   const ScopedCount quiet(m_quietProbe);
-  // A refusal is answered here; anything else (a time-out, a lost session)
-  // fails the attempt, and the retry sends the file again.
+  // A refusal (5xx) is answered here; anything else (a time-out, a lost
+  // session, a 4xx) fails the attempt, and the retry sends the file again.
   const auto refusal = [this] {
     const long number = ErrorNumber();
-    if (number < kErrReplyBase + 400 || number > kErrReplyBase + 599) Raise(number, ErrorInfo());
+    if (number < kErrReplyBase + 500 || number > kErrReplyBase + 599) Raise(number, ErrorInfo());
     return number - kErrReplyBase;
   };
   if (RenameFile(temp, finalPath)) return true;
@@ -247,9 +247,6 @@ bool FtpTransfers::PutInPlace(const std::string& temp, const std::string& finalP
     LogLine("UpLoadOne: replacing [" + finalPath + "] (" + std::to_string(code) + " to RNTO)");
     if (DeleteFile(finalPath) && RenameFile(temp, finalPath)) return true;
     refusal();
-  } else if (code != 500 && code != 502 && code != 504) {
-    // RNFR is known but the file is not there as stored: send it again.
-    Raise(ErrorNumber(), ErrorInfo());
   }
   LogLine("UpLoadOne: the server renames nothing (" + std::to_string(code) +
           "): files go up under their final names for the rest of this session");
