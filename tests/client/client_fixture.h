@@ -42,10 +42,7 @@ class ClientTest : public ::testing::Test {
   std::string Home() const { return m_home.Path(); }
   std::string File(const std::string& name) const { return m_home.File(name); }
   std::string Read(const std::string& name) const { return ReadWholeFile(File(name)); }
-  bool Exists(const std::string& name) const {
-    struct stat st{};
-    return stat(File(name).c_str(), &st) == 0;
-  }
+  bool Exists(const std::string& name) const { return pellan::test::Exists(File(name)); }
   void Put(const std::string& name, const std::string& content) { ASSERT_TRUE(WriteWholeFile(File(name), content)); }
   std::string DataFolder() const { return m_home.File("data"); }
   // A path file for the scripted server's port.
@@ -82,12 +79,9 @@ class ClientTest : public ::testing::Test {
   // Runs the loop until `done` holds or `timeout` passes; catches the
   // program's end (see Ended()).
   bool RunUntil(const std::function<bool()>& done, Duration timeout) {
-    try {
-      return m_loop.Loop().WaitFor(done, timeout);
-    } catch (const ProgramEnd& e) {
-      m_ended = e.status;
-      return false;
-    }
+    bool held = false;
+    Do([&] { held = m_loop.Loop().WaitFor(done, timeout); });
+    return held;
   }
   // Runs `action` (a click, a tick) and catches the program's end.
   void Do(const std::function<void()>& action) {

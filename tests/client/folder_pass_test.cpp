@@ -3,6 +3,7 @@
 // 120-second window for replies and the clean-up before the next batch, and
 // the faults after which both sides must still hold every file.
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -361,6 +362,22 @@ TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalNa
   EXPECT_EQ(ServerFile("Rb.txt") + ServerFile("Rc.txt"), "reply b\r\nreply c\r\n");
   LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;",
                        "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
+}
+
+// A full disk (a tmpfs of 64 KiB over the local folder): the download's
+// write fails, its server copy stays, nothing takes the final name.
+TEST_F(FolderPassTest, ADiskThatFillsUpKeepsTheServerCopy) {
+  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs: " << errno;
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{DataFolder()};
+  m_server.SetFile("data/Ra1.txt", std::string(200 * 1024, 'r'));
+  ASSERT_TRUE(LoggedIn(true));
+  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Ra1.txt") >= 2; }));
+  EXPECT_EQ(std::to_string(Count("DELE data/Ra1.txt")) + std::to_string(OnServer("Ra1.txt")), "01");
+  EXPECT_THAT(LocalNames(), Not(Contains("Ra1.txt")));  // its .tmp may stay, for the next attempt to overwrite
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
 }
 
 TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {

@@ -59,10 +59,11 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   std::string Local(const std::string& name) const { return Path("data/" + name); }
   std::string Remote(const std::string& name) const { return m_server->LocalPath("data/" + name); }
-  std::unique_ptr<ChildProcess> Start(const std::string& tag = "run", std::vector<std::string> args = {}) {
+  std::unique_ptr<ChildProcess> Start(const std::string& tag = "run", std::vector<std::string> args = {},
+                                      std::vector<std::string> env = {}) {
     args.insert(args.begin(), {"pellan-sync", "log", "--home", m_home.Path(), "--headless"});
-    auto p = std::make_unique<ChildProcess>(args, std::vector<std::string>{"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"},
-                                            Path(tag));
+    env.insert(env.end(), {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"});
+    auto p = std::make_unique<ChildProcess>(args, env, Path(tag));
     EXPECT_TRUE(p->Started());
     return p;
   }
@@ -181,6 +182,19 @@ TEST_P(PellanSyncInteropTest, AWrongPasswordLeavesTheServersReasonASecondCopyEnd
   EXPECT_FALSE(client->Ended());
   Close(*client, true);
   EXPECT_FALSE(Exists(Path("plnrc.run")));  // removed at exit
+}
+
+// On a failing disk (every fsync fails) a reply is not put in place, and
+// its server copy stays.
+TEST_P(PellanSyncInteropTest, AFailingDiskKeepsTheServerCopy) {
+  ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));  // opens the window for replies
+  auto client = Start("run", {}, {"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
+  ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));
+  PutReply("data/Ra1.txt", "reply\r\n");
+  ASSERT_TRUE(Wait(*client, [&] { return client->Out().find("] Ra1.txt:下载失败") != std::string::npos; }));
+  Close(*client);
+  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Ra1.txt", "reply\r\n"}, {"Tq1.txt", "order\r\n"}}));
+  EXPECT_THAT(ReadTree(Local("")), ::testing::Not(::testing::Contains(::testing::Key("Ra1.txt"))));
 }
 
 // Run as an unprivileged account, a local folder it cannot read and a

@@ -201,7 +201,6 @@ TEST_F(TransferTest, TemporaryNamesAreRenamedIntoPlaceOrGiveWayToFinalNames) {
   stored("/q/c");
   stored("/q/d");
   ASSERT_TRUE(Upload(job, "/q/", false)) << m_ftp->ErrorInfo();
-  EXPECT_TRUE(m_server.Finished());
   EXPECT_THAT(m_server.Received(), ElementsAre("a", "b", "c", "c", "d"));
   EXPECT_EQ(m_ftp->RemotePath() + std::to_string(m_events.errors), "/q/0");
 }
