@@ -148,6 +148,7 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
       return;
     }
     AlertCleared(folderIn);
+    ResumeCutDownloads(folder);
     for (size_t k = 0; k < uploads->size(); ++k) {
       if (!m_blnRunning) return;
       const std::string key = "UP:" + folder + (*uploads)[k];
@@ -278,6 +279,20 @@ void frmTLVFTP::SayOnce(const std::string& procedure, const std::string& line) {
   // names for ever fills neither memory nor the log.
   constexpr size_t kMaxRemembered = 10000;
   if (m_skippedNames.size() < kMaxRemembered && m_skippedNames.insert(line).second) WriteError(procedure, line, false);
+}
+
+void frmTLVFTP::ResumeCutDownloads(const std::string& folder) {
+  if (!m_foldersResumed.insert(folder).second) return;
+  bool found = false;
+  for (const std::string& name : OutgoingFiles(folder, m_strDownPrefix).value_or(std::vector<std::string>{})) {
+    if (EndsWith(name, m_strTmpExt) && DeleteFileIfExists(folder + name)) {
+      WriteError("Down", "Download cut short by the last run, fetched again: " + folder + name, false);
+      found = true;
+    }
+  }
+  if (!found) return;
+  m_dtLastUpload = Moment::Now();
+  m_blnClearPending = false;
 }
 
 void frmTLVFTP::Alert(const std::string& key, const std::string& text) {

@@ -128,6 +128,10 @@ class frmTLVFTP {
   void ScanFolder(const std::string& folder);
   // Empties the remote folder of old incoming files before a new batch.
   void ClearRemoteFile(const std::string& remoteFolder);
+  // Once a run and folder: the "R….tmp" files a download cut by a crash
+  // left are deleted, and replies are looked for at once, so that their
+  // server copies (still there) come down before a new batch clears them.
+  void ResumeCutDownloads(const std::string& folder);
   // Deletes the temporary files of uploads cut short before this session,
   // once a session and folder, before the folder's first upload.
   void ClearLeftoverUploads(const std::string& remoteFolder);
@@ -254,6 +258,7 @@ class frmTLVFTP {
 
   ClientSettings m_settings;
   std::set<std::string> m_alerts;               // the alerts standing
+  std::set<std::string> m_foldersResumed;       // ResumeCutDownloads has run
   std::map<std::string, Backoff> m_fileRetries;  // files that failed, by key
   // After a failed login: --retry-login's seconds, doubled up to a minute.
   Backoff m_loginRetry{std::chrono::seconds(m_settings.retryLoginSeconds), std::chrono::seconds(60)};
