@@ -134,11 +134,7 @@ class FolderPassTest : public ClientTest {
         .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.");
   }
   // Uploads go straight to their final names (--direct-uploads).
-  void DirectUploads() {
-    ClientSettings settings;
-    settings.directUploads = m_direct = true;
-    Form(settings);
-  }
+  void DirectUploads() { Form({.directUploads = m_direct = true}); }
   // Then up to the 150 to STOR of Tq1.txt (under its temporary name).
   FakeFtpServer& FirstUploadUpTo150() {
     return CleanUpAndFolderChecks().Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv()

@@ -245,8 +245,8 @@ TEST_P(PellanSyncInteropTest, ChineseNamesAreGbkOnTheServerAndUtf8OnTheDisk) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PellanSyncInteropTest,
-                         ::testing::Values(FtpServerKind::kPyftpdlib, FtpServerKind::kVsftpd),
-                         [](const auto& info) { return std::string(pellan::test::FtpServerKindName(info.param)); });
+                         ::testing::ValuesIn(pellan::test::AllFtpServerKinds()),
+                         [](const auto& info) { return pellan::test::FtpServerTestName(info.param); });
 
 }  // namespace
 }  // namespace pellan::client

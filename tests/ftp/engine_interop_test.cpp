@@ -307,9 +307,8 @@ TEST_P(EngineInteropTest, EveryOperation) {
 INSTANTIATE_TEST_SUITE_P(Servers, EngineInteropTest,
                          ::testing::Combine(::testing::ValuesIn(AllFtpServerKinds()), ::testing::Bool()),
                          [](const auto& info) {
-                           std::string name = FtpServerKindName(std::get<0>(info.param));
-                           name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-                           return name + (std::get<1>(info.param) ? "_passive" : "_active");
+                           return FtpServerTestName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) ? "_passive" : "_active");
                          });
 
 }  // namespace

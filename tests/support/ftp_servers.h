@@ -31,6 +31,11 @@ enum class FtpServerKind { kPyftpdlib, kVsftpd, kPureFtpd };
 const char* FtpServerKindName(FtpServerKind kind);  // "pyftpdlib", "vsftpd", "pure-ftpd"
 // All kinds, for parameterised tests.
 std::vector<FtpServerKind> AllFtpServerKinds();
+// The name as a test's name may hold it ("pureftpd").
+inline std::string FtpServerTestName(FtpServerKind kind) {
+  std::string name = FtpServerKindName(kind);
+  return std::erase(name, '-'), name;
+}
 
 // The account every test server accepts (made by the set-up script).
 inline constexpr char kTestFtpUser[] = "pellanftp";
