@@ -149,7 +149,7 @@ class FolderPassTest : public ClientTest {
         .Script("RNFR data/_Tq1.txt.part>350 Ready.|RNTO data/Tq1.txt>250 Renamed.");
     ASSERT_TRUE(LoggedIn());
     ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
-      EXPECT_THAT(m_server.Received(), ElementsAre(first, second));
+    EXPECT_THAT(m_server.Received(), ElementsAre(first, second));
     EXPECT_EQ(ServerFile("Tq1.txt"), second);
     EXPECT_THAT(LocalNames(), IsEmpty());
   }
