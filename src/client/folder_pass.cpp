@@ -426,9 +426,7 @@ std::string frmTLVFTP::CutUploadPath() const {
   // A STOR that was refused or never sent put nothing there.
   const std::string& path = m_ftp->RemotePath();
   if (!m_ftp->StorMayHaveWritten()) return "";
-  if (m_settings.directUploads) return path;
-  const size_t slash = path.rfind('/');
-  return path.substr(0, slash + 1) + FtpLibrary::TempUploadName(path.substr(slash + 1));
+  return m_settings.directUploads ? path : FtpLibrary::TempUploadPath(path);
 }
 
 void frmTLVFTP::ClearLeftoverUploads(const std::string& remoteFolder) {

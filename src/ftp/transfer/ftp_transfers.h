@@ -86,6 +86,9 @@ class FtpTransfers : public FtpRemote {
   // The temporary name of an upload of `name`: "_" + name + ".part". Not
   // the name of an incoming "R" or outgoing "T" file, nor of a ".tmp" one.
   static std::string TempUploadName(const std::string& name) { return "_" + name + ".part"; }
+  // Where an upload to `path` goes first; "" when the temporary name would
+  // be longer than a file name may be (the file then goes to `path`).
+  static std::string TempUploadPath(const std::string& path);
 
   // ---- local helpers
   double GetLocalFileSize(const std::string& filePath) const;

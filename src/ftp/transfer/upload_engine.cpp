@@ -54,15 +54,13 @@ std::vector<LocalEntry> ListLocalFolder(const std::string& item) {
   return entries;
 }
 
-// Where an upload to `path` goes first; "" when the temporary name would be
-// longer than a file name may be.
-std::string TempPathOf(const std::string& path) {
+}  // namespace
+
+std::string FtpTransfers::TempUploadPath(const std::string& path) {
   const size_t slash = path.rfind('/');
-  const std::string name = FtpTransfers::TempUploadName(path.substr(slash + 1));
+  const std::string name = TempUploadName(path.substr(slash + 1));
   return name.size() > 255 ? std::string() : path.substr(0, slash + 1) + name;
 }
-
-}  // namespace
 
 bool FtpTransfers::UpLoad(bool createFolder) {
   bool result = false;
@@ -142,7 +140,7 @@ bool FtpTransfers::UpLoadQueue(const SubJob& job, bool createFolder) {
     m_localPath = CFile().FormatPath(local);
     m_remotePath = CFile().FormatFTPPath(remote);
     m_retryCount = 1;
-    if (!UpLoadOne(createFolder, m_uploadTempName && !m_renameRefused ? TempPathOf(m_remotePath) : "")) {
+    if (!UpLoadOne(createFolder, m_uploadTempName && !m_renameRefused ? TempUploadPath(m_remotePath) : "")) {
       m_transferState.clear();
       if (ErrorNumber() == kErrCanceled && m_stop->fileOnly) {
         // Only this file was cancelled: note it and go on with the next.
