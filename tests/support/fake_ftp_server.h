@@ -106,8 +106,12 @@ class FakeFtpServer {
   }
   // The files that RETR, SIZE and DELE see and STOR writes (flat names).
   void SetFile(const std::string& name, std::string content) { m_files[name] = std::move(content); }
+  // When the client sends `line` (once), `action` runs before the default
+  // answer; returning true, it has answered instead (or left it unanswered).
+  void OnCommand(std::string line, std::function<bool()> action) { m_hooks.emplace_back(line, std::move(action)); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
   void SetListing(std::string body) { m_listing = std::move(body); }  // the body a LIST sends
+  void ListFiles() { m_listFiles = true; }  // LIST FOLDER lists the files in it instead
 
   // ---- what happened ----------------------------------------------------
   // Every command line the client sent, in order, over all connections.
@@ -177,6 +181,8 @@ class FakeFtpServer {
   std::string m_listing;
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
   std::string m_renameFrom;  // the RNFR waiting for its RNTO
+  bool m_listFiles = false;
+  std::vector<std::pair<std::string, std::function<bool()>>> m_hooks;
 
   std::vector<std::string> m_transcript;
   std::vector<std::string> m_received;

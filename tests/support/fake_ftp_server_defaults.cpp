@@ -40,6 +40,13 @@ bool FakeFtpServer::AnswerNextByDefault() {
   std::string verb = line.substr(0, space);
   std::transform(verb.begin(), verb.end(), verb.begin(), [](unsigned char c) { return std::toupper(c); });
   const std::string arg = space == std::string::npos ? "" : line.substr(space + 1);
+  for (auto hook = m_hooks.begin(); hook != m_hooks.end(); ++hook) {
+    if (hook->first != line) continue;
+    const auto action = std::move(hook->second);
+    m_hooks.erase(hook);
+    if (action()) return true;
+    break;
+  }
 
   if (auto plain = m_defaultReplies.find(verb); plain != m_defaultReplies.end()) {
     std::string text = plain->second;
@@ -63,6 +70,14 @@ bool FakeFtpServer::AnswerNextByDefault() {
     Pasv();
   } else if (verb == "PORT") {
     Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
+  } else if (verb == "LIST" && m_listFiles) {
+    std::string body;
+    for (const auto& [path, content] : m_files) {
+      if (path.rfind(arg + "/", 0) != 0 || path.find('/', arg.size() + 1) != std::string::npos) continue;
+      body += "-rw-r--r--    1 ftp      ftp      " + std::to_string(content.size()) + " Jan 01 00:00 " +
+              path.substr(arg.size() + 1) + "\r\n";
+    }
+    transfer([&] { DataSend(std::move(body)).DataClose(); });
   } else if (verb == "LIST" || (verb == "RETR" && haveFile)) {
     std::string content =
         verb == "LIST" ? m_listing : file->second.substr(std::min(restart, file->second.size()));
