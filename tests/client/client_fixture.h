@@ -28,7 +28,8 @@ using pellan::test::WriteWholeFile;
 
 class ClientTest : public ::testing::Test {
  protected:
-  ClientTest() : m_loop(true, 1ms) {
+  // `grace`: how long the loop really waits before virtual time jumps.
+  explicit ClientTest(Duration grace = 1ms) : m_loop(true, grace) {
     g_blnConnecting = false;
     SharedErrorRecord().Clear();
     mkdir(DataFolder().c_str(), 0755);

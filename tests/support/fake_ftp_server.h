@@ -116,6 +116,11 @@ class FakeFtpServer {
   // ---- what happened ----------------------------------------------------
   // Every command line the client sent, in order, over all connections.
   const std::vector<std::string>& Transcript() const { return m_transcript; }
+  // Lets go of the transcript and the uploads received (for a long run).
+  void ForgetHistory() {
+    std::vector<std::string>().swap(m_transcript);
+    std::vector<std::string>().swap(m_received);
+  }
   // What each DataReceive() step (and each default STOR) got, in order.
   const std::vector<std::string>& Received() const { return m_received; }
   // Unexpected commands, lines not ended by CRLF, refused PORT addresses,
