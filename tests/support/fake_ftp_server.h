@@ -111,7 +111,10 @@ class FakeFtpServer {
   void OnCommand(std::string line, std::function<bool()> action) { m_hooks.emplace_back(line, std::move(action)); }
   const std::map<std::string, std::string>& Files() const { return m_files; }
   void SetListing(std::string body) { m_listing = std::move(body); }  // the body a LIST sends
-  void ListFiles() { m_listFiles = true; }  // LIST FOLDER lists the files in it instead
+  // LIST FOLDER sends the set listing and then a line for each file in
+  // FOLDER, with its size or the one ClaimSize gave it.
+  void ListFiles() { m_listFiles = true; }
+  void ClaimSize(const std::string& name, size_t size) { m_claimedSizes[name] = size; }
 
   // ---- what happened ----------------------------------------------------
   // Every command line the client sent, in order, over all connections.
@@ -187,6 +190,7 @@ class FakeFtpServer {
   size_t m_restart = 0;  // REST offset for the next RETR/STOR
   std::string m_renameFrom;  // the RNFR waiting for its RNTO
   bool m_listFiles = false;
+  std::map<std::string, size_t> m_claimedSizes;
   std::vector<std::pair<std::string, std::function<bool()>>> m_hooks;
 
   std::vector<std::string> m_transcript;

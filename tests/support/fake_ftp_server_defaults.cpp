@@ -71,10 +71,12 @@ bool FakeFtpServer::AnswerNextByDefault() {
   } else if (verb == "PORT") {
     Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
   } else if (verb == "LIST" && m_listFiles) {
-    std::string body;
+    std::string body = m_listing;
     for (const auto& [path, content] : m_files) {
       if (path.rfind(arg + "/", 0) != 0 || path.find('/', arg.size() + 1) != std::string::npos) continue;
-      body += "-rw-r--r--    1 ftp      ftp      " + std::to_string(content.size()) + " Jan 01 00:00 " +
+      const auto claimed = m_claimedSizes.find(path);
+      body += "-rw-r--r--    1 ftp      ftp      " +
+              std::to_string(claimed == m_claimedSizes.end() ? content.size() : claimed->second) + " Jan 01 00:00 " +
               path.substr(arg.size() + 1) + "\r\n";
     }
     transfer([&] { DataSend(std::move(body)).DataClose(); });
