@@ -105,16 +105,9 @@ class FolderPassTest : public ClientTest {
     for (const std::string& s : said) EXPECT_THAT(text, HasSubstr(s)) << file;
   }
 
-  // The first pass's exchanges before its first upload: the clean-up's and
-  // the leftover look-up's (empty) listings, each with its folder check.
-  FakeFtpServer& CleanUpAndFolderChecks(const std::function<void()>& duringListing = [] {}) {
-    for (int i = 0; i < (m_direct ? 1 : 2); ++i) {
-      m_server.Expect("TYPE A", "200 Type set to A.").Expect("PASV").Pasv()
-          .Expect("LIST data", "150 Here comes the listing.").Do(i ? [] {} : duringListing, "a listing is asked for")
-          .DataClose().Reply("226 Directory send OK.")
-          .Script("PWD>257 \"/\" is the current directory.|CWD data>250 Directory changed.|CWD />250 Directory changed.");
-    }
-    return m_server.Expect("MKD data", "257 \"data\" created.");
+  // `answer` answers `command` instead of the server's default (once).
+  void Answer(const std::string& command, const std::function<void()>& answer) {
+    m_server.OnCommand(command, [answer] { return answer(), true; });
   }
   // The listing of one reply Ra1.txt of `size` bytes, then its RETR up to the 150.
   FakeFtpServer& ListingAndRetrUpTo150(size_t size) {
@@ -124,19 +117,17 @@ class FolderPassTest : public ClientTest {
         .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.");
   }
   // Uploads go straight to their final names (--direct-uploads).
-  void DirectUploads() { Form({.directUploads = m_direct = true}); }
-  // Then up to the 150 to STOR of Tq1.txt (under its temporary name).
-  FakeFtpServer& FirstUploadUpTo150() {
-    return CleanUpAndFolderChecks().Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv()
-        .Expect("STOR data/_Tq1.txt.part", "150 Ok to send data.");
-  }
+  void DirectUploads() { Form({.directUploads = true}); }
   // Tq1.txt holding `first` goes up while `change` makes it `second`: it is
   // kept, sent again, and deleted only once the server holds what the disk holds.
   size_t Mentions(const std::string& part) const { return Count(part, true); }
   void ChangedWhileSent(const std::string& first, const std::function<void()>& change, const std::string& second) {
     PutLocal("Tq1.txt", first);
-    FirstUploadUpTo150().DataReceive().Do(change, "the file changes").Reply("226 Transfer complete.")
-        .Script("RNFR data/_Tq1.txt.part>350 Ready.|RNTO data/Tq1.txt>250 Renamed.");
+    Answer("STOR data/_Tq1.txt.part", [=, this] {
+      m_server.Reply("150 Ok to send data.").DataReceive().Do(change, "the file changes")
+          .Reply("226 Transfer complete.")
+          .Script("RNFR data/_Tq1.txt.part>350 Ready.|RNTO data/Tq1.txt>250 Renamed.");
+    });
     ASSERT_TRUE(LoggedIn());
     ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
     EXPECT_THAT(m_server.Received(), ElementsAre(first, second));
@@ -150,7 +141,6 @@ class FolderPassTest : public ClientTest {
   }
 
   FakeFtpServer m_server;
-  bool m_direct = false;
   int m_passes = 0;
   std::vector<std::vector<std::string>> m_localAtPass;  // the local folder as each pass began
   std::vector<std::map<std::string, std::string>> m_serverAtPass;  // the server's files as each pass began
@@ -391,10 +381,10 @@ TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPart
 TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCopyIsUp) {
   const std::string big(64 * 1024, 'u');
   PutLocal("Tq1.txt", big);
-  FirstUploadUpTo150().DataAccept().Delay(5ms).Drop(FakeFtpServer::Close::kReset);
+  Answer("STOR data/_Tq1.txt.part", [this] {
+    m_server.Reply("150 Ok to send data.").DataAccept().Delay(5ms).Drop(FakeFtpServer::Close::kReset);
+  });
   ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(RunUntil([&] { return m_server.Finished(); }, 30s));
-  RunUntil([] { return false; }, 5s);
 
   // The cut copy was taken off the server before the next attempt, under
   // its temporary name: the final name never held part of the file. The
@@ -450,11 +440,13 @@ TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere
   DirectUploads();
   // Tgone.txt goes during the listing and sends nothing; Tro.txt is refused
   // before any data moves.
-  CleanUpAndFolderChecks([this] { ASSERT_EQ(unlink((DataFolder() + "/Tgone.txt").c_str()), 0); })
-      .Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv()
-      .Expect("STOR data/Tro.txt", "553 Could not create file.");
+  m_server.OnCommand("LIST data", [this] {
+    EXPECT_EQ(unlink((DataFolder() + "/Tgone.txt").c_str()), 0);
+    return false;
+  });
+  Answer("STOR data/Tro.txt", [this] { m_server.Reply("553 Could not create file."); });
   ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && m_passes >= 2; }));
+  ASSERT_TRUE(RunPasses(2));
 
   EXPECT_EQ(Mentions("DELE data/T"), 0u);
   EXPECT_EQ(m_serverAtPass[1].at("data/Tgone.txt") + m_serverAtPass[1].at("data/Tro.txt"),
@@ -467,7 +459,10 @@ TEST_F(FolderPassTest, AnExitBeforeTheStorIsAcceptedLeavesTheServerFileAlone) {
   PutLocal("Tq1.txt", "new order\r\n");
   DirectUploads();
   // The companion asks the client to close before the upload's STOR.
-  CleanUpAndFolderChecks().Expect("TYPE I").Do([this] { Put("exit.txt", ""); }, "exit.txt").Stall();
+  Answer("TYPE I", [this] {
+    Put("exit.txt", "");
+    m_server.Stall();
+  });
   // The exit ends the program inside the first pass.
   ASSERT_FALSE(LoggedIn());
   ASSERT_EQ(Ended(), std::optional<int>(0));
