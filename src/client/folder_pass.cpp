@@ -311,6 +311,7 @@ void frmTLVFTP::Attempted(const std::string& key, bool succeeded) {
     m_fileRetries.erase(key);
     return;
   }
+  ++m_failedAttempts;
   // Names that fail and then vanish are not kept for ever.
   if (m_fileRetries.size() >= 10000) m_fileRetries.clear();
   Backoff& retry = m_fileRetries.try_emplace(key, std::chrono::seconds(1), std::chrono::seconds(60)).first->second;

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "client/client_files.h"
+#include "client/headless_front_end.h"
 #include "client/path_file.h"
 #include "platform/date_text.h"
 #include "support/public.h"
@@ -163,8 +164,10 @@ void frmTLVFTP::WarnAboutReadablePathFile() {
   if ((st.st_mode & (S_IRGRP | S_IROTH)) == 0) return;
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-  WriteError("Form_Load", std::string(kPathFile) + " holds the FTP password and can be read by group or others (mode " +
-                              mode + "); chmod 600 it");
+  const std::string warning = " holds the FTP password and can be read by group or others (mode " +
+                              std::string(mode) + "); chmod 600 it";
+  WriteError("Form_Load", kPathFile + warning);
+  WriteLineNow(STDERR_FILENO, "pellan-sync: [" + g_strPathFile + "]" + warning);
 }
 
 void frmTLVFTP::LoadFolderList() {

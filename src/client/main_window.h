@@ -73,6 +73,10 @@ struct ClientSettings {
   // Uploads go straight to their final names instead of through a
   // temporary name.
   bool directUploads = false;
+  // One pass and the end (--once): log in, send what waits, fetch every
+  // reply that waits, end with 0 when all that was tried moved, else 1. A
+  // failed login ends it too. Replies are never cleared unfetched.
+  bool once = false;
 };
 
 // The captions of the login label, which are the start button's modes.
@@ -226,6 +230,8 @@ class frmTLVFTP {
   // The exit request path shared by exit.txt and the signals.
   void ExitRequest();
   void ExitRoutine();
+  // The end of a --once run, with its status.
+  void EndOnce(int status);
   void DisableTimers();
 
   void RetryTimer_Timer();
@@ -260,6 +266,7 @@ class frmTLVFTP {
   std::set<std::string> m_alerts;               // the alerts standing
   std::set<std::string> m_foldersResumed;       // ResumeCutDownloads has run
   std::map<std::string, Backoff> m_fileRetries;  // files that failed, by key
+  int m_failedAttempts = 0;                      // this run's, for --once
   // After a failed login: --retry-login's seconds, doubled up to a minute.
   Backoff m_loginRetry{std::chrono::seconds(m_settings.retryLoginSeconds), std::chrono::seconds(60)};
   std::set<std::string> m_skippedNames;  // SayOnce's lines so far

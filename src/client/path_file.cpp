@@ -1,5 +1,9 @@
 #include "client/path_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "client/client_files.h"
 
 namespace pellan::client {
@@ -39,6 +43,33 @@ std::string CheckedPortText(const std::string& text) {
 long PortNumber(const std::string& checkedText) {
   const std::string checked = CheckedPortText(checkedText);
   return std::stol(TrimBlanks(checked));
+}
+
+std::optional<std::string> PathFileProblem(const std::string& path) {
+  const std::string file = "[" + path + "]";
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return file + " cannot be read: " + std::strerror(errno);
+  std::string text;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
+  std::fclose(f);
+  if (failed) return file + " cannot be read: " + std::strerror(error);
+
+  const PathFileFields fields = ParsePathFile(text);
+  if (!fields.localPath) return file + " names no local folder (it is empty or blank): 文件夹不能为空!";
+  if (!fields.serverName || TrimBlanks(*fields.serverName).empty()) {
+    return file + " names no FTP server on line 2: 服务器地址不能为空";
+  }
+  if (fields.port && !TrimBlanks(*fields.port).empty() && CheckedPortText(*fields.port) != *fields.port) {
+    return file + " line 3: '" + *fields.port + "' is not a port (a whole number from 1 to 65535)";
+  }
+  if (!ExistFolder(*fields.localPath)) {
+    return "local folder [" + *fields.localPath + "] named in " + file + " is not there or not a folder: 文件夹[" +
+           *fields.localPath + "]不存在!";
+  }
+  return std::nullopt;
 }
 
 }  // namespace pellan::client

@@ -42,4 +42,11 @@ std::string CheckedPortText(const std::string& text);
 // The port a checked port text names.
 long PortNumber(const std::string& checkedText);
 
+// What keeps the path file at `path` from naming a session the client can
+// start, as one line for an operator (the file or folder named, the problem
+// in English, then the window's own message where it has one); nullopt when
+// nothing does. A missing port line means 21; a port line that is there and
+// not a port is a problem.
+std::optional<std::string> PathFileProblem(const std::string& path);
+
 }  // namespace pellan::client

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <exception>
 
+#include <unistd.h>
+
 #include "client/client_files.h"
+#include "client/headless_front_end.h"
 #include "client/main_window.h"
 #include "client/path_file.h"
 #include "platform/front_end.h"
@@ -100,6 +103,12 @@ bool frmTLVFTP::StartSteps() {
   if (m_ftp->Connect()) {
     m_leftoversCleared.clear();
     m_loginRetry.Succeeded();
+    if (m_settings.once) {
+      // Whatever waits on the server now is fetched: a single pass has no
+      // later window in which an uncleared reply could still come down.
+      m_dtLastUpload = Moment::Now();
+      m_blnClearPending = false;
+    }
     SetLoginCaption(kCaptionStop);
     WriteConnectLog(true, "");
     m_intHideCount = 1;
@@ -118,6 +127,12 @@ bool frmTLVFTP::StartSteps() {
   const std::string reason = m_ftp->ErrorInfo();
   SetLoginCaption(kCaptionRetry);
   WriteConnectLog(false, reason);
+  if (m_settings.once) {
+    ShowState("连接远程服务器失败\r\n" + reason, true, true);
+    WriteLineNow(STDERR_FILENO, "pellan-sync: login failed: " + reason);
+    EndOnce(1);
+    return false;
+  }
   SetExitEnabled(true);
   m_intState = 2;
   m_model.SetText("lblCurState", "");
@@ -166,6 +181,10 @@ void frmTLVFTP::Timer1_Timer() {
   if (LoginCaption() != kCaptionLogin) {
     m_timer1.SetEnabled(false);
     RunPass();
+    if (m_settings.once && !m_blnExiting) {
+      EndOnce(m_failedAttempts == 0 ? 0 : 1);
+      return;
+    }
     if (LoginCaption() != kCaptionLogin) {
       m_timer1.SetEnabled(true);
       ShowState("正在运行...");
@@ -287,6 +306,17 @@ void frmTLVFTP::ExitRoutine() {
     return;
   }
   Form_Unload();
+}
+
+void frmTLVFTP::EndOnce(int status) {
+  if (m_failedAttempts > 0) {
+    WriteLineNow(STDERR_FILENO, "pellan-sync: " + std::to_string(m_failedAttempts) + " file(s) did not move");
+  }
+  m_ftp->CloseConnection();
+  DisableTimers();
+  m_files.RemoveActivationFiles();
+  WriteLog("------------------------Once: " + std::to_string(status) + "------------------------");
+  EndProgram(status);
 }
 
 void frmTLVFTP::Form_Unload() {

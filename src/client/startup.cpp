@@ -10,6 +10,7 @@
 #include "client/exit_signals.h"
 #include "client/headless_front_end.h"
 #include "client/main_window.h"
+#include "client/path_file.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 #include "platform/system_info.h"
@@ -19,6 +20,8 @@ namespace pellan::client {
 const char* const kUsage =
     "Usage: pellan-sync [log] [--home DIR] [--codepage NAME] [--headless]\n"
     "                   [--retry-login SECONDS] [--direct-uploads]\n"
+    "                   [--check | --once]\n"
+    "       pellan-sync --version | --help\n"
     "\n"
     "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
     "it logs in on its own, then runs passes over the folder for as long as\n"
@@ -42,6 +45,13 @@ const char* const kUsage =
     "  --direct-uploads       store uploads under their final names (default: as\n"
     "                         _NAME.part, renamed to NAME once the server has all\n"
     "                         of it; leftovers are deleted at the next login)\n"
+    "  --check                read the path file, log in, find (or create) the\n"
+    "                         remote folder and list it, say what was found and\n"
+    "                         end: 0 when all of it works, else 1; nothing moves\n"
+    "  --once                 log in, send what waits, fetch every reply that\n"
+    "                         waits, and end: 0 when all that was tried moved,\n"
+    "                         else 1 (also after a failed login); for cron\n"
+    "  --version              the program's version\n"
     "  --help                 this text\n"
     "\n"
     "The path file maoph.txt in the program folder (read once, at start):\n"
@@ -60,6 +70,10 @@ const char* const kUsage =
     "  plnrc.cal  left by a second copy, which ends at once; the running copy\n"
     "             comes to the front and renames it plnrc.run\n"
     "The status files are removed when the client starts.\n"
+    "\n"
+    "Without a window, a path file that is missing, unreadable or blank, that\n"
+    "names no server, a bad port or a local folder that is not there ends the\n"
+    "client at once with one line on stderr and exit status 78.\n"
     "\n"
     "Logs (only while logging is on), each capped at 1,024,000 bytes:\n"
     "  plnrc.log  run log     plnrc.err  error log     plnrc.msg  server messages\n"
@@ -83,6 +97,12 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
       o.headless = true;
     } else if (a == "--direct-uploads") {
       o.directUploads = true;
+    } else if (a == "--check") {
+      o.check = o.headless = true;
+    } else if (a == "--once") {
+      o.once = o.headless = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--home") {
@@ -112,6 +132,10 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
       return std::nullopt;
     }
   }
+  if (o.check && o.once) {
+    *error = "--check and --once do not go together";
+    return std::nullopt;
+  }
   return o;
 }
 
@@ -126,6 +150,10 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
     std::cout << kUsage;
     return 0;
   }
+  if (options->version) {
+    std::cout << "pellan-sync " << VersionText() << '\n';
+    return 0;
+  }
   if (!options->home.empty()) {
     char resolved[PATH_MAX];
     if (!ExistFolder(options->home) || realpath(options->home.c_str(), resolved) == nullptr) {
@@ -138,6 +166,7 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   // the code page applies only where names and texts go to and come from
   // the server (the FTP control's CodePage, from settings.codePage).
   SetProcessCodePage(CodePage::kUtf8);
+  if (options->check) return CheckConfiguration(ProgramFolder(), options->codePage);
   // A reader that went away (a closed pipe on stdout) must not end an
   // unattended client: its lines are simply lost.
   signal(SIGPIPE, SIG_IGN);
@@ -155,12 +184,29 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   settings.codePage = options->codePage;
   settings.retryLoginSeconds = options->retryLoginSeconds;
   settings.directUploads = options->directUploads;
+  settings.once = options->once;
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());
   if (desktop != nullptr) desktop->Attach(form);
   ExitSignals signals([&form](int) { form.RequestExit(); });
 
-  if (!form.Form_Load()) return 0;  // another copy runs; it has been told
+  if (!form.Form_Load()) {
+    std::cerr << "pellan-sync: another copy runs in [" << settings.folder
+              << "]; it was asked to come to the front, and this one ends\n";
+    return 0;
+  }
+  // Without a window nobody can fix the fields: a service manager should
+  // see the failure, not a client waiting for ever.
+  if (desktop == nullptr) {
+    if (const auto problem = PathFileProblem(form.PathFile())) {
+      std::cerr << "pellan-sync: " << *problem << '\n';
+      return kExitConfig;
+    }
+  }
+  if (ExistFile(form.Files().Path(kExitFile))) {
+    std::cerr << "pellan-sync: [" << form.Files().Path(kExitFile)
+              << "] is there at start: the client closes at once, as it asks\n";
+  }
   for (;;) CurrentLoop().WaitOnce(std::chrono::hours(1));
 }
 

@@ -18,6 +18,9 @@ struct ClientOptions {
   int retryLoginSeconds = 0; // --retry-login SECONDS
   bool directUploads = false; // --direct-uploads
   bool help = false;
+  bool version = false;       // --version
+  bool check = false;         // --check: try the configuration, move nothing
+  bool once = false;          // --once: one pass, then the end
 };
 
 extern const char* const kUsage;
@@ -44,8 +47,17 @@ class DesktopHost {
 // `error` for a bad one.
 std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& args, std::string* error);
 
-// The whole program: returns only for --help, a bad command line (2) or a
-// second copy (0); otherwise the exit routine ends the process. With a
+// --check: the path file, the login and the remote folder tried and
+// described on stdout; 0 when all of it works, else 1 with the error on
+// stderr.
+int CheckConfiguration(const std::string& programFolder, const std::string& codePage);
+
+// Exit status of a headless start whose path file or local folder is unusable.
+inline constexpr int kExitConfig = 78;
+
+// The whole program: returns only for --help and --version, a bad command
+// line (2), a second copy (0) or, without a window, an unusable path file
+// (kExitConfig); otherwise the exit routine ends the process. With a
 // desktop that is available (and no --headless) the client has its window.
 int RunSyncClient(int argc, char** argv, DesktopHost* desktop = nullptr);
 

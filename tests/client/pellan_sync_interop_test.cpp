@@ -146,6 +146,7 @@ TEST_P(PellanSyncInteropTest, AWrongPasswordLeavesTheServersReasonASecondCopyEnd
   auto second = Start("second");
   ASSERT_TRUE(second->WaitEnd(10s));
   EXPECT_EQ(std::to_string(second->ExitStatus()) + second->Out(), "0");
+  EXPECT_THAT(second->Err(), HasSubstr("another copy runs in [" + m_home.Path() + "]"));
   // The first copy takes the request and keeps its login result.
   ASSERT_TRUE(Wait(*client, [&] { return Exists(Path("plnrc.run")) && !Exists(Path("plnrc.cal")); }));
   EXPECT_THAT(Read("plnrc.run") + Read("err.txt"), MatchesRegex(" \r\n530 [^\r\n]+\r\n"));
@@ -212,6 +213,60 @@ TEST_P(PellanSyncInteropTest, ChineseNamesAreGbkOnTheServerAndUtf8OnTheDisk) {
   EXPECT_EQ(ReadTree(folder), (Tree{{"R回执1.txt", "reply 1\r\n"}}));
   EXPECT_EQ(ReadTree(m_server->LocalPath(gbk("交换"))), (Tree{{gbk("T订单1.txt"), "order 1\r\n"}}));
   EXPECT_THAT(client->Out(), HasSubstr("] T订单1.txt:上传完成\n"));
+}
+
+// --check tries the configuration and moves nothing; --once moves what
+// waits and ends; both end with 1 when the login fails.
+TEST_P(PellanSyncInteropTest, CheckAndOnceEndWithWhatTheyFound) {
+  if (GetParam() != FtpServerKind::kVsftpd) GTEST_SKIP() << "one server is enough (its login fails fastest)";
+  ASSERT_TRUE(std::filesystem::remove(Remote("")));
+  ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));
+  const auto run = [&](const char* mode) {
+    auto client = Start(mode, {mode});
+    EXPECT_TRUE(client->WaitEnd(30s));
+    return std::to_string(client->ExitStatus()) + client->Out() + client->Err();
+  };
+  EXPECT_THAT(run("--check"), AllOf(MatchesRegex("0(.|\n)*"), HasSubstr("Remote folder: data (created)\n"),
+                                   HasSubstr("Listing:       0 entries, 0 R")));
+  ASSERT_TRUE(m_server->PutFile("data/Ra1.txt", "reply\r\n"));
+  EXPECT_THAT(run("--once"), MatchesRegex("0(.|\n)*"));
+  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Tq1.txt", "order\r\n"}}));
+  EXPECT_EQ(ReadTree(Local("")), (Tree{{"Ra1.txt", "reply\r\n"}}));
+  WriteSite(Local(""), "not-the-password");
+  for (const char* mode : {"--check", "--once"}) {
+    EXPECT_THAT(run(mode), AllOf(MatchesRegex("1(.|\n)*"), HasSubstr("pellan-sync: login failed: 530"))) << mode;
+  }
+}
+
+// Without a window, a configuration that cannot work ends the client at
+// once, with the file or folder named; a leftover exit.txt is said.
+TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
+  TempDir home;
+  const std::string path = home.File("maoph.txt"), folder = home.File("data");
+  mkdir(folder.c_str(), 0755);
+  const struct {
+    const char* text;  // nullptr: no path file
+    std::string said;
+  } rows[] = {
+      {nullptr, "[" + path + "] cannot be read: No such file or directory"},
+      {" \r\n\r\n", "[" + path + "] names no local folder"},
+      {"/nowhere\r\n127.0.0.1\r\n", "local folder [/nowhere] named in [" + path + "] is not there"},
+      {"DATA\r\n \r\n21\r\n", "[" + path + "] names no FTP server on line 2: 服务器地址不能为空"},
+      {"DATA\r\n127.0.0.1\r\n70000\r\n", "[" + path + "] line 3: '70000' is not a port"},
+  };
+  for (const auto& row : rows) {
+    std::string text = row.text ? row.text : "";
+    if (text.rfind("DATA", 0) == 0) text.replace(0, 4, folder);
+    if (row.text) ASSERT_TRUE(WriteWholeFile(path, text));
+    ChildProcess client({"pellan-sync", "--home", home.Path()}, {"DISPLAY=", "WAYLAND_DISPLAY="}, home.File("run"));
+    ASSERT_TRUE(client.WaitEnd(10s));
+    EXPECT_EQ(client.ExitStatus(), 78) << row.said;
+    EXPECT_THAT(client.Err(), HasSubstr("pellan-sync: " + row.said));
+  }
+  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n") && WriteWholeFile(home.File("exit.txt"), ""));
+  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
+  ASSERT_TRUE(client.WaitEnd(10s));
+  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(), MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PellanSyncInteropTest,
