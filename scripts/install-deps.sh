@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 # Idempotent and quiet when everything is there. Usage:
-#   scripts/install-deps.sh [build] [desktop] [test] [fuzz] [bench] [demo]
+#   scripts/install-deps.sh [build] [desktop] [test] [fuzz] [bench] [demo] [package]
 #   (default: build desktop test)
 set -euo pipefail
 
@@ -19,6 +19,8 @@ for g in "${groups[@]}"; do
     fuzz) pkgs+=(clang-14 libclang-rt-14-dev) ;;
     bench) pkgs+=(curl lftp time) ;;
     demo) pkgs+=(python3 python3-pyftpdlib) ;;
+    # cpack's dependency list, and the account the package's postinst makes.
+    package) pkgs+=(dpkg-dev adduser) ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
 done

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash scripts/install-deps.sh build desktop test
+bash scripts/install-deps.sh build desktop test package
 bash scripts/setup-test-servers.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)

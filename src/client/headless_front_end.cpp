@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace pellan::client {
 
 void HeadlessClientFrontEnd::Attach(WindowModel& model) {
@@ -13,18 +15,28 @@ void HeadlessClientFrontEnd::Attach(WindowModel& model) {
 }
 
 void HeadlessClientFrontEnd::StatusChanged(const std::string& statusText) {
-  // "[time] message": the time alone changing is no news.
-  const auto mark = statusText.find("] ");
-  const std::string message =
-      (statusText.rfind('[', 0) == 0 && mark != std::string::npos) ? statusText.substr(mark + 2) : statusText;
+  // The time alone changing is no news.
+  const std::string message = StatusMessage(statusText);
   if (m_any && message == m_lastMessage) return;
+  // Two messages taking turns (a pass's "nothing to fetch" and "running",
+  // five times a second) were each said once already.
+  if (m_any && message == m_beforeLast) {
+    std::swap(m_lastMessage, m_beforeLast);
+    return;
+  }
   m_any = true;
-  m_lastMessage = message;
+  m_beforeLast = std::exchange(m_lastMessage, message);
 
   std::string line;
   line.reserve(statusText.size() + 1);
   for (char c : statusText) line += (c == '\r' || c == '\n') ? ' ' : c;
   WriteLineNow(m_statusFd, line);
+}
+
+std::string StatusMessage(const std::string& statusText) {
+  const auto mark = statusText.find("] ");
+  const bool timed = statusText.rfind('[', 0) == 0 && mark != std::string::npos;
+  return timed ? statusText.substr(mark + 2) : statusText;
 }
 
 void WriteLineNow(int fd, std::string line) {

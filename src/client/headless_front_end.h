@@ -17,6 +17,10 @@ namespace pellan::client {
 // between characters).
 void WriteLineNow(int fd, std::string line);
 
+// The message of a status text "[time] message" (the whole text when it has
+// no time in front).
+std::string StatusMessage(const std::string& statusText);
+
 class HeadlessClientFrontEnd : public HeadlessFrontEnd {
  public:
   // `statusFd` receives the status lines (stdout unless a test names another).
@@ -27,12 +31,13 @@ class HeadlessClientFrontEnd : public HeadlessFrontEnd {
 
   // One status text as its line: line ends inside it become blanks. A
   // status that repeats the last one (only its time differs, as the pass
-  // timer's "running" does five times a second) gives no line.
+  // timer's "running" does five times a second) gives no line, nor does one
+  // that repeats the one before it (two messages taking turns).
   void StatusChanged(const std::string& statusText);
 
  private:
   int m_statusFd;
-  std::string m_lastMessage;
+  std::string m_lastMessage, m_beforeLast;
   bool m_any = false;
 };
 

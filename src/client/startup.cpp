@@ -11,6 +11,7 @@
 #include "client/headless_front_end.h"
 #include "client/main_window.h"
 #include "client/path_file.h"
+#include "client/service_notify.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 #include "platform/system_info.h"
@@ -185,10 +186,20 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   settings.retryLoginSeconds = options->retryLoginSeconds;
   settings.directUploads = options->directUploads;
   settings.once = options->once;
+  ServiceNotifier notifier;  // outlives the form, which reports to it
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());
   if (desktop != nullptr) desktop->Attach(form);
   ExitSignals signals([&form](int) { form.RequestExit(); });
+  if (notifier.Enabled()) {
+    form.Model().Observe([&](const std::string& what) {
+      if (what == "lblState") notifier.Status(StatusMessage(form.Model().Text("lblState")));
+    });
+    form.EndProgram = [&notifier, end = form.EndProgram](int status) {
+      notifier.Stopping();
+      end(status);
+    };
+  }
 
   if (!form.Form_Load()) {
     std::cerr << "pellan-sync: another copy runs in [" << settings.folder
@@ -207,6 +218,7 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
     std::cerr << "pellan-sync: [" << form.Files().Path(kExitFile)
               << "] is there at start: the client closes at once, as it asks\n";
   }
+  notifier.Ready();
   for (;;) CurrentLoop().WaitOnce(std::chrono::hours(1));
 }
 

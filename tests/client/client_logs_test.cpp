@@ -89,11 +89,12 @@ TEST(HeadlessFrontEndTest, OneLinePerNewStatusAndNeverBlocks) {
     model.SetText("lblState", "[2026-01-01 00:00:01] 正在运行...");  // only the time moved
     model.SetText("lblCurState", "正在登录");                        // not the status line
     model.SetText("lblState", "[2026-01-01 00:00:02] a\rb\nc");
+    for (const char* turn : {"正在运行...", "a\rb\nc", "正在运行...", "x"}) model.SetText("lblState", turn);
     char buf[256];
     const ssize_t n = read(fds[0], buf, sizeof buf);
     ASSERT_GT(n, 0);
     EXPECT_EQ(std::string(buf, static_cast<size_t>(n)),
-              "[2026-01-01 00:00:00] 正在运行...\n[2026-01-01 00:00:02] a b c\n");
+              "[2026-01-01 00:00:00] 正在运行...\n[2026-01-01 00:00:02] a b c\nx\n");
 
     // A pipe nobody reads: lines are dropped, the program goes on (a write
     // that waited would hang here).

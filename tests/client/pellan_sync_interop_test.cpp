@@ -5,10 +5,13 @@
 // unprivileged account, and Chinese names in GBK. (What a crash in the
 // middle of a batch leaves is the crash test's.)
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -234,7 +237,8 @@ TEST_P(PellanSyncInteropTest, CheckAndOnceEndWithWhatTheyFound) {
   EXPECT_EQ(ReadTree(Local("")), (Tree{{"Ra1.txt", "reply\r\n"}}));
   WriteSite(Local(""), "not-the-password");
   for (const char* mode : {"--check", "--once"}) {
-    EXPECT_THAT(run(mode), AllOf(MatchesRegex("1(.|\n)*"), HasSubstr("pellan-sync: login failed: 530"))) << mode;
+    EXPECT_THAT(run(mode), AllOf(MatchesRegex("1(.|\n)*"), HasSubstr("pellan-sync: login failed: 530")))
+        << mode;
   }
 }
 
@@ -258,15 +262,51 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
     std::string text = row.text ? row.text : "";
     if (text.rfind("DATA", 0) == 0) text.replace(0, 4, folder);
     if (row.text) ASSERT_TRUE(WriteWholeFile(path, text));
-    ChildProcess client({"pellan-sync", "--home", home.Path()}, {"DISPLAY=", "WAYLAND_DISPLAY="}, home.File("run"));
+    ChildProcess client({"pellan-sync", "--home", home.Path()}, {"DISPLAY=", "WAYLAND_DISPLAY="},
+                        home.File("run"));
     ASSERT_TRUE(client.WaitEnd(10s));
     EXPECT_EQ(client.ExitStatus(), 78) << row.said;
     EXPECT_THAT(client.Err(), HasSubstr("pellan-sync: " + row.said));
   }
-  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n") && WriteWholeFile(home.File("exit.txt"), ""));
+  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n"));
+  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
   ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
   ASSERT_TRUE(client.WaitEnd(10s));
-  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(), MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
+  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(),
+              MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
+}
+
+// Under a service manager: READY once started, each new status, the
+// watchdog at half its interval, STOPPING at the end.
+TEST(PellanSyncStartTest, AServiceManagerHearsReadyStatusWatchdogAndStopping) {
+  TempDir home;
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  const std::string path = home.File("notify");
+  std::strcpy(at.sun_path, path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  mkdir(home.File("data").c_str(), 0755);
+  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n1\r\n"));
+  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"},
+                      {"NOTIFY_SOCKET=" + path, "WATCHDOG_USEC=100000"}, home.File("run"));
+  std::string heard;
+  const auto hear = [&](const std::string& what) {
+    return PollUntil([&] {
+      char buf[512];
+      for (ssize_t n; (n = recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0;) heard += std::string(buf, n) + "\n";
+      return heard.find(what) != std::string::npos;
+    }, 10s);
+  };
+  EXPECT_TRUE(hear("STATUS=连接远程服务器失败; Connection refused\n")) << heard;
+  // At least three more in the next 300 ms or so.
+  const auto watchdogs = [&] { return std::count(heard.begin(), heard.end(), 'W'); };
+  const auto before = watchdogs();
+  EXPECT_TRUE(PollUntil([&] { return hear("") && watchdogs() > before + 2; }, 2s)) << heard;
+  client.Signal(SIGTERM);
+  EXPECT_TRUE(hear("STOPPING=1\n")) << heard;
+  EXPECT_THAT(heard, MatchesRegex("STATUS=未运行[^\n]*\nREADY=1\n(.|\n)*"));
+  close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PellanSyncInteropTest,
