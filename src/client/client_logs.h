@@ -7,19 +7,32 @@
 // ("YYYY-MM-DD HH:MM:SS") and "   }   ", then CR LF; an error-log line
 // starts with "[" procedure "]" unless the procedure name is blank. A message
 // may hold CR LF pairs and is written as it is, so one entry can span lines.
-// A log larger than 1,024,000 bytes is deleted before the next line, which
-// then starts a fresh file. Every write opens, appends and closes the file;
-// every failure loses that one line and nothing else.
+// A log larger than 1,024,000 bytes is renamed NAME.1 (replacing the one
+// before) ahead of the next line, which then starts a fresh file. Every
+// write opens, appends and closes the file; every failure loses that one
+// line and nothing else.
+//
+// Lines that repeat the lines just before them (up to kMaxFold lines, as a
+// quiet pass writes the same few lines five times a second) are held back,
+// and once a whole run of them has repeated it is dropped and counted: when
+// something else comes, one line says how many times and until when, then
+// what came. Dates and times inside a message do not count as a change.
+// Repeats held or counted when the process ends are lost, never a line that
+// differs.
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace pellan::client {
 
 class ClientLogs {
  public:
   static constexpr int64_t kSizeLimit = 1'024'000;
+  static constexpr size_t kMaxFold = 8;
 
   explicit ClientLogs(std::string folder = std::string(), bool logOn = false)
       : m_folder(std::move(folder)), m_logOn(logOn) {}
@@ -42,11 +55,21 @@ class ClientLogs {
   std::string FilePath(const std::string& name) const;
 
  private:
+  // The lines of one log that may be repeating.
+  struct Fold {
+    std::deque<std::string> keys;   // the last lines, as compared, written or not
+    std::vector<std::string> held;  // lines held back while they repeat
+    size_t period = 0;              // the length of the repeating run, 0: none
+    long repeats = 0;               // whole runs dropped
+    std::string lastTime;           // when the last of them came
+  };
+  void Append(const std::string& name, const std::string& message) const;
   void AppendCapped(const std::string& name, const std::string& entry) const;
 
   std::string m_folder;
   bool m_logOn;
   std::string m_messageTitle;
+  mutable std::map<std::string, Fold> m_folds;
 };
 
 // The text a log line carries after the message.

@@ -76,7 +76,9 @@ const char* const kUsage =
     "names no server, a bad port or a local folder that is not there ends the\n"
     "client at once with one line on stderr and exit status 78.\n"
     "\n"
-    "Logs (only while logging is on), each capped at 1,024,000 bytes:\n"
+    "Logs (only while logging is on); past 1,024,000 bytes each is renamed\n"
+    "NAME.1 (replacing the one before), and lines that repeat the lines\n"
+    "before them are written once, then counted:\n"
     "  plnrc.log  run log     plnrc.err  error log     plnrc.msg  server messages\n"
     "The FTP engine keeps its own log in\n"
     "${XDG_STATE_HOME:-$HOME/.local/state}/tolvarftp/TolvarFtp.Log.\n";

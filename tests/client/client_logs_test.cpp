@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,18 +36,18 @@ TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogsTheirSizeLimitAndTheLoginResultF
   m_logs.WriteError("p", "shown", true);
   EXPECT_THAT(m_frontEnd.boxes, ElementsAre("shown"));
 
-  // A log of exactly the limit is kept, one byte more starts afresh.
+  // A log of exactly the limit is kept, one byte more is renamed NAME.1.
   const std::string full(static_cast<size_t>(ClientLogs::kSizeLimit), 'x');
   const auto writeAll = [&](const std::string& text) {
     m_logs.WriteLog(text), m_logs.WriteError("", text, false), m_logs.WriteMSG(text);
   };
-  for (const char* name : {"plnrc.log", "plnrc.err", "plnrc.msg"}) {
+  for (const std::string name : {"plnrc.log", "plnrc.err", "plnrc.msg"}) {
     Put(name, full);
-    writeAll("kept");
-    EXPECT_EQ(Read(name), full + "kept" + mark + "\r\n") << name;
+    writeAll("kept " + name);
+    EXPECT_EQ(Read(name), full + "kept " + name + mark + "\r\n") << name;
     Put(name, full + "x");
-    writeAll("new");
-    EXPECT_EQ(Read(name), "new" + mark + "\r\n") << name;
+    writeAll("new " + name);
+    EXPECT_EQ(Read(name) + std::to_string(Read(name + ".1").size()), "new " + name + mark + "\r\n1024001");
   }
   // Nothing at all while logging is off, not even a box; the login's result
   // files are written even so, each replacing only its own file.
@@ -62,6 +64,21 @@ TEST_F(ClientLogsTest, LineFormatsOfTheThreeLogsTheirSizeLimitAndTheLoginResultF
   EXPECT_EQ(first + "|" + Read("succ.txt"), "530 Login incorrect.\r\nstale\r\n|\r\n");
   EXPECT_EQ(Read("plnrc.log") + Read("plnrc.err") + Read("plnrc.msg"), before);
   EXPECT_THAT(m_frontEnd.boxes, ElementsAre("shown"));
+}
+
+// A quiet pass writes the same lines five times a second: after the first
+// time, a count; a partial repeat is written out when something else comes.
+TEST_F(ClientLogsTest, LinesRepeatingTheLinesBeforeThemAreCounted) {
+  for (int i = 0; i < 5; ++i) {
+    m_logs.WriteLog("----");
+    m_logs.WriteLog("scan");
+    m_logs.WriteLog("Waiting...|2026-01-01 00:00:0" + std::to_string(i));
+  }
+  for (const char* line : {"----", "scan", "upload", "upload", "done"}) m_logs.WriteLog(line);
+  EXPECT_EQ(std::regex_replace(Read("plnrc.log"), std::regex(" +\\{ +[-0-9: ]+ +\\} +\r\n"), "|"),
+            "----|scan|Waiting...|2026-01-01 00:00:00|(the 3 line(s) before repeated 4 more time(s), the last at " +
+                NowText() + ")|----|scan|upload|(the 1 line(s) before repeated 1 more time(s), the last at " +
+                NowText() + ")|done|");
 }
 
 TEST_F(ClientTest, ShowStateFoldsLineEndsForTheLabelAndKeepsThemInTheLogs) {
