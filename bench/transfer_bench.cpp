@@ -6,8 +6,12 @@
 // resident memory, and the ratios tolvarftp / other client within this run.
 //
 //   build/normal/bench/transfer_bench [--size-mb 1024] [--files 1000] [--rounds 2] [--only TEXT]
+//                                    [--limit-rate RATE]
 //
-// --only runs the cases whose name holds TEXT (as "MiB down").
+// --only runs the cases whose name holds TEXT (as "MiB down"). --limit-rate
+// (500k, 20M: 1024-based) holds every client to RATE bytes a second (lftp's
+// net:limit-rate, curl's --limit-rate) and prints the time the large file
+// should take at that rate.
 //
 // Runs as root (pure-ftpd sessions run as the test account); needs lftp and
 // curl (scripts/install-deps.sh bench) and the test servers
@@ -32,6 +36,7 @@
 #include <vector>
 
 #include "support/ftp_servers.h"
+#include "support/text.h"
 #include "support/test_env.h"
 
 namespace {
@@ -149,11 +154,12 @@ struct Client {
 
 int main(int argc, char** argv) {
   long sizeMb = 1024, files = 1000, rounds = 2;
-  std::string only;
+  std::string only, rate;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const long v = std::strtol(argv[i + 1], nullptr, 10);
     if (a == "--only") only = argv[i + 1];
+    else if (a == "--limit-rate") rate = argv[i + 1];
     else if (a == "--size-mb") sizeMb = v;
     else if (a == "--files") files = v;
     else if (a == "--rounds") rounds = v;
@@ -201,17 +207,22 @@ int main(int argc, char** argv) {
 
   const std::string tv = PELLAN_BINARY_DIR "/tolvarftp";
   auto tolvar = [&](const std::string& command) {
-    return std::vector<std::string>{tv, "--host", "127.0.0.1", "--port", port, "--user", server.User(),
-                                    "--overwrite", "-c", command};
+    std::vector<std::string> args{tv, "--host", "127.0.0.1", "--port", port, "--user", server.User(),
+                                  "--overwrite", "-c", command};
+    if (!rate.empty()) args.insert(args.end() - 2, {"--limit-rate", rate});
+    return args;
   };
   auto lftp = [&](const std::string& command) {
     return std::vector<std::string>{"lftp", "-c",
                                     "set ftp:ssl-allow no; set net:max-retries 2; set net:reconnect-interval-base 1; set ftp:passive-mode on; "
-                                    "set xfer:clobber on; open -u " + userPass + " -p " + port +
+                                    "set xfer:clobber on; " +
+                                        (rate.empty() ? std::string() : "set net:limit-rate " + rate + "; ") +
+                                        "open -u " + userPass + " -p " + port +
                                         " 127.0.0.1; " + command};
   };
   auto curl = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--user", server.User() + ":" + server.Password()});
+    if (!rate.empty()) args.insert(args.begin() + 1, {"--limit-rate", rate});
     return args;
   };
   std::vector<Client> clients = {
@@ -283,6 +294,11 @@ int main(int argc, char** argv) {
   }
 
   std::printf("pure-ftpd on 127.0.0.1, %ld round(s), clients in turn (A B A B); best of the rounds\n", rounds);
+  if (!rate.empty()) {
+    const double perSecond = pellan::ParseRate(rate);
+    std::printf("limited to %s = %.0f bytes/s: the large file should take %.2f s\n", rate.c_str(), perSecond,
+                static_cast<double>(bigBytes) / perSecond);
+  }
   std::printf("%-28s %-10s %9s %10s %9s %12s %s\n", "case", "client", "seconds", "MB/s", "peak RSS", "tolvarftp/x",
               "all rounds (s)");
   bool allOk = true;

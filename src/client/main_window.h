@@ -77,6 +77,8 @@ struct ClientSettings {
   // reply that waits, end with 0 when all that was tried moved, else 1. A
   // failed login ends it too. Replies are never cleared unfetched.
   bool once = false;
+  // Bytes a second the transfers may move each way (0: no limit).
+  double rateLimit = 0;
 };
 
 // The captions of the login label, which are the start button's modes.

@@ -15,13 +15,14 @@
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 #include "platform/system_info.h"
+#include "support/text.h"
 
 namespace pellan::client {
 
 const char* const kUsage =
     "Usage: pellan-sync [log] [--home DIR] [--codepage NAME] [--headless]\n"
     "                   [--retry-login SECONDS] [--direct-uploads]\n"
-    "                   [--check | --once]\n"
+    "                   [--limit-rate RATE] [--check | --once]\n"
     "       pellan-sync --version | --help\n"
     "\n"
     "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
@@ -46,6 +47,8 @@ const char* const kUsage =
     "  --direct-uploads       store uploads under their final names (default: as\n"
     "                         _NAME.part, renamed to NAME once the server has all\n"
     "                         of it; leftovers are deleted at the next login)\n"
+    "  --limit-rate RATE      move at most RATE bytes a second each way (k, M, G:\n"
+    "                         1024, 1024², 1024³; e.g. 500k, 20M)\n"
     "  --check                read the path file, log in, find (or create) the\n"
     "                         remote folder and list it, say what was found and\n"
     "                         end: 0 when all of it works, else 1; nothing moves\n"
@@ -100,6 +103,13 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
       o.headless = true;
     } else if (a == "--direct-uploads") {
       o.directUploads = true;
+    } else if (a == "--limit-rate") {
+      const std::string* v = value("--limit-rate");
+      if (!v) return std::nullopt;
+      if ((o.rateLimit = ParseRate(*v)) <= 0) {
+        *error = "--limit-rate needs a rate such as 500k or 20M (bytes a second), not '" + *v + "'";
+        return std::nullopt;
+      }
     } else if (a == "--check") {
       o.check = o.headless = true;
     } else if (a == "--once") {
@@ -188,6 +198,7 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   settings.retryLoginSeconds = options->retryLoginSeconds;
   settings.directUploads = options->directUploads;
   settings.once = options->once;
+  settings.rateLimit = options->rateLimit;
   ServiceNotifier notifier;  // outlives the form, which reports to it
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());

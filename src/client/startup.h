@@ -17,6 +17,7 @@ struct ClientOptions {
   bool headless = false;     // --headless
   int retryLoginSeconds = 0; // --retry-login SECONDS
   bool directUploads = false; // --direct-uploads
+  double rateLimit = 0;       // --limit-rate RATE, in bytes a second
   bool help = false;
   bool version = false;       // --version
   bool check = false;         // --check: try the configuration, move nothing

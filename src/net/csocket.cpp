@@ -157,6 +157,10 @@ void CSocket::DestroySocket() {
   m_shutdownWhenSent = false;
   m_pending.clear();
   m_pendingOffset = 0;
+  m_rateWait = false;
+  m_rateTimer = LoopTimer();
+  m_allowance = 0;
+  m_allowanceAt = CurrentClock().Now();
 }
 
 void CSocket::StartWatch() {
@@ -171,7 +175,9 @@ void CSocket::UpdateWatchInterest() {
     case kStateListening: interest = kIoRead; break;
     case kStateConnecting: interest = kIoWrite; break;
     case kStateConnected:
-    case kStateClosing: interest = kIoRead | (m_waitingWritable ? static_cast<unsigned>(kIoWrite) : 0u); break;
+    case kStateClosing:
+      interest = m_rateWait ? 0u : kIoRead | (m_waitingWritable ? static_cast<unsigned>(kIoWrite) : 0u);
+      break;
     default: break;
   }
   m_watch.SetInterest(interest);

@@ -135,6 +135,11 @@ class CSocket {
   // TCP keep-alive probes on the connection (for a long idle control
   // connection behind a firewall).
   void SetKeepAlive(bool on);
+  // At most this many bytes a second are read and sent (0: no limit), on
+  // every connection of this object. Reads and sends that would go over it
+  // wait, with the socket's watch off, for a loop timer: nothing sleeps.
+  void SetRateLimit(double bytesPerSecond);
+  double RateLimit() const { return m_rate; }
 
   // Public fields kept for the owner.
   long m_lngPostEventErrorID = 0;
@@ -158,6 +163,10 @@ class CSocket {
   static size_t FixedSizeOf(VarType type);
   void ReportOperationError(const std::string& operation, int number, const std::string& description);
   void ReadLocalAddress();
+  // How many of `want` bytes the rate limit lets move now (all without one);
+  // 0 after starting the wait for more.
+  size_t Allowance(size_t want);
+  void AllowanceCameBack();
 
   long m_handle = -1;
   long m_state = kStateClosed;
@@ -191,6 +200,12 @@ class CSocket {
   // The connect check: a connect completed and nothing received since.
   bool m_awaitingFirstData = false;
   bool m_expectsGreeting = false;  // see SetExpectsGreeting
+
+  double m_rate = 0;            // bytes a second, 0: no limit
+  double m_allowance = 0;       // bytes that may move now
+  MonoTime m_allowanceAt{};     // when m_allowance was last brought up to date
+  bool m_rateWait = false;      // reads and sends wait for m_rateTimer
+  LoopTimer m_rateTimer;
 
   LoopWatch m_watch;
   bool m_writePosted = false;

@@ -2,7 +2,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -41,7 +43,7 @@ bool CSocket::SendBytes(const char* data, size_t size, bool listCommand) {
 
 bool CSocket::SendBufferedData() {
   if (m_handle == -1) return false;
-  const size_t left = m_pending.size() - m_pendingOffset;
+  const size_t left = Allowance(m_pending.size() - m_pendingOffset);
   if (left == 0) return true;
   const ssize_t n = send(static_cast<int>(m_handle), m_pending.data() + m_pendingOffset, left, MSG_NOSIGNAL);
   if (n < 0) {
@@ -54,6 +56,7 @@ bool CSocket::SendBufferedData() {
     SocketLog("RecvDataToBuffer--Err.LastDllError=" + std::to_string(SocketErrorFromErrno(err)));
     return false;
   }
+  m_allowance -= static_cast<double>(n);
   m_pendingOffset += static_cast<size_t>(n);
   const size_t remaining = m_pending.size() - m_pendingOffset;
   if (remaining == 0) {
@@ -88,10 +91,47 @@ void CSocket::PostWriteEvent() {
   });
 }
 
+// ---------------------------------------------------------------- rate limit
+
+void CSocket::SetRateLimit(double bytesPerSecond) {
+  m_rate = bytesPerSecond > 0 ? bytesPerSecond : 0;
+  m_allowanceAt = CurrentClock().Now();
+  m_allowance = 0;
+}
+
+size_t CSocket::Allowance(size_t want) {
+  if (m_rate <= 0 || want == 0) return want;
+  if (m_rateWait) return 0;
+  // A twentieth of a second's worth may be saved up, so a pause does not
+  // turn into a burst; the rest of the time the bytes move as they come.
+  const double most = std::max(m_rate / 20, 4096.0);
+  const MonoTime now = CurrentClock().Now();
+  m_allowance = std::min(most, m_allowance + m_rate * std::chrono::duration<double>(now - m_allowanceAt).count());
+  m_allowanceAt = now;
+  // Bytes move in pieces of half of what may be saved up (or less, when
+  // less is asked for), not as dribbles of what a few microseconds allow.
+  const double piece = std::min(static_cast<double>(want), most / 2);
+  if (m_allowance >= piece) return std::min(want, static_cast<size_t>(m_allowance));
+  const auto wait = std::chrono::duration<double>((piece - m_allowance) / m_rate);
+  m_rateWait = true;
+  m_rateTimer = LoopTimer(std::max(Milliseconds(1), std::chrono::ceil<Milliseconds>(wait)),
+                          [this] { AllowanceCameBack(); }, true);
+  UpdateWatchInterest();
+  return 0;
+}
+
+void CSocket::AllowanceCameBack() {
+  m_rateTimer.SetEnabled(false);
+  m_rateWait = false;
+  UpdateWatchInterest();
+  if (PendingSendLength() > 0) SendBufferedData();
+}
+
 // ----------------------------------------------------------------- receiving
 
 long CSocket::ReceiveChunk(int* error) {
-  const size_t want = m_receiveSize > 0 ? static_cast<size_t>(m_receiveSize) : 65536;
+  const size_t want = Allowance(m_receiveSize > 0 ? static_cast<size_t>(m_receiveSize) : 65536);
+  if (want == 0) return -1;
   // What a closing connection still delivers is dropped, so only an open
   // one reads into the sink.
   m_lastReadToSink = m_sink != nullptr && m_state == kStateConnected;
@@ -108,6 +148,7 @@ long CSocket::ReceiveChunk(int* error) {
   const ssize_t n = recv(static_cast<int>(m_handle), into, want, 0);
   if (n > 0) {
     if (m_lastReadToSink) m_sink->Commit(static_cast<size_t>(n));
+    m_allowance -= static_cast<double>(n);
     return static_cast<long>(n);
   }
   if (n == 0) return 0;

@@ -1,5 +1,8 @@
 #include "support/text.h"
 
+#include <cctype>
+#include <cstdlib>
+
 namespace pellan {
 
 std::string TrimBlanks(const std::string& s) {
@@ -39,6 +42,24 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+double ParseRate(const std::string& text) {
+  size_t digits = 0;
+  while (digits < text.size() && (std::isdigit(static_cast<unsigned char>(text[digits])) || text[digits] == '.')) {
+    ++digits;
+  }
+  double unit = 1;
+  const std::string suffix = text.substr(digits);
+  if (suffix == "k" || suffix == "K") unit = 1024;
+  if (suffix == "m" || suffix == "M") unit = 1024.0 * 1024;
+  if (suffix == "g" || suffix == "G") unit = 1024.0 * 1024 * 1024;
+  if (digits == 0 || (unit == 1 && !suffix.empty())) return -1;
+  char* end = nullptr;
+  const std::string number = text.substr(0, digits);
+  const double value = std::strtod(number.c_str(), &end);
+  if (end != number.c_str() + number.size() || !(value > 0)) return -1;
+  return value * unit;
 }
 
 }  // namespace pellan

@@ -17,4 +17,9 @@ std::string ParentPath(const std::string& path);
 // `*` any run of characters, `?` one character; letter case counts.
 bool MatchesPattern(const std::string& name, const std::string& pattern);
 
+// A transfer rate in bytes a second: a number (a fraction allowed) with an
+// optional k, M or G (1024, 1024², 1024³ bytes): "500k", "20M", "1.5M".
+// -1 for anything else or for a rate that is not above 0.
+double ParseRate(const std::string& text);
+
 }  // namespace pellan

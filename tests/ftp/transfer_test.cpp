@@ -89,6 +89,25 @@ TEST_F(TransferTest, UploadBlocksGrowToTheChunkSizeAndPercentWaitsForTheLastByte
   EXPECT_EQ(ProgressOf(m_events).back(), (Progress{static_cast<double>(size), 100, 0, 0}));
 }
 
+// 1 MiB at 256 KiB a second takes four seconds either way, in pieces the
+// loop's timer lets through (no sleeping).
+TEST_F(TransferTest, ARateLimitHoldsBothDirectionsToItsBytesPerSecond) {
+  m_ftp->SetRateLimit(256 * 1024);
+  const std::string content = RandomBytes(1 << 20, 23), local = m_local.File("r.bin");
+  ASSERT_TRUE(WriteWholeFile(local, content));
+  ExpectData("STOR /r.bin").DataReceive().Reply("226 Transfer complete.");
+  Duration start = Elapsed();
+  ASSERT_TRUE(Upload(local, "/r.bin")) << m_ftp->ErrorInfo();
+  const Duration up = Elapsed() - start;
+  ExpectSize("/r.bin", content.size());
+  ExpectData("RETR /r.bin").DataSend(content).DataClose().Reply("226 Transfer complete.");
+  start = Elapsed();
+  ASSERT_TRUE(Download("/r.bin", m_local.File("back.bin"))) << m_ftp->ErrorInfo();
+  const Duration down = Elapsed() - start;
+  EXPECT_TRUE(m_server.Received().back() == content && ReadWholeFile(m_local.File("back.bin")) == content);
+  for (const Duration took : {up, down}) EXPECT_TRUE(took > 3900ms && took < 4100ms) << took.count();
+}
+
 // The checks that refuse a file before anything is sent (the size limit,
 // the type filters, the local paths, a local file longer than the remote
 // one), each next to the file it lets pass. A refused file leaves both sides

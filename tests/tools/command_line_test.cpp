@@ -67,12 +67,12 @@ TEST(ParseOptions, OptionsTheProgramsTestsDoNotPassAndTheDefaults) {
   const std::string p = dir.File("pw");
   ASSERT_TRUE(pellan::test::WriteWholeFile(p, "secret\r\nnot this\n"));
   const auto o = Parse({"--host", "h", "--password-file", p.c_str(), "--timeout", "90", "--keepalive", "0",
-                        "--lang", "zh-TW", "-c", "mkdir ./-p"},
+                        "--lang", "zh-TW", "--limit-rate", "1.5M", "-c", "mkdir ./-p"},
                        &error);
   ASSERT_TRUE(o.has_value()) << error;
   EXPECT_EQ(o->password + " " + std::to_string(o->timeout) + " " + std::to_string(o->keepalive) + " " +
-                std::to_string(o->language),
-            "secret 90 0 2");
+                std::to_string(o->language) + " " + std::to_string(o->rateLimit),
+            "secret 90 0 2 1572864.000000");
   EXPECT_THAT(o->commands, ElementsAre(Words{"mkdir", "./-p"}));
   for (const auto& [lang, language] : {std::pair{"zh-CN", 1}, std::pair{"ja", 3}}) {
     EXPECT_EQ(Parse({"--host", "h", "--lang", lang}, &error)->language, language) << lang;
@@ -109,7 +109,8 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
       {{"--max-size", "ten"}, "--max-size"}, {{"--max-size", "nan"}, "--max-size"},
       {{"--allow", ""}, "--allow"}, {{"--allow", "*. ;"}, "--allow"}, {{"--forbid", ","}, "--forbid"},
       {{"--forbid"}, "--forbid needs a value"}, {{"--password-file", "/dev/zero"}, "not a regular file"},
-      {{"--password-file", "/"}, "not a regular file"},
+      {{"--password-file", "/"}, "not a regular file"}, {{"--limit-rate", "5x"}, "--limit-rate needs a rate"},
+      {{"--limit-rate", "0k"}, "--limit-rate"}, {{"--limit-rate", "k"}, "--limit-rate"},
   };
   for (const auto& r : rows) {
     std::vector<const char*> args = r.args;

@@ -72,6 +72,10 @@ class FtpSession {
   // The data connection's read and write size.
   long ChunkSize() const { return m_chunkSize; }
   void SetChunkSize(long kilobytes);
+  // The data connection moves at most this many bytes a second each way
+  // (0, the default: as fast as it can).
+  double RateLimit() const { return m_objDataSocket.RateLimit(); }
+  void SetRateLimit(double bytesPerSecond) { m_objDataSocket.SetRateLimit(bytesPerSecond); }
 
   // ---- session values
   long FtpState() const { return m_ftpState; }

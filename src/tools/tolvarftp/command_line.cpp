@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/text.h"
+
 namespace pellan::tool {
 
 const char* const kUsage =
@@ -36,6 +38,8 @@ const char* const kUsage =
     "                        NAME once the server has all of it\n"
     "  --retries N           try a failed file N more times, 0..99 (default 0)\n"
     "  --max-size MB         refuse files larger than MB megabytes\n"
+    "  --limit-rate RATE     move at most RATE bytes a second (k, M, G: 1024,\n"
+    "                        1024², 1024³; e.g. 500k, 20M), either way\n"
     "  --allow TYPES         transfer only these file types (\"txt,xls\")\n"
     "  --forbid TYPES        never transfer these file types\n"
     "  --ascii               ASCII transfers (TYPE A) instead of binary\n"
@@ -251,6 +255,13 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       if (!v) return std::nullopt;
       if (!ParseDecimal(v, &o.maxSizeMb) || o.maxSizeMb <= 0) {
         *error = std::string("--max-size needs a number of megabytes above 0, not '") + v + "'";
+        return std::nullopt;
+      }
+    } else if (a == "--limit-rate") {
+      const char* v = value("--limit-rate");
+      if (!v) return std::nullopt;
+      if ((o.rateLimit = ParseRate(v)) <= 0) {
+        *error = std::string("--limit-rate needs a rate such as 500k or 20M (bytes a second), not '") + v + "'";
         return std::nullopt;
       }
     } else if (a == "--allow" || a == "--forbid") {

@@ -26,6 +26,7 @@ struct Options {
   bool tempName = false;     // put stores under a temporary name, then renames
   long retries = 0;          // further attempts at a file that failed
   double maxSizeMb = 0;      // larger files are refused; 0: no limit
+  double rateLimit = 0;      // bytes a second on the data connection; 0: no limit
   std::string allowTypes;    // only these extensions ("txt,xls")
   std::string forbidTypes;   // never these
   bool ascii = false;        // TYPE A instead of TYPE I
