@@ -311,5 +311,25 @@ INSTANTIATE_TEST_SUITE_P(Servers, EngineInteropTest,
                                   (std::get<1>(info.param) ? "_passive" : "_active");
                          });
 
+// A server that renames nothing (pure-ftpd --norename): the first file's
+// temporary copy goes and the file is stored under its final name; the
+// rest of the session stores under final names at once.
+TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
+  ScopedLoop loop;
+  RealFtpServer server(FtpServerKind::kPureFtpd);
+  server.AddOptions({"--norename"});
+  PELLAN_START_FTP_SERVER_OR_SKIP(server);
+  TempDir local;
+  const Tree files = {{"a.bin", RandomBytes(50'000, 31)}, {"b.bin", "second"}};
+  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
+  auto ftp = RealControl(server);
+  EventRecorder events;
+  events.Attach(*ftp);
+  ftp->SetUploadTempName(true);
+  for (const auto& [name, content] : files) ASSERT_TRUE(Upload(*ftp, local.File(name), "/" + name)) << name;
+  EXPECT_EQ(ReadTree(server.Root()), files);
+  EXPECT_EQ(std::to_string(events.CountSent("RNFR")) + std::to_string(events.CountSent("STOR /_b")), "10");
+}
+
 }  // namespace
 }  // namespace pellan::test
