@@ -247,18 +247,6 @@ TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhile
   EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 1u);
 }
 
-// A download cut by a crash left its .tmp: at the next start its reply
-// comes down at once, and the new batch's clean-up does not take it.
-TEST_F(FolderPassTest, ADownloadCutByACrashIsFetchedAgainAtTheNextStart) {
-  PutLocal("Ra1.txt.tmp", "rep");
-  m_server.SetFile("data/Ra1.txt", "reply\r\n");
-  PutLocal("Tq1.txt", "next batch\r\n");
-  ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt") && !Local("Tq1.txt"); }));
-  EXPECT_EQ(std::to_string(Count("RETR data/Ra1.txt")) + LocalFile("Ra1.txt"), "1reply\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
-}
-
 TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
   // A lying server: a path, a NUL, a name no file can have, a name the FTP
   // control would trim into the real "Rb.txt", and a link.
