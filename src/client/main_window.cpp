@@ -93,6 +93,7 @@ bool frmTLVFTP::Form_Load() {
   m_ftp = std::make_unique<FtpLibrary>();
   m_ftp->SetCodePage(m_settings.codePage);
   m_ftp->SetRateLimit(m_settings.rateLimit);
+  m_ftp->SetExtendedPassive(true);
   m_ftp->ServerMessage = [this](const std::string& message, long) {
     m_dtLastActive = Moment::Now();
     WriteMSG(message);

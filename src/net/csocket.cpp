@@ -18,16 +18,6 @@
 
 namespace pellan {
 
-namespace {
-
-std::string DottedText(const in_addr& a) {
-  char buf[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &a, buf, sizeof buf);
-  return buf;
-}
-
-}  // namespace
-
 size_t CSocket::FixedSizeOf(VarType type) {
   switch (type) {
     case VarType::kByte: return 1;
@@ -108,7 +98,7 @@ long CSocket::InitSocket() {
     ReportOperationError("InitSocket", kWsaEsocktnosupport, std::string());
     return -1;
   }
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  const int fd = socket(m_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
   if (fd < 0) {
     ReportOperationError("InitSocket", SocketErrorFromErrno(errno), std::string());
     return -1;
@@ -121,7 +111,10 @@ long CSocket::InitSocket() {
   return fd;
 }
 
-bool CSocket::SocketExists() {
+bool CSocket::SocketExists(int family) {
+  // A socket of the other address family is of no use: a new one replaces it.
+  if (m_handle != -1 && family != 0 && family != m_family) DestroySocket();
+  if (family != 0) m_family = family;
   if (m_handle != -1) return true;
   return InitSocket() != -1;
 }
@@ -150,6 +143,7 @@ void CSocket::DestroySocket() {
   UnregisterSocket(static_cast<int>(m_handle));
   close(static_cast<int>(m_handle));
   m_handle = -1;
+  m_bound = false;
   m_sink = nullptr;  // a sink serves one connection
   ++*m_alive;  // events posted for this handle are void now
   m_writePosted = false;
@@ -186,21 +180,18 @@ void CSocket::UpdateWatchInterest() {
 // ---------------------------------------------------------------- operations
 
 bool CSocket::Bind(long localPort, const std::string& localIP) {
-  if (!SocketExists()) return false;
   if (!localIP.empty()) m_localIP = localIP;
   if (localPort > 0) m_localPort = localPort;
-  sockaddr_in sin{};
-  sin.sin_family = AF_INET;
-  sin.sin_port = htons(static_cast<uint16_t>(m_localPort));
-  sin.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (!m_localIP.empty() && inet_aton(m_localIP.c_str(), &sin.sin_addr) == 0) {
+  SocketAddress address;
+  if (!MakeSocketAddress(m_localIP.empty() ? "0.0.0.0" : m_localIP, m_localPort, &address)) {
     ReportOperationError("Bind", kWsaEaddrnotavail, std::string());
     return false;
   }
+  if (!SocketExists(address.Family())) return false;
   const int fd = static_cast<int>(m_handle);
   const int yes = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address.storage), address.length) != 0) {
     ReportOperationError("Bind", SocketErrorFromErrno(errno), std::string());
     return false;
   }
@@ -234,15 +225,14 @@ bool CSocket::Connect() {
       ReportOperationError("Connect", m_hostError ? m_hostError : static_cast<int>(kErrHostnameRequired), std::string());
       return false;
     }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_port = htons(static_cast<uint16_t>(RemotePort()));
-    if (inet_aton(m_remoteHost.c_str(), &sin.sin_addr) == 0) {
+    SocketAddress address;
+    if (!MakeSocketAddress(m_remoteHost, RemotePort(), &address)) {
       ReportOperationError("Connect", kErrUnresolvableHost, std::string());
       return false;
     }
-    if (!SocketExists()) return false;
-    if (connect(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0 ||
+    // A socket bound to a local address keeps its family.
+    if (!SocketExists(m_bound ? 0 : address.Family())) return false;
+    if (connect(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&address.storage), address.length) == 0 ||
         errno == EINPROGRESS) {
       // Done or under way: either way the result comes as a connect event.
       m_state = kStateConnecting;
@@ -275,12 +265,13 @@ bool CSocket::Accept(long requestID) {
   ReadLocalAddress();
   m_localHostName = m_localIP;
   m_localHostNameKnown = true;
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t plen = sizeof peer;
   if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &plen) == 0) {
-    m_remotePort = ntohs(peer.sin_port);
-    m_remoteHost = DottedText(peer.sin_addr);
+    m_remotePort = AddressPort(peer);
+    m_remoteHost = AddressText(peer);
   }
+  m_family = peer.ss_family == AF_INET6 ? AF_INET6 : AF_INET;
   GetWinsockBuffers();
   SetNoDelay();
   RegisterSocket(fd, this);
@@ -308,11 +299,11 @@ void CSocket::CloseSocket() {
 }
 
 void CSocket::ReadLocalAddress() {
-  sockaddr_in sin{};
-  socklen_t len = sizeof sin;
-  if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&sin), &len) == 0) {
-    m_localPort = ntohs(sin.sin_port);
-    m_localIP = DottedText(sin.sin_addr);
+  sockaddr_storage local{};
+  socklen_t len = sizeof local;
+  if (getsockname(static_cast<int>(m_handle), reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+    m_localPort = AddressPort(local);
+    m_localIP = AddressText(local);
     m_localHostNameKnown = false;
   }
 }

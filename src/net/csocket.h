@@ -145,7 +145,9 @@ class CSocket {
   long m_lngPostEventErrorID = 0;
 
  private:
-  bool SocketExists();
+  // Makes the handle when there is none, of `family` (AF_INET, AF_INET6;
+  // 0: the last one used), replacing one of the other family.
+  bool SocketExists(int family = 0);
   void GetWinsockBuffers();
   void SetNoDelay();
   void DestroySocket();
@@ -169,6 +171,7 @@ class CSocket {
   void AllowanceCameBack();
 
   long m_handle = -1;
+  int m_family = 2;  // AF_INET, or AF_INET6: the handle's address family
   long m_state = kStateClosed;
   long m_protocol = 0;
   std::string m_remoteHost;

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unordered_map>
@@ -30,23 +31,31 @@ std::unordered_map<int, CSocket*>& Table() {
   return table;
 }
 
-std::string SystemResolve(const std::string& name, int* error) {
+std::string SystemResolveFamily(const std::string& name, int family, int* error) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
   const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &result);
   if (rc != 0 || result == nullptr) {
-    if (error) *error = rc != 0 ? SocketErrorFromResolver(rc, errno) : kWsaHostNotFound;
+    *error = rc != 0 ? SocketErrorFromResolver(rc, errno) : kWsaHostNotFound;
     if (result) freeaddrinfo(result);
     return std::string();
   }
-  char buf[INET_ADDRSTRLEN] = {};
-  const auto* sin = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-  inet_ntop(AF_INET, &sin->sin_addr, buf, sizeof buf);
+  sockaddr_storage address{};
+  std::memcpy(&address, result->ai_addr, std::min<size_t>(result->ai_addrlen, sizeof address));
   freeaddrinfo(result);
-  if (error) *error = 0;
-  return buf;
+  *error = 0;
+  return AddressText(address);
+}
+
+// IPv4 first, as before; a name with only IPv6 addresses gives its first.
+std::string SystemResolve(const std::string& name, int* error) {
+  int v4Error = 0, v6Error = 0;
+  std::string address = SystemResolveFamily(name, AF_INET, &v4Error);
+  if (address.empty()) address = SystemResolveFamily(name, AF_INET6, &v6Error);
+  if (error) *error = address.empty() ? v4Error : 0;
+  return address;
 }
 
 }  // namespace
@@ -74,7 +83,7 @@ void ClearSocketLayerError() { g_record = BuiltInRecord{}; }
 void SetResolver(Resolver resolver) { g_resolver = std::move(resolver); }
 
 std::string ResolveHost(const std::string& name, int* error) {
-  if (IsDottedAddress(name)) {
+  if (IsDottedAddress(name) || IsIpv6Address(name)) {
     if (error) *error = 0;
     return name;
   }
@@ -104,6 +113,43 @@ int RegisteredSocketCount() { return static_cast<int>(Table().size()); }
 bool IsDottedAddress(const std::string& text) {
   in_addr a{};
   return !text.empty() && inet_aton(text.c_str(), &a) != 0;
+}
+
+bool IsIpv6Address(const std::string& text) {
+  in6_addr a{};
+  return inet_pton(AF_INET6, text.c_str(), &a) == 1;
+}
+
+bool MakeSocketAddress(const std::string& address, long port, SocketAddress* out) {
+  *out = SocketAddress{};
+  if (auto* v4 = reinterpret_cast<sockaddr_in*>(&out->storage); inet_aton(address.c_str(), &v4->sin_addr) != 0) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    out->length = sizeof(sockaddr_in);
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&out->storage);
+  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1) return false;
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(static_cast<uint16_t>(port));
+  out->length = sizeof(sockaddr_in6);
+  return true;
+}
+
+std::string AddressText(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+  } else if (address.ss_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(address).sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+long AddressPort(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  return 0;
 }
 
 }  // namespace pellan

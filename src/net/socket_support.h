@@ -3,6 +3,8 @@
 // record and log.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <functional>
 #include <string>
 
@@ -36,7 +38,8 @@ int LastSocketLayerErrorNumber();
 std::string LastSocketLayerErrorSource();
 void ClearSocketLayerError();
 
-// Host-name resolution: a dotted IPv4 address for `name`, or "" with a
+// Host-name resolution: an address literal for `name` (a literal stands
+// for itself; a name gives its first IPv4 address, else its first IPv6 one), or "" with a
 // Windows Sockets error number in `error` (11001 when the name is unknown).
 // Tests install their own resolver so that nothing sends DNS queries.
 using Resolver = std::function<std::string(const std::string& name, int* error)>;
@@ -54,5 +57,19 @@ int RegisteredSocketCount();
 
 // True when `text` is a dotted IPv4 address (what inet_addr accepts as one).
 bool IsDottedAddress(const std::string& text);
+// True when `text` is an IPv6 address literal ("::1", without brackets).
+bool IsIpv6Address(const std::string& text);
+
+// The socket address of an address literal (IPv4 as IsDottedAddress takes
+// it, or IPv6) and a port; false for anything else.
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int Family() const { return storage.ss_family; }
+};
+bool MakeSocketAddress(const std::string& address, long port, SocketAddress* out);
+// The address and port of a socket address ("" and 0 for another family).
+std::string AddressText(const sockaddr_storage& address);
+long AddressPort(const sockaddr_storage& address);
 
 }  // namespace pellan

@@ -111,9 +111,9 @@ class FolderPassTest : public ClientTest {
   }
   // The listing of one reply Ra1.txt of `size` bytes, then its RETR up to the 150.
   FakeFtpServer& ListingAndRetrUpTo150(size_t size) {
-    return m_server.Expect("TYPE A", "200 Type set to A.").Expect("PASV").Pasv()
+    return m_server.Expect("TYPE A", "200 Type set to A.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
         .Expect("LIST data", "150 Here comes the listing.").DataSend(Entry("Ra1.txt", size)).DataClose()
-        .Reply("226 Directory send OK.").Expect("TYPE I", "200 Type set to I.").Expect("PASV").Pasv()
+        .Reply("226 Directory send OK.").Expect("TYPE I", "200 Type set to I.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
         .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.");
   }
   // Uploads go straight to their final names (--direct-uploads).

@@ -180,6 +180,22 @@ TEST_F(DataConnectionTest, FailedListings) {
   }
 }
 
+// EPSV first, its port at the control connection's peer; a server that
+// refuses it (any 5xx) gets PASV for the rest of the session, and the next
+// session asks with EPSV again. A 229 without a port fails the listing.
+TEST_F(DataConnectionTest, ExtendedPassiveFallsBackToPasvForTheSession) {
+  ASSERT_TRUE(LoginOk());
+  m_ftp->SetExtendedPassive(true);
+  const std::string r1 = Line('-', 1, "R1"), list = "LIST pub>150 ok|<data>|226 ok";
+  m_server.Script("TYPE A>200 ok|EPSV>").Pasv(test::kEpsvReply).Script(list, {r1});
+  m_server.Script("TYPE A>200 ok|EPSV>502 Not implemented.|PASV|" + list + "|TYPE A>200 ok|PASV|" + list, {r1, r1});
+  for (int i = 0; i < 3; ++i) EXPECT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << i << m_ftp->ErrorInfo();
+  m_ftp->CloseConnection();
+  m_server.Script("QUIT|<close>|<login>|TYPE A>200 ok").Expect("EPSV", "229 Extended Passive Mode (|||70000|)");
+  EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrBadPasvReply);
+}
+
 TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
   ASSERT_TRUE(LoginOk());
   for (const bool passive : {true, false}) {

@@ -378,6 +378,7 @@ FakeFtpServer& FakeFtpServer::Pasv(std::string reply, std::string host, int port
     const size_t at = text.find("{}");
     if (at != std::string::npos)
       text.replace(at, 2, numbers + std::to_string(p / 256) + "," + std::to_string(p % 256));
+    if (const size_t mark = text.find("{port}"); mark != std::string::npos) text.replace(mark, 6, std::to_string(p));
     m_ctrl->out += text + "\r\n";
     m_ctrl->Pump(true);
     return true;

@@ -39,6 +39,8 @@
 
 namespace pellan::test {
 
+inline constexpr char kEpsvReply[] = "229 Entering Extended Passive Mode (|||{port}|)";
+
 class FakeFtpServer {
  public:
   enum class Close { kGraceful, kReset };  // FIN, or RST (SO_LINGER 0)
@@ -80,7 +82,8 @@ class FakeFtpServer {
 
   // Passive mode: opens a data listener on 127.0.0.1 and sends `reply` with
   // "{}" standing for the six numbers "h1,h2,h3,h4,p1,p2" of the listener,
-  // or of the host text and port given (a negative port: the listener's).
+  // or of the host text and port given (a negative port: the listener's),
+  // and "{port}" for the port alone (kEpsvReply).
   // The listener accepts one connection, whatever was advertised.
   FakeFtpServer& Pasv(std::string reply = "227 Entering Passive Mode ({}).", std::string host = "",
                       int port = -1);

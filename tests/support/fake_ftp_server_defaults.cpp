@@ -66,8 +66,8 @@ bool FakeFtpServer::AnswerNextByDefault() {
   };
   if (verb == "QUIT") {
     Reply("221 Goodbye.").Drop();
-  } else if (verb == "PASV") {
-    Pasv();
+  } else if (verb == "PASV" || verb == "EPSV") {
+    Pasv(verb == "PASV" ? "227 Entering Passive Mode ({})." : kEpsvReply);
   } else if (verb == "PORT") {
     Reply(m_portPort >= 0 ? "200 PORT command successful." : "501 Bad PORT address.");
   } else if (verb == "LIST" && m_listFiles) {

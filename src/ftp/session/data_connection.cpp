@@ -10,6 +10,7 @@
 
 #include "ftp/session/ftp_session.h"
 #include "ftp/session/reply_parser.h"
+#include "net/socket_support.h"
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "support/error_record.h"
@@ -90,6 +91,35 @@ void FtpSession::EstablishPasvDataConnection(const std::string& reply) {
   m_objDataSocket.Connect();
 }
 
+bool FtpSession::ParseEpsvReply(const std::string& reply, long* port) {
+  // "229 Entering Extended Passive Mode (|||6446|)": the delimiter is the
+  // character after "(", and only the port is given.
+  const size_t open = reply.find('(');
+  if (open == std::string::npos || open + 5 > reply.size()) return false;
+  const char d = reply[open + 1];
+  if (d < 33 || d > 126 || reply[open + 2] != d || reply[open + 3] != d) return false;
+  size_t end = open + 4;
+  long value = 0;
+  while (end < reply.size() && end - open - 4 < 5 && reply[end] >= '0' && reply[end] <= '9') {
+    value = value * 10 + (reply[end++] - '0');
+  }
+  if (end == open + 4 || end + 1 >= reply.size() || reply[end] != d || reply[end + 1] != ')') return false;
+  *port = value;
+  return value > 0 && value <= 65535;
+}
+
+void FtpSession::EstablishEpsvDataConnection(const std::string& reply) {
+  SetFtpState(kFtpOpeningData, true);
+  long port = 0;
+  if (!ParseEpsvReply(reply, &port)) Raise(kErrBadPasvReply, "Unexpected passive mode reply: " + TrimBlanks(reply));
+  m_objDataSocket.CloseSocket();
+  m_objDataSocket.SetLocalPort(0);
+  m_objDataSocket.SetRemoteHost(m_objControlSocket.RemoteHost());
+  m_objDataSocket.SetRemotePort(port);
+  m_objDataSocket.SetChunkSize(m_chunkSize);
+  m_objDataSocket.Connect();
+}
+
 void FtpSession::SendPORTCommand() {
   SetFtpState(kFtpOpeningData, true);
   long port = 0;
@@ -112,6 +142,10 @@ void FtpSession::SendPORTCommand() {
   }
   if (!listening) Raise(lastError != 0 ? lastError : static_cast<long>(kWsaEaddrinuse));
   std::string argument = m_objControlSocket.LocalIP();
+  if (IsIpv6Address(argument)) {
+    SendFtpCommand("EPRT", "|2|" + argument + "|" + std::to_string(port) + "|");
+    return;
+  }
   for (char& c : argument) {
     if (c == '.') c = ',';
   }
@@ -132,20 +166,12 @@ void FtpSession::CloseDataConnection() {
 
 namespace {
 
-// The IPv4 address at the other end of `fd`; 0 when it is not known.
-in_addr_t PeerAddress(long fd) {
-  sockaddr_in peer{};
+// The address at the other end of `fd`; "" when it is not known.
+std::string PeerAddress(long fd) {
+  sockaddr_storage peer{};
   socklen_t len = sizeof peer;
-  if (fd < 0 || getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return 0;
-  return peer.sin_addr.s_addr;
-}
-
-std::string AddressText(in_addr_t address) {
-  char text[INET_ADDRSTRLEN] = "";
-  in_addr a{};
-  a.s_addr = address;
-  inet_ntop(AF_INET, &a, text, sizeof text);
-  return text;
+  if (fd < 0 || getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &len) != 0) return "";
+  return AddressText(peer);
 }
 
 }  // namespace
@@ -155,11 +181,11 @@ void FtpSession::DataSocketOnConnectionRequest(long requestID) {
   // could feed a listing or a download, or take an upload's bytes. Others
   // are turned away (the socket layer closes what nobody took) and the
   // port keeps listening.
-  const in_addr_t server = PeerAddress(m_objControlSocket.SocketHandle());
-  const in_addr_t peer = PeerAddress(requestID);
-  if (server == 0 || peer != server) {
-    LogLine("DataSocket_OnConnectionRequest: refused a data connection from " + AddressText(peer) +
-            " (the server is " + AddressText(server) + ")");
+  const std::string server = PeerAddress(m_objControlSocket.SocketHandle());
+  const std::string peer = PeerAddress(requestID);
+  if (server.empty() || peer != server) {
+    LogLine("DataSocket_OnConnectionRequest: refused a data connection from " + peer + " (the server is " + server +
+            ")");
     return;
   }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
@@ -170,7 +196,10 @@ void FtpSession::DataSocketOnConnectionRequest(long requestID) {
 void FtpSession::SendDataConnectionSetup() {
   DataSetupStarting();
   if (m_passiveMode) {
-    SendFtpCommand("PASV", "");
+    // PASV names an IPv4 address; over IPv6 only EPSV says anything useful
+    // (though the port of a PASV reply still serves, at the control's peer).
+    const bool epsv = m_extendedPassive || IsIpv6Address(m_objControlSocket.RemoteHost());
+    SendFtpCommand(epsv && !m_epsvRefused ? "EPSV" : "PASV", "");
   } else {
     SendPORTCommand();
   }

@@ -134,6 +134,7 @@ bool FtpSession::Connect() {
     m_objControlSocket.SetKeepAlive(true);
     m_timer1.SetInterval(Milliseconds(2000));
     m_timer1.SetEnabled(true);
+    m_epsvRefused = false;
     SessionOpened();
     m_blnLoggedIn = true;
     run.MoveTo(LoginRun::Step::kLoggedIn);
@@ -221,7 +222,8 @@ bool FtpSession::SendFtpCommand(const std::string& command, std::string argument
     else if (verb == "RNFR") state = kFtpRenaming;
     else if (verb == "STOR") state = kFtpUploading;
     else if (verb == "QUIT") state = kFtpQuitting;
-    else if (verb == "TYPE" || verb == "PASV" || verb == "PORT" || verb == "REST") {
+    else if (verb == "TYPE" || verb == "PASV" || verb == "PORT" || verb == "REST" || verb == "EPSV" ||
+             verb == "EPRT") {
       switch (m_lngOperation) {
         case kOpDownload: state = kFtpDownloading; break;
         case kOpUpload: state = kFtpUploading; break;

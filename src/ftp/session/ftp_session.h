@@ -62,6 +62,10 @@ class FtpSession {
   // server announces; with this set, to the announced address itself.
   bool UsePasvAddress() const { return m_usePasvAddress; }
   void SetUsePasvAddress(bool v) { m_usePasvAddress = v; }
+  // Passive mode asks with EPSV first (always on an IPv6 connection); a
+  // server that refuses it (any 5xx) gets PASV for the rest of the session.
+  bool ExtendedPassive() const { return m_extendedPassive; }
+  void SetExtendedPassive(bool v) { m_extendedPassive = v; }
   long TimeOut() const { return m_timeOut < 1 ? 30 : m_timeOut; }
   void SetTimeOut(long seconds);
   void SetKeepConnSecond(long seconds);
@@ -196,6 +200,9 @@ class FtpSession {
   static bool ParsePasvReply(const std::string& reply, std::string* host, long* port);
   void SendDataConnectionSetup();
   void EstablishPasvDataConnection(const std::string& reply);
+  // The port of a 229 reply; false when it holds none.
+  static bool ParseEpsvReply(const std::string& reply, long* port);
+  void EstablishEpsvDataConnection(const std::string& reply);
   void SendPORTCommand();
   void CloseDataConnection();
 
@@ -219,6 +226,8 @@ class FtpSession {
   void ActEnd(int code);
   void ActFail(int code);
   void ActPasv(int code);
+  void ActEpsv(int code);
+  void ActEpsvRefused(int code);
   void ActSendDataSetup(int code);
 
   // ---- connection properties
@@ -227,6 +236,8 @@ class FtpSession {
   std::string m_remotePath, m_localPath;
   bool m_passiveMode = true;
   bool m_usePasvAddress = false;
+  bool m_extendedPassive = false;
+  bool m_epsvRefused = false;  // this session's server refused EPSV
   long m_timeOut = 30;
   long m_keepConnSecond = 60;
   pellan::CodePage m_codePage = pellan::CodePage::kUtf8;

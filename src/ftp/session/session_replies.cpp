@@ -84,6 +84,15 @@ void FtpSession::ActAbortDone(int) {
 
 void FtpSession::ActPasv(int) { EstablishPasvDataConnection(m_strReplyBuffer); }
 
+void FtpSession::ActEpsv(int) { EstablishEpsvDataConnection(m_strReplyBuffer); }
+
+void FtpSession::ActEpsvRefused(int code) {
+  if (code < 500 || code > 599) return ActFail(code);
+  m_epsvRefused = true;
+  LogLine("EPSV refused (" + std::to_string(code) + "): PASV for the rest of the session");
+  SendFtpCommand("PASV", "");
+}
+
 void FtpSession::ActSendDataSetup(int) { SendDataConnectionSetup(); }
 
 }  // namespace pellan

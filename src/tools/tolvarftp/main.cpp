@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
   ftp.SetReDoTimes(options->retries + 1);
   if (options->maxSizeMb > 0) ftp.SetMaxSize(options->maxSizeMb);
   ftp.SetRateLimit(options->rateLimit);
+  ftp.SetExtendedPassive(true);
   ftp.SetFileTypeAllow(options->allowTypes);
   ftp.SetFileTypeForbid(options->forbidTypes);
   ftp.SetTransferMode(options->ascii ? 0 : 1);
