@@ -44,6 +44,25 @@ bool MatchesPattern(const std::string& name, const std::string& pattern) {
   return p == pattern.size();
 }
 
+bool SplitBracketedHost(const std::string& text, std::string* host, long* port) {
+  const std::string t = TrimBlanks(text);
+  const size_t close = t.find(']');
+  if (t.empty() || t[0] != '[' || close == std::string::npos) return false;
+  const std::string rest = t.substr(close + 1);
+  long value = 0;
+  if (!rest.empty()) {
+    if (rest[0] != ':' || rest.size() < 2 || rest.size() > 6) return false;
+    for (size_t i = 1; i < rest.size(); ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(rest[i]))) return false;
+      value = value * 10 + (rest[i] - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+  }
+  *host = t.substr(1, close - 1);
+  *port = value;
+  return true;
+}
+
 double ParseRate(const std::string& text) {
   size_t digits = 0;
   while (digits < text.size() && (std::isdigit(static_cast<unsigned char>(text[digits])) || text[digits] == '.')) {

@@ -17,6 +17,11 @@ std::string ParentPath(const std::string& path);
 // `*` any run of characters, `?` one character; letter case counts.
 bool MatchesPattern(const std::string& name, const std::string& pattern);
 
+// A server written as an IPv6 literal in brackets, "[::1]" or "[::1]:2121":
+// the address inside, and the port after it (0 when none is given). False,
+// with nothing set, for any other text.
+bool SplitBracketedHost(const std::string& text, std::string* host, long* port);
+
 // A transfer rate in bytes a second: a number (a fraction allowed) with an
 // optional k, M or G (1024, 1024², 1024³ bytes): "500k", "20M", "1.5M".
 // -1 for anything else or for a rate that is not above 0.

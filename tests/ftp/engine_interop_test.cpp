@@ -331,5 +331,33 @@ TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
   EXPECT_EQ(std::to_string(events.CountSent("RNFR")) + std::to_string(events.CountSent("STOR /_b")), "10");
 }
 
+// On the IPv6 loopback: EPSV in passive and EPRT in active mode for a file
+// up, down and a listing.
+TEST(EngineInteropIpv6Test, EpsvAndEprtOnTheIpv6Loopback) {
+  for (const FtpServerKind kind : {FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd}) {
+    ScopedLoop loop;
+    RealFtpServer server(kind);
+    server.UseIpv6();
+    PELLAN_START_FTP_SERVER_OR_SKIP(server);
+    for (const bool passive : {true, false}) {
+      SCOPED_TRACE(std::string(server.Name()) + (passive ? " passive" : " active"));
+      TempDir local;
+      const std::string content = RandomBytes(70'000, 32);
+      ASSERT_TRUE(WriteWholeFile(local.File("a.bin"), content));
+      auto ftp = RealControl(server, passive);
+      // Written both ways: "[::1]:PORT", and "::1" with the port apart.
+      ftp->SetServerName(Enc(passive ? "[::1]:" + std::to_string(server.Port()) : "::1"));
+      EventRecorder events;
+      events.Attach(*ftp);
+      ASSERT_TRUE(Upload(*ftp, local.File("a.bin"), "/a.bin")) << ftp->ErrorInfo() << server.Log();
+      ASSERT_TRUE(Download(*ftp, "/a.bin", local.File("b.bin"))) << ftp->ErrorInfo();
+      const auto listing = ftp->GetRemoteFilesInfo("/");
+      EXPECT_TRUE(listing && listing->Count() == 1 && ReadWholeFile(local.File("b.bin")) == content);
+      EXPECT_EQ(events.CountSent(passive ? "EPSV" : "EPRT |2|::1|"), 3u);
+      EXPECT_EQ(events.CountSent("PASV") + events.CountSent("PORT"), 0u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pellan::test

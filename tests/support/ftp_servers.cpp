@@ -69,13 +69,14 @@ bool Own(const std::string& path) {
   return geteuid() != 0 || pw == nullptr || chown(path.c_str(), pw->pw_uid, pw->pw_gid) == 0;
 }
 
-// Whether `pid` holds a socket listening on 127.0.0.1:port or *:port.
-bool ListensOn(pid_t pid, uint16_t port) {
+// Whether `pid` holds a socket listening on the loopback address or on
+// any address, at `port` (IPv4, or IPv6 with `ipv6`).
+bool ListensOn(pid_t pid, uint16_t port, bool ipv6) {
   std::set<std::string> inodes;
-  std::ifstream in("/proc/net/tcp");
-  char loopback[32], any[32];
-  snprintf(loopback, sizeof loopback, "0100007F:%04X", port);
-  snprintf(any, sizeof any, "00000000:%04X", port);
+  std::ifstream in(ipv6 ? "/proc/net/tcp6" : "/proc/net/tcp");
+  char loopback[48], any[48];
+  snprintf(loopback, sizeof loopback, "%s:%04X", ipv6 ? "00000000000000000000000001000000" : "0100007F", port);
+  snprintf(any, sizeof any, "%s:%04X", ipv6 ? "00000000000000000000000000000000" : "00000000", port);
   for (std::string line; std::getline(in, line);) {
     std::istringstream f(line);
     std::string v[10];
@@ -259,7 +260,7 @@ bool RealFtpServer::WaitListening() {
     }
     // Listening, and by this process: a port taken by someone else in the
     // meantime must not pass for this server.
-    if (ListensOn(m_pid, m_port)) return true;
+    if (ListensOn(m_pid, m_port, m_ipv6)) return true;
   }
   m_error = std::string(Name()) + " did not listen on port " + std::to_string(m_port) + " in time: " + Log();
   return false;
@@ -298,7 +299,8 @@ std::vector<std::string> RealFtpServer::Configure() {
       m_error = "pure-pw mkdb failed: " + ReadWholeFile(work + "/setup.log");
     }
     if (!m_error.empty()) return {};
-    return {PureFtpdPrefix() + "/sbin/pure-ftpd", "--bind", std::string(Host()) + "," + port, "--ipv4only", "--login",
+    return {PureFtpdPrefix() + "/sbin/pure-ftpd", "--bind", std::string(Host()) + "," + port,
+            m_ipv6 ? "--ipv6only" : "--ipv4only", "--login",
             "puredb:" + work + "/pureftpd.pdb", "--noanonymous", "--chrooteveryone",
             "--dontresolve",  // no reverse look-ups of clients
             "--minuid", "1",  // the test account is a system account
@@ -310,7 +312,8 @@ std::vector<std::string> RealFtpServer::Configure() {
   // the served folder; no sandboxing a container may refuse; logs kept in
   // the private folder.
   std::string config =
-      "listen=YES listen_ipv6=NO background=NO listen_address=127.0.0.1 anonymous_enable=NO local_enable=YES "
+      std::string(m_ipv6 ? "listen=NO listen_ipv6=YES listen_address6=::1 " : "listen=YES listen_ipv6=NO ") +
+      "background=NO listen_address=127.0.0.1 anonymous_enable=NO local_enable=YES "
       "write_enable=YES local_umask=022 chroot_local_user=YES allow_writeable_chroot=YES "
       "delay_failed_login=0 "
       "seccomp_sandbox=NO isolate=NO isolate_network=NO pasv_enable=YES port_enable=YES "

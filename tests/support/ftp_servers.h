@@ -62,7 +62,10 @@ class RealFtpServer {
 
   FtpServerKind Kind() const { return m_kind; }
   const char* Name() const { return FtpServerKindName(m_kind); }
-  static const char* Host() { return "127.0.0.1"; }
+  // The loopback address it listens on: 127.0.0.1, or ::1 after UseIpv6()
+  // (vsftpd and pure-ftpd).
+  const char* Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
+  void UseIpv6() { m_ipv6 = true; }
   uint16_t Port() const { return m_port; }
   uint16_t PassiveFirst() const { return m_passiveFirst; }
   uint16_t PassiveLast() const { return m_passiveLast; }
@@ -98,6 +101,7 @@ class RealFtpServer {
   uint16_t m_passiveLast = 0;
   std::string m_error;
   std::vector<std::string> m_options;
+  bool m_ipv6 = false;
 };
 
 // One server of each kind for the whole test program, made on first use.

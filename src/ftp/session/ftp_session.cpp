@@ -153,8 +153,12 @@ void FtpSession::StartLogin() {
   g_blnConnecting = true;
   SetOperation(kOpConnect);
   m_objControlSocket.SetCodePage(m_codePage);
-  m_objControlSocket.SetRemoteHost(m_serverName);
-  m_objControlSocket.SetRemotePort(RemotePort());
+  // "[::1]" and "[::1]:2121" name an IPv6 server (and its port).
+  std::string host = m_serverName;
+  long port = 0;
+  SplitBracketedHost(m_serverName, &host, &port);
+  m_objControlSocket.SetRemoteHost(host);
+  m_objControlSocket.SetRemotePort(port != 0 ? port : RemotePort());
   // The server speaks first: a close before its greeting is a failed
   // connect, not a quiet end.
   m_objControlSocket.SetExpectsGreeting(true);
