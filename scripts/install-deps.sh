@@ -11,7 +11,7 @@ groups=("$@")
 pkgs=()
 for g in "${groups[@]}"; do
   case "$g" in
-    build) pkgs+=(g++ cmake ninja-build make pkg-config) ;;
+    build) pkgs+=(g++ cmake ninja-build make pkg-config libssl-dev) ;;
     # The window and tray icon (Qt 6 Widgets), a font with Chinese glyphs,
     # and an X server for the tests of the window.
     desktop) pkgs+=(qt6-base-dev qt6-qpa-plugins fonts-noto-cjk xvfb xauth) ;;

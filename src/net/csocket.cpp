@@ -1,5 +1,7 @@
 #include "net/csocket.h"
 
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -142,6 +144,9 @@ void CSocket::DestroySocket() {
   m_watch.Reset();
   UnregisterSocket(static_cast<int>(m_handle));
   close(static_cast<int>(m_handle));
+  if (m_ssl != nullptr) SSL_free(m_ssl);
+  m_ssl = nullptr;
+  m_tlsHandshaking = m_tlsWantsWrite = false;
   m_handle = -1;
   m_bound = false;
   m_sink = nullptr;  // a sink serves one connection
@@ -170,7 +175,11 @@ void CSocket::UpdateWatchInterest() {
     case kStateConnecting: interest = kIoWrite; break;
     case kStateConnected:
     case kStateClosing:
-      interest = m_rateWait ? 0u : kIoRead | (m_waitingWritable ? static_cast<unsigned>(kIoWrite) : 0u);
+      if (m_tlsHandshaking) {
+        interest = m_tlsWantsWrite ? kIoWrite : kIoRead;
+      } else {
+        interest = m_rateWait ? 0u : kIoRead | (m_waitingWritable || m_tlsWantsWrite ? kIoWrite : 0u);
+      }
       break;
     default: break;
   }
@@ -293,6 +302,9 @@ void CSocket::CloseSocket() {
   if (PendingSendLength() > 0) {
     m_shutdownWhenSent = true;
   } else {
+    // TLS ends with close_notify; what the server still sends (a session
+    // ticket, its own close_notify) is read until it closes.
+    if (m_ssl != nullptr && !m_tlsHandshaking) SSL_shutdown(m_ssl);
     shutdown(static_cast<int>(m_handle), SHUT_WR);
   }
   UpdateWatchInterest();

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "net/byte_sink.h"
+#include "net/tls.h"
 #include "platform/code_page.h"
 #include "platform/event_loop.h"
 
@@ -135,6 +136,23 @@ class CSocket {
   // TCP keep-alive probes on the connection (for a long idle control
   // connection behind a firewall).
   void SetKeepAlive(bool on);
+  // ---- TLS (explicit FTPS)
+  // Starts a client handshake on the connected socket, checking the server
+  // against `serverName` as `context` says and offering `resume` (may be
+  // null). OnTlsReady follows once it is done and the certificate passed;
+  // a failure closes the socket with an error (kErrTlsCertificate with the
+  // reason in TlsProblem(), or kErrTlsHandshake). From then on what is
+  // sent and read goes through TLS, and a close sends close_notify first.
+  bool StartTls(const TlsContext& context, const std::string& serverName, ssl_session_st* resume);
+  std::function<void()> OnTlsReady;
+  bool TlsActive() const { return m_ssl != nullptr; }
+  bool TlsHandshaking() const { return m_tlsHandshaking; }
+  const std::string& TlsProblem() const { return m_tlsProblem; }
+  // The connection's session, for resuming on another connection (a new
+  // reference; null without TLS).
+  ssl_session_st* TlsSession() const;
+  std::string TlsText() const { return m_ssl ? TlsDescription(m_ssl) : ""; }
+
   // At most this many bytes a second are read and sent (0: no limit), on
   // every connection of this object. Reads and sends that would go over it
   // wait, with the socket's watch off, for a loop timer: nothing sleeps.
@@ -169,6 +187,10 @@ class CSocket {
   // 0 after starting the wait for more.
   size_t Allowance(size_t want);
   void AllowanceCameBack();
+  void TlsHandshakeStep();
+  // A read or write that TLS could not finish: -1 when it waits for the
+  // socket (the watch set for it), -2 with `error` set when it failed.
+  long TlsFailure(int result, int* error);
 
   long m_handle = -1;
   int m_family = 2;  // AF_INET, or AF_INET6: the handle's address family
@@ -203,6 +225,12 @@ class CSocket {
   // The connect check: a connect completed and nothing received since.
   bool m_awaitingFirstData = false;
   bool m_expectsGreeting = false;  // see SetExpectsGreeting
+
+  ssl_st* m_ssl = nullptr;
+  const TlsContext* m_tlsContext = nullptr;
+  bool m_tlsHandshaking = false;
+  bool m_tlsWantsWrite = false;  // TLS waits until the socket can take bytes
+  std::string m_tlsProblem;
 
   double m_rate = 0;            // bytes a second, 0: no limit
   double m_allowance = 0;       // bytes that may move now

@@ -19,6 +19,8 @@ enum SocketLayerError : int {
   kErrUnresolvableHost = 20002,
   kErrCreateWindow = 20050,
   kErrNoSocketHandle = 40006,    // send on a stream socket that has no handle
+  kErrTlsHandshake = 20041,      // the TLS handshake failed
+  kErrTlsCertificate = 20042,    // the server's certificate did not pass (TlsProblem says why)
 };
 
 // Where the socket layer records errors and writes log lines. The engine's

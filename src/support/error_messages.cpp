@@ -57,6 +57,16 @@ constexpr LanguageTexts kLaterEngineErrors[] = {
     {20035,
      {"The listing is longer than 256 MiB", "目录列表超过 256 MiB", "目錄列表超過 256 MiB",
       "ディレクトリ一覧が 256 MiB を超えています"}},
+    {20040,
+     {"The server refused TLS ({0} to AUTH TLS: {1}); nothing more was sent",
+      "服务器拒绝了 TLS（AUTH TLS 的回复为 {0}：{1}），未再发送任何内容",
+      "伺服器拒絕了 TLS（AUTH TLS 的回覆為 {0}：{1}），未再傳送任何內容",
+      "サーバーが TLS を拒否しました（AUTH TLS への応答 {0}: {1}）。それ以上は送信していません"}},
+    {20041,
+     {"The TLS handshake failed: {0}", "TLS 握手失败：{0}", "TLS 交握失敗：{0}", "TLS ハンドシェイクに失敗しました: {0}"}},
+    {20042,
+     {"The server's certificate was not accepted: {0}", "服务器证书未被接受：{0}", "伺服器憑證未被接受：{0}",
+      "サーバー証明書が受け入れられませんでした: {0}"}},
 };
 
 constexpr NumberText kReplyTexts[] = {

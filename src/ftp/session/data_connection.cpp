@@ -190,6 +190,7 @@ void FtpSession::DataSocketOnConnectionRequest(long requestID) {
   }
   if (m_objDataSocket.State() != CSocket::kStateClosed) m_objDataSocket.CloseSocket();
   m_objDataSocket.Accept(requestID);
+  StartDataTls();
   DataAccepted();
 }
 
@@ -203,6 +204,12 @@ void FtpSession::SendDataConnectionSetup() {
   } else {
     SendPORTCommand();
   }
+}
+
+void FtpSession::StartDataTls() {
+  if (!m_dataTlsDue || m_objDataSocket.State() != CSocket::kStateConnected || m_objDataSocket.TlsActive()) return;
+  m_dataTlsDue = false;
+  m_objDataSocket.StartTls(m_tlsContext, m_tlsServerName, m_tlsSession);
 }
 
 void FtpSession::DataSocketOnError() {

@@ -157,6 +157,7 @@ void FtpSession::StartLogin() {
   std::string host = m_serverName;
   long port = 0;
   SplitBracketedHost(m_serverName, &host, &port);
+  m_tlsServerName = TrimBlanks(host);
   m_objControlSocket.SetRemoteHost(host);
   m_objControlSocket.SetRemotePort(port != 0 ? port : RemotePort());
   // The server speaks first: a close before its greeting is a failed
@@ -241,6 +242,10 @@ bool FtpSession::SendFtpCommand(const std::string& command, std::string argument
 
     const std::string line = sent.empty() ? command + "\r\n" : command + " " + sent + "\r\n";
     m_objControlSocket.SendData(line, -1, verb == "LIST" && !m_passiveMode);
+    if (m_tlsMode != 0 && (verb == "RETR" || verb == "STOR" || verb == "LIST")) {
+      m_dataTlsDue = true;
+      StartDataTls();
+    }
     CommandSent(verb);
     RaiseServerMessage(command + " " + (command == "PASS" ? std::string("********") : sent), 0);
     return true;

@@ -62,6 +62,22 @@ class FtpSession {
   // server announces; with this set, to the announced address itself.
   bool UsePasvAddress() const { return m_usePasvAddress; }
   void SetUsePasvAddress(bool v) { m_usePasvAddress = v; }
+  // FTP over TLS (explicit, AUTH TLS): 0, the default, is plain FTP; 1
+  // requires TLS for the login and for every data connection (PBSZ 0, PROT
+  // P), each data connection resuming the control connection's session. A
+  // server that refuses TLS, or whose certificate does not pass, fails the
+  // login before the password goes. The certificate is checked against the
+  // system's trust store (or TlsCaFile) and the server's name or address;
+  // with TlsPin ("sha256:" and its SHA-256) exactly that certificate passes.
+  long TlsMode() const { return m_tlsMode; }
+  void SetTlsMode(long mode) { m_tlsMode = mode == 1 ? 1 : 0; }
+  const std::string& TlsCaFile() const { return m_tlsTrust.caFile; }
+  void SetTlsCaFile(const std::string& file) { m_tlsTrust.caFile = file; }
+  const std::string& TlsPin() const { return m_tlsTrust.pin; }
+  void SetTlsPin(const std::string& pin) { m_tlsTrust.pin = pin; }
+  // The control connection's TLS ("TLSv1.3 TLS_AES_256_GCM_SHA384"), "" without.
+  std::string TlsInfo() const { return m_objControlSocket.TlsText(); }
+
   // Passive mode asks with EPSV first (always on an IPv6 connection); a
   // server that refuses it (any 5xx) gets PASV for the rest of the session.
   bool ExtendedPassive() const { return m_extendedPassive; }
@@ -227,6 +243,13 @@ class FtpSession {
   void ActFail(int code);
   void ActPasv(int code);
   void ActEpsv(int code);
+  void ActGreeting(int code);
+  void ActStartTls(int code);
+  void ActTlsRefused(int code);
+  void ActSendProt(int code);
+  // Starts TLS on the data connection once it is open and its command has
+  // gone (a server may close one whose handshake comes first).
+  void StartDataTls();
   void ActEpsvRefused(int code);
   void ActSendDataSetup(int code);
 
@@ -238,6 +261,12 @@ class FtpSession {
   bool m_usePasvAddress = false;
   bool m_extendedPassive = false;
   bool m_epsvRefused = false;  // this session's server refused EPSV
+  long m_tlsMode = 0;
+  TlsTrust m_tlsTrust;
+  TlsContext m_tlsContext;
+  std::string m_tlsServerName;             // the name the certificate must show
+  ssl_session_st* m_tlsSession = nullptr;  // the control's, offered on data connections
+  bool m_dataTlsDue = false;               // a transfer command went: TLS on its data connection
   long m_timeOut = 30;
   long m_keepConnSecond = 60;
   pellan::CodePage m_codePage = pellan::CodePage::kUtf8;

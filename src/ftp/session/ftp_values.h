@@ -71,6 +71,7 @@ enum FtpErrorNumber : long {
   kErrIncompleteTransfer = 20033,  // fewer (or more) bytes than the file holds
   kErrLocalFileLarger = 20034,  // a file to resume is longer than the remote one
   kErrListingTooLong = 20035,   // a listing over kMaxListingBytes
+  kErrTlsRefused = 20040,       // TLS was required and the server refused AUTH TLS
   kErrFileTooBig = 20003,
   kErrLocalFileMissing = 20009,
   kErrLocalFolderMissing = 20010,

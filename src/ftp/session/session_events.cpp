@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "ftp/session/ftp_session.h"
+
+#include <openssl/ssl.h>
 #include "net/socket_support.h"
 #include "platform/clock.h"
 #include "support/error_record.h"
@@ -43,7 +45,12 @@ FtpSession::FtpSession() {
   // The socket layer records its errors and log lines where the engine does.
   SetSocketReporting(SocketReporting{
       [](const std::string& source, int number, const std::string& description) {
-        CurrentErrorMessages().RaiseError(source, number, description, false);
+        // A text with a place for the socket's detail (a TLS failure) gets it.
+        ErrorMessages& messages = CurrentErrorMessages();
+        const std::string text = description.empty() ? "" : messages.GetErrorMessage(number);
+        messages.RaiseError(source, number,
+                            text.find("{0}") != std::string::npos ? ErrorMessages::Fill(text, {description}) : description,
+                            false);
       },
       [](const std::string& line) { SharedErrorRecord().WriteFile(line); }});
 
@@ -78,6 +85,7 @@ FtpSession::FtpSession() {
 }
 
 FtpSession::~FtpSession() {
+  if (m_tlsSession != nullptr) SSL_SESSION_free(m_tlsSession);
   m_timer1.SetEnabled(false);
   m_hostEvents.clear();
   if (m_objControlSocket.SocketHandle() != -1) m_objControlSocket.CloseSocket();

@@ -1,6 +1,12 @@
 // The session's own replies: the greeting and login, QUIT and ABOR, and the
 // actions every layer's reply table shares.
 #include "ftp/session/ftp_session.h"
+
+#include <openssl/ssl.h>
+
+#include "net/socket_support.h"
+#include "support/error_messages.h"
+#include "support/text.h"
 #include "ftp/session/reply_table.h"
 
 namespace pellan {
@@ -8,7 +14,7 @@ namespace pellan {
 // clang-format off
 const ReplyRow<FtpSession> FtpSession::kReplies[] = {
     // connect and log in: the greeting, USER, PASS
-    {kOpConnect, "",     220,        &FtpSession::ActSendUser},
+    {kOpConnect, "",     220,        &FtpSession::ActGreeting},
     {kOpConnect, "",     226,        &FtpSession::ActIgnore},
     {kOpConnect, "",     257,        &FtpSession::ActIgnore},
     {kOpConnect, "",     kOtherCode, &FtpSession::ActCloseAndFail},
@@ -20,6 +26,12 @@ const ReplyRow<FtpSession> FtpSession::kReplies[] = {
     {kOpConnect, "PASS", 230,        &FtpSession::ActLoggedIn},
     {kOpConnect, "PASS", 257,        &FtpSession::ActIgnore},
     {kOpConnect, "PASS", kOtherCode, &FtpSession::ActCloseAndFail},
+    {kOpConnect, "AUTH", 234,        &FtpSession::ActStartTls},
+    {kOpConnect, "AUTH", kOtherCode, &FtpSession::ActTlsRefused},
+    {kOpConnect, "PBSZ", 200,        &FtpSession::ActSendProt},
+    {kOpConnect, "PBSZ", kOtherCode, &FtpSession::ActCloseAndFail},
+    {kOpConnect, "PROT", 200,        &FtpSession::ActLoggedIn},
+    {kOpConnect, "PROT", kOtherCode, &FtpSession::ActCloseAndFail},
     {kOpConnect, "PWD",  257,        &FtpSession::ActLoginPwd},
     {kOpConnect, "PWD",  kOtherCode, &FtpSession::ActCloseAndFail},
     // QUIT
@@ -56,7 +68,44 @@ void FtpSession::ActSendPass(int) {
   SendFtpCommand("PASS", m_passWord);
 }
 
+void FtpSession::ActGreeting(int code) {
+  if (m_tlsMode == 0) return ActSendUser(code);
+  if (!m_tlsContext.Configure(m_tlsTrust)) {
+    RaiseError("ActGreeting", kErrTlsHandshake, "TLS not set up: " + m_tlsContext.Error());
+    CloseConnection();
+    return;
+  }
+  SendFtpCommand("AUTH", "TLS");
+}
+
+void FtpSession::ActStartTls(int) {
+  m_objControlSocket.OnTlsReady = InCallback([this] {
+    LogLine("TLS: " + m_objControlSocket.TlsText());
+    ActSendUser(0);
+  });
+  m_objControlSocket.StartTls(m_tlsContext, m_tlsServerName, nullptr);
+}
+
+void FtpSession::ActTlsRefused(int code) {
+  // Nothing more goes to a server that will not protect the password.
+  RaiseError("ActTlsRefused", kErrTlsRefused, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsRefused),
+                                                                  {std::to_string(code), TrimBlanks(m_strReplyBuffer)}));
+  CloseConnection();
+}
+
+void FtpSession::ActSendProt(int) { SendFtpCommand("PROT", "P"); }
+
 void FtpSession::ActLoggedIn(int) {
+  if (m_tlsMode != 0 && m_strLastCommand != "PROT") {
+    SendFtpCommand("PBSZ", "0");
+    return;
+  }
+  if (m_tlsMode != 0) {
+    // Under TLS 1.3 the session ticket comes after the handshake; by now
+    // the replies read since have brought it.
+    if (m_tlsSession != nullptr) SSL_SESSION_free(m_tlsSession);
+    m_tlsSession = m_objControlSocket.TlsSession();
+  }
   SetFtpState(kFtpLoggedIn, false);
   EndOperation();
 }

@@ -38,6 +38,10 @@ const char* const kUsage =
     "                        NAME once the server has all of it\n"
     "  --retries N           try a failed file N more times, 0..99 (default 0)\n"
     "  --max-size MB         refuse files larger than MB megabytes\n"
+    "  --tls require|off     FTP over TLS (AUTH TLS; the login and every data\n"
+    "                        connection encrypted), or plain FTP (default)\n"
+    "  --tls-ca FILE         trust the certificates in FILE instead of the system's\n"
+    "  --tls-pin sha256:HEX  accept exactly the certificate with this SHA-256\n"
     "  --limit-rate RATE     move at most RATE bytes a second (k, M, G: 1024,\n"
     "                        1024², 1024³; e.g. 500k, 20M), either way\n"
     "  --allow TYPES         transfer only these file types (\"txt,xls\")\n"
@@ -257,6 +261,18 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
         *error = std::string("--max-size needs a number of megabytes above 0, not '") + v + "'";
         return std::nullopt;
       }
+    } else if (a == "--tls") {
+      const char* v = value("--tls");
+      if (!v) return std::nullopt;
+      if (std::string(v) != "require" && std::string(v) != "off") {
+        *error = std::string("--tls takes require or off, not '") + v + "'";
+        return std::nullopt;
+      }
+      o.tls = std::string(v) == "require";
+    } else if (a == "--tls-ca" || a == "--tls-pin") {
+      const char* v = value(a.c_str());
+      if (!v) return std::nullopt;
+      (a == "--tls-ca" ? o.tlsCa : o.tlsPin) = v;
     } else if (a == "--limit-rate") {
       const char* v = value("--limit-rate");
       if (!v) return std::nullopt;

@@ -27,6 +27,8 @@ struct Options {
   long retries = 0;          // further attempts at a file that failed
   double maxSizeMb = 0;      // larger files are refused; 0: no limit
   double rateLimit = 0;      // bytes a second on the data connection; 0: no limit
+  bool tls = false;          // --tls require
+  std::string tlsCa, tlsPin; // --tls-ca FILE, --tls-pin sha256:…
   std::string allowTypes;    // only these extensions ("txt,xls")
   std::string forbidTypes;   // never these
   bool ascii = false;        // TYPE A instead of TYPE I

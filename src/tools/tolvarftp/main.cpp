@@ -177,6 +177,9 @@ int main(int argc, char** argv) {
   if (options->maxSizeMb > 0) ftp.SetMaxSize(options->maxSizeMb);
   ftp.SetRateLimit(options->rateLimit);
   ftp.SetExtendedPassive(true);
+  ftp.SetTlsMode(options->tls ? 1 : 0);
+  ftp.SetTlsCaFile(options->tlsCa);
+  ftp.SetTlsPin(options->tlsPin);
   ftp.SetFileTypeAllow(options->allowTypes);
   ftp.SetFileTypeForbid(options->forbidTypes);
   ftp.SetTransferMode(options->ascii ? 0 : 1);
@@ -196,6 +199,7 @@ int main(int argc, char** argv) {
     std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';
     return 1;
   }
+  if (options->verbose && !ftp.TlsInfo().empty()) std::cerr << "TLS: " << ftp.TlsInfo() << '\n';
   for (const auto& words : options->commands) {
     if (!Run(ftp, words, options->json)) {
       std::cerr << "error " << ftp.ErrorNumber() << ": " << ftp.ErrorInfo() << '\n';

@@ -1,0 +1,56 @@
+// TLS for the engine's connections (explicit FTPS): one client context per
+// session with the trust it was given, and the checks of a server's
+// certificate. The socket drives each connection's TLS on its own
+// readiness (see CSocket::StartTls); nothing here blocks.
+#pragma once
+
+#include <memory>
+#include <string>
+
+struct ssl_ctx_st;
+struct ssl_st;
+struct ssl_session_st;
+
+namespace pellan {
+
+struct TlsTrust {
+  std::string caFile;  // certificates to trust instead of the system's store ("": the system's)
+  std::string pin;     // "sha256:" and the certificate's SHA-256 (hex, ':' allowed): exactly that one
+};
+
+class TlsContext {
+ public:
+  TlsContext() = default;
+  ~TlsContext();
+  TlsContext(const TlsContext&) = delete;
+  TlsContext& operator=(const TlsContext&) = delete;
+
+  // Makes the context (TLS 1.2 or later, peer checked); false with Error().
+  bool Configure(const TlsTrust& trust);
+  ssl_ctx_st* Get() const { return m_ctx; }
+  const std::string& Error() const { return m_error; }
+  const TlsTrust& Trust() const { return m_trust; }
+
+ private:
+  ssl_ctx_st* m_ctx = nullptr;
+  TlsTrust m_trust;
+  std::string m_error;
+};
+
+// A client connection's TLS over a connected socket `fd`, checking the
+// server against `name` (a host name or an address literal) and offering
+// `resume` (may be null). Null with `error` on failure.
+ssl_st* NewTlsConnection(const TlsContext& context, int fd, const std::string& name, ssl_session_st* resume,
+                         std::string* error);
+// After a handshake that failed or succeeded: what did not match when the
+// certificate was refused ("" when it was accepted, or the failure was
+// not about the certificate).
+std::string TlsCertificateProblem(ssl_st* ssl, const TlsContext& context);
+// "TLSv1.3 TLS_AES_256_GCM_SHA384, resumed" of a connection.
+std::string TlsDescription(ssl_st* ssl);
+// The SHA-256 of a PEM certificate file as a pin ("sha256:AB:CD:…"); "" on failure.
+std::string TlsPinOfFile(const std::string& pemFile);
+// The text of the last OpenSSL errors of this thread (emptied).
+std::string TlsErrorText();
+
+}  // namespace pellan
