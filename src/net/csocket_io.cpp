@@ -8,11 +8,13 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <utility>
 
 #include "net/csocket.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <signal.h>
 #include "net/socket_support.h"
 #include "platform/socket_errors.h"
 
@@ -153,6 +155,10 @@ void CSocket::AllowanceCameBack() {
 
 bool CSocket::StartTls(const TlsContext& context, const std::string& serverName, ssl_session_st* resume) {
   if (m_handle == -1 || m_state != kStateConnected || context.Get() == nullptr) return false;
+  // OpenSSL writes with write(2): a server that closes while it writes must
+  // not end the process.
+  struct sigaction old {};
+  if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
   std::string error;
   m_ssl = NewTlsConnection(context, static_cast<int>(m_handle), serverName, resume, &error);
   if (m_ssl == nullptr) {
@@ -219,6 +225,8 @@ long CSocket::TlsFailure(int result, int* error) {
 }
 
 ssl_session_st* CSocket::TlsSession() const { return m_ssl != nullptr ? SSL_get1_session(m_ssl) : nullptr; }
+
+ssl_session_st* CSocket::TakeTlsSession() { return std::exchange(m_keptSession, nullptr); }
 
 // ----------------------------------------------------------------- receiving
 

@@ -57,6 +57,7 @@ bool TlsContext::Configure(const TlsTrust& trust) {
     return false;
   }
   SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION);
+  SSL_CTX_set_max_proto_version(m_ctx, trust.tls12Only ? TLS1_2_VERSION : 0);
   // Partial writes keep the send queue's own accounting; the buffer moves
   // as the queue is trimmed.
   SSL_CTX_set_mode(m_ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);

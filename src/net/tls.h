@@ -16,6 +16,7 @@ namespace pellan {
 struct TlsTrust {
   std::string caFile;  // certificates to trust instead of the system's store ("": the system's)
   std::string pin;     // "sha256:" and the certificate's SHA-256 (hex, ':' allowed): exactly that one
+  bool tls12Only = false;  // TLS 1.2 at most (for a server that fails under 1.3)
 };
 
 class TlsContext {

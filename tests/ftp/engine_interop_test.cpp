@@ -359,5 +359,44 @@ TEST(EngineInteropIpv6Test, EpsvAndEprtOnTheIpv6Loopback) {
   }
 }
 
+// TLS required for the login and every data connection, under TLS 1.3 and
+// 1.2, in both modes: files of 4 KiB, 512 KiB and 16 MiB up and down, and a
+// folder of small files (on vsftpd every data connection must resume the
+// control connection's session).
+TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
+  TempDir local;
+  const Tree files = {{"a.bin", RandomBytes(4096, 41)}, {"b.bin", RandomBytes(512 << 10, 42)},
+                      {"c.bin", RandomBytes(16 << 20, 43)}};
+  Tree small;
+  for (int i = 0; i < 12; ++i) small["f" + std::to_string(i) + ".txt"] = RandomBytes(4096, 50 + i);
+  fs::create_directories(local.File("small"));
+  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
+  for (const auto& [name, content] : small) ASSERT_TRUE(WriteWholeFile(local.File("small/" + name), content));
+  for (const FtpServerKind kind : AllFtpServerKinds()) {
+    ScopedLoop loop;
+    RealFtpServer server(kind);
+    server.UseTls();
+    PELLAN_START_FTP_SERVER_OR_SKIP(server);
+    for (const bool passive : {true, false}) {
+      for (const bool tls12 : {false, true}) {
+        SCOPED_TRACE(std::string(server.Name()) + (passive ? " passive" : " active") + (tls12 ? " TLS 1.2" : ""));
+        auto ftp = RealControl(server, passive);
+        ftp->SetTlsMode(1);
+        ftp->SetTlsCaFile(server.CertFile());
+        ftp->SetTls12Only(tls12);
+        const std::string folder = "/" + std::to_string(passive) + std::to_string(tls12);
+        for (const auto& [name, content] : files) {
+          ASSERT_TRUE(Upload(*ftp, local.File(name), folder + "/" + name)) << ftp->ErrorInfo() << server.Log();
+          ASSERT_TRUE(Download(*ftp, folder + "/" + name, local.File("back" + folder + "/" + name))) << ftp->ErrorInfo();
+        }
+        ASSERT_TRUE(Upload(*ftp, local.File("small/"), folder + "/small/")) << ftp->ErrorInfo() << server.Log();
+        EXPECT_EQ(ReadTree(local.File("back" + folder)), files);
+        EXPECT_EQ(ReadTree(server.LocalPath(folder.substr(1) + "/small")), small);
+        EXPECT_EQ(ftp->TlsInfo().substr(0, 7), tls12 ? "TLSv1.2" : "TLSv1.3");
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pellan::test

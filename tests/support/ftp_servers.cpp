@@ -278,6 +278,29 @@ void RealFtpServer::Stop() {
 std::vector<std::string> RealFtpServer::Configure() {
   const std::string work = m_work.Path(), port = std::to_string(m_port);
   const std::string first = std::to_string(m_passiveFirst), last = std::to_string(m_passiveLast);
+  const std::string cert = CertFile(), key = work + "/key.pem";
+  if (m_tls && !fs::exists(cert)) {
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj /CN=127.0.0.1 "
+                             "-addext subjectAltName=IP:127.0.0.1,IP:::1 -keyout '" + key + "' -out '" + cert +
+                             "' >'" + work + "/openssl.log' 2>&1 && chmod 644 '" + key + "'";
+    if (std::system(make.c_str()) != 0) {
+      m_error = "openssl req failed: " + ReadWholeFile(work + "/openssl.log");
+      return {};
+    }
+  }
+  if (m_kind == FtpServerKind::kPyftpdlib && m_tls) {
+    // Its TLS handler needs a script of its own: one user with full rights.
+    const std::string script =
+        "import sys\nfrom pyftpdlib.authorizers import DummyAuthorizer\n"
+        "from pyftpdlib.handlers import TLS_FTPHandler\nfrom pyftpdlib.servers import FTPServer\n"
+        "a = DummyAuthorizer()\na.add_user(sys.argv[3], sys.argv[4], sys.argv[5], perm='elradfmwMT')\n"
+        "h = TLS_FTPHandler\nh.certfile, h.keyfile, h.authorizer = sys.argv[6], sys.argv[7], a\n"
+        "h.tls_control_required = h.tls_data_required = True\n"
+        "h.passive_ports = range(int(sys.argv[8]), int(sys.argv[9]) + 1)\n"
+        "FTPServer((sys.argv[1], int(sys.argv[2])), h).serve_forever()\n";
+    if (!WriteWholeFile(work + "/tls_server.py", script)) m_error = "cannot write the TLS server script";
+    return {kDebianPython, work + "/tls_server.py", Host(), port, User(), Password(), m_root, cert, key, first, last};
+  }
   if (m_kind == FtpServerKind::kPyftpdlib) {
     // pyftpdlib's own stand-alone server: one user with full rights.
     return {kDebianPython, "-m", "pyftpdlib", "-i", Host(), "-p", port, "-w", "-d", m_root, "-r", first + "-" + last,
@@ -304,7 +327,8 @@ std::vector<std::string> RealFtpServer::Configure() {
             "puredb:" + work + "/pureftpd.pdb", "--noanonymous", "--chrooteveryone",
             "--dontresolve",  // no reverse look-ups of clients
             "--minuid", "1",  // the test account is a system account
-            "--passiveportrange", first + ":" + last, "--syslogfacility", "none"};
+            "--passiveportrange", first + ":" + last, "--syslogfacility", "none", "--tls", m_tls ? "3" : "0",
+            "--certfile", cert + "," + key};
   }
   std::error_code ec;
   fs::create_directories(work + "/empty", ec);
@@ -321,7 +345,12 @@ std::vector<std::string> RealFtpServer::Configure() {
       "syslog_enable=NO xferlog_enable=NO listen_port=" +
       port + " local_root=" + m_root + " pam_service_name=" + kVsftpdPamService +
       " secure_chroot_dir=" + work + "/empty pasv_min_port=" + first + " pasv_max_port=" + last +
-      " vsftpd_log_file=" + work + "/vsftpd.log\n";
+      " vsftpd_log_file=" + work + "/vsftpd.log" +
+      (m_tls ? " ssl_enable=YES rsa_cert_file=" + cert + " rsa_private_key_file=" + key +
+                   " allow_anon_ssl=NO force_local_logins_ssl=YES force_local_data_ssl=YES require_ssl_reuse=YES"
+                   " ssl_sslv2=NO ssl_sslv3=NO ssl_tlsv1=YES"
+             : std::string()) +
+      "\n";
   std::replace(config.begin(), config.end(), ' ', '\n');
   if (!WriteWholeFile(work + "/vsftpd.conf", config)) {
     m_error = "cannot write the vsftpd configuration";

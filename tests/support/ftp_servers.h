@@ -66,6 +66,12 @@ class RealFtpServer {
   // (vsftpd and pure-ftpd).
   const char* Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
   void UseIpv6() { m_ipv6 = true; }
+  // TLS required for the login and every data connection, with a
+  // certificate made for 127.0.0.1 and ::1 (CertFile(), which clients take
+  // as their CA file). vsftpd also requires each data connection to resume
+  // the control connection's session.
+  void UseTls() { m_tls = true; }
+  std::string CertFile() const { return m_work.File("cert.pem"); }
   uint16_t Port() const { return m_port; }
   uint16_t PassiveFirst() const { return m_passiveFirst; }
   uint16_t PassiveLast() const { return m_passiveLast; }
@@ -102,6 +108,7 @@ class RealFtpServer {
   std::string m_error;
   std::vector<std::string> m_options;
   bool m_ipv6 = false;
+  bool m_tls = false;
 };
 
 // One server of each kind for the whole test program, made on first use.

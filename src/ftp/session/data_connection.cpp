@@ -2,6 +2,7 @@
 // reply announces; active mode listens on a local port named in PORT and
 // takes the server's connection.
 #include <arpa/inet.h>
+#include <openssl/ssl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -209,6 +210,10 @@ void FtpSession::SendDataConnectionSetup() {
 void FtpSession::StartDataTls() {
   if (!m_dataTlsDue || m_objDataSocket.State() != CSocket::kStateConnected || m_objDataSocket.TlsActive()) return;
   m_dataTlsDue = false;
+  if (ssl_session_st* newer = m_objDataSocket.TakeTlsSession()) {
+    if (m_tlsSession != nullptr) SSL_SESSION_free(m_tlsSession);
+    m_tlsSession = newer;
+  }
   m_objDataSocket.StartTls(m_tlsContext, m_tlsServerName, m_tlsSession);
 }
 

@@ -75,6 +75,9 @@ class FtpSession {
   void SetTlsCaFile(const std::string& file) { m_tlsTrust.caFile = file; }
   const std::string& TlsPin() const { return m_tlsTrust.pin; }
   void SetTlsPin(const std::string& pin) { m_tlsTrust.pin = pin; }
+  // TLS 1.2 at most, for a server that fails under TLS 1.3.
+  bool Tls12Only() const { return m_tlsTrust.tls12Only; }
+  void SetTls12Only(bool v) { m_tlsTrust.tls12Only = v; }
   // The control connection's TLS ("TLSv1.3 TLS_AES_256_GCM_SHA384"), "" without.
   std::string TlsInfo() const { return m_objControlSocket.TlsText(); }
 
