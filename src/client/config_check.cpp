@@ -7,6 +7,7 @@
 
 #include "client/client_files.h"
 #include "client/companion_files.h"
+#include "client/main_window.h"
 #include "client/path_file.h"
 #include "client/startup.h"
 #include "ftp/ftp_library.h"
@@ -33,7 +34,7 @@ size_t LocalCount(const std::string& folder, const std::string& prefix) {
 
 }  // namespace
 
-int CheckConfiguration(const std::string& programFolder, const std::string& codePage) {
+int CheckConfiguration(const std::string& programFolder, const ClientSettings& settings) {
   const std::string pathFile = programFolder + "/" + kPathFile;
   if (const auto problem = PathFileProblem(pathFile)) return Failed(*problem);
   const PathFileFields fields = ReadPathFile(pathFile);
@@ -45,7 +46,10 @@ int CheckConfiguration(const std::string& programFolder, const std::string& code
             << ":" << port << " as " << (user.empty() ? "(no user)" : user) << std::endl;
 
   FtpLibrary ftp;
-  ftp.SetCodePage(codePage);
+  ftp.SetCodePage(settings.codePage);
+  ftp.SetTlsMode(settings.tls ? 1 : 0);
+  ftp.SetTlsCaFile(settings.tlsCa);
+  ftp.SetTlsPin(settings.tlsPin);
   ftp.SetRaiseErrorEvent(false);
   const CEncrypt cipher;
   ftp.SetServerName(cipher.Base64Encrypt(host));
@@ -53,7 +57,7 @@ int CheckConfiguration(const std::string& programFolder, const std::string& code
   ftp.SetUserName(cipher.Base64Encrypt(user));
   ftp.SetPassWord(cipher.Base64Encrypt(fields.passWord.value_or("")));
   if (!ftp.Connect()) return Failed("login failed: " + ftp.ErrorInfo());
-  std::cout << "Login:         ok" << std::endl;
+  std::cout << "Login:         ok" << (settings.tls ? " over " + ftp.TlsInfo() : std::string()) << std::endl;
 
   const std::string remote = GetFolderName(NormalizePath(*fields.localPath) + "/");
   if (remote.empty()) return Failed("the local folder has no name to use on the server");

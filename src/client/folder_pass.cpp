@@ -177,6 +177,7 @@ void frmTLVFTP::ScanFolder(const std::string& folderIn) {
         ShowState(remoteFolder + ":没有文件!", false, true);
       } else if (number != kErrCanceled) {
         ShowState(remoteFolder + ":发生错误!\r\n" + m_ftp->ErrorInfo(), true);
+        ++m_failedAttempts;  // nothing could be fetched
       }
       return;
     }

@@ -79,6 +79,10 @@ struct ClientSettings {
   bool once = false;
   // Bytes a second the transfers may move each way (0: no limit).
   double rateLimit = 0;
+  // FTP over TLS required (never read from the path file, whose format the
+  // companion owns), with its trust: a CA file, or a certificate's pin.
+  bool tls = false;
+  std::string tlsCa, tlsPin;
 };
 
 // The captions of the login label, which are the start button's modes.

@@ -22,7 +22,8 @@ namespace pellan::client {
 const char* const kUsage =
     "Usage: pellan-sync [log] [--home DIR] [--codepage NAME] [--headless]\n"
     "                   [--retry-login SECONDS] [--direct-uploads]\n"
-    "                   [--limit-rate RATE] [--check | --once]\n"
+    "                   [--limit-rate RATE] [--tls require [--tls-ca FILE | --tls-pin PIN]]\n"
+    "                   [--check | --once]\n"
     "       pellan-sync --version | --help\n"
     "\n"
     "Keeps a local folder and a folder of an FTP server in step, unattended:\n"
@@ -49,6 +50,11 @@ const char* const kUsage =
     "                         of it; leftovers are deleted at the next login)\n"
     "  --limit-rate RATE      move at most RATE bytes a second each way (k, M, G:\n"
     "                         1024, 1024², 1024³; e.g. 500k, 20M)\n"
+    "  --tls require|off      FTP over TLS for the login and every data connection\n"
+    "                         (default off: plain FTP); the certificate is checked\n"
+    "                         against the system's trust store and the server's name\n"
+    "  --tls-ca FILE          trust the certificates in FILE instead\n"
+    "  --tls-pin sha256:HEX   accept exactly the certificate with this SHA-256\n"
     "  --check                read the path file, log in, find (or create) the\n"
     "                         remote folder and list it, say what was found and\n"
     "                         end: 0 when all of it works, else 1; nothing moves\n"
@@ -110,6 +116,18 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
         *error = "--limit-rate needs a rate such as 500k or 20M (bytes a second), not '" + *v + "'";
         return std::nullopt;
       }
+    } else if (a == "--tls") {
+      const std::string* v = value("--tls");
+      if (!v) return std::nullopt;
+      if (*v != "require" && *v != "off") {
+        *error = "--tls takes require or off, not '" + *v + "'";
+        return std::nullopt;
+      }
+      o.tls = *v == "require";
+    } else if (a == "--tls-ca" || a == "--tls-pin") {
+      const std::string* v = value(a.c_str());
+      if (!v) return std::nullopt;
+      (a == "--tls-ca" ? o.tlsCa : o.tlsPin) = *v;
     } else if (a == "--check") {
       o.check = o.headless = true;
     } else if (a == "--once") {
@@ -179,7 +197,7 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   // the code page applies only where names and texts go to and come from
   // the server (the FTP control's CodePage, from settings.codePage).
   SetProcessCodePage(CodePage::kUtf8);
-  if (options->check) return CheckConfiguration(ProgramFolder(), options->codePage);
+
   // A reader that went away (a closed pipe on stdout) must not end an
   // unattended client: its lines are simply lost.
   signal(SIGPIPE, SIG_IGN);
@@ -199,6 +217,10 @@ int RunSyncClient(int argc, char** argv, DesktopHost* desktop) {
   settings.directUploads = options->directUploads;
   settings.once = options->once;
   settings.rateLimit = options->rateLimit;
+  settings.tls = options->tls;
+  settings.tlsCa = options->tlsCa;
+  settings.tlsPin = options->tlsPin;
+  if (options->check) return CheckConfiguration(ProgramFolder(), settings);
   ServiceNotifier notifier;  // outlives the form, which reports to it
   frmTLVFTP form(settings);
   frontEnd.Attach(form.Model());

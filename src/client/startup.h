@@ -18,6 +18,8 @@ struct ClientOptions {
   int retryLoginSeconds = 0; // --retry-login SECONDS
   bool directUploads = false; // --direct-uploads
   double rateLimit = 0;       // --limit-rate RATE, in bytes a second
+  bool tls = false;           // --tls require
+  std::string tlsCa, tlsPin;  // --tls-ca FILE, --tls-pin sha256:…
   bool help = false;
   bool version = false;       // --version
   bool check = false;         // --check: try the configuration, move nothing
@@ -51,7 +53,8 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
 // --check: the path file, the login and the remote folder tried and
 // described on stdout; 0 when all of it works, else 1 with the error on
 // stderr.
-int CheckConfiguration(const std::string& programFolder, const std::string& codePage);
+struct ClientSettings;
+int CheckConfiguration(const std::string& programFolder, const ClientSettings& settings);
 
 // Exit status of a headless start whose path file or local folder is unusable.
 inline constexpr int kExitConfig = 78;

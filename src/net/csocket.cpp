@@ -39,7 +39,6 @@ CSocket::CSocket() : m_codePage(ProcessCodePage()), m_alive(std::make_shared<uin
 
 CSocket::~CSocket() {
   if (m_handle != -1) DestroySocket();
-  if (m_keptSession != nullptr) SSL_SESSION_free(m_keptSession);
 }
 
 // ---------------------------------------------------------------- properties
@@ -146,17 +145,7 @@ void CSocket::DestroySocket() {
   m_watch.Reset();
   UnregisterSocket(static_cast<int>(m_handle));
   close(static_cast<int>(m_handle));
-  if (m_ssl != nullptr) {
-    // A TLS 1.3 session serves one resumption; the ticket this connection
-    // brought serves the next.
-    SSL_SESSION* session = SSL_get1_session(m_ssl);
-    if (session != nullptr && SSL_SESSION_is_resumable(session) && SSL_session_reused(m_ssl)) {
-      if (m_keptSession != nullptr) SSL_SESSION_free(m_keptSession);
-      m_keptSession = std::exchange(session, nullptr);
-    }
-    if (session != nullptr) SSL_SESSION_free(session);
-    SSL_free(m_ssl);
-  }
+  if (m_ssl != nullptr) SSL_free(m_ssl);
   m_ssl = nullptr;
   m_tlsHandshaking = m_tlsWantsWrite = false;
   m_handle = -1;

@@ -146,15 +146,15 @@ class CSocket {
   bool StartTls(const TlsContext& context, const std::string& serverName, ssl_session_st* resume);
   std::function<void()> OnTlsReady;
   bool TlsActive() const { return m_ssl != nullptr; }
+  // close_notify now, before the connection is cut (a server keeps the
+  // session of a connection that ended cleanly for the next one).
+  void SendTlsCloseNotify();
   bool TlsHandshaking() const { return m_tlsHandshaking; }
   const std::string& TlsProblem() const { return m_tlsProblem; }
   // The connection's session, for resuming on another connection (a new
   // reference; null without TLS).
   ssl_session_st* TlsSession() const;
   std::string TlsText() const { return m_ssl ? TlsDescription(m_ssl) : ""; }
-  // The session of the last connection that resumed one, as it ended (it
-  // brought its own ticket); null when there is none. The caller owns it.
-  ssl_session_st* TakeTlsSession();
 
   // At most this many bytes a second are read and sent (0: no limit), on
   // every connection of this object. Reads and sends that would go over it
@@ -234,7 +234,6 @@ class CSocket {
   bool m_tlsHandshaking = false;
   bool m_tlsWantsWrite = false;  // TLS waits until the socket can take bytes
   std::string m_tlsProblem;
-  ssl_session_st* m_keptSession = nullptr;
 
   double m_rate = 0;            // bytes a second, 0: no limit
   double m_allowance = 0;       // bytes that may move now

@@ -206,7 +206,10 @@ long CSocket::TlsFailure(int result, int* error) {
       UpdateWatchInterest();
       return -1;
     case SSL_ERROR_ZERO_RETURN:
-      return 0;  // the server's close_notify
+      // The server's close_notify, answered with ours: a server keeps the
+      // session (and the ticket it gave) of a connection that ended cleanly.
+      SSL_shutdown(m_ssl);
+      return 0;
     case SSL_ERROR_SYSCALL:
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return -1;
       // The end of the stream without close_notify ends it all the same (a
@@ -224,9 +227,11 @@ long CSocket::TlsFailure(int result, int* error) {
   }
 }
 
-ssl_session_st* CSocket::TlsSession() const { return m_ssl != nullptr ? SSL_get1_session(m_ssl) : nullptr; }
+void CSocket::SendTlsCloseNotify() {
+  if (m_ssl != nullptr && !m_tlsHandshaking) SSL_shutdown(m_ssl);
+}
 
-ssl_session_st* CSocket::TakeTlsSession() { return std::exchange(m_keptSession, nullptr); }
+ssl_session_st* CSocket::TlsSession() const { return m_ssl != nullptr ? SSL_get1_session(m_ssl) : nullptr; }
 
 // ----------------------------------------------------------------- receiving
 

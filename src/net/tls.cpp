@@ -41,7 +41,32 @@ std::string Digits(const std::string& text) {
 }  // namespace
 
 TlsContext::~TlsContext() {
+  ForgetSessions();
   if (m_ctx != nullptr) SSL_CTX_free(m_ctx);
+}
+
+int TlsContext::NewSession(ssl_st* ssl, ssl_session_st* session) {
+  auto* self = static_cast<TlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+  if (self == nullptr || !SSL_SESSION_is_resumable(session)) return 0;
+  self->m_fresh.push_back(session);
+  // A few are plenty: each data connection brings one more.
+  if (self->m_fresh.size() > 8) {
+    SSL_SESSION_free(self->m_fresh.front());
+    self->m_fresh.erase(self->m_fresh.begin());
+  }
+  return 1;  // the reference is ours now
+}
+
+ssl_session_st* TlsContext::TakeFreshSession() {
+  if (m_fresh.empty()) return nullptr;
+  SSL_SESSION* session = m_fresh.back();
+  m_fresh.pop_back();
+  return session;
+}
+
+void TlsContext::ForgetSessions() {
+  for (SSL_SESSION* session : m_fresh) SSL_SESSION_free(session);
+  m_fresh.clear();
 }
 
 bool TlsContext::Configure(const TlsTrust& trust) {
@@ -61,8 +86,11 @@ bool TlsContext::Configure(const TlsTrust& trust) {
   // Partial writes keep the send queue's own accounting; the buffer moves
   // as the queue is trimmed.
   SSL_CTX_set_mode(m_ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  // Sessions are kept by the engine itself (for its data connections).
+  // Sessions are kept here, as they come, for the data connections.
+  ForgetSessions();
+  SSL_CTX_set_app_data(m_ctx, this);
   SSL_CTX_set_session_cache_mode(m_ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(m_ctx, &TlsContext::NewSession);
   // The servers here pick P-256: offering it first saves a round trip.
   SSL_CTX_set1_groups_list(m_ctx, "P-256:X25519:P-384");
   // A pinned certificate is checked by its digest alone, after the handshake.

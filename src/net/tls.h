@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct ssl_ctx_st;
 struct ssl_st;
@@ -29,12 +30,21 @@ class TlsContext {
   // Makes the context (TLS 1.2 or later, peer checked); false with Error().
   bool Configure(const TlsTrust& trust);
   ssl_ctx_st* Get() const { return m_ctx; }
+  // The newest session ticket not offered yet, from any connection of this
+  // context (the caller owns it); null when there is none. A TLS 1.3 ticket
+  // may serve only once, so each data connection takes a fresh one.
+  ssl_session_st* TakeFreshSession();
+  // Forgets the tickets kept (a new login: they were for another session).
+  void ForgetSessions();
   const std::string& Error() const { return m_error; }
   const TlsTrust& Trust() const { return m_trust; }
 
  private:
+  static int NewSession(ssl_st* ssl, ssl_session_st* session);
+
   ssl_ctx_st* m_ctx = nullptr;
   TlsTrust m_trust;
+  std::vector<ssl_session_st*> m_fresh;  // newest last
   std::string m_error;
 };
 

@@ -242,6 +242,31 @@ TEST_P(PellanSyncInteropTest, CheckAndOnceEndWithWhatTheyFound) {
   }
 }
 
+// Over TLS (vsftpd: TLS required, every data connection resuming the
+// session), --check says so and --once moves both ways.
+TEST(PellanSyncTlsTest, CheckAndOnceOverTls) {
+  TempDir home;
+  pellan::test::RealFtpServer server(FtpServerKind::kVsftpd);
+  server.UseTls();
+  PELLAN_START_FTP_SERVER_OR_SKIP(server);
+  ASSERT_TRUE(server.MakeFolder("data") && server.PutFile("data/Ra1.txt", "reply\r\n"));
+  mkdir(home.File("data").c_str(), 0755);
+  ASSERT_TRUE(WriteWholeFile(home.File("data/Tq1.txt"), "order\r\n"));
+  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n" +
+                                                         std::to_string(server.Port()) + "\r\n" + server.User() +
+                                                         "\r\n" + server.Password() + "\r\n"));
+  chmod(home.File("maoph.txt").c_str(), 0600);
+  for (const char* mode : {"--check", "--once"}) {
+    ChildProcess client({"pellan-sync", "--home", home.Path(), mode, "--tls", "require", "--tls-ca", server.CertFile()},
+                        {}, home.File(mode));
+    ASSERT_TRUE(client.WaitEnd(30s));
+    EXPECT_EQ(client.ExitStatus(), 0) << client.Out() << client.Err();
+    if (std::string(mode) == "--check") EXPECT_THAT(client.Out(), HasSubstr("Login:         ok over TLSv1.3"));
+  }
+  EXPECT_EQ(ReadTree(server.LocalPath("data")), (Tree{{"Tq1.txt", "order\r\n"}}));
+  EXPECT_EQ(ReadTree(home.File("data")), (Tree{{"Ra1.txt", "reply\r\n"}}));
+}
+
 // Without a window, a configuration that cannot work ends the client at
 // once, with the file or folder named; a leftover exit.txt is said.
 TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {

@@ -398,5 +398,39 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
   }
 }
 
+// A certificate that does not pass ends the login with 20042 and the reason
+// before the user name goes: a wrong pin, one nobody vouches for, one made
+// for another address.
+TEST(EngineInteropTlsTest, ACertificateThatDoesNotPassEndsTheLoginBeforeTheUserNameGoes) {
+  const struct {
+    const char* names;  // the certificate's
+    bool trusted;       // its own file as the CA file
+    const char* pin;
+    const char* reason;
+  } rows[] = {
+      {"IP:127.0.0.1", true, "sha256:00:11", "a pin is \"sha256:\" and 64 hex digits"},
+      {"IP:127.0.0.1", true, "sha256:0000000000000000000000000000000000000000000000000000000000000000",
+       "is not the pinned one (it is sha256:"},
+      {"IP:127.0.0.1", false, "", "self-signed certificate"},
+      {"IP:127.0.0.9", true, "", "IP address mismatch"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.reason);
+    ScopedLoop loop;
+    RealFtpServer server(FtpServerKind::kPureFtpd);
+    server.UseTls(row.names);
+    PELLAN_START_FTP_SERVER_OR_SKIP(server);
+    auto ftp = RealControl(server);
+    EventRecorder events;
+    events.Attach(*ftp);
+    ftp->SetTlsMode(1);
+    ftp->SetTlsPin(row.pin);
+    if (row.trusted) ftp->SetTlsCaFile(server.CertFile());
+    EXPECT_FALSE(ftp->Connect());
+    EXPECT_THAT(ftp->ErrorInfo(), ::testing::HasSubstr(row.reason));
+    EXPECT_EQ(events.CountSent("USER") + events.CountSent("PASS"), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace pellan::test

@@ -81,6 +81,16 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
   }
 }
 
+// With TLS required, a server that refuses AUTH TLS hears nothing more.
+TEST_F(FtpSessionTest, ARequiredTlsThatTheServerRefusesSendsNothingMore) {
+  m_ftp->SetTlsMode(1);
+  m_server.Script("220 hi|AUTH TLS>500 Unknown command.|<close>");
+  EXPECT_FALSE(m_ftp->Connect());
+  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTlsRefused);
+  EXPECT_EQ(m_ftp->ErrorInfo(), "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent");
+  EXPECT_THAT(m_server.Transcript(), ElementsAre("AUTH TLS"));
+}
+
 TEST_F(FtpSessionTest, ByteByByteRepliesAndNulsInThem) {
   ASSERT_TRUE(LoginOk());
   m_server.Expect("PWD").SendRaw(std::string("257 \"/in\0box\" is cwd\r\n", 23), 3ms);

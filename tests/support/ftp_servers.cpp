@@ -281,7 +281,7 @@ std::vector<std::string> RealFtpServer::Configure() {
   const std::string cert = CertFile(), key = work + "/key.pem";
   if (m_tls && !fs::exists(cert)) {
     const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj /CN=127.0.0.1 "
-                             "-addext subjectAltName=IP:127.0.0.1,IP:::1 -keyout '" + key + "' -out '" + cert +
+                             "-addext subjectAltName=" + m_tlsNames + " -keyout '" + key + "' -out '" + cert +
                              "' >'" + work + "/openssl.log' 2>&1 && chmod 644 '" + key + "'";
     if (std::system(make.c_str()) != 0) {
       m_error = "openssl req failed: " + ReadWholeFile(work + "/openssl.log");

@@ -70,7 +70,7 @@ class RealFtpServer {
   // certificate made for 127.0.0.1 and ::1 (CertFile(), which clients take
   // as their CA file). vsftpd also requires each data connection to resume
   // the control connection's session.
-  void UseTls() { m_tls = true; }
+  void UseTls(std::string names = "IP:127.0.0.1,IP:::1") { m_tls = true, m_tlsNames = std::move(names); }
   std::string CertFile() const { return m_work.File("cert.pem"); }
   uint16_t Port() const { return m_port; }
   uint16_t PassiveFirst() const { return m_passiveFirst; }
@@ -109,6 +109,7 @@ class RealFtpServer {
   std::vector<std::string> m_options;
   bool m_ipv6 = false;
   bool m_tls = false;
+  std::string m_tlsNames;  // the certificate's subjectAltName
 };
 
 // One server of each kind for the whole test program, made on first use.

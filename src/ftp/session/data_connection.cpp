@@ -156,6 +156,7 @@ void FtpSession::SendPORTCommand() {
 
 void FtpSession::CloseDataConnection() {
   if (m_objDataSocket.State() == CSocket::kStateClosed || m_objDataSocket.SocketHandle() == -1) return;
+  m_objDataSocket.SendTlsCloseNotify();
   shutdown(static_cast<int>(m_objDataSocket.SocketHandle()), SHUT_RDWR);
   m_objDataSocket.CloseSocket();
   // A data connection given up is released now rather than kept until the
@@ -210,11 +211,11 @@ void FtpSession::SendDataConnectionSetup() {
 void FtpSession::StartDataTls() {
   if (!m_dataTlsDue || m_objDataSocket.State() != CSocket::kStateConnected || m_objDataSocket.TlsActive()) return;
   m_dataTlsDue = false;
-  if (ssl_session_st* newer = m_objDataSocket.TakeTlsSession()) {
-    if (m_tlsSession != nullptr) SSL_SESSION_free(m_tlsSession);
-    m_tlsSession = newer;
-  }
-  m_objDataSocket.StartTls(m_tlsContext, m_tlsServerName, m_tlsSession);
+  // A ticket not offered yet (the server may take each only once); else the
+  // control connection's session.
+  SSL_SESSION* fresh = m_tlsContext.TakeFreshSession();
+  m_objDataSocket.StartTls(m_tlsContext, m_tlsServerName, fresh != nullptr ? fresh : m_tlsSession);
+  if (fresh != nullptr) SSL_SESSION_free(fresh);  // the connection holds its own reference
 }
 
 void FtpSession::DataSocketOnError() {

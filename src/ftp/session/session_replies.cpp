@@ -71,9 +71,7 @@ void FtpSession::ActSendPass(int) {
 void FtpSession::ActGreeting(int code) {
   if (m_tlsMode == 0) return ActSendUser(code);
   if (!m_tlsContext.Configure(m_tlsTrust)) {
-    RaiseError("ActGreeting", kErrTlsHandshake, "TLS not set up: " + m_tlsContext.Error());
-    CloseConnection();
-    return;
+    Raise(kErrTlsHandshake, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsHandshake), {m_tlsContext.Error()}));
   }
   SendFtpCommand("AUTH", "TLS");
 }
@@ -88,9 +86,9 @@ void FtpSession::ActStartTls(int) {
 
 void FtpSession::ActTlsRefused(int code) {
   // Nothing more goes to a server that will not protect the password.
-  RaiseError("ActTlsRefused", kErrTlsRefused, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsRefused),
-                                                                  {std::to_string(code), TrimBlanks(m_strReplyBuffer)}));
-  CloseConnection();
+  std::string reply = m_strReplyBuffer;
+  reply.erase(reply.find_last_not_of("\r\n ") + 1);
+  Raise(kErrTlsRefused, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsRefused), {std::to_string(code), reply}));
 }
 
 void FtpSession::ActSendProt(int) { SendFtpCommand("PROT", "P"); }
