@@ -148,6 +148,7 @@ void CSocket::DestroySocket() {
   if (m_ssl != nullptr) SSL_free(m_ssl);
   m_ssl = nullptr;
   m_tlsHandshaking = m_tlsWantsWrite = false;
+  m_tlsRetryLength = 0;
   m_handle = -1;
   m_bound = false;
   m_sink = nullptr;  // a sink serves one connection

@@ -233,6 +233,7 @@ class CSocket {
   const TlsContext* m_tlsContext = nullptr;
   bool m_tlsHandshaking = false;
   bool m_tlsWantsWrite = false;  // TLS waits until the socket can take bytes
+  size_t m_tlsRetryLength = 0;   // the length of a write TLS must repeat
   std::string m_tlsProblem;
 
   double m_rate = 0;            // bytes a second, 0: no limit

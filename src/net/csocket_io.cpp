@@ -54,7 +54,11 @@ bool CSocket::SendBufferedData() {
   ssize_t n = 0;
   if (m_ssl != nullptr) {
     m_tlsWantsWrite = false;
-    const int sent = SSL_write(m_ssl, m_pending.data() + m_pendingOffset, static_cast<int>(std::min<size_t>(left, 1 << 30)));
+    // A write TLS could not finish is repeated with at least as many bytes.
+    const size_t length = std::min({std::max(left, m_tlsRetryLength), m_pending.size() - m_pendingOffset,
+                                    static_cast<size_t>(1) << 30});
+    const int sent = SSL_write(m_ssl, m_pending.data() + m_pendingOffset, static_cast<int>(length));
+    m_tlsRetryLength = sent <= 0 ? length : 0;
     if (sent <= 0) {
       int error = 0;
       if (TlsFailure(sent, &error) == -1) {
