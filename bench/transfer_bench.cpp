@@ -6,12 +6,14 @@
 // resident memory, and the ratios tolvarftp / other client within this run.
 //
 //   build/normal/bench/transfer_bench [--size-mb 1024] [--files 1000] [--rounds 2] [--only TEXT]
-//                                    [--limit-rate RATE]
+//                                    [--limit-rate RATE] [--tls 1]
 //
 // --only runs the cases whose name holds TEXT (as "MiB down"). --limit-rate
 // (500k, 20M: 1024-based) holds every client to RATE bytes a second (lftp's
 // net:limit-rate, curl's --limit-rate) and prints the time the large file
-// should take at that rate.
+// should take at that rate. --tls 1 runs every client over TLS (AUTH TLS,
+// data protected; lftp's ftp:ssl-force and ftp:ssl-protect-data, curl's
+// --ssl-reqd), pure-ftpd requiring it, each client trusting its certificate.
 //
 // Runs as root (pure-ftpd sessions run as the test account); needs lftp and
 // curl (scripts/install-deps.sh bench) and the test servers
@@ -155,16 +157,19 @@ struct Client {
 int main(int argc, char** argv) {
   long sizeMb = 1024, files = 1000, rounds = 2;
   std::string only, rate;
+  bool tls = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const long v = std::strtol(argv[i + 1], nullptr, 10);
     if (a == "--only") only = argv[i + 1];
     else if (a == "--limit-rate") rate = argv[i + 1];
+    else if (a == "--tls") tls = v != 0;
     else if (a == "--size-mb") sizeMb = v;
     else if (a == "--files") files = v;
     else if (a == "--rounds") rounds = v;
   }
   PureFtpdServer server(pellan::test::FtpServerKind::kPureFtpd);
+  if (tls) server.UseTls();
   if (const std::string why = server.Unavailable(); !why.empty()) {
     std::fprintf(stderr, "transfer_bench: %s\n", why.c_str());
     return 1;
@@ -210,6 +215,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args{tv, "--host", "127.0.0.1", "--port", port, "--user", server.User(),
                                   "--overwrite", "-c", command};
     if (!rate.empty()) args.insert(args.end() - 2, {"--limit-rate", rate});
+    if (tls) args.insert(args.end() - 2, {"--tls", "require", "--tls-ca", server.CertFile()});
     return args;
   };
   auto lftp = [&](const std::string& command) {
@@ -217,12 +223,16 @@ int main(int argc, char** argv) {
                                     "set ftp:ssl-allow no; set net:max-retries 2; set net:reconnect-interval-base 1; set ftp:passive-mode on; "
                                     "set xfer:clobber on; " +
                                         (rate.empty() ? std::string() : "set net:limit-rate " + rate + "; ") +
+                                        (tls ? "set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:ca-file " +
+                                                   server.CertFile() + "; "
+                                             : std::string()) +
                                         "open -u " + userPass + " -p " + port +
                                         " 127.0.0.1; " + command};
   };
   auto curl = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--user", server.User() + ":" + server.Password()});
     if (!rate.empty()) args.insert(args.begin() + 1, {"--limit-rate", rate});
+    if (tls) args.insert(args.begin() + 1, {"--ssl-reqd", "--cacert", server.CertFile()});
     return args;
   };
   std::vector<Client> clients = {
@@ -293,7 +303,8 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("pure-ftpd on 127.0.0.1, %ld round(s), clients in turn (A B A B); best of the rounds\n", rounds);
+  std::printf("pure-ftpd on 127.0.0.1%s, %ld round(s), clients in turn (A B A B); best of the rounds\n",
+              tls ? " over TLS (required)" : "", rounds);
   if (!rate.empty()) {
     const double perSecond = pellan::ParseRate(rate);
     std::printf("limited to %s = %.0f bytes/s: the large file should take %.2f s\n", rate.c_str(), perSecond,
