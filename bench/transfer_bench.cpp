@@ -1,7 +1,7 @@
 // Transfers through tolvarftp beside lftp and curl, against pure-ftpd on
 // loopback (the fastest server here), each client a process of its own:
 // one large file up and down, and a folder of many small files up and
-// down. Clients take turns (A B A B) so that a noisy machine hits all of
+// down. Clients take turns (A B C, then B C A, ...) so that a noisy machine hits all of
 // them alike; the figures are wall time, throughput and each process's peak
 // resident memory, and the ratios tolvarftp / other client within this run.
 //
@@ -219,15 +219,15 @@ int main(int argc, char** argv) {
     return args;
   };
   auto lftp = [&](const std::string& command) {
+    std::string settings = "set net:max-retries 2; set net:reconnect-interval-base 1; "
+                           "set ftp:passive-mode on; set xfer:clobber on; ";
+    if (!rate.empty()) settings += "set net:limit-rate " + rate + "; ";
+    if (tls)
+      settings += "set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:ca-file " + server.CertFile();
+    else
+      settings += "set ftp:ssl-allow no";
     return std::vector<std::string>{"lftp", "-c",
-                                    "set ftp:ssl-allow no; set net:max-retries 2; set net:reconnect-interval-base 1; set ftp:passive-mode on; "
-                                    "set xfer:clobber on; " +
-                                        (rate.empty() ? std::string() : "set net:limit-rate " + rate + "; ") +
-                                        (tls ? "set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:ca-file " +
-                                                   server.CertFile() + "; "
-                                             : std::string()) +
-                                        "open -u " + userPass + " -p " + port +
-                                        " 127.0.0.1; " + command};
+                                    settings + "; open -u " + userPass + " -p " + port + " 127.0.0.1; " + command};
   };
   auto curl = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--user", server.User() + ":" + server.Password()});
@@ -263,8 +263,13 @@ int main(int argc, char** argv) {
   const std::string bigCase = "1 file of " + std::to_string(sizeMb) + " MiB";
   const std::string smallCase = std::to_string(files) + " files of 4 KiB";
   auto wanted = [&](const std::string& c) { return c.find(only) != std::string::npos; };
+  // What the set-up wrote goes to disk now, not during the first client's turn.
+  sync();
   for (long round = 1; round <= rounds; ++round) {
-    for (const Client& c : clients) {
+    // Each round starts with the next client, so none always runs first.
+    std::vector<Client> turn = clients;
+    std::rotate(turn.begin(), turn.begin() + (round - 1) % static_cast<long>(turn.size()), turn.end());
+    for (const Client& c : turn) {
       if (wanted(bigCase + " up")) {
         const std::string remote = "/up-" + c.name + ".bin";
         Sample s = Run(c.put(big, remote), log);
@@ -281,7 +286,7 @@ int main(int argc, char** argv) {
         record(bigCase + " down", c.name, s);
       }
     }
-    for (const Client& c : clients) {
+    for (const Client& c : turn) {
       if (!c.putTree) continue;
       int count = 0;
       if (wanted(smallCase + " up")) {
@@ -303,7 +308,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("pure-ftpd on 127.0.0.1%s, %ld round(s), clients in turn (A B A B); best of the rounds\n",
+  std::printf("pure-ftpd on 127.0.0.1%s, %ld round(s), clients in turn (A B C, B C A, ...); best of the rounds\n",
               tls ? " over TLS (required)" : "", rounds);
   if (!rate.empty()) {
     const double perSecond = pellan::ParseRate(rate);
