@@ -390,6 +390,17 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
           ASSERT_TRUE(Download(*ftp, folder + "/" + name, local.File("back" + folder + "/" + name))) << ftp->ErrorInfo();
         }
         ASSERT_TRUE(Upload(*ftp, local.File("small/"), folder + "/small/")) << ftp->ErrorInfo() << server.Log();
+        // Cut mid-file both ways: the session goes on, and the download resumes whole.
+        const std::string cut = local.File(std::string("cut/") + server.Name() + folder);
+        ftp->OnTransfer = [&] {
+          if (ftp->TransferSize() > (1 << 20)) ftp->Abort();
+        };
+        EXPECT_FALSE(Upload(*ftp, local.File("c.bin"), folder + "/cut.bin"));
+        EXPECT_FALSE(Download(*ftp, folder + "/c.bin", cut));
+        EXPECT_EQ(ftp->ErrorNumber(), kErrCanceled);
+        ftp->OnTransfer = nullptr;
+        ASSERT_TRUE(Download(*ftp, folder + "/c.bin", cut)) << ftp->ErrorInfo();
+        EXPECT_EQ(ReadWholeFile(cut), files.at("c.bin"));
         EXPECT_EQ(ReadTree(local.File("back" + folder)), files);
         EXPECT_EQ(ReadTree(server.LocalPath(folder.substr(1) + "/small")), small);
         EXPECT_EQ(ftp->TlsInfo().substr(0, 7), tls12 ? "TLSv1.2" : "TLSv1.3");
