@@ -47,7 +47,7 @@ int CheckConfiguration(const std::string& programFolder, const ClientSettings& s
 
   FtpLibrary ftp;
   ftp.SetCodePage(settings.codePage);
-  ftp.SetTlsMode(settings.tls ? 1 : 0);
+  ftp.SetTlsMode(settings.tls);
   ftp.SetTlsCaFile(settings.tlsCa);
   ftp.SetTlsPin(settings.tlsPin);
   ftp.SetRaiseErrorEvent(false);

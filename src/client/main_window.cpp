@@ -94,7 +94,7 @@ bool frmTLVFTP::Form_Load() {
   m_ftp->SetCodePage(m_settings.codePage);
   m_ftp->SetRateLimit(m_settings.rateLimit);
   m_ftp->SetExtendedPassive(true);
-  m_ftp->SetTlsMode(m_settings.tls ? 1 : 0);
+  m_ftp->SetTlsMode(m_settings.tls);
   m_ftp->SetTlsCaFile(m_settings.tlsCa);
   m_ftp->SetTlsPin(m_settings.tlsPin);
   m_ftp->ServerMessage = [this](const std::string& message, long) {

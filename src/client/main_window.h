@@ -79,9 +79,10 @@ struct ClientSettings {
   bool once = false;
   // Bytes a second the transfers may move each way (0: no limit).
   double rateLimit = 0;
-  // FTP over TLS required (never read from the path file, whose format the
-  // companion owns), with its trust: a CA file, or a certificate's pin.
-  bool tls = false;
+  // FTP over TLS, 0 off, 1 required (AUTH TLS), 2 implicit (never read from
+  // the path file, whose format the companion owns), with its trust: a CA
+  // file, or a certificate's pin.
+  long tls = 0;
   std::string tlsCa, tlsPin;
 };
 

@@ -50,9 +50,12 @@ const char* const kUsage =
     "                         of it; leftovers are deleted at the next login)\n"
     "  --limit-rate RATE      move at most RATE bytes a second each way (k, M, G:\n"
     "                         1024, 1024², 1024³; e.g. 500k, 20M)\n"
-    "  --tls require|off      FTP over TLS for the login and every data connection\n"
-    "                         (default off: plain FTP); the certificate is checked\n"
-    "                         against the system's trust store and the server's name\n"
+    "  --tls MODE             FTP over TLS for the login and every data connection:\n"
+    "                         require (AUTH TLS), implicit (TLS from the first\n"
+    "                         byte; the path file names the port, usually 990) or\n"
+    "                         off (plain FTP, the default); the certificate is\n"
+    "                         checked against the system's trust store and the\n"
+    "                         server's name\n"
     "  --tls-ca FILE          trust the certificates in FILE instead\n"
     "  --tls-pin sha256:HEX   accept exactly the certificate with this SHA-256\n"
     "  --check                read the path file, log in, find (or create) the\n"
@@ -119,11 +122,10 @@ std::optional<ClientOptions> ParseClientOptions(const std::vector<std::string>& 
     } else if (a == "--tls") {
       const std::string* v = value("--tls");
       if (!v) return std::nullopt;
-      if (*v != "require" && *v != "off") {
-        *error = "--tls takes require or off, not '" + *v + "'";
+      if ((o.tls = FtpSession::TlsModeNamed(*v)) < 0) {
+        *error = "--tls takes require, implicit or off, not '" + *v + "'";
         return std::nullopt;
       }
-      o.tls = *v == "require";
     } else if (a == "--tls-ca" || a == "--tls-pin") {
       const std::string* v = value(a.c_str());
       if (!v) return std::nullopt;

@@ -18,7 +18,7 @@ struct ClientOptions {
   int retryLoginSeconds = 0; // --retry-login SECONDS
   bool directUploads = false; // --direct-uploads
   double rateLimit = 0;       // --limit-rate RATE, in bytes a second
-  bool tls = false;           // --tls require
+  long tls = 0;               // --tls: 0 off, 1 require, 2 implicit
   std::string tlsCa, tlsPin;  // --tls-ca FILE, --tls-pin sha256:…
   bool help = false;
   bool version = false;       // --version

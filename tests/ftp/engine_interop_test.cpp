@@ -443,5 +443,32 @@ TEST(EngineInteropTlsTest, ACertificateThatDoesNotPassEndsTheLoginBeforeTheUserN
   }
 }
 
+// A server that speaks TLS from its first byte (vsftpd's implicit mode; one
+// sent AUTH TLS would refuse it); a certificate made for another address
+// still ends the login.
+TEST(EngineInteropTlsTest, ImplicitTlsFromTheFirstByte) {
+  TempDir local;
+  const std::string content = RandomBytes(512 << 10, 60);
+  ASSERT_TRUE(WriteWholeFile(local.File("a.bin"), content));
+  for (const bool matches : {true, false}) {
+    ScopedLoop loop;
+    RealFtpServer server(FtpServerKind::kVsftpd);
+    server.UseTls(matches ? "IP:127.0.0.1" : "IP:127.0.0.9");
+    server.AddOptions({"-oimplicit_ssl=YES"});
+    PELLAN_START_FTP_SERVER_OR_SKIP(server);
+    auto ftp = RealControl(server);
+    ftp->SetTlsMode(2);
+    ftp->SetTlsCaFile(server.CertFile());
+    if (!matches) {
+      EXPECT_FALSE(ftp->Connect());
+      EXPECT_THAT(ftp->ErrorInfo(), ::testing::HasSubstr("IP address mismatch"));
+      continue;
+    }
+    ASSERT_TRUE(Upload(*ftp, local.File("a.bin"), "/a.bin")) << ftp->ErrorInfo() << server.Log();
+    ASSERT_TRUE(Download(*ftp, "/a.bin", local.File("back.bin"))) << ftp->ErrorInfo();
+    EXPECT_EQ(ReadWholeFile(local.File("back.bin")), content);
+  }
+}
+
 }  // namespace
 }  // namespace pellan::test

@@ -7,6 +7,7 @@
 #include "ftp/session/ftp_session.h"
 #include "net/socket_support.h"
 #include "platform/clock.h"
+#include "support/error_messages.h"
 #include "support/error_record.h"
 #include "support/scoped_value.h"
 #include "support/text.h"
@@ -268,6 +269,20 @@ bool FtpSession::GetDirFromResponse() {
 void FtpSession::ControlSocketOnConnect() {
   MoveLogin(LoginRun::Step::kGreeting);
   SetFtpState(kFtpConnected, true);
+  if (m_tlsMode != 2) return;
+  // Implicit TLS: the handshake comes first, the greeting through it.
+  m_objControlSocket.OnTlsReady = InCallback([this] { LogLine("TLS: " + m_objControlSocket.TlsText()); });
+  if (!m_tlsContext.Configure(m_tlsTrust) || !m_objControlSocket.StartTls(m_tlsContext, m_tlsServerName, nullptr)) {
+    RaiseError("Connect", kErrTlsHandshake,
+               ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsHandshake), {m_tlsContext.Error()}));
+    CloseConnection();
+  }
+}
+
+long FtpSession::TlsModeNamed(const std::string& name) {
+  if (name == "off") return 0;
+  if (name == "require") return 1;
+  return name == "implicit" ? 2 : -1;
 }
 
 void FtpSession::ControlSocketOnDataArrival() {

@@ -69,8 +69,13 @@ class FtpSession {
   // login before the password goes. The certificate is checked against the
   // system's trust store (or TlsCaFile) and the server's name or address;
   // with TlsPin ("sha256:" and its SHA-256) exactly that certificate passes.
+  // 2 is implicit TLS (a server that speaks TLS from the first byte, usually
+  // on port 990): no AUTH TLS, otherwise as 1.
   long TlsMode() const { return m_tlsMode; }
-  void SetTlsMode(long mode) { m_tlsMode = mode == 1 ? 1 : 0; }
+  void SetTlsMode(long mode) { m_tlsMode = mode == 1 || mode == 2 ? mode : 0; }
+  // The mode a command line names: "off" 0, "require" 1, "implicit" 2; -1
+  // for anything else.
+  static long TlsModeNamed(const std::string& name);
   const std::string& TlsCaFile() const { return m_tlsTrust.caFile; }
   void SetTlsCaFile(const std::string& file) { m_tlsTrust.caFile = file; }
   const std::string& TlsPin() const { return m_tlsTrust.pin; }

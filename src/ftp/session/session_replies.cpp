@@ -69,7 +69,7 @@ void FtpSession::ActSendPass(int) {
 }
 
 void FtpSession::ActGreeting(int code) {
-  if (m_tlsMode == 0) return ActSendUser(code);
+  if (m_tlsMode != 1) return ActSendUser(code);  // plain, or TLS from the first byte
   if (!m_tlsContext.Configure(m_tlsTrust)) {
     Raise(kErrTlsHandshake, ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsHandshake), {m_tlsContext.Error()}));
   }

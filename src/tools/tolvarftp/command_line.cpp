@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ftp/session/ftp_session.h"
 #include "support/text.h"
 
 namespace pellan::tool {
@@ -20,7 +21,7 @@ const char* const kUsage =
     "\n"
     "Options:\n"
     "  --host ADDRESS        the server (a dotted address or a host name)\n"
-    "  --port N              its port (default 21)\n"
+    "  --port N              its port (default 21; 990 with --tls implicit)\n"
     "  --user NAME           the user name (blank: anonymous)\n"
     "  --password-file FILE  read the password from the first line of FILE;\n"
     "                        otherwise from the variable TOLVARFTP_PASSWORD\n"
@@ -38,8 +39,9 @@ const char* const kUsage =
     "                        NAME once the server has all of it\n"
     "  --retries N           try a failed file N more times, 0..99 (default 0)\n"
     "  --max-size MB         refuse files larger than MB megabytes\n"
-    "  --tls require|off     FTP over TLS (AUTH TLS; the login and every data\n"
-    "                        connection encrypted), or plain FTP (default)\n"
+    "  --tls MODE            FTP over TLS: require (AUTH TLS; the login and every\n"
+    "                        data connection encrypted), implicit (TLS from the\n"
+    "                        first byte, port 990), or off (plain FTP, default)\n"
     "  --tls-ca FILE         trust the certificates in FILE instead of the system's\n"
     "  --tls-pin sha256:HEX  accept exactly the certificate with this SHA-256\n"
     "  --limit-rate RATE     move at most RATE bytes a second (k, M, G: 1024,\n"
@@ -264,11 +266,10 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
     } else if (a == "--tls") {
       const char* v = value("--tls");
       if (!v) return std::nullopt;
-      if (std::string(v) != "require" && std::string(v) != "off") {
-        *error = std::string("--tls takes require or off, not '") + v + "'";
+      if ((o.tls = FtpSession::TlsModeNamed(v)) < 0) {
+        *error = std::string("--tls takes require, implicit or off, not '") + v + "'";
         return std::nullopt;
       }
-      o.tls = std::string(v) == "require";
     } else if (a == "--tls-ca" || a == "--tls-pin") {
       const char* v = value(a.c_str());
       if (!v) return std::nullopt;

@@ -10,7 +10,7 @@ namespace pellan::tool {
 
 struct Options {
   std::string host;
-  long port = 21;
+  long port = 0;  // 0: not given (21, or 990 for implicit TLS)
   std::string user;
   std::string passwordFile;
   std::string password;  // the first line of passwordFile, read by ParseOptions
@@ -27,7 +27,7 @@ struct Options {
   long retries = 0;          // further attempts at a file that failed
   double maxSizeMb = 0;      // larger files are refused; 0: no limit
   double rateLimit = 0;      // bytes a second on the data connection; 0: no limit
-  bool tls = false;          // --tls require
+  long tls = 0;              // --tls: 0 off, 1 require, 2 implicit
   std::string tlsCa, tlsPin; // --tls-ca FILE, --tls-pin sha256:…
   std::string allowTypes;    // only these extensions ("txt,xls")
   std::string forbidTypes;   // never these

@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
   if (options->maxSizeMb > 0) ftp.SetMaxSize(options->maxSizeMb);
   ftp.SetRateLimit(options->rateLimit);
   ftp.SetExtendedPassive(true);
-  ftp.SetTlsMode(options->tls ? 1 : 0);
+  ftp.SetTlsMode(options->tls);
   ftp.SetTlsCaFile(options->tlsCa);
   ftp.SetTlsPin(options->tlsPin);
   ftp.SetFileTypeAllow(options->allowTypes);
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
   ftp.SetTransferMode(options->ascii ? 0 : 1);
   ftp.SetKeepConnSecond(options->keepalive);
   ftp.SetServerName(cipher.EncryptSiteInfo(options->host, "base64"));
-  ftp.SetRemotePort(options->port);
+  ftp.SetRemotePort(options->port != 0 ? options->port : options->tls == 2 ? 990 : 21);
   ftp.SetUserName(options->user.empty() ? std::string() : cipher.EncryptSiteInfo(options->user, "base64"));
   ftp.SetPassWord(password.empty() ? std::string() : cipher.EncryptSiteInfo(password, "base64"));
   if (options->verbose) {
