@@ -38,8 +38,8 @@
 #include <vector>
 
 #include "support/ftp_servers.h"
-#include "support/text.h"
 #include "support/test_env.h"
+#include "support/text.h"
 
 namespace {
 
@@ -164,12 +164,18 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const long v = std::strtol(argv[i + 1], nullptr, 10);
-    if (a == "--only") only = argv[i + 1];
-    else if (a == "--limit-rate") rate = argv[i + 1];
-    else if (a == "--tls") tls = v != 0;
-    else if (a == "--size-mb") sizeMb = v;
-    else if (a == "--files") files = v;
-    else if (a == "--rounds") rounds = v;
+    if (a == "--only")
+      only = argv[i + 1];
+    else if (a == "--limit-rate")
+      rate = argv[i + 1];
+    else if (a == "--tls")
+      tls = v != 0;
+    else if (a == "--size-mb")
+      sizeMb = v;
+    else if (a == "--files")
+      files = v;
+    else if (a == "--rounds")
+      rounds = v;
   }
   PureFtpdServer server(pellan::test::FtpServerKind::kPureFtpd);
   if (tls) server.UseTls();
@@ -215,22 +221,23 @@ int main(int argc, char** argv) {
 
   const std::string tv = PELLAN_BINARY_DIR "/tolvarftp";
   auto tolvar = [&](const std::string& command) {
-    std::vector<std::string> args{tv, "--host", "127.0.0.1", "--port", port, "--user", server.User(),
-                                  "--overwrite", "-c", command};
+    std::vector<std::string> args{tv,       "--host",      "127.0.0.1",   "--port", port,
+                                  "--user", server.User(), "--overwrite", "-c",     command};
     if (!rate.empty()) args.insert(args.end() - 2, {"--limit-rate", rate});
     if (tls) args.insert(args.end() - 2, {"--tls", "require", "--tls-ca", server.CertFile()});
     return args;
   };
   auto lftp = [&](const std::string& command) {
-    std::string settings = "set net:max-retries 2; set net:reconnect-interval-base 1; "
-                           "set ftp:passive-mode on; set xfer:clobber on; ";
+    std::string settings =
+        "set net:max-retries 2; set net:reconnect-interval-base 1; "
+        "set ftp:passive-mode on; set xfer:clobber on; ";
     if (!rate.empty()) settings += "set net:limit-rate " + rate + "; ";
     if (tls)
       settings += "set ftp:ssl-force yes; set ftp:ssl-protect-data yes; set ssl:ca-file " + server.CertFile();
     else
       settings += "set ftp:ssl-allow no";
-    return std::vector<std::string>{"lftp", "-c",
-                                    settings + "; open -u " + userPass + " -p " + port + " 127.0.0.1; " + command};
+    return std::vector<std::string>{
+        "lftp", "-c", settings + "; open -u " + userPass + " -p " + port + " 127.0.0.1; " + command};
   };
   auto curl = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"curl", "-sS", "--user", server.User() + ":" + server.Password()});
@@ -239,19 +246,21 @@ int main(int argc, char** argv) {
     return args;
   };
   std::vector<Client> clients = {
-      {"tolvarftp",
-       [&](auto& l, auto& r) { return tolvar("put " + l + " " + r); },
+      {"tolvarftp", [&](auto& l, auto& r) { return tolvar("put " + l + " " + r); },
        [&](auto& r, auto& l) { return tolvar("get " + r + " " + l); },
        [&](auto& l, auto& r) { return tolvar("put " + l + "/ " + r + "/"); },
        [&](auto& r, auto& l) { return tolvar("get " + r + "/ " + l + "/"); }},
-      {"lftp",
-       [&](auto& l, auto& r) { return lftp("put " + l + " -o " + r); },
+      {"lftp", [&](auto& l, auto& r) { return lftp("put " + l + " -o " + r); },
        [&](auto& r, auto& l) { return lftp("get " + r + " -o " + l); },
        [&](auto& l, auto& r) { return lftp("mirror -R " + l + " " + r); },
        [&](auto& r, auto& l) { return lftp("mirror " + r + " " + l); }},
       {"curl",
-       [&](auto& l, auto& r) { return curl({"-T", l, url + r}); },
-       [&](auto& r, auto& l) { return curl({"-o", l, url + r}); },
+       [&](auto& l, auto& r) {
+         return curl({"-T", l, url + r});
+       },
+       [&](auto& r, auto& l) {
+         return curl({"-o", l, url + r});
+       },
        nullptr, nullptr},
   };
 
@@ -294,7 +303,8 @@ int main(int argc, char** argv) {
         const std::string remote = "/tree-" + c.name;
         Drain(65, server);
         Sample s = Run(c.putTree(small, remote), log);
-        s.ok = s.ok && TreeBytes(server.LocalPath(remote.substr(1)), &count) == files * 4096 && count == files;
+        s.ok =
+            s.ok && TreeBytes(server.LocalPath(remote.substr(1)), &count) == files * 4096 && count == files;
         fs::remove_all(server.LocalPath(remote.substr(1)));
         record(smallCase + " up", c.name, s);
       }
@@ -309,15 +319,28 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("pure-ftpd on 127.0.0.1%s, %ld round(s), clients in turn (A B C, B C A, ...); best of the rounds\n",
-              tls ? " over TLS (required)" : "", rounds);
+  std::string over;
+  if (tls) {
+    // The version and cipher tolvarftp's session settles on (--verbose says them).
+    std::vector<std::string> args = tolvar("pwd");
+    args.insert(args.end() - 2, "--verbose");
+    Run(args, work.File("tls.log"));
+    const std::string text = pellan::test::ReadWholeFile(work.File("tls.log"));
+    const size_t at = text.find("TLS: ");
+    const std::string cipher =
+        at == std::string::npos ? "?" : text.substr(at + 5, text.find('\n', at) - at - 5);
+    over = " over TLS (required; " + cipher + ")";
+  }
+  std::printf(
+      "pure-ftpd on 127.0.0.1%s, %ld round(s), clients in turn (A B C, B C A, ...); best of the rounds\n",
+      over.c_str(), rounds);
   if (!rate.empty()) {
     const double perSecond = pellan::ParseRate(rate);
     std::printf("limited to %s = %.0f bytes/s: the large file should take %.2f s\n", rate.c_str(), perSecond,
                 static_cast<double>(bigBytes) / perSecond);
   }
-  std::printf("%-28s %-10s %9s %10s %9s %8s %12s %s\n", "case", "client", "seconds", "MB/s", "peak RSS", "CPU s",
-              "tolvarftp/x", "all rounds (s)");
+  std::printf("%-28s %-10s %9s %10s %9s %8s %12s %s\n", "case", "client", "seconds", "MB/s", "peak RSS",
+              "CPU s", "tolvarftp/x", "all rounds (s)");
   bool allOk = true;
   for (const std::string& c : caseOrder) {
     auto best = [&](const std::vector<Sample>& v) {
@@ -352,7 +375,8 @@ int main(int argc, char** argv) {
   }
   if (!allOk) {
     const std::string text = pellan::test::ReadWholeFile(log);
-    std::printf("client output (end):\n%s\n", text.substr(text.size() > 3000 ? text.size() - 3000 : 0).c_str());
+    std::printf("client output (end):\n%s\n",
+                text.substr(text.size() > 3000 ? text.size() - 3000 : 0).c_str());
   }
   std::printf("(tolvarftp/x < 1: tolvarftp is faster)\n");
   return allOk ? 0 : 1;
