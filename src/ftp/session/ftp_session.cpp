@@ -272,7 +272,8 @@ void FtpSession::ControlSocketOnConnect() {
   if (m_tlsMode != 2) return;
   // Implicit TLS: the handshake comes first, the greeting through it.
   m_objControlSocket.OnTlsReady = InCallback([this] { LogLine("TLS: " + m_objControlSocket.TlsText()); });
-  if (!m_tlsContext.Configure(m_tlsTrust) || !m_objControlSocket.StartTls(m_tlsContext, m_tlsServerName, nullptr)) {
+  if (!m_tlsContext.Configure(m_tlsTrust) ||
+      !m_objControlSocket.StartTls(m_tlsContext, m_tlsServerName, nullptr)) {
     RaiseError("Connect", kErrTlsHandshake,
                ErrorMessages::Fill(m_messages.GetErrorMessage(kErrTlsHandshake), {m_tlsContext.Error()}));
     CloseConnection();
