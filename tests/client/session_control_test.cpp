@@ -39,7 +39,7 @@ class SessionTest : public ClientTest {
   FakeFtpServer m_server;
 };
 
-TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
+TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSession) {
   Put("plnrc.log", "");
   m_server.Login("user", "pass");
   std::vector<Duration> passStarts;
@@ -85,26 +85,18 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   // The close control does nothing while exit is disabled.
   Do([&] { f.imgClose_Click(); });
   EXPECT_EQ(End(), "running||tray");
-}
 
-TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin) {
-  m_server.Login("user", "pass");
-  int passes = 0;
-  Form().FolderPass = [&] { ++passes; };
-  ASSERT_TRUE(LoggedIn());
-  frmTLVFTP& f = Form();
+  // A stop keeps the session, and the next click runs again without a new login.
   f.lblLogin_Click();
   EXPECT_EQ(Read("stop.txt"), "\r\n");
   EXPECT_EQ(State(), "登    录|开启|1|idle|exit on allowed|settings on|timer off|");
   EXPECT_THAT(f.Model().Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 已停止"));
   EXPECT_TRUE(f.FtpLibrary1().Connected());
-
-  const int before = passes;
-  ASSERT_FALSE(RunUntil([&] { return passes > before; }, 2s));  // no passes after a stop
-
+  const size_t before = passStarts.size();
+  ASSERT_FALSE(RunUntil([&] { return passStarts.size() > before; }, 2s));  // no passes after a stop
   f.imgLogin_Click();
   EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
-  EXPECT_GT(passes, before);
+  EXPECT_GT(passStarts.size(), before);
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
 }

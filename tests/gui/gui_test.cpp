@@ -93,10 +93,9 @@ TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls)
 
   const QColor red(128, 0, 0);
   std::vector<QColor> colours = {CloseColour()};
-  model.SetCloseLabelColour(client::CloseColour::kExitBlocked);
-  colours.push_back(CloseColour());
-  model.SetCloseLabelColour(client::CloseColour::kExitAllowed);
-  colours.push_back(CloseColour());
+  for (auto colour : {client::CloseColour::kExitBlocked, client::CloseColour::kExitAllowed}) {
+    model.SetCloseLabelColour(colour), colours.push_back(CloseColour());
+  }
   EXPECT_EQ(colours, (std::vector<QColor>{red, view.palette().color(QPalette::Light), red}));
 
   // Visible and on top after each step; the system helpers' window calls reach the window.
@@ -151,7 +150,7 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
+TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsTheProgram) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
@@ -159,14 +158,7 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTh
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
             std::string(client::kCaptionRetry) + "1|" + client::kCaptionRetry + "1");
-  // After a failed login the close control ends the program, leaving clo.txt.
-  Click("lblClose");
-  EXPECT_EQ(End(), "0|\r\n|no tray");
-}
-
-TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
-  View();
-  Form().m_intState = 2;  // the last login failed
+  // After a failed login, closing the window ends the program, leaving clo.txt.
   View().close();
   EXPECT_EQ(End(), "0|\r\n|no tray");
 }
