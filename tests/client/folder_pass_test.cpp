@@ -27,6 +27,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::UnorderedElementsAre;
 using pellan::test::FakeFtpServer;
 
 class FolderPassTest : public ClientTest {
@@ -109,31 +110,9 @@ class FolderPassTest : public ClientTest {
   void Answer(const std::string& command, const std::function<void()>& answer) {
     m_server.OnCommand(command, [answer] { return answer(), true; });
   }
-  // The listing of one reply Ra1.txt of `size` bytes, then its RETR up to the 150.
-  FakeFtpServer& ListingAndRetrUpTo150(size_t size) {
-    return m_server.Expect("TYPE A", "200 Type set to A.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
-        .Expect("LIST data", "150 Here comes the listing.").DataSend(Entry("Ra1.txt", size)).DataClose()
-        .Reply("226 Directory send OK.").Expect("TYPE I", "200 Type set to I.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
-        .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.");
-  }
   // Uploads go straight to their final names (--direct-uploads).
   void DirectUploads() { Form({.directUploads = true}); }
-  // Tq1.txt holding `first` goes up while `change` makes it `second`: it is
-  // kept, sent again, and deleted only once the server holds what the disk holds.
   size_t Mentions(const std::string& part) const { return Count(part, true); }
-  void ChangedWhileSent(const std::string& first, const std::function<void()>& change, const std::string& second) {
-    PutLocal("Tq1.txt", first);
-    Answer("STOR data/_Tq1.txt.part", [=, this] {
-      m_server.Reply("150 Ok to send data.").DataReceive().Do(change, "the file changes")
-          .Reply("226 Transfer complete.")
-          .Script("RNFR data/_Tq1.txt.part>350 Ready.|RNTO data/Tq1.txt>250 Renamed.");
-    });
-    ASSERT_TRUE(LoggedIn());
-    ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
-    EXPECT_THAT(m_server.Received(), ElementsAre(first, second));
-    EXPECT_EQ(ServerFile("Tq1.txt"), second);
-    EXPECT_THAT(LocalNames(), IsEmpty());
-  }
   static size_t Occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -288,69 +267,53 @@ TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
 
 // ---- faults: afterwards both sides still hold every file whole ----------
 
-TEST_F(FolderPassTest, ARefusedDeleOrADownloadShorterThanListedKeepsTheServerCopy) {
-  // Ra1.txt comes down whole but its DELE is refused; Ra2.txt is listed at
-  // 100 bytes, SIZE tells nothing, and the server sends 7 and says 226.
+// Ra1.txt comes down whole but its DELE is refused; Ra2.txt is listed at 100
+// bytes, SIZE tells nothing, and the server sends 7 and says 226; a folder
+// holds Rb.txt's final name, so the rename fails; the folder's flush after
+// Rc.txt's rename fails, as on a failing disk; Rd.txt does not fit on the
+// disk (a tmpfs of 64 KiB over the local folder). Every server copy stays.
+// (That the local copy is whole under its final name when the DELE goes
+// out, the crash test shows by a kill at the DELE.)
+TEST_F(FolderPassTest, AFailedDownloadOrDeleteKeepsTheServerCopy) {
+  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs: " << errno;
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{DataFolder()};
   m_server.SetDefaultReply("DELE", "550 Permission denied.");
   m_server.SetDefaultReply("SIZE", "500 Unknown command.");
-  m_server.SetFile("data/Ra1.txt", "reply\r\n");
-  m_server.SetFile("data/Ra2.txt", "partial");
+  const std::map<std::string, std::string> replies = {{"data/Ra1.txt", "reply\r\n"}, {"data/Ra2.txt", "partial"},
+      {"data/Rb.txt", "reply b\r\n"}, {"data/Rc.txt", "reply c\r\n"}, {"data/Rd.txt", std::string(200 * 1024, 'r')}};
+  for (const auto& [name, content] : replies) m_server.SetFile(name, content);
   m_server.ClaimSize("data/Ra2.txt", 100);
   PutLocal("Ra2.txt", "older whole copy\r\n");
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("DELE data/Ra1.txt") >= 1 && Count("RETR data/Ra2.txt") >= 1; }));
-  ASSERT_TRUE(RunPasses(1));
-
-  EXPECT_EQ(LocalFile("Ra1.txt") + ServerFile("Ra1.txt") + ServerFile("Ra2.txt") + "|" + LocalFile("Ra2.txt"),
-            "reply\r\nreply\r\npartial|older whole copy\r\n");
-  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
-  EXPECT_EQ(Count("DELE data/Ra2.txt"), 0u);
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt", "Ra2.txt"));
-}
-
-TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalName) {
-  // (That the local copy is whole under its final name when the DELE goes
-  // out, the crash test shows by a kill at the DELE.)
-  // Rb.txt: a folder holds its final name, so the rename fails.
   ASSERT_EQ(mkdir((DataFolder() + "/Rb.txt").c_str(), 0755), 0);
   PutLocal("Rb.txt/inside", "x");
-  m_server.SetFile("data/Rb.txt", "reply b\r\n");
-  // Rc.txt: the folder's flush after its rename fails, as on a failing disk.
-  m_server.SetFile("data/Rc.txt", "reply c\r\n");
   Form().FolderFsync = [this](int fd) {
     if (!Local("Rc.txt")) return fsync(fd);
     errno = EIO;
     return -1;
   };
   ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Rc.txt") >= 2; }));
-  // Both stay on the server, each failure said.
-  EXPECT_EQ(Count("DELE data/Rb.txt") + Count("DELE data/Rc.txt"), 0u);
-  EXPECT_EQ(ServerFile("Rb.txt") + ServerFile("Rc.txt"), "reply b\r\nreply c\r\n");
-  LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;",
-                       "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
-}
+  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Rc.txt") >= 2 && Count("RETR data/Rd.txt") >= 2; }));
 
-// A full disk (a tmpfs of 64 KiB over the local folder): the download's
-// write fails, its server copy stays, nothing takes the final name.
-TEST_F(FolderPassTest, ADiskThatFillsUpKeepsTheServerCopy) {
-  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs: " << errno;
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{DataFolder()};
-  m_server.SetFile("data/Ra1.txt", std::string(200 * 1024, 'r'));
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Ra1.txt") >= 2; }));
-  EXPECT_EQ(std::to_string(Count("DELE data/Ra1.txt")) + std::to_string(OnServer("Ra1.txt")), "01");
-  EXPECT_THAT(LocalNames(), Not(Contains("Ra1.txt")));  // its .tmp may stay, for the next attempt to overwrite
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
+  EXPECT_EQ(m_server.Files(), replies);
+  EXPECT_EQ(Mentions("DELE"), Count("DELE data/Ra1.txt"));  // only the whole copy's DELE went out
+  EXPECT_EQ(LocalFile("Ra1.txt") + "|" + LocalFile("Ra2.txt"), "reply\r\n|older whole copy\r\n");
+  std::vector<std::string> names = LocalNames();
+  std::erase(names, "Rd.txt.tmp");  // it may stay, for the next attempt to overwrite
+  EXPECT_THAT(names, ElementsAre("Ra1.txt", "Ra2.txt", "Rb.txt", "Rb.txt.tmp", "Rc.txt"));
+  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
+  LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;", "Rd.txt:下载失败",
+                       "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
 }
 
 TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {
   const std::string whole = "reply in twenty bytes";
   m_server.SetFile("data/Ra1.txt", whole);
-  ListingAndRetrUpTo150(21).DataSend(whole.substr(0, 9)).DataClose().Reply("426 Connection closed; transfer aborted.");
+  Answer("RETR data/Ra1.txt", [&] {
+    m_server.Reply("150 Opening.").DataSend(whole.substr(0, 9)).DataClose().Reply("426 Connection closed; aborted.");
+  });
   ASSERT_TRUE(LoggedIn(true));
   ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
   ASSERT_TRUE(RunPasses(1));
@@ -390,23 +353,36 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
   EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
 }
 
-TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
-  ChangedWhileSent("line 1\r\n", [this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "line 1\r\nline 2\r\n");
+// A file that changes while it goes up is kept, sent again, and deleted only
+// once the server holds what the disk holds: Tq1.txt grows; Tq2.txt is
+// replaced as cp -p and mv do (the same size and modification time, another
+// file).
+TEST_F(FolderPassTest, AFileThatChangesWhileItGoesUpIsKeptAndSentAgain) {
+  PutLocal("Tq1.txt", "line 1\r\n");
+  PutLocal("Tq2.txt", "version 1\r\n");
+  const std::map<std::string, std::function<void()>> changes = {
+      {"Tq1.txt", [this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }},
+      {"Tq2.txt", [this] {
+         const std::string path = DataFolder() + "/Tq2.txt", aside = DataFolder() + "/_Tq2.txt";
+         struct stat st {};
+         ASSERT_EQ(stat(path.c_str(), &st), 0);
+         PutLocal("_Tq2.txt", "version 2\r\n");
+         const timespec times[2] = {st.st_atim, st.st_mtim};
+         ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
+         ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
+       }}};
+  for (const auto& [name, change] : changes) {
+    Answer("STOR data/_" + name + ".part", [=, this] {
+      m_server.Reply("150 Ok to send data.").DataReceive().Do(change, "the file changes").Reply("226 Transfer complete.")
+          .Script("RNFR data/_" + name + ".part>350 Ready.|RNTO data/" + name + ">250 Renamed.");
+    });
+  }
+  ASSERT_TRUE(LoggedIn());
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && LocalNames().empty(); }));
+  EXPECT_THAT(m_server.Received(), UnorderedElementsAre("line 1\r\n", "line 1\r\nline 2\r\n", "version 1\r\n",
+                                                        "version 2\r\n"));
+  EXPECT_EQ(ServerFile("Tq1.txt") + ServerFile("Tq2.txt"), "line 1\r\nline 2\r\nversion 2\r\n");
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
-}
-
-// A new version put in place as cp -p and mv do: the same size and
-// modification time, another file.
-TEST_F(FolderPassTest, AReplacementOfTheSameSizeAndTimeIsSentBeforeItIsDeleted) {
-  ChangedWhileSent("version 1\r\n", [this] {
-    const std::string path = DataFolder() + "/Tq1.txt", aside = DataFolder() + "/_Tq1.txt";
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    PutLocal("_Tq1.txt", "version 2\r\n");
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
-    ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
-  }, "version 2\r\n");
 }
 
 TEST_F(FolderPassTest, AFileThatKeepsFailingIsTriedAfter1Then2Then4UpTo60Seconds) {
