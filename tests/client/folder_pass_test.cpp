@@ -48,7 +48,6 @@ class FolderPassTest : public ClientTest {
     frmTLVFTP& f = Form();
     f.FolderPass = [this] {
       ++m_passes;
-      m_localAtPass.push_back(LocalNames());
       m_serverAtPass.push_back(m_server.Files());
       frmTLVFTP& form = Form();
       form.m_dtLastActive = Moment::Now();
@@ -110,8 +109,6 @@ class FolderPassTest : public ClientTest {
   void Answer(const std::string& command, const std::function<void()>& answer) {
     m_server.OnCommand(command, [answer] { return answer(), true; });
   }
-  // Uploads go straight to their final names (--direct-uploads).
-  void DirectUploads() { Form({.directUploads = true}); }
   size_t Mentions(const std::string& part) const { return Count(part, true); }
   static size_t Occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -121,7 +118,6 @@ class FolderPassTest : public ClientTest {
 
   FakeFtpServer m_server;
   int m_passes = 0;
-  std::vector<std::vector<std::string>> m_localAtPass;  // the local folder as each pass began
   std::vector<std::map<std::string, std::string>> m_serverAtPass;  // the server's files as each pass began
 };
 
@@ -308,27 +304,6 @@ TEST_F(FolderPassTest, AFailedDownloadOrDeleteKeepsTheServerCopy) {
                        "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
 }
 
-TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {
-  const std::string whole = "reply in twenty bytes";
-  m_server.SetFile("data/Ra1.txt", whole);
-  Answer("RETR data/Ra1.txt", [&] {
-    m_server.Reply("150 Opening.").DataSend(whole.substr(0, 9)).DataClose().Reply("426 Connection closed; aborted.");
-  });
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
-  ASSERT_TRUE(RunPasses(1));
-
-  // Nothing under the final name after the cut (its temporary file may stay
-  // until the next download overwrites it); the next pass fetched it whole
-  // and only then deleted it on the server.
-  ASSERT_GE(m_localAtPass.size(), 2u);
-  EXPECT_THAT(m_localAtPass[1], Not(Contains("Ra1.txt")));
-  EXPECT_EQ(std::to_string(Count("RETR data/Ra1.txt")) + "," + std::to_string(Count("DELE data/Ra1.txt")), "2,1");
-  EXPECT_EQ(LocalFile("Ra1.txt"), whole);
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
-}
-
 TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCopyIsUp) {
   const std::string big(64 * 1024, 'u');
   PutLocal("Tq1.txt", big);
@@ -349,8 +324,6 @@ TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCo
   EXPECT_EQ(Mentions("DELE data/T") + Mentions("STOR data/T"), 0u);
   EXPECT_TRUE(ServerFile("Tq1.txt") == big && !OnServer("_Tq1.txt.part"));
   EXPECT_THAT(LocalNames(), IsEmpty());
-  ASSERT_FALSE(m_localAtPass.empty());
-  EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
 }
 
 // A file that changes while it goes up is kept, sent again, and deleted only
@@ -401,7 +374,7 @@ TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere
   m_server.SetFile("data/Tro.txt", "read-only, whole\r\n");
   PutLocal("Tgone.txt", "vanishes before it goes up\r\n");
   PutLocal("Tro.txt", "refused by the server\r\n");
-  DirectUploads();
+  Form({.directUploads = true});  // uploads go straight to their final names
   // Tgone.txt goes during the listing and sends nothing; Tro.txt is refused
   // before any data moves.
   m_server.OnCommand("LIST data", [this] {
@@ -416,22 +389,6 @@ TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere
   EXPECT_EQ(m_serverAtPass[1].at("data/Tgone.txt") + m_serverAtPass[1].at("data/Tro.txt"),
             "earlier, whole\r\nread-only, whole\r\n");
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("Tro.txt:上传失败"));
-}
-
-TEST_F(FolderPassTest, AnExitBeforeTheStorIsAcceptedLeavesTheServerFileAlone) {
-  m_server.SetFile("data/Tq1.txt", "earlier batch, whole\r\n");
-  PutLocal("Tq1.txt", "new order\r\n");
-  DirectUploads();
-  // The companion asks the client to close before the upload's STOR.
-  Answer("TYPE I", [this] {
-    Put("exit.txt", "");
-    m_server.Stall();
-  });
-  // The exit ends the program inside the first pass.
-  ASSERT_FALSE(LoggedIn());
-  ASSERT_EQ(Ended(), std::optional<int>(0));
-  EXPECT_EQ(Mentions("data/Tq1.txt"), 0u);
-  EXPECT_EQ(ServerFile("Tq1.txt") + LocalFile("Tq1.txt"), "earlier batch, whole\r\nnew order\r\n");
 }
 
 }  // namespace
