@@ -37,12 +37,29 @@ TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
   EXPECT_FALSE(Exists("succ.txt"));
 }
 
-// A path file others can read is reported once in the error log, a private
-// one not.
-TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLogAndReportsAReadablePathFile) {
+// Start-up removes the status files and shows the window. Logging is on
+// with the log argument or an empty run log; a path file others can read is
+// reported once in the error log, a private one not.
+TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingOn) {
+  for (const auto& name : kStatusFiles) Put(name, "\r\n");
+  Put("exit.txt", "");  // the companion's request stays
   Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n21\r\nu\r\npw\r\n");
   ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0640), 0);
   ASSERT_TRUE(Form().Form_Load());
+  std::string left;
+  for (const auto& name : kStatusFiles) left += Exists(name) ? name : "";
+  const WindowModel& m = Form().Model();
+  EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
+            "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
+  EXPECT_THAT(m.Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
+  std::vector<std::string> hidden = WindowModel::SettingsInputs();
+  hidden.insert(hidden.end(), {"btnStart", "btnExit"});
+  for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;
+  // Nothing comes down before the first upload; timers 2 to 4 run, not the pass timer.
+  EXPECT_EQ(std::to_string(Exists("exit.txt")) + std::to_string(m.TrayIcon() && m.WindowShown()) +
+                std::to_string(Form().m_dtLastUpload.has_value()) + std::to_string(Form().Timer1Enabled()) +
+                std::to_string(Form().Timer2Enabled() && Form().Timer3Enabled() && Form().Timer4Enabled()),
+            "11001");
   Form().ShowState("x", true, true);
   EXPECT_FALSE(Form().m_blnLogOn || Exists("plnrc.log") || Exists("plnrc.err"));
   m_form.reset();
@@ -60,26 +77,6 @@ TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLogAndReportsAReadab
                                               Form().FtpLibrary1().Version() +
                                               "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
   EXPECT_FALSE(Exists("plnrc.err"));
-}
-
-TEST_F(ClientTest, StartUpRemovesTheStatusFilesAndShowsTheWindow) {
-  for (const auto& name : kStatusFiles) Put(name, "\r\n");
-  Put("exit.txt", "");  // the companion's request stays
-  ASSERT_TRUE(Form().Form_Load());
-  std::string left;
-  for (const auto& name : kStatusFiles) left += Exists(name) ? name : "";
-  const WindowModel& m = Form().Model();
-  EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
-            "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
-  EXPECT_THAT(m.Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
-  std::vector<std::string> hidden = WindowModel::SettingsInputs();
-  hidden.insert(hidden.end(), {"btnStart", "btnExit"});
-  for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;
-  // Nothing comes down before the first upload; timers 2 to 4 run, not the pass timer.
-  EXPECT_EQ(std::to_string(Exists("exit.txt")) + std::to_string(m.TrayIcon() && m.WindowShown()) +
-                std::to_string(Form().m_dtLastUpload.has_value()) + std::to_string(Form().Timer1Enabled()) +
-                std::to_string(Form().Timer2Enabled() && Form().Timer3Enabled() && Form().Timer4Enabled()),
-            "11001");
 }
 
 TEST(ClientOptionsTest, CommandLine) {
