@@ -134,18 +134,6 @@ TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSle
   EXPECT_EQ(Session(), "001");
 }
 
-TEST_F(TimersTest, ExitFilePresentAtStartEndsTheClientBeforeTheLogin) {
-  WriteSite(m_server.Port());
-  Put("exit.txt", "");
-  Put("plnrc.run", " \r\n");
-  ASSERT_TRUE(Form().Form_Load());
-  RunUntil([] { return false; }, 2s);
-  EXPECT_LE(Elapsed(), 100ms);
-  EXPECT_EQ(End() + "|" + std::to_string(Exists("exit.txt")) + std::to_string(Exists("plnrc.run")) +
-                std::to_string(m_server.ConnectionCount()) + std::to_string(Form().Timer4Enabled()),
-            "0|\r\n|no tray|1000");
-}
-
 // The companion's exit file (true) or SIGTERM (false) arrives while a call
 // of the pass waits on a server that never answers: the call is aborted
 // and the program ends inside it.
