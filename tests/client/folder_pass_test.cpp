@@ -168,37 +168,11 @@ TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTh
   EXPECT_THAT(err, HasSubstr("Unsafe name skipped: [data/Rx\\y.txt]"));
 }
 
-TEST_F(FolderPassTest, After120SecondsItWaitsThenClearsOldRepliesBeforeTheNextBatch) {
-  PutLocal("Tq1.txt", "batch 1\r\n");
-  ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return OnServer("Tq1.txt") && !Local("Tq1.txt"); }));
-  const Duration uploaded = Elapsed();
-  // Inside the window, replies are still looked for.
-  ASSERT_TRUE(PassesUntil([&] { return Elapsed() > uploaded + 100s; }, 200s));
-  EXPECT_THAT(Read("plnrc.log"), Not(HasSubstr("Waiting...|")));
-  ASSERT_TRUE(PassesUntil([&] { return Read("plnrc.log").find("Waiting...|") != std::string::npos; }, 200s));
-  EXPECT_LE(Elapsed(), uploaded + 123s);
-  // A late reply arrives after the window: it is not fetched, and the next
-  // batch clears it first. A folder among the replies stays.
-  m_server.SetFile("data/Rlate.txt", "late\r\n");
-  m_server.SetListing(Entry("Ra", 0, "drwxr-xr-x"));
-  ASSERT_TRUE(RunPasses(5));
-  EXPECT_EQ(Count("RETR data/Rlate.txt"), 0u);
-  EXPECT_TRUE(OnServer("Rlate.txt"));
-
-  PutLocal("Tq2.txt", "batch 2\r\n");
-  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq2.txt"); }));
-  EXPECT_EQ(ServerFile("Rlate.txt") + "|" + ServerFile("Tq2.txt"), "|batch 2\r\n");
-  InOrder({"DELE data/Rlate.txt", "STOR data/_Tq2.txt.part"});
-  EXPECT_EQ(Count("DELE data/Ra"), 0u);
-  LogHas("plnrc.log", {"开始清除上次的文件...", "Rlate.txt:删除完成", "清除完成."});
-  // The clean-up ran once for this batch, once at start-up for the first.
-  ASSERT_TRUE(RunPasses(3));
-  EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
-}
-
-TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhileRepliesAreDue) {
-  // A reply of the last batch waits on the server; nothing has gone up yet.
+// Nothing comes down before the first upload, which first clears the last
+// batch's replies; while replies are due, an upload goes first and clears
+// nothing; 120 seconds after the last upload the passes wait, and the next
+// batch clears a late reply first (a folder among the replies stays).
+TEST_F(FolderPassTest, RepliesComeDownInTheWindowAfterAnUploadAndTheNextBatchClearsTheRest) {
   m_server.SetFile("data/Rold.txt", "last batch\r\n");
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunPasses(10));
@@ -206,20 +180,38 @@ TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhile
   EXPECT_THAT(LocalNames(), IsEmpty());
   EXPECT_THAT(Read("plnrc.log"), HasSubstr("Waiting...||"));
 
-  // The first upload clears it.
-  PutLocal("Tq1.txt", "batch\r\n");
+  PutLocal("Tq1.txt", "batch 1\r\n");
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
-  EXPECT_FALSE(OnServer("Rold.txt"));
+  EXPECT_EQ(ServerFile("Rold.txt") + "|" + ServerFile("Tq1.txt"), "|batch 1\r\n");
   InOrder({"DELE data/Rold.txt", "STOR data/_Tq1.txt.part"});
   EXPECT_THAT(LocalNames(), IsEmpty());
-  // While replies are due, a reply and the next outgoing file arrive
-  // together: the upload goes first and clears nothing.
   m_server.SetFile("data/Rnew.txt", "reply\r\n");
-  PutLocal("Tq2.txt", "more\r\n");
+  PutLocal("Tq2.txt", "batch 2\r\n");
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq2.txt") && !OnServer("Rnew.txt"); }));
+  const Duration uploaded = Elapsed();
   EXPECT_EQ(LocalFile("Rnew.txt"), "reply\r\n");
   InOrder({"STOR data/_Tq2.txt.part", "RETR data/Rnew.txt", "DELE data/Rnew.txt"});
   EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 1u);
+
+  // Inside the window, replies are still looked for.
+  ASSERT_TRUE(PassesUntil([&] { return Elapsed() > uploaded + 100s; }, 200s));
+  EXPECT_THAT(Read("plnrc.log"), Not(HasSubstr("Waiting...|2")));
+  ASSERT_TRUE(PassesUntil([&] { return Read("plnrc.log").find("Waiting...|2") != std::string::npos; }, 200s));
+  EXPECT_LE(Elapsed(), uploaded + 123s);
+  m_server.SetFile("data/Rlate.txt", "late\r\n");
+  m_server.SetListing(Entry("Ra", 0, "drwxr-xr-x"));
+  ASSERT_TRUE(RunPasses(5));
+  EXPECT_EQ(Count("RETR data/Rlate.txt"), 0u);
+  EXPECT_TRUE(OnServer("Rlate.txt"));
+
+  PutLocal("Tq3.txt", "batch 3\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq3.txt"); }));
+  EXPECT_EQ(ServerFile("Rlate.txt") + "|" + ServerFile("Tq3.txt"), "|batch 3\r\n");
+  InOrder({"DELE data/Rlate.txt", "STOR data/_Tq3.txt.part"});
+  EXPECT_EQ(Count("DELE data/Ra"), 0u);
+  LogHas("plnrc.log", {"Rlate.txt:删除完成", "清除完成."});
+  ASSERT_TRUE(RunPasses(3));
+  EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
 }
 
 TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
