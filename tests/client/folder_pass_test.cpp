@@ -158,29 +158,6 @@ TEST_F(FolderPassTest, AnAcceptedTFileGoesUpWholeUnderItsFinalNameAndIsDeletedLo
                        "开始上传[" + DataFolder() + "/]中的文件"});
 }
 
-TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTheServer) {
-  PutLocal("Ra1.txt", "old reply\r\n");
-  m_server.SetFile("data/Ra1.txt", "new reply, longer\r\n");
-  // A folder named like a reply, a temporary name and a hostile name stay.
-  m_server.SetListing(Entry("Rdir", 0, "drwxr-xr-x") + Entry("Rb.txt.tmp") + Entry("Rx\\y.txt"));
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
-  ASSERT_TRUE(RunPasses(3));
-
-  EXPECT_EQ(LocalFile("Ra1.txt"), "new reply, longer\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));  // no .tmp left behind
-  EXPECT_EQ(Count("RETR data/Ra1.txt"), 1u);
-  InOrder({"RETR data/Ra1.txt", "DELE data/Ra1.txt"});
-  for (const char* part : {"Rdir", "Rb.txt.tmp", "Rx"}) EXPECT_EQ(Mentions(part), 0u) << part;
-  // Numbered over every listed entry, the folder and skipped names included.
-  LogHas("plnrc.log", {"开始下载[data/]中的文件", "下载文件4:[data/Ra1.txt]", "Ra1.txt:删除完成",
-                       "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"});
-  // Skipped names are said once per run, however many passes saw them.
-  const std::string err = Read("plnrc.err");
-  EXPECT_EQ(Occurrences(err, "Temporary name skipped: [data/Rb.txt.tmp]"), 1u) << err;
-  EXPECT_THAT(err, HasSubstr("Unsafe name skipped: [data/Rx\\y.txt]"));
-}
-
 // Nothing comes down before the first upload, which first clears the last
 // batch's replies; while replies are due, an upload goes first and clears
 // nothing; 120 seconds after the last upload the passes wait, and the next
@@ -227,14 +204,19 @@ TEST_F(FolderPassTest, RepliesComeDownInTheWindowAfterAnUploadAndTheNextBatchCle
   EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
 }
 
-TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
+// An R file comes down through ".tmp", replaces the older copy and leaves
+// the server. Names that are not plain file names as listed are never used.
+TEST_F(FolderPassTest, AnRFileComesDownThroughTmpAndNamesThatAreNotPlainFileNamesAreNeverUsed) {
   // A lying server: a path, a NUL, a name no file can have, a name the FTP
-  // control would trim into the real "Rb.txt", and a link.
+  // control would trim into the real "Rb.txt", and a link; a folder named
+  // like a reply, a temporary name and a name holding "\\" stay too.
   m_server.SetListing(Entry("../Rup.txt") + Entry(std::string("R\0nul.txt", 9)) +
-                   Entry("R" + std::string(8 * 1024, 'n') + ".txt") + Entry("Rb.txt ") +
-                   Entry("Rl.txt -> Rb.txt", 6, "lrwxrwxrwx"));
+                      Entry("R" + std::string(8 * 1024, 'n') + ".txt") + Entry("Rb.txt ") +
+                      Entry("Rl.txt -> Rb.txt", 6, "lrwxrwxrwx") + Entry("Rdir", 0, "drwxr-xr-x") +
+                      Entry("Rb.txt.tmp") + Entry("Rx\\y.txt"));
   m_server.SetFile("data/Rb.txt", "last batch\r\n");
   PutLocal("Tq1.txt", "batch\r\n");
+  PutLocal("Ra1.txt", "old reply\r\n");
   // Locally, a name the FTP control would read as "Ta/b.txt".
   ASSERT_EQ(mkdir((DataFolder() + "/Ta").c_str(), 0755), 0);
   PutLocal("Ta/b.txt", "another file\r\n");
@@ -243,24 +225,34 @@ TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
   // The clean-up before the batch deletes the real Rb.txt, once.
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
   EXPECT_EQ(Count("DELE data/Rb.txt"), 1u);
-  // Replies are due: the real Rb.txt comes down, and nothing else. (A
-  // pass's listing is the one its clean-up saw: Rb.txt was asked for once
-  // more after that.)
+  // Replies are due: the real Rb.txt and Ra1.txt come down, and nothing
+  // else. (A pass's listing is the one its clean-up saw: Rb.txt was asked
+  // for once more after that.)
   const size_t retrBefore = Count("RETR data/Rb.txt");
   m_server.SetFile("data/Rb.txt", "the real Rb\r\n");
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Rb.txt"); }));
-  ASSERT_TRUE(RunPasses(2));
+  m_server.SetFile("data/Ra1.txt", "new reply, longer\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Rb.txt") && !OnServer("Ra1.txt"); }));
+  ASSERT_TRUE(RunPasses(3));
 
-  EXPECT_EQ(LocalFile("Rb.txt") + LocalFile("Ta\\b.txt"), "the real Rb\r\nnever sent\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Rb.txt", "Ta", "Ta\\b.txt"));
-  EXPECT_EQ(Count("RETR data/Rb.txt"), retrBefore + 1);
+  EXPECT_EQ(LocalFile("Rb.txt") + LocalFile("Ta\\b.txt") + LocalFile("Ra1.txt"),
+            "the real Rb\r\nnever sent\r\nnew reply, longer\r\n");
+  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt", "Rb.txt", "Ta", "Ta\\b.txt"));  // no .tmp left behind
+  EXPECT_EQ(std::to_string(Count("RETR data/Rb.txt") - retrBefore) + std::to_string(Count("RETR data/Ra1.txt")), "11");
   EXPECT_EQ(Count("DELE data/Rb.txt"), 2u);
-  for (const char* part : {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta", "RETR data/Rl"}) EXPECT_EQ(Mentions(part), 0u) << part;
+  InOrder({"RETR data/Ra1.txt", "DELE data/Ra1.txt"});
+  for (const char* part : {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta", "RETR data/Rl", "Rdir", "RETR data/Rb.txt.tmp", "Rx"}) {
+    EXPECT_EQ(Mentions(part), 0u) << part;
+  }
+  // Numbered over every listed entry, the folder and skipped names included.
+  LogHas("plnrc.log", {"开始下载[data/]中的文件", "下载文件9:[data/Ra1.txt]", "Ra1.txt:删除完成",
+                       "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"});
+  // Skipped names are said once per run, however many passes saw them.
   const std::string err = Read("plnrc.err");
   for (const std::string& said :
        {std::string("Unsafe name skipped: [data/../Rup.txt]"), std::string("Unsafe name skipped: [data/R\\x00nul.txt]"),
         std::string("Unsafe name skipped: [data/Rb.txt ]"), std::string("Link skipped: [data/Rl.txt]"),
-        "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]", std::string("Unsafe name skipped: [data/Rnnnn")}) {
+        "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]", std::string("Unsafe name skipped: [data/Rnnnn"),
+        std::string("Temporary name skipped: [data/Rb.txt.tmp]"), std::string("Unsafe name skipped: [data/Rx\\y.txt]")}) {
     EXPECT_EQ(Occurrences(err, said), 1u) << said << "\n" << err;
   }
   EXPECT_THAT(err, HasSubstr("...(8202 bytes)]"));
