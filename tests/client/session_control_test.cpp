@@ -41,7 +41,7 @@ class SessionTest : public ClientTest {
 
 TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSession) {
   Put("plnrc.log", "");
-  m_server.Login("user", "pass");
+  m_server.Login("user", "pass").Expect("QUIT");
   std::vector<Duration> passStarts;
   bool inPass = false;
   bool overlapped = false;
@@ -74,7 +74,6 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   }
   EXPECT_FALSE(overlapped);
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
   // The run log of the login, and the server's lines in the message log.
   const std::string log = Read("plnrc.log");
   const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
@@ -99,6 +98,12 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   EXPECT_GT(passStarts.size(), before);
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
+  // Closed while the session runs, the window takes the exit request's
+  // path: the session quits and the companion hears the client closed.
+  Do([&] { f.WindowClosed(); });
+  EXPECT_EQ(End(), "0|\r\n|no tray");
+  EXPECT_TRUE(RunUntil([&] { return m_server.Finished(); }, 5s));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
 TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndRetryWhichWritesRedoAndLogsInAgain) {

@@ -16,7 +16,6 @@
 #include "support/system.h"
 #include "gui/main_form_view.h"
 #include "gui/qt_front_end.h"
-#include "support/fake_ftp_server.h"
 
 namespace pellan::gui {
 namespace {
@@ -64,7 +63,7 @@ class DesktopTest : public client::test::ClientTest {
   // event handlers must not be left by an exception.
   MainFormView& View() {
     if (!m_view) {
-      WriteSite(m_sitePort);  // by default nothing listens there: a login fails at once
+      WriteSite(1);  // nothing listens there: a login fails at once
       frmTLVFTP& form = Form();
       form.EndProgram = [this](int status) { m_ended = status; };
       m_view = std::make_unique<MainFormView>(form, true);
@@ -76,7 +75,6 @@ class DesktopTest : public client::test::ClientTest {
   QColor CloseColour() { return View().Control("lblClose")->palette().color(QPalette::WindowText); }
 
   std::unique_ptr<MainFormView> m_view;
-  uint16_t m_sitePort = 1;
 };
 
 TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls) {
@@ -159,20 +157,6 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsT
   // After a failed login, closing the window ends the program, leaving clo.txt.
   View().close();
   EXPECT_EQ(End(), "0|\r\n|no tray");
-}
-
-// Closed while a session runs, the window takes the exit request's path:
-// the session quits and the companion hears the client closed.
-TEST_F(DesktopTest, ClosingTheWindowDuringASessionQuitsItFirst) {
-  pellan::test::FakeFtpServer server;
-  server.Login("user", "pass").Expect("QUIT");
-  m_sitePort = server.Port();
-  View();
-  ASSERT_TRUE(RunUntil([&] { return Form().LoginCaption() == client::kCaptionStop; }, 60s));
-  View().close();
-  EXPECT_EQ(End(), "0|\r\n|no tray");
-  EXPECT_TRUE(RunUntil([&] { return server.Finished(); }, 5s));
-  EXPECT_TRUE(server.Failures().empty());
 }
 
 // The login's refusal box is up (a nested loop) when the companion asks the
