@@ -29,15 +29,15 @@
 namespace pellan::client {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::StartsWith;
 using pellan::test::FtpServerKind;
 using pellan::test::ReadTree;
 using pellan::test::TempDir;
 using pellan::test::Tree;
 using pellan::test::WriteWholeFile;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
 
 class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:
@@ -55,7 +55,9 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
   // The folder has a Chinese name: GBK on the server (--codepage GBK; UTF-8
   // on pyftpdlib, which reads names as UTF-8 only), UTF-8 on the disk.
   bool Utf8Server() const { return GetParam() == FtpServerKind::kPyftpdlib; }
-  std::string Gbk(const std::string& text) const { return Utf8Server() ? text : EncodeText(text, CodePage::kGbk); }
+  std::string Gbk(const std::string& text) const {
+    return Utf8Server() ? text : EncodeText(text, CodePage::kGbk);
+  }
   // The path file: the local folder (whose name is also the remote one),
   // the server and the account.
   void WriteSite(const std::string& password) {
@@ -125,7 +127,8 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
   // Both sides: the upload whole under its final name, the reply replacing
   // the older copy, the folder untouched, the old reply cleared, no
   // temporary file, the rest as it was.
-  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Rdir/", ""}, {"Rdir/Rinside.txt", "inside a folder\r\n"},
+  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Rdir/", ""},
+                                        {"Rdir/Rinside.txt", "inside a folder\r\n"},
                                         {Gbk("T订单1.txt"), "order 1\r\nqty 10\r\n"}}));
   EXPECT_EQ(ReadTree(Local("")), (Tree{{"R回执1.txt", "new reply, longer than the old one\r\n"},
                                        {"Tq1.doc", "kept: not a type we send\r\n"}}));
@@ -133,7 +136,8 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
   // The status lines on stdout, from the first.
   const std::string out = client->Out();
   EXPECT_THAT(out, MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\.[0-9.]+\n(.|\n)*"));
-  for (const char* line : {"] 连接成功,正在运行...\n", "] T订单1.txt:上传完成\n", "] R回执1.txt:下载完成\n", "] Rold.txt:删除完成\n"}) {
+  for (const char* line : {"] 连接成功,正在运行...\n", "] T订单1.txt:上传完成\n", "] R回执1.txt:下载完成\n",
+                           "] Rold.txt:删除完成\n"}) {
     EXPECT_THAT(out, HasSubstr(line));
   }
   // The clean-up numbers every listed entry, folders included.
@@ -216,23 +220,25 @@ TEST(PellanSyncTlsTest, CheckAndOnceOverTlsEndWithWhatTheyFound) {
   ASSERT_TRUE(WriteWholeFile(home.File("data/Tq1.txt"), "order\r\n"));
   const auto run = [&](const char* mode, const std::string& password) {
     EXPECT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n" +
-                                                           std::to_string(server.Port()) + "\r\n" + server.User() +
-                                                           "\r\n" + password + "\r\n"));
+                                                           std::to_string(server.Port()) + "\r\n" +
+                                                           server.User() + "\r\n" + password + "\r\n"));
     chmod(home.File("maoph.txt").c_str(), 0600);
     ChildProcess client({"pellan-sync", "--home", home.Path(), mode, "--tls", "require", "--tls-ca", server.CertFile()},
                         {}, home.File(mode));
     EXPECT_TRUE(client.WaitEnd(30s));
     return std::to_string(client.ExitStatus()) + client.Out() + client.Err();
   };
-  EXPECT_THAT(run("--check", server.Password()),
-              AllOf(StartsWith("0"), HasSubstr("Login:         ok over TLSv1.3"),
-                    HasSubstr("Remote folder: data (created)\n"), HasSubstr("Listing:       0 entries, 0 R")));
+  EXPECT_THAT(
+      run("--check", server.Password()),
+      AllOf(StartsWith("0"), HasSubstr("Login:         ok over TLSv1.3"),
+            HasSubstr("Remote folder: data (created)\n"), HasSubstr("Listing:       0 entries, 0 R")));
   ASSERT_TRUE(server.PutFile("data/Ra1.txt", "reply\r\n"));
   EXPECT_THAT(run("--once", server.Password()), StartsWith("0"));
   EXPECT_EQ(ReadTree(server.LocalPath("data")), (Tree{{"Tq1.txt", "order\r\n"}}));
   EXPECT_EQ(ReadTree(home.File("data")), (Tree{{"Ra1.txt", "reply\r\n"}}));
   for (const char* mode : {"--check", "--once"}) {
-    EXPECT_THAT(run(mode, "not-the-password"), AllOf(StartsWith("1"), HasSubstr("pellan-sync: login failed: 530")))
+    EXPECT_THAT(run(mode, "not-the-password"),
+                AllOf(StartsWith("1"), HasSubstr("pellan-sync: login failed: 530")))
         << mode;
   }
 }

@@ -51,7 +51,8 @@ TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingO
   const WindowModel& m = Form().Model();
   EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
             "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
-  EXPECT_THAT(m.Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
+  EXPECT_THAT(m.Text("lblState"),
+              MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
   std::vector<std::string> hidden = WindowModel::SettingsInputs();
   hidden.insert(hidden.end(), {"btnStart", "btnExit"});
   for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;

@@ -21,7 +21,8 @@ TEST(CSystem, DelayLanguageIdentifiersAndStrLen) {
     CSystem().Delay(ms);
     EXPECT_EQ(loop.Clock()->Elapsed(), Milliseconds(slept)) << ms;
   }
-  const int langs[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
+  const int langs[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2},
+                          {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
   for (const auto& r : langs) EXPECT_EQ(CSystem::LanguageOfLangId(r[0]), r[1]) << r[0];
   EXPECT_EQ(CSystem().StrLen("中文a"), 7);
   SetProcessCodePage(CodePage::kGbk);
