@@ -244,8 +244,10 @@ TEST(PellanSyncTlsTest, CheckAndOnceOverTlsEndWithWhatTheyFound) {
 }
 
 // Without a window, a configuration that cannot work ends the client at
-// once, with the file or folder named; a leftover exit.txt is said.
-TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
+// once, with the file or folder named. Under a service manager: READY once
+// started, each new status, the watchdog at half its interval, STOPPING at
+// the end. A leftover exit.txt is said, and ends the client at once.
+TEST(PellanSyncStartTest, AnUnusableConfigurationEndsWith78AndAServiceManagerHearsTheClient) {
   TempDir home;
   const std::string path = home.File("maoph.txt"), folder = home.File("data");
   mkdir(folder.c_str(), 0755);
@@ -269,28 +271,16 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
     EXPECT_EQ(client.ExitStatus(), 78) << row.said;
     EXPECT_THAT(client.Err(), HasSubstr("pellan-sync: " + row.said));
   }
-  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n"));
-  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
-  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
-  ASSERT_TRUE(client.WaitEnd(10s));
-  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(),
-              MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
-}
 
-// Under a service manager: READY once started, each new status, the
-// watchdog at half its interval, STOPPING at the end.
-TEST(PellanSyncStartTest, AServiceManagerHearsReadyStatusWatchdogAndStopping) {
-  TempDir home;
+  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n"));  // nothing listens there
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un at{};
   at.sun_family = AF_UNIX;
-  const std::string path = home.File("notify");
-  std::strcpy(at.sun_path, path.c_str());
+  const std::string notify = home.File("notify");
+  std::strcpy(at.sun_path, notify.c_str());
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  mkdir(home.File("data").c_str(), 0755);
-  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n1\r\n"));
-  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"},
-                      {"NOTIFY_SOCKET=" + path, "WATCHDOG_USEC=100000"}, home.File("run"));
+  ChildProcess managed({"pellan-sync", "--home", home.Path(), "--headless"},
+                       {"NOTIFY_SOCKET=" + notify, "WATCHDOG_USEC=100000"}, home.File("managed"));
   std::string heard;
   const auto hear = [&](const std::string& what) {
     return PollUntil([&] {
@@ -304,10 +294,16 @@ TEST(PellanSyncStartTest, AServiceManagerHearsReadyStatusWatchdogAndStopping) {
   const auto watchdogs = [&] { return std::count(heard.begin(), heard.end(), 'W'); };
   const auto before = watchdogs();
   EXPECT_TRUE(PollUntil([&] { return hear("") && watchdogs() > before + 2; }, 2s)) << heard;
-  client.Signal(SIGTERM);
-  EXPECT_TRUE(hear("STOPPING=1\n")) << heard;
+  managed.Signal(SIGTERM);
+  EXPECT_TRUE(hear("STOPPING=1\n") && managed.WaitEnd(10s)) << heard;
   EXPECT_THAT(heard, MatchesRegex("STATUS=未运行[^\n]*\nREADY=1\n(.|\n)*"));
   close(fd);
+
+  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
+  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
+  ASSERT_TRUE(client.WaitEnd(10s));
+  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(),
+              MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PellanSyncInteropTest,
