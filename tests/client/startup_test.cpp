@@ -1,17 +1,20 @@
 // Start-up: the running-copy check, the status files, the logging switch,
 // the path file's mode, what the window shows, and the command line.
-#include <sys/stat.h>
-#include <unistd.h>
+#include "client/startup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "client/startup.h"
 #include "client_fixture.h"
+#include "platform/date_text.h"
 
 namespace pellan::client::test {
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
@@ -78,6 +81,16 @@ TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingO
                                               Form().FtpLibrary1().Version() +
                                               "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
   EXPECT_FALSE(Exists("plnrc.err"));
+
+  // The status line folds line ends for the label and keeps them in the logs.
+  Form().ShowState("a\r\n\r\nb", true, true, true);
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] a; b");
+  EXPECT_THAT(Read("plnrc.log"), HasSubstr("\r\na\r\nb   {   "));
+  EXPECT_THAT(Read("plnrc.err"), EndsWith("a\r\nb   {   " + NowText() + "   }   \r\n"));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("a\r\nb"));
+  // One pass from the left: four line ends become two, shown as two "; ".
+  Form().ShowState("x\r\n\r\n\r\n\r\ny");
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
 }
 
 TEST(ClientOptionsTest, CommandLine) {
