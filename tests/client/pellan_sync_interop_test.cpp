@@ -233,6 +233,8 @@ TEST(PellanSyncTlsTest, CheckAndOnceOverTlsEndWithWhatTheyFound) {
       AllOf(StartsWith("0"), HasSubstr("Login:         ok over TLSv1.3"),
             HasSubstr("Remote folder: data (created)\n"), HasSubstr("Listing:       0 entries, 0 R")));
   ASSERT_TRUE(server.PutFile("data/Ra1.txt", "reply\r\n"));
+  EXPECT_THAT(run("--check", server.Password()),
+              HasSubstr("Remote folder: data\nListing:       1 entry, 1 R"));
   EXPECT_THAT(run("--once", server.Password()), StartsWith("0"));
   EXPECT_EQ(ReadTree(server.LocalPath("data")), (Tree{{"Tq1.txt", "order\r\n"}}));
   EXPECT_EQ(ReadTree(home.File("data")), (Tree{{"Ra1.txt", "reply\r\n"}}));

@@ -146,7 +146,7 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsTheProgram) {
+TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
@@ -154,7 +154,14 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsT
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
             std::string(client::kCaptionRetry) + "1|" + client::kCaptionRetry + "1");
-  // After a failed login, closing the window ends the program, leaving clo.txt.
+  // After a failed login the close control ends the program, leaving clo.txt.
+  Click("lblClose");
+  EXPECT_EQ(End(), "0|\r\n|no tray");
+}
+
+TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
+  View();
+  Form().m_intState = 2;  // the last login failed
   View().close();
   EXPECT_EQ(End(), "0|\r\n|no tray");
 }
