@@ -100,7 +100,8 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   EXPECT_EQ(m_server.ConnectionCount(), 1);
   // Closed while the session runs, the window takes the exit request's
   // path: the session quits and the companion hears the client closed.
-  Do([&] { f.WindowClosed(); });
+  f.EndProgram = [this](int status) { m_ended = status; };  // as the window does: the call returns
+  f.WindowClosed();
   EXPECT_EQ(End(), "0|\r\n|no tray");
   EXPECT_TRUE(RunUntil([&] { return m_server.Finished(); }, 5s));
   EXPECT_THAT(m_server.Failures(), IsEmpty());
