@@ -23,7 +23,6 @@ namespace pellan::client::test {
 namespace {
 
 using pellan::test::FakeFtpServer;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;

@@ -13,7 +13,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
-using ::testing::Not;
 using pellan::test::FakeFtpServer;
 
 class SessionTest : public ClientTest {

@@ -16,7 +16,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 

@@ -15,7 +15,6 @@
 namespace pellan::client::test {
 namespace {
 
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using pellan::test::FakeFtpServer;
 
