@@ -21,24 +21,6 @@ using ::testing::StartsWith;
 
 const std::vector<std::string> kStatusFiles = {"succ.txt", "err.txt", "clo.txt", "redo.txt", "stop.txt", "can.txt"};
 
-TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
-  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
-  Put("succ.txt", "\r\n");  // the running copy's login
-  const std::string runLog = Read("plnrc.log");
-
-  frmTLVFTP second(ClientSettings{Home(), true});
-  EXPECT_FALSE(second.Form_Load());
-  EXPECT_EQ(Read("plnrc.cal") + Read("succ.txt") + std::to_string(second.Timer4Enabled() || second.Timer3Enabled()),
-            " \r\n\r\n0");
-  EXPECT_EQ(Read("plnrc.log"), runLog);
-
-  // Once the first copy is gone, a new one starts normally.
-  m_form.reset();
-  frmTLVFTP third(ClientSettings{Home(), false});
-  EXPECT_TRUE(third.Form_Load());
-  EXPECT_FALSE(Exists("succ.txt"));
-}
-
 // Start-up removes the status files and shows the window. Logging is on
 // with the log argument or an empty run log; a path file others can read is
 // reported once in the error log, a private one not.
@@ -90,6 +72,21 @@ TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingO
   // One pass from the left: four line ends become two, shown as two "; ".
   Form().ShowState("x\r\n\r\n\r\n\r\ny");
   EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
+
+  // A second copy leaves an activation request and touches nothing else;
+  // once the first copy is gone, a new one starts normally.
+  Put("succ.txt", "\r\n");  // the running copy's login
+  const std::string runLog = Read("plnrc.log");
+  frmTLVFTP second(ClientSettings{Home(), true});
+  EXPECT_FALSE(second.Form_Load());
+  EXPECT_EQ(
+      Read("plnrc.cal") + Read("succ.txt") + std::to_string(second.Timer4Enabled() || second.Timer3Enabled()),
+      " \r\n\r\n0");
+  EXPECT_EQ(Read("plnrc.log"), runLog);
+  m_form.reset();
+  frmTLVFTP third(ClientSettings{Home(), false});
+  EXPECT_TRUE(third.Form_Load());
+  EXPECT_FALSE(Exists("succ.txt"));
 }
 
 TEST(ClientOptionsTest, CommandLine) {
