@@ -9,11 +9,12 @@
 namespace pellan::client::test {
 namespace {
 
+using pellan::test::FakeFtpServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
-using pellan::test::FakeFtpServer;
+using ::testing::StartsWith;
 
 class SessionTest : public ClientTest {
  protected:
@@ -106,46 +107,38 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndRetryWhichWritesRedoAndLogsInAgain) {
-  Put("plnrc.log", "");
-  m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(Start("重    试"));
-  frmTLVFTP& f = Form();
-  EXPECT_EQ(Read("err.txt") + std::to_string(Exists("succ.txt")) + State(),
-            "530 Login incorrect.\r\n0重    试|开启|2|idle|exit on allowed|settings mixed|timer off|");
-  EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
-  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
-  EXPECT_FALSE(f.RetryTimerEnabled());  // no automatic retry unless asked for
-
-  f.btnStart_Click();
-  // The companion reads both err.txt and succ.txt; neither is reset by a retry.
-  EXPECT_EQ(Read("redo.txt") + Read("succ.txt") + Read("err.txt") + State(),
-            "\r\n\r\n530 Login incorrect.\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|");
-}
-
-// The failure box is modal and nobody closes it: the retries run while it
-// is up, a second failure adds no second box, and the third try logs in.
-TEST_F(SessionTest, RetryLoginOptionRetriesWhileTheFailureBoxIsShown) {
+// A failed login leaves the reason for the companion. With --retry-login,
+// the retries run while the failure box is up (modal, nobody closes it), a
+// second failure adds no second box, and the third try logs in; a retry
+// writes redo.txt and resets neither err.txt nor succ.txt.
+TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBoxIsShown) {
   Put("plnrc.log", "");  // logging on: the failure shows a box
   for (int i = 0; i < 2; ++i) {
     m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
   }
   m_server.Login("user", "pass");
-  ClientSettings settings;
-  settings.retryLoginSeconds = 30;
   std::vector<Duration> boxTimes;
+  std::string atBox;
   m_frontEnd.whileShown = [&] {
     boxTimes.push_back(Elapsed());
-    EXPECT_TRUE(Exists("err.txt"));  // the companion is told before the box
+    // The companion is told before the box.
+    atBox = Read("err.txt") + std::to_string(Exists("succ.txt")) + State() + "|" +
+            Form().Model().Text("lblState");
     if (boxTimes.size() == 1) m_loop.Loop().WaitFor([&] { return Form().LoginCaption() == "停    止"; }, 100s);
   };
-  ASSERT_TRUE(Start("停    止", settings));
-  ASSERT_EQ(boxTimes.size(), 1u);
+  ASSERT_TRUE(Start("停    止", {.retryLoginSeconds = 30}));
+  EXPECT_THAT(
+      atBox,
+      StartsWith("530 Login incorrect.\r\n0重    试|开启|2|idle|exit on allowed|settings mixed|timer off|"));
+  EXPECT_THAT(atBox, HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
   // Retried after 30 seconds, then (failing again) after twice that.
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(Elapsed() - boxTimes[0]).count(), 90);
-  EXPECT_EQ(Read("redo.txt") + std::to_string(Form().RetryTimerEnabled()), "\r\n0");
+  EXPECT_EQ(
+      Read("redo.txt") + Read("succ.txt") + Read("err.txt") + State() +
+          std::to_string(Form().RetryTimerEnabled()),
+      "\r\n\r\n530 Login incorrect.\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|0");
 }
 
 TEST_F(SessionTest, ClickDuringTheLoginCancelsAndEndsTheProgramThere) {

@@ -150,10 +150,12 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTh
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
-  const std::string first = Form().LoginCaption() + std::to_string(Exists("err.txt"));
+  // No automatic retry unless asked for.
+  const std::string first =
+      Form().LoginCaption() + std::to_string(Exists("err.txt")) + std::to_string(Form().RetryTimerEnabled());
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
-            std::string(client::kCaptionRetry) + "1|" + client::kCaptionRetry + "1");
+            std::string(client::kCaptionRetry) + "10|" + client::kCaptionRetry + "1");
   // After a failed login the close control ends the program, leaving clo.txt.
   Click("lblClose");
   EXPECT_EQ(End(), "0|\r\n|no tray");
