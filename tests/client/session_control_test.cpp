@@ -14,6 +14,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 class SessionTest : public ClientTest {
@@ -68,6 +69,17 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   ASSERT_TRUE(RunUntil([&] { return passStarts.size() == 5; }, 1s));
   EXPECT_EQ(std::to_string(hideCount) + std::to_string(f.m_intHideCount) + std::to_string(f.Model().WindowShown()),
             "501");
+  // The companion asks for the window (its earlier request taken): it is
+  // restored, on top and brought forward.
+  f.Model().HideWindow();
+  Put("plnrc.run", " \r\n");
+  Put("plnrc.cal", " \r\n");
+  ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
+  const WindowModel& m = f.Model();
+  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.Minimised()) +
+                std::to_string(m.OnTop()) + std::to_string(m.FrontRequests()) +
+                std::to_string(f.m_blnRunning),
+            " \r\n|10111");
 
   for (size_t i = 1; i < passStarts.size(); ++i) {
     EXPECT_GE(passStarts[i] - passStarts[i - 1], 250ms);  // the pass, then at least the period
@@ -90,9 +102,14 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   EXPECT_EQ(Read("stop.txt"), "\r\n");
   EXPECT_EQ(State(), "登    录|开启|1|idle|exit on allowed|settings on|timer off|");
   EXPECT_THAT(f.Model().Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 已停止"));
-  EXPECT_TRUE(f.FtpLibrary1().Connected());
   const size_t before = passStarts.size();
-  ASSERT_FALSE(RunUntil([&] { return passStarts.size() > before; }, 2s));  // no passes after a stop
+  f.m_dtLastActive = Moment::Now();
+  // No passes after a stop, and the watchdog sleeps.
+  ASSERT_FALSE(RunUntil([&] { return passStarts.size() > before; }, 60s));
+  EXPECT_THAT(Read("plnrc.err"), Not(HasSubstr("Timer2_Timer")));
+  EXPECT_EQ(std::to_string(f.m_blnForced) + std::to_string(f.m_blnAbortSent) +
+                std::to_string(f.FtpLibrary1().Connected()),
+            "001");
   f.imgLogin_Click();
   EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
   EXPECT_GT(passStarts.size(), before);

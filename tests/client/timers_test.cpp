@@ -15,7 +15,6 @@
 namespace pellan::client::test {
 namespace {
 
-using ::testing::IsEmpty;
 using pellan::test::FakeFtpServer;
 
 // The AT(...) and RC(...) lines of the error log: what each says, the time
@@ -104,26 +103,6 @@ TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAft
   EXPECT_LT(sizeReturnedAt - passStart, 14s);
   ExpectAbortThenClose(Read("plnrc.err"), "AT(:10)RC(:15)", 10, 18);
   EXPECT_EQ(Session(), "100");
-}
-
-TEST_F(TimersTest, AnActivationRequestBringsTheWindowToTheFrontAndTheWatchdogSleepsWhenStopped) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(LoggedIn());
-  RunUntil([] { return false; }, 2s);
-  ASSERT_FALSE(Form().Model().WindowShown());
-  Put("plnrc.run", " \r\n");  // an earlier request
-  Put("plnrc.cal", " \r\n");
-  ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
-  const WindowModel& m = Form().Model();
-  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.Minimised()) +
-                std::to_string(m.OnTop()) + std::to_string(m.FrontRequests()) + std::to_string(Form().m_blnRunning),
-            " \r\n|10111");
-  // Stopped, the watchdog sleeps.
-  Form().lblLogin_Click();
-  Form().m_dtLastActive = Moment::Now();
-  RunUntil([] { return false; }, 60s);
-  EXPECT_THAT(WatchdogLines(Read("plnrc.err")), IsEmpty());
-  EXPECT_EQ(Session(), "001");
 }
 
 // The companion's exit file (true) or SIGTERM (false) arrives while a call
