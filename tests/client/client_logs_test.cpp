@@ -81,20 +81,6 @@ TEST_F(ClientLogsTest, LinesRepeatingTheLinesBeforeThemAreCounted) {
                 NowText() + ")|done|");
 }
 
-TEST_F(ClientTest, ShowStateFoldsLineEndsForTheLabelAndKeepsThemInTheLogs) {
-  Put("plnrc.log", "");
-  ASSERT_TRUE(Form().Form_Load());
-  Form().ShowState("a\r\n\r\nb", true, true, true);
-  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] a; b");
-  EXPECT_THAT(Read("plnrc.log"), ::testing::HasSubstr("\r\na\r\nb   {   "));
-  EXPECT_THAT(Read("plnrc.err"), ::testing::EndsWith("a\r\nb   {   " + NowText() + "   }   \r\n"));
-  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("a\r\nb"));
-
-  // One pass from the left: four line ends become two, shown as two "; ".
-  Form().ShowState("x\r\n\r\n\r\n\r\ny");
-  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
-}
-
 TEST(HeadlessFrontEndTest, OneLinePerNewStatusAndNeverBlocks) {
   int fds[2];
   ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);

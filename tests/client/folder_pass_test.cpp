@@ -22,12 +22,12 @@
 namespace pellan::client::test {
 namespace {
 
-using ::testing::Contains;
+using pellan::test::FakeFtpServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
 using ::testing::Not;
-using pellan::test::FakeFtpServer;
 
 class FolderPassTest : public ClientTest {
  protected:
@@ -47,8 +47,6 @@ class FolderPassTest : public ClientTest {
     frmTLVFTP& f = Form();
     f.FolderPass = [this] {
       ++m_passes;
-      m_localAtPass.push_back(LocalNames());
-      m_serverAtPass.push_back(m_server.Files());
       frmTLVFTP& form = Form();
       form.m_dtLastActive = Moment::Now();
       if (form.m_blnRunning) form.ScanFolder(DataFolder());
@@ -109,31 +107,7 @@ class FolderPassTest : public ClientTest {
   void Answer(const std::string& command, const std::function<void()>& answer) {
     m_server.OnCommand(command, [answer] { return answer(), true; });
   }
-  // The listing of one reply Ra1.txt of `size` bytes, then its RETR up to the 150.
-  FakeFtpServer& ListingAndRetrUpTo150(size_t size) {
-    return m_server.Expect("TYPE A", "200 Type set to A.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
-        .Expect("LIST data", "150 Here comes the listing.").DataSend(Entry("Ra1.txt", size)).DataClose()
-        .Reply("226 Directory send OK.").Expect("TYPE I", "200 Type set to I.").Expect("EPSV").Pasv(pellan::test::kEpsvReply)
-        .Expect("RETR data/Ra1.txt", "150 Opening BINARY mode data connection.");
-  }
-  // Uploads go straight to their final names (--direct-uploads).
-  void DirectUploads() { Form({.directUploads = true}); }
-  // Tq1.txt holding `first` goes up while `change` makes it `second`: it is
-  // kept, sent again, and deleted only once the server holds what the disk holds.
   size_t Mentions(const std::string& part) const { return Count(part, true); }
-  void ChangedWhileSent(const std::string& first, const std::function<void()>& change, const std::string& second) {
-    PutLocal("Tq1.txt", first);
-    Answer("STOR data/_Tq1.txt.part", [=, this] {
-      m_server.Reply("150 Ok to send data.").DataReceive().Do(change, "the file changes")
-          .Reply("226 Transfer complete.")
-          .Script("RNFR data/_Tq1.txt.part>350 Ready.|RNTO data/Tq1.txt>250 Renamed.");
-    });
-    ASSERT_TRUE(LoggedIn());
-    ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && !Local("Tq1.txt"); }));
-    EXPECT_THAT(m_server.Received(), ElementsAre(first, second));
-    EXPECT_EQ(ServerFile("Tq1.txt"), second);
-    EXPECT_THAT(LocalNames(), IsEmpty());
-  }
   static size_t Occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -142,88 +116,78 @@ class FolderPassTest : public ClientTest {
 
   FakeFtpServer m_server;
   int m_passes = 0;
-  std::vector<std::vector<std::string>> m_localAtPass;  // the local folder as each pass began
-  std::vector<std::map<std::string, std::string>> m_serverAtPass;  // the server's files as each pass began
 };
 
-TEST_F(FolderPassTest, AnAcceptedTFileGoesUpAndIsDeletedLocallyOthersStay) {
+// Tq2.txt's first STOR is cut by a dropped connection: the cut copy is
+// taken off the server before the next attempt, under its temporary name
+// (the final name never holds part of the file); the file goes up again on
+// a new connection, and is deleted locally only once the server holds all
+// of it. A file that changes while it goes up is kept, sent again, and
+// deleted only once the server holds what the disk holds: Tg.txt grows;
+// Tr.txt is replaced as cp -p and mv do (the same size and modification
+// time, another file).
+TEST_F(FolderPassTest, AnAcceptedTFileGoesUpWholeUnderItsFinalNameAndIsDeletedLocallyOthersStay) {
   // The type test looks anywhere in ".xls.mao.txt.": "Tas.m" and "Tmao" pass it.
   for (const char* name : {"Tq1.doc", "q1.txt", "Tas.m", "Tmao", "Tq1.dat"}) PutLocal(name, name);
   PutLocal("Tq1.txt", "order 1\r\n");
+  const std::string big(64 * 1024, 'u'), temp = "data/_Tq2.txt.part";
+  PutLocal("Tq2.txt", big);
+  Answer("STOR " + temp, [this] {
+    m_server.Reply("150 Ok to send data.").DataAccept().Delay(5ms).Drop(FakeFtpServer::Close::kReset);
+  });
+  PutLocal("Tg.txt", "line 1\r\n");
+  PutLocal("Tr.txt", "version 1\r\n");
+  const std::map<std::string, std::function<void()>> changes = {
+      {"Tg.txt", [this] { PutLocal("Tg.txt", "line 1\r\nline 2\r\n"); }},
+      {"Tr.txt", [this] {
+         const std::string path = DataFolder() + "/Tr.txt", aside = DataFolder() + "/_Tr.txt";
+         struct stat st {};
+         ASSERT_EQ(stat(path.c_str(), &st), 0);
+         PutLocal("_Tr.txt", "version 2\r\n");
+         const timespec times[2] = {st.st_atim, st.st_mtim};
+         ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
+         ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
+       }}};
+  for (const auto& [name, change] : changes) {
+    Answer("STOR data/_" + name + ".part", [=, this] {
+      m_server.Reply("150 Ok to send data.").DataReceive().Do(change, "the file changes");
+      m_server.Reply("226 Transfer complete.")
+          .Script("RNFR data/_" + name + ".part>350 Ready.|RNTO data/" + name + ">250 Renamed.");
+    });
+  }
   // Left by an upload cut short in an earlier session; the others are not ours.
   for (const char* name : {"_Told.txt.part", "_Told.txt", "Told.txt.part"}) {
     m_server.SetFile(std::string("data/") + name, "cut");
   }
   ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt") && !Local("Tas.m") && !Local("Tmao"); }));
+  ASSERT_TRUE(PassesUntil([&] { return m_server.Finished() && LocalNames().size() == 3; }));  // the rest went
   ASSERT_TRUE(RunPasses(2));
 
   EXPECT_EQ(ServerFile("Tq1.txt") + ServerFile("Tas.m") + ServerFile("Tmao") + ServerFile("Tq1.doc") +
                 ServerFile("q1.txt") + ServerFile("Tq1.dat") + LocalFile("Tq1.doc"),
             "order 1\r\nTas.mTmaoTq1.doc");
   InOrder({"DELE data/_Told.txt.part", "STOR data/_Tq1.txt.part", "RNTO data/Tq1.txt"});
-  EXPECT_EQ(std::to_string(Count("STOR data/_Tq1.txt.part")) + std::to_string(Count("STOR data/Tq1.txt")), "10");
+  EXPECT_EQ(std::to_string(Count("STOR data/_Tq1.txt.part")) + std::to_string(Count("STOR " + temp)), "12");
+  InOrder({"STOR " + temp, "DELE " + temp});
+  EXPECT_LT(Where("DELE " + temp), Where("STOR " + temp, 2));
+  EXPECT_EQ(Mentions("DELE data/T") + Mentions("STOR data/T"), 0u);
+  EXPECT_TRUE(ServerFile("Tq2.txt") == big && !OnServer("_Tq2.txt.part"));
   EXPECT_EQ(ServerFile("_Told.txt") + ServerFile("Told.txt.part"), "cutcut");
   EXPECT_THAT(LocalNames(), ElementsAre("Tq1.dat", "Tq1.doc", "q1.txt"));
-  LogHas("plnrc.log", {"Type mismatch:[.xls.mao.txt.#doc]", "Type mismatch:[.xls.mao.txt.#dat]", "上传文件5:[Tq1.txt]9",
-                       "Tq1.txt:上传完成", "Tq1.txt:删除完成", "UP:100#Force=False",
+  EXPECT_THAT(m_server.Received(),
+              IsSupersetOf({"line 1\r\n", "line 1\r\nline 2\r\n", "version 1\r\n", "version 2\r\n"}));
+  EXPECT_EQ(ServerFile("Tg.txt") + ServerFile("Tr.txt"), "line 1\r\nline 2\r\nversion 2\r\n");
+  LogHas("plnrc.log", {"Type mismatch:[.xls.mao.txt.#doc]", "Type mismatch:[.xls.mao.txt.#dat]",
+                       "上传文件6:[Tq1.txt]9", "Tq1.txt:上传完成", "Tq1.txt:删除完成", "UP:100#Force=False",
                        "开始上传[" + DataFolder() + "/]中的文件"});
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
 }
 
-TEST_F(FolderPassTest, AnRFileComesDownThroughTmpReplacesTheOlderCopyAndLeavesTheServer) {
-  PutLocal("Ra1.txt", "old reply\r\n");
-  m_server.SetFile("data/Ra1.txt", "new reply, longer\r\n");
-  // A folder named like a reply, a temporary name and a hostile name stay.
-  m_server.SetListing(Entry("Rdir", 0, "drwxr-xr-x") + Entry("Rb.txt.tmp") + Entry("Rx\\y.txt"));
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
-  ASSERT_TRUE(RunPasses(3));
-
-  EXPECT_EQ(LocalFile("Ra1.txt"), "new reply, longer\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));  // no .tmp left behind
-  EXPECT_EQ(Count("RETR data/Ra1.txt"), 1u);
-  InOrder({"RETR data/Ra1.txt", "DELE data/Ra1.txt"});
-  for (const char* part : {"Rdir", "Rb.txt.tmp", "Rx"}) EXPECT_EQ(Mentions(part), 0u) << part;
-  // Numbered over every listed entry, the folder and skipped names included.
-  LogHas("plnrc.log", {"开始下载[data/]中的文件", "下载文件4:[data/Ra1.txt]", "Ra1.txt:删除完成",
-                       "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"});
-  // Skipped names are said once per run, however many passes saw them.
-  const std::string err = Read("plnrc.err");
-  EXPECT_EQ(Occurrences(err, "Temporary name skipped: [data/Rb.txt.tmp]"), 1u) << err;
-  EXPECT_THAT(err, HasSubstr("Unsafe name skipped: [data/Rx\\y.txt]"));
-}
-
-TEST_F(FolderPassTest, After120SecondsItWaitsThenClearsOldRepliesBeforeTheNextBatch) {
-  PutLocal("Tq1.txt", "batch 1\r\n");
-  ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(PassesUntil([&] { return OnServer("Tq1.txt") && !Local("Tq1.txt"); }));
-  const Duration uploaded = Elapsed();
-  // Inside the window, replies are still looked for.
-  ASSERT_TRUE(PassesUntil([&] { return Elapsed() > uploaded + 100s; }, 200s));
-  EXPECT_THAT(Read("plnrc.log"), Not(HasSubstr("Waiting...|")));
-  ASSERT_TRUE(PassesUntil([&] { return Read("plnrc.log").find("Waiting...|") != std::string::npos; }, 200s));
-  EXPECT_LE(Elapsed(), uploaded + 123s);
-  // A late reply arrives after the window: it is not fetched, and the next
-  // batch clears it first. A folder among the replies stays.
-  m_server.SetFile("data/Rlate.txt", "late\r\n");
-  m_server.SetListing(Entry("Ra", 0, "drwxr-xr-x"));
-  ASSERT_TRUE(RunPasses(5));
-  EXPECT_EQ(Count("RETR data/Rlate.txt"), 0u);
-  EXPECT_TRUE(OnServer("Rlate.txt"));
-
-  PutLocal("Tq2.txt", "batch 2\r\n");
-  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq2.txt"); }));
-  EXPECT_EQ(ServerFile("Rlate.txt") + "|" + ServerFile("Tq2.txt"), "|batch 2\r\n");
-  InOrder({"DELE data/Rlate.txt", "STOR data/_Tq2.txt.part"});
-  EXPECT_EQ(Count("DELE data/Ra"), 0u);
-  LogHas("plnrc.log", {"开始清除上次的文件...", "Rlate.txt:删除完成", "清除完成."});
-  // The clean-up ran once for this batch, once at start-up for the first.
-  ASSERT_TRUE(RunPasses(3));
-  EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
-}
-
-TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhileRepliesAreDue) {
-  // A reply of the last batch waits on the server; nothing has gone up yet.
+// Nothing comes down before the first upload, which first clears the last
+// batch's replies; while replies are due, an upload goes first and clears
+// nothing; 120 seconds after the last upload the passes wait, and the next
+// batch clears a late reply first (a folder among the replies stays).
+TEST_F(FolderPassTest, RepliesComeDownInTheWindowAfterAnUploadAndTheNextBatchClearsTheRest) {
   m_server.SetFile("data/Rold.txt", "last batch\r\n");
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunPasses(10));
@@ -231,30 +195,53 @@ TEST_F(FolderPassTest, NothingComesDownBeforeTheFirstUploadAndNoCleanUpRunsWhile
   EXPECT_THAT(LocalNames(), IsEmpty());
   EXPECT_THAT(Read("plnrc.log"), HasSubstr("Waiting...||"));
 
-  // The first upload clears it.
-  PutLocal("Tq1.txt", "batch\r\n");
+  PutLocal("Tq1.txt", "batch 1\r\n");
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
-  EXPECT_FALSE(OnServer("Rold.txt"));
+  EXPECT_EQ(ServerFile("Rold.txt") + "|" + ServerFile("Tq1.txt"), "|batch 1\r\n");
   InOrder({"DELE data/Rold.txt", "STOR data/_Tq1.txt.part"});
   EXPECT_THAT(LocalNames(), IsEmpty());
-  // While replies are due, a reply and the next outgoing file arrive
-  // together: the upload goes first and clears nothing.
   m_server.SetFile("data/Rnew.txt", "reply\r\n");
-  PutLocal("Tq2.txt", "more\r\n");
+  PutLocal("Tq2.txt", "batch 2\r\n");
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq2.txt") && !OnServer("Rnew.txt"); }));
+  const Duration uploaded = Elapsed();
   EXPECT_EQ(LocalFile("Rnew.txt"), "reply\r\n");
   InOrder({"STOR data/_Tq2.txt.part", "RETR data/Rnew.txt", "DELE data/Rnew.txt"});
   EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 1u);
+
+  // Inside the window, replies are still looked for.
+  ASSERT_TRUE(PassesUntil([&] { return Elapsed() > uploaded + 100s; }, 200s));
+  EXPECT_THAT(Read("plnrc.log"), Not(HasSubstr("Waiting...|2")));
+  ASSERT_TRUE(PassesUntil([&] { return Read("plnrc.log").find("Waiting...|2") != std::string::npos; }, 200s));
+  EXPECT_LE(Elapsed(), uploaded + 123s);
+  m_server.SetFile("data/Rlate.txt", "late\r\n");
+  m_server.SetListing(Entry("Ra", 0, "drwxr-xr-x"));
+  ASSERT_TRUE(RunPasses(5));
+  EXPECT_EQ(Count("RETR data/Rlate.txt"), 0u);
+  EXPECT_TRUE(OnServer("Rlate.txt"));
+
+  PutLocal("Tq3.txt", "batch 3\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq3.txt"); }));
+  EXPECT_EQ(ServerFile("Rlate.txt") + "|" + ServerFile("Tq3.txt"), "|batch 3\r\n");
+  InOrder({"DELE data/Rlate.txt", "STOR data/_Tq3.txt.part"});
+  EXPECT_EQ(Count("DELE data/Ra"), 0u);
+  LogHas("plnrc.log", {"Rlate.txt:删除完成", "清除完成."});
+  ASSERT_TRUE(RunPasses(3));
+  EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
 }
 
-TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
+// An R file comes down through ".tmp", replaces the older copy and leaves
+// the server. Names that are not plain file names as listed are never used.
+TEST_F(FolderPassTest, AnRFileComesDownThroughTmpAndNamesThatAreNotPlainFileNamesAreNeverUsed) {
   // A lying server: a path, a NUL, a name no file can have, a name the FTP
-  // control would trim into the real "Rb.txt", and a link.
+  // control would trim into the real "Rb.txt", and a link; a folder named
+  // like a reply, a temporary name and a name holding "\\" stay too.
   m_server.SetListing(Entry("../Rup.txt") + Entry(std::string("R\0nul.txt", 9)) +
-                   Entry("R" + std::string(8 * 1024, 'n') + ".txt") + Entry("Rb.txt ") +
-                   Entry("Rl.txt -> Rb.txt", 6, "lrwxrwxrwx"));
+                      Entry("R" + std::string(8 * 1024, 'n') + ".txt") + Entry("Rb.txt ") +
+                      Entry("Rl.txt -> Rb.txt", 6, "lrwxrwxrwx") + Entry("Rdir", 0, "drwxr-xr-x") +
+                      Entry("Rb.txt.tmp") + Entry("Rx\\y.txt"));
   m_server.SetFile("data/Rb.txt", "last batch\r\n");
   PutLocal("Tq1.txt", "batch\r\n");
+  PutLocal("Ra1.txt", "old reply\r\n");
   // Locally, a name the FTP control would read as "Ta/b.txt".
   ASSERT_EQ(mkdir((DataFolder() + "/Ta").c_str(), 0755), 0);
   PutLocal("Ta/b.txt", "another file\r\n");
@@ -263,24 +250,39 @@ TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
   // The clean-up before the batch deletes the real Rb.txt, once.
   ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
   EXPECT_EQ(Count("DELE data/Rb.txt"), 1u);
-  // Replies are due: the real Rb.txt comes down, and nothing else. (A
-  // pass's listing is the one its clean-up saw: Rb.txt was asked for once
-  // more after that.)
+  // Replies are due: the real Rb.txt and Ra1.txt come down, and nothing
+  // else. (A pass's listing is the one its clean-up saw: Rb.txt was asked
+  // for once more after that.)
   const size_t retrBefore = Count("RETR data/Rb.txt");
   m_server.SetFile("data/Rb.txt", "the real Rb\r\n");
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Rb.txt"); }));
-  ASSERT_TRUE(RunPasses(2));
+  m_server.SetFile("data/Ra1.txt", "new reply, longer\r\n");
+  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Rb.txt") && !OnServer("Ra1.txt"); }));
+  ASSERT_TRUE(RunPasses(3));
 
-  EXPECT_EQ(LocalFile("Rb.txt") + LocalFile("Ta\\b.txt"), "the real Rb\r\nnever sent\r\n");
-  EXPECT_THAT(LocalNames(), ElementsAre("Rb.txt", "Ta", "Ta\\b.txt"));
+  EXPECT_EQ(LocalFile("Rb.txt") + LocalFile("Ta\\b.txt") + LocalFile("Ra1.txt"),
+            "the real Rb\r\nnever sent\r\nnew reply, longer\r\n");
+  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt", "Rb.txt", "Ta", "Ta\\b.txt"));  // no .tmp left behind
   EXPECT_EQ(Count("RETR data/Rb.txt"), retrBefore + 1);
+  EXPECT_EQ(Count("RETR data/Ra1.txt"), 1u);
   EXPECT_EQ(Count("DELE data/Rb.txt"), 2u);
-  for (const char* part : {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta", "RETR data/Rl"}) EXPECT_EQ(Mentions(part), 0u) << part;
+  InOrder({"RETR data/Ra1.txt", "DELE data/Ra1.txt"});
+  for (const char* part :
+       {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta", "RETR data/Rl", "Rdir", "RETR data/Rb.txt.tmp", "Rx"}) {
+    EXPECT_EQ(Mentions(part), 0u) << part;
+  }
+  // Numbered over every listed entry, the folder and skipped names included.
+  LogHas("plnrc.log", {"开始下载[data/]中的文件", "下载文件9:[data/Ra1.txt]", "Ra1.txt:删除完成",
+                       "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"});
+  // Skipped names are said once per run, however many passes saw them.
   const std::string err = Read("plnrc.err");
   for (const std::string& said :
-       {std::string("Unsafe name skipped: [data/../Rup.txt]"), std::string("Unsafe name skipped: [data/R\\x00nul.txt]"),
+       {std::string("Unsafe name skipped: [data/../Rup.txt]"),
+        std::string("Unsafe name skipped: [data/R\\x00nul.txt]"),
         std::string("Unsafe name skipped: [data/Rb.txt ]"), std::string("Link skipped: [data/Rl.txt]"),
-        "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]", std::string("Unsafe name skipped: [data/Rnnnn")}) {
+        "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]",
+        std::string("Unsafe name skipped: [data/Rnnnn"),
+        std::string("Temporary name skipped: [data/Rb.txt.tmp]"),
+        std::string("Unsafe name skipped: [data/Rx\\y.txt]")}) {
     EXPECT_EQ(Occurrences(err, said), 1u) << said << "\n" << err;
   }
   EXPECT_THAT(err, HasSubstr("...(8202 bytes)]"));
@@ -288,174 +290,74 @@ TEST_F(FolderPassTest, NamesThatAreNotPlainFileNamesAsListedAreNeverUsed) {
 
 // ---- faults: afterwards both sides still hold every file whole ----------
 
-TEST_F(FolderPassTest, ARefusedDeleOrADownloadShorterThanListedKeepsTheServerCopy) {
-  // Ra1.txt comes down whole but its DELE is refused; Ra2.txt is listed at
-  // 100 bytes, SIZE tells nothing, and the server sends 7 and says 226.
+// Ra1.txt comes down whole but its DELE is refused; Ra2.txt is listed at 100
+// bytes, SIZE tells nothing, and the server sends 7 and says 226; a folder
+// holds Rb.txt's final name, so the rename fails; the folder's flush after
+// Rc.txt's rename fails, as on a failing disk; Rd.txt does not fit on the
+// disk (a tmpfs of 64 KiB over the local folder). Every server copy stays.
+// (That the local copy is whole under its final name when the DELE goes
+// out, the crash test shows by a kill at the DELE.)
+TEST_F(FolderPassTest, AFailedDownloadOrDeleteKeepsTheServerCopy) {
+  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{DataFolder()};
   m_server.SetDefaultReply("DELE", "550 Permission denied.");
   m_server.SetDefaultReply("SIZE", "500 Unknown command.");
-  m_server.SetFile("data/Ra1.txt", "reply\r\n");
-  m_server.SetFile("data/Ra2.txt", "partial");
+  const std::map<std::string, std::string> replies = {{"data/Ra1.txt", "reply\r\n"},
+                                                      {"data/Ra2.txt", "partial"},
+                                                      {"data/Rb.txt", "reply b\r\n"},
+                                                      {"data/Rc.txt", "reply c\r\n"},
+                                                      {"data/Rd.txt", std::string(200 * 1024, 'r')}};
+  for (const auto& [name, content] : replies) m_server.SetFile(name, content);
   m_server.ClaimSize("data/Ra2.txt", 100);
   PutLocal("Ra2.txt", "older whole copy\r\n");
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("DELE data/Ra1.txt") >= 1 && Count("RETR data/Ra2.txt") >= 1; }));
-  ASSERT_TRUE(RunPasses(1));
-
-  EXPECT_EQ(LocalFile("Ra1.txt") + ServerFile("Ra1.txt") + ServerFile("Ra2.txt") + "|" + LocalFile("Ra2.txt"),
-            "reply\r\nreply\r\npartial|older whole copy\r\n");
-  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
-  EXPECT_EQ(Count("DELE data/Ra2.txt"), 0u);
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt", "Ra2.txt"));
-}
-
-TEST_F(FolderPassTest, TheServerCopyGoesOnlyOnceTheLocalCopyLastsUnderItsFinalName) {
-  // (That the local copy is whole under its final name when the DELE goes
-  // out, the crash test shows by a kill at the DELE.)
-  // Rb.txt: a folder holds its final name, so the rename fails.
   ASSERT_EQ(mkdir((DataFolder() + "/Rb.txt").c_str(), 0755), 0);
   PutLocal("Rb.txt/inside", "x");
-  m_server.SetFile("data/Rb.txt", "reply b\r\n");
-  // Rc.txt: the folder's flush after its rename fails, as on a failing disk.
-  m_server.SetFile("data/Rc.txt", "reply c\r\n");
   Form().FolderFsync = [this](int fd) {
     if (!Local("Rc.txt")) return fsync(fd);
     errno = EIO;
     return -1;
   };
   ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Rc.txt") >= 2; }));
-  // Both stay on the server, each failure said.
-  EXPECT_EQ(Count("DELE data/Rb.txt") + Count("DELE data/Rc.txt"), 0u);
-  EXPECT_EQ(ServerFile("Rb.txt") + ServerFile("Rc.txt"), "reply b\r\nreply c\r\n");
-  LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;",
+  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Rc.txt") >= 2 && Count("RETR data/Rd.txt") >= 2; }));
+
+  EXPECT_EQ(m_server.Files(), replies);
+  EXPECT_EQ(Mentions("DELE"), Count("DELE data/Ra1.txt"));  // only the whole copy's DELE went out
+  EXPECT_EQ(LocalFile("Ra1.txt") + "|" + LocalFile("Ra2.txt"), "reply\r\n|older whole copy\r\n");
+  std::vector<std::string> names = LocalNames();
+  std::erase(names, "Rd.txt.tmp");  // it may stay, for the next attempt to overwrite
+  EXPECT_THAT(names, ElementsAre("Ra1.txt", "Ra2.txt", "Rb.txt", "Rb.txt.tmp", "Rc.txt"));
+  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
+  LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;", "Rd.txt:下载失败",
                        "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
 }
 
-// A full disk (a tmpfs of 64 KiB over the local folder): the download's
-// write fails, its server copy stays, nothing takes the final name.
-TEST_F(FolderPassTest, ADiskThatFillsUpKeepsTheServerCopy) {
-  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "no tmpfs: " << errno;
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{DataFolder()};
-  m_server.SetFile("data/Ra1.txt", std::string(200 * 1024, 'r'));
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return Count("RETR data/Ra1.txt") >= 2; }));
-  EXPECT_EQ(std::to_string(Count("DELE data/Ra1.txt")) + std::to_string(OnServer("Ra1.txt")), "01");
-  EXPECT_THAT(LocalNames(), Not(Contains("Ra1.txt")));  // its .tmp may stay, for the next attempt to overwrite
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
-}
-
-TEST_F(FolderPassTest, ADownloadCutShortWith426KeepsTheServerCopyAndLeavesNoPartialFile) {
-  const std::string whole = "reply in twenty bytes";
-  m_server.SetFile("data/Ra1.txt", whole);
-  ListingAndRetrUpTo150(21).DataSend(whole.substr(0, 9)).DataClose().Reply("426 Connection closed; transfer aborted.");
-  ASSERT_TRUE(LoggedIn(true));
-  ASSERT_TRUE(PassesUntil([&] { return !OnServer("Ra1.txt"); }));
-  ASSERT_TRUE(RunPasses(1));
-
-  // Nothing under the final name after the cut (its temporary file may stay
-  // until the next download overwrites it); the next pass fetched it whole
-  // and only then deleted it on the server.
-  ASSERT_GE(m_localAtPass.size(), 2u);
-  EXPECT_THAT(m_localAtPass[1], Not(Contains("Ra1.txt")));
-  EXPECT_EQ(std::to_string(Count("RETR data/Ra1.txt")) + "," + std::to_string(Count("DELE data/Ra1.txt")), "2,1");
-  EXPECT_EQ(LocalFile("Ra1.txt"), whole);
-  EXPECT_THAT(LocalNames(), ElementsAre("Ra1.txt"));
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Ra1.txt:下载失败"));
-}
-
-TEST_F(FolderPassTest, AConnectionDroppedMidUploadKeepsTheLocalFileUntilAWholeCopyIsUp) {
-  const std::string big(64 * 1024, 'u');
-  PutLocal("Tq1.txt", big);
-  Answer("STOR data/_Tq1.txt.part", [this] {
-    m_server.Reply("150 Ok to send data.").DataAccept().Delay(5ms).Drop(FakeFtpServer::Close::kReset);
-  });
-  ASSERT_TRUE(LoggedIn());
-
-  // The cut copy was taken off the server before the next attempt, under
-  // its temporary name: the final name never held part of the file. The
-  // file went up again on a new connection, and was deleted locally only
-  // once the server held all of it.
-  ASSERT_TRUE(PassesUntil([&] { return !Local("Tq1.txt"); }));
-  const std::string temp = "data/_Tq1.txt.part";
-  EXPECT_EQ(Count("STOR " + temp), 2u);
-  InOrder({"STOR " + temp, "DELE " + temp});
-  EXPECT_LT(Where("DELE " + temp), Where("STOR " + temp, 2));
-  EXPECT_EQ(Mentions("DELE data/T") + Mentions("STOR data/T"), 0u);
-  EXPECT_TRUE(ServerFile("Tq1.txt") == big && !OnServer("_Tq1.txt.part"));
-  EXPECT_THAT(LocalNames(), IsEmpty());
-  ASSERT_FALSE(m_localAtPass.empty());
-  EXPECT_THAT(m_localAtPass.front(), ElementsAre("Tq1.txt"));
-}
-
-TEST_F(FolderPassTest, ATFileThatGrowsWhileItGoesUpIsKeptAndSentAgain) {
-  ChangedWhileSent("line 1\r\n", [this] { PutLocal("Tq1.txt", "line 1\r\nline 2\r\n"); }, "line 1\r\nline 2\r\n");
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
-}
-
-// A new version put in place as cp -p and mv do: the same size and
-// modification time, another file.
-TEST_F(FolderPassTest, AReplacementOfTheSameSizeAndTimeIsSentBeforeItIsDeleted) {
-  ChangedWhileSent("version 1\r\n", [this] {
-    const std::string path = DataFolder() + "/Tq1.txt", aside = DataFolder() + "/_Tq1.txt";
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    PutLocal("_Tq1.txt", "version 2\r\n");
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    ASSERT_EQ(utimensat(AT_FDCWD, aside.c_str(), times, 0), 0);
-    ASSERT_EQ(rename(aside.c_str(), path.c_str()), 0);
-  }, "version 2\r\n");
-}
-
-TEST_F(FolderPassTest, AFileThatKeepsFailingIsTriedAfter1Then2Then4UpTo60Seconds) {
-  m_server.SetDefaultReply("STOR", "553 Could not create file.");
-  PutLocal("Tq1.txt", "refused\r\n");
-  ASSERT_TRUE(LoggedIn());
-  RunUntil([] { return false; }, 125s);
-  // At 0, 1, 3, 7, 15, 31, 63 and 123 seconds.
-  EXPECT_EQ(Count("STOR data/_Tq1.txt.part"), 8u);
-  LogHas("plnrc.log", {"Next attempt at [UP:" + DataFolder() + "/Tq1.txt] in 60 s"});
-}
-
-TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere) {
+// Tgone.txt goes during the listing and sends nothing; Tro.txt is refused
+// before any data moves, on every attempt: it is tried again after 1, 2, 4,
+// ... and at most 60 seconds.
+TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThereAndIsTriedLater) {
   // Whole copies from an earlier batch, whose local files went long ago.
   m_server.SetFile("data/Tgone.txt", "earlier, whole\r\n");
   m_server.SetFile("data/Tro.txt", "read-only, whole\r\n");
   PutLocal("Tgone.txt", "vanishes before it goes up\r\n");
   PutLocal("Tro.txt", "refused by the server\r\n");
-  DirectUploads();
-  // Tgone.txt goes during the listing and sends nothing; Tro.txt is refused
-  // before any data moves.
+  Form({.directUploads = true});  // uploads go straight to their final names
   m_server.OnCommand("LIST data", [this] {
     EXPECT_EQ(unlink((DataFolder() + "/Tgone.txt").c_str()), 0);
     return false;
   });
-  Answer("STOR data/Tro.txt", [this] { m_server.Reply("553 Could not create file."); });
+  m_server.SetDefaultReply("STOR", "553 Could not create file.");
   ASSERT_TRUE(LoggedIn());
-  ASSERT_TRUE(RunPasses(2));
+  RunUntil([] { return false; }, 125s);
 
   EXPECT_EQ(Mentions("DELE data/T"), 0u);
-  EXPECT_EQ(m_serverAtPass[1].at("data/Tgone.txt") + m_serverAtPass[1].at("data/Tro.txt"),
-            "earlier, whole\r\nread-only, whole\r\n");
+  EXPECT_EQ(ServerFile("Tgone.txt") + ServerFile("Tro.txt"), "earlier, whole\r\nread-only, whole\r\n");
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("Tro.txt:上传失败"));
-}
-
-TEST_F(FolderPassTest, AnExitBeforeTheStorIsAcceptedLeavesTheServerFileAlone) {
-  m_server.SetFile("data/Tq1.txt", "earlier batch, whole\r\n");
-  PutLocal("Tq1.txt", "new order\r\n");
-  DirectUploads();
-  // The companion asks the client to close before the upload's STOR.
-  Answer("TYPE I", [this] {
-    Put("exit.txt", "");
-    m_server.Stall();
-  });
-  // The exit ends the program inside the first pass.
-  ASSERT_FALSE(LoggedIn());
-  ASSERT_EQ(Ended(), std::optional<int>(0));
-  EXPECT_EQ(Mentions("data/Tq1.txt"), 0u);
-  EXPECT_EQ(ServerFile("Tq1.txt") + LocalFile("Tq1.txt"), "earlier batch, whole\r\nnew order\r\n");
+  // At 0, 1, 3, 7, 15, 31, 63 and 123 seconds.
+  EXPECT_EQ(Count("STOR data/Tro.txt"), 8u);
+  LogHas("plnrc.log", {"Next attempt at [UP:" + DataFolder() + "/Tro.txt] in 60 s"});
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // against pyftpdlib, vsftpd and pure-ftpd: the companion's view of a login
 // and of a failed one, a folder pass with its clean-up before the first
 // batch, a second copy, a service manager's stop, a failing disk, an
-// unprivileged account, and Chinese names in GBK. (What a crash in the
+// unprivileged account, Chinese names in GBK. (What a crash in the
 // middle of a batch leaves is the crash test's.)
 #include <pwd.h>
 #include <sys/socket.h>
@@ -29,14 +29,15 @@
 namespace pellan::client {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
 using pellan::test::FtpServerKind;
 using pellan::test::ReadTree;
 using pellan::test::TempDir;
 using pellan::test::Tree;
 using pellan::test::WriteWholeFile;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
 
 class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:
@@ -47,25 +48,32 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     for (const auto& entry : std::filesystem::directory_iterator(m_server->Root(), ec)) {
       std::filesystem::remove_all(entry.path(), ec);
     }
-    ASSERT_TRUE(m_server->MakeFolder("data"));
+    ASSERT_TRUE(m_server->MakeFolder(Gbk("交换")));
     mkdir(Local("").c_str(), 0755);
-    WriteSite(Local(""), m_server->Password());
+    WriteSite(m_server->Password());
+  }
+  // The folder has a Chinese name: GBK on the server (--codepage GBK; UTF-8
+  // on pyftpdlib, which reads names as UTF-8 only), UTF-8 on the disk.
+  bool Utf8Server() const { return GetParam() == FtpServerKind::kPyftpdlib; }
+  std::string Gbk(const std::string& text) const {
+    return Utf8Server() ? text : EncodeText(text, CodePage::kGbk);
   }
   // The path file: the local folder (whose name is also the remote one),
   // the server and the account.
-  void WriteSite(const std::string& folder, const std::string& password) {
-    const std::string text = folder + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
+  void WriteSite(const std::string& password) {
+    const std::string text = Local("") + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
                              m_server->User() + "\r\n" + password + "\r\n";
     ASSERT_TRUE(WriteWholeFile(Path("maoph.txt"), text));
     chmod(Path("maoph.txt").c_str(), 0600);
   }
   std::string Path(const std::string& name) const { return m_home.File(name); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
-  std::string Local(const std::string& name) const { return Path("data/" + name); }
-  std::string Remote(const std::string& name) const { return m_server->LocalPath("data/" + name); }
+  std::string Local(const std::string& name) const { return Path("交换/" + name); }
+  std::string Remote(const std::string& name) const { return m_server->LocalPath(Gbk("交换/" + name)); }
   std::unique_ptr<ChildProcess> Start(const std::string& tag = "run", std::vector<std::string> args = {},
                                       std::vector<std::string> env = {}) {
-    args.insert(args.begin(), {"pellan-sync", "log", "--home", m_home.Path(), "--headless"});
+    args.insert(args.begin(), {"pellan-sync", "log", "--home", m_home.Path(), "--headless", "--codepage",
+                               Utf8Server() ? "UTF-8" : "GBK"});
     env.insert(env.end(), {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"});
     auto p = std::make_unique<ChildProcess>(args, env, Path(tag));
     EXPECT_TRUE(p->Started());
@@ -86,9 +94,9 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     EXPECT_EQ(Exists(Path("exit.txt")), !bySignal);
   }
   // A reply the other side's program writes aside and renames.
-  void PutReply(const std::string& remotePath, const std::string& content) {
+  void PutReply(const std::string& name, const std::string& content) {
     ASSERT_TRUE(m_server->PutFile("_reply", content));
-    ASSERT_EQ(rename(m_server->LocalPath("_reply").c_str(), m_server->LocalPath(remotePath).c_str()), 0);
+    ASSERT_EQ(rename(m_server->LocalPath("_reply").c_str(), Remote(name).c_str()), 0);
   }
 
   pellan::test::RealFtpServer* m_server = nullptr;
@@ -98,40 +106,43 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
 
 // T files go up, R files come down, the rest stays (which names pass is
 // the in-process folder pass tests'); the last batch's replies are cleared
-// before the first upload, folders never.
+// before the first upload, folders never. Chinese names are GBK on the
+// server and UTF-8 on the disk.
 TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
-  ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order 1\r\nqty 10\r\n"));
+  ASSERT_TRUE(WriteWholeFile(Local("T订单1.txt"), "order 1\r\nqty 10\r\n"));
   ASSERT_TRUE(WriteWholeFile(Local("Tq1.doc"), "kept: not a type we send\r\n"));
-  ASSERT_TRUE(WriteWholeFile(Local("Ra1.txt"), "old reply\r\n"));
-  ASSERT_TRUE(m_server->PutFile("data/Rdir/Rinside.txt", "inside a folder\r\n"));
-  ASSERT_TRUE(m_server->PutFile("data/Rold.txt", "last batch\r\n"));
+  ASSERT_TRUE(WriteWholeFile(Local("R回执1.txt"), "old reply\r\n"));
+  ASSERT_TRUE(m_server->PutFile(Gbk("交换/Rdir/Rinside.txt"), "inside a folder\r\n"));
+  ASSERT_TRUE(m_server->PutFile(Gbk("交换/Rold.txt"), "last batch\r\n"));
 
   auto client = Start();
   ASSERT_TRUE(Wait(*client, [&] { return Exists(Path("succ.txt")); }));
   // The companion is told the login succeeded, and nothing of a failure.
   EXPECT_EQ(Read("succ.txt") + std::to_string(Exists(Path("err.txt"))), "\r\n0");
-  ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));
-  PutReply("data/Ra1.txt", "new reply, longer than the old one\r\n");
-  ASSERT_TRUE(Wait(*client, [&] { return !Exists(Remote("Ra1.txt")); }));
+  ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("T订单1.txt")); }));
+  PutReply("R回执1.txt", "new reply, longer than the old one\r\n");
+  ASSERT_TRUE(Wait(*client, [&] { return !Exists(Remote("R回执1.txt")); }));
   Close(*client);
 
   // Both sides: the upload whole under its final name, the reply replacing
   // the older copy, the folder untouched, the old reply cleared, no
   // temporary file, the rest as it was.
-  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Rdir/", ""}, {"Rdir/Rinside.txt", "inside a folder\r\n"},
-                                        {"Tq1.txt", "order 1\r\nqty 10\r\n"}}));
-  EXPECT_EQ(ReadTree(Local("")), (Tree{{"Ra1.txt", "new reply, longer than the old one\r\n"},
+  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Rdir/", ""},
+                                        {"Rdir/Rinside.txt", "inside a folder\r\n"},
+                                        {Gbk("T订单1.txt"), "order 1\r\nqty 10\r\n"}}));
+  EXPECT_EQ(ReadTree(Local("")), (Tree{{"R回执1.txt", "new reply, longer than the old one\r\n"},
                                        {"Tq1.doc", "kept: not a type we send\r\n"}}));
 
   // The status lines on stdout, from the first.
   const std::string out = client->Out();
   EXPECT_THAT(out, MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\.[0-9.]+\n(.|\n)*"));
-  for (const char* line : {"] 连接成功,正在运行...\n", "] Tq1.txt:上传完成\n", "] Ra1.txt:下载完成\n", "] Rold.txt:删除完成\n"}) {
+  for (const char* line : {"] 连接成功,正在运行...\n", "] T订单1.txt:上传完成\n", "] R回执1.txt:下载完成\n",
+                           "] Rold.txt:删除完成\n"}) {
     EXPECT_THAT(out, HasSubstr(line));
   }
   // The clean-up numbers every listed entry, folders included.
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex("] 删除文件([0-9]+):\\[data/Rold\\.txt\\]\n"))) << out;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("] 删除文件([0-9]+):\\[交换/Rold\\.txt\\]\n"))) << out;
   EXPECT_TRUE(m[1] == "1" || m[1] == "2") << m[1];
 }
 
@@ -139,7 +150,7 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
 // client waits for a retry or an exit; a second copy asks it to come
 // forward and ends; a service manager's stop ends it.
 TEST_P(PellanSyncInteropTest, AWrongPasswordLeavesTheServersReasonASecondCopyEndsAndSigtermEndsTheClient) {
-  WriteSite(Local(""), "not-the-password");
+  WriteSite("not-the-password");
   auto client = Start();
   ASSERT_TRUE(Wait(*client, [&] { return !Read("err.txt").empty(); }));
   EXPECT_THAT(Read("err.txt"), MatchesRegex("530 [^\r\n]+\r\n"));
@@ -164,7 +175,7 @@ TEST_P(PellanSyncInteropTest, AFailingDiskKeepsTheServerCopy) {
   ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));  // opens the window for replies
   auto client = Start("run", {}, {"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));
-  PutReply("data/Ra1.txt", "reply\r\n");
+  PutReply("Ra1.txt", "reply\r\n");
   ASSERT_TRUE(Wait(*client, [&] { return client->Out().find("] Ra1.txt:下载失败") != std::string::npos; }));
   Close(*client);
   EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Ra1.txt", "reply\r\n"}, {"Tq1.txt", "order\r\n"}}));
@@ -197,79 +208,48 @@ TEST_P(PellanSyncInteropTest, AnUnreadableFolderAndUnwritableStatusFilesAreSaid)
   EXPECT_EQ(client.ExitStatus(), 0);
 }
 
-// With --codepage GBK, names on the server are GBK and local ones stay
-// UTF-8, the folder named in the path file included.
-TEST_P(PellanSyncInteropTest, ChineseNamesAreGbkOnTheServerAndUtf8OnTheDisk) {
-  if (GetParam() == FtpServerKind::kPyftpdlib) GTEST_SKIP() << "pyftpdlib reads names as UTF-8 only";
-  auto gbk = [](const std::string& text) { return EncodeText(text, CodePage::kGbk); };
-  const std::string folder = Path("交换");
-  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-  WriteSite(folder, m_server->Password());
-  ASSERT_TRUE(WriteWholeFile(folder + "/T订单1.txt", "order 1\r\n"));
-
-  auto client = Start("run", {"--codepage", "GBK"});
-  ASSERT_TRUE(Wait(*client, [&] { return !Exists(folder + "/T订单1.txt"); }));
-  PutReply(gbk("交换/R回执1.txt"), "reply 1\r\n");
-  ASSERT_TRUE(Wait(*client, [&] { return !Exists(m_server->LocalPath(gbk("交换/R回执1.txt"))); }));
-  Close(*client);
-
-  EXPECT_EQ(ReadTree(folder), (Tree{{"R回执1.txt", "reply 1\r\n"}}));
-  EXPECT_EQ(ReadTree(m_server->LocalPath(gbk("交换"))), (Tree{{gbk("T订单1.txt"), "order 1\r\n"}}));
-  EXPECT_THAT(client->Out(), HasSubstr("] T订单1.txt:上传完成\n"));
-}
-
 // --check tries the configuration and moves nothing; --once moves what
-// waits and ends; both end with 1 when the login fails.
-TEST_P(PellanSyncInteropTest, CheckAndOnceEndWithWhatTheyFound) {
-  if (GetParam() != FtpServerKind::kVsftpd) GTEST_SKIP() << "one server is enough (its login fails fastest)";
-  ASSERT_TRUE(std::filesystem::remove(Remote("")));
-  ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));
-  const auto run = [&](const char* mode) {
-    auto client = Start(mode, {mode});
-    EXPECT_TRUE(client->WaitEnd(30s));
-    return std::to_string(client->ExitStatus()) + client->Out() + client->Err();
-  };
-  EXPECT_THAT(run("--check"), AllOf(MatchesRegex("0(.|\n)*"), HasSubstr("Remote folder: data (created)\n"),
-                                   HasSubstr("Listing:       0 entries, 0 R")));
-  ASSERT_TRUE(m_server->PutFile("data/Ra1.txt", "reply\r\n"));
-  EXPECT_THAT(run("--once"), MatchesRegex("0(.|\n)*"));
-  EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Tq1.txt", "order\r\n"}}));
-  EXPECT_EQ(ReadTree(Local("")), (Tree{{"Ra1.txt", "reply\r\n"}}));
-  WriteSite(Local(""), "not-the-password");
-  for (const char* mode : {"--check", "--once"}) {
-    EXPECT_THAT(run(mode), AllOf(MatchesRegex("1(.|\n)*"), HasSubstr("pellan-sync: login failed: 530")))
-        << mode;
-  }
-}
-
-// Over TLS (vsftpd: TLS required, every data connection resuming the
-// session), --check says so and --once moves both ways.
-TEST(PellanSyncTlsTest, CheckAndOnceOverTls) {
+// waits and ends; both end with 1 when the login fails. Over TLS (vsftpd:
+// TLS required, every data connection resuming the session).
+TEST(PellanSyncTlsTest, CheckAndOnceOverTlsEndWithWhatTheyFound) {
   TempDir home;
   pellan::test::RealFtpServer server(FtpServerKind::kVsftpd);
   server.UseTls();
   PELLAN_START_FTP_SERVER_OR_SKIP(server);
-  ASSERT_TRUE(server.MakeFolder("data") && server.PutFile("data/Ra1.txt", "reply\r\n"));
   mkdir(home.File("data").c_str(), 0755);
   ASSERT_TRUE(WriteWholeFile(home.File("data/Tq1.txt"), "order\r\n"));
-  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n" +
-                                                         std::to_string(server.Port()) + "\r\n" + server.User() +
-                                                         "\r\n" + server.Password() + "\r\n"));
-  chmod(home.File("maoph.txt").c_str(), 0600);
-  for (const char* mode : {"--check", "--once"}) {
+  const auto run = [&](const char* mode, const std::string& password) {
+    EXPECT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n" +
+                                                           std::to_string(server.Port()) + "\r\n" +
+                                                           server.User() + "\r\n" + password + "\r\n"));
+    chmod(home.File("maoph.txt").c_str(), 0600);
     ChildProcess client({"pellan-sync", "--home", home.Path(), mode, "--tls", "require", "--tls-ca", server.CertFile()},
                         {}, home.File(mode));
-    ASSERT_TRUE(client.WaitEnd(30s));
-    EXPECT_EQ(client.ExitStatus(), 0) << client.Out() << client.Err();
-    if (std::string(mode) == "--check") EXPECT_THAT(client.Out(), HasSubstr("Login:         ok over TLSv1.3"));
-  }
+    EXPECT_TRUE(client.WaitEnd(30s));
+    return std::to_string(client.ExitStatus()) + client.Out() + client.Err();
+  };
+  EXPECT_THAT(
+      run("--check", server.Password()),
+      AllOf(StartsWith("0"), HasSubstr("Login:         ok over TLSv1.3"),
+            HasSubstr("Remote folder: data (created)\n"), HasSubstr("Listing:       0 entries, 0 R")));
+  ASSERT_TRUE(server.PutFile("data/Ra1.txt", "reply\r\n"));
+  EXPECT_THAT(run("--check", server.Password()),
+              HasSubstr("Remote folder: data\nListing:       1 entry, 1 R"));
+  EXPECT_THAT(run("--once", server.Password()), StartsWith("0"));
   EXPECT_EQ(ReadTree(server.LocalPath("data")), (Tree{{"Tq1.txt", "order\r\n"}}));
   EXPECT_EQ(ReadTree(home.File("data")), (Tree{{"Ra1.txt", "reply\r\n"}}));
+  for (const char* mode : {"--check", "--once"}) {
+    EXPECT_THAT(run(mode, "not-the-password"),
+                AllOf(StartsWith("1"), HasSubstr("pellan-sync: login failed: 530")))
+        << mode;
+  }
 }
 
 // Without a window, a configuration that cannot work ends the client at
-// once, with the file or folder named; a leftover exit.txt is said.
-TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
+// once, with the file or folder named. Under a service manager: READY once
+// started, each new status, the watchdog at half its interval, STOPPING at
+// the end. A leftover exit.txt is said, and ends the client at once.
+TEST(PellanSyncStartTest, AnUnusableConfigurationEndsWith78AndAServiceManagerHearsTheClient) {
   TempDir home;
   const std::string path = home.File("maoph.txt"), folder = home.File("data");
   mkdir(folder.c_str(), 0755);
@@ -293,28 +273,16 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsTheClientWithStatus78) {
     EXPECT_EQ(client.ExitStatus(), 78) << row.said;
     EXPECT_THAT(client.Err(), HasSubstr("pellan-sync: " + row.said));
   }
-  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n"));
-  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
-  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
-  ASSERT_TRUE(client.WaitEnd(10s));
-  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(),
-              MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
-}
 
-// Under a service manager: READY once started, each new status, the
-// watchdog at half its interval, STOPPING at the end.
-TEST(PellanSyncStartTest, AServiceManagerHearsReadyStatusWatchdogAndStopping) {
-  TempDir home;
+  ASSERT_TRUE(WriteWholeFile(path, folder + "\r\n127.0.0.1\r\n1\r\n"));  // nothing listens there
   const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_un at{};
   at.sun_family = AF_UNIX;
-  const std::string path = home.File("notify");
-  std::strcpy(at.sun_path, path.c_str());
+  const std::string notify = home.File("notify");
+  std::strcpy(at.sun_path, notify.c_str());
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  mkdir(home.File("data").c_str(), 0755);
-  ASSERT_TRUE(WriteWholeFile(home.File("maoph.txt"), home.File("data") + "\r\n127.0.0.1\r\n1\r\n"));
-  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"},
-                      {"NOTIFY_SOCKET=" + path, "WATCHDOG_USEC=100000"}, home.File("run"));
+  ChildProcess managed({"pellan-sync", "--home", home.Path(), "--headless"},
+                       {"NOTIFY_SOCKET=" + notify, "WATCHDOG_USEC=100000"}, home.File("managed"));
   std::string heard;
   const auto hear = [&](const std::string& what) {
     return PollUntil([&] {
@@ -328,10 +296,16 @@ TEST(PellanSyncStartTest, AServiceManagerHearsReadyStatusWatchdogAndStopping) {
   const auto watchdogs = [&] { return std::count(heard.begin(), heard.end(), 'W'); };
   const auto before = watchdogs();
   EXPECT_TRUE(PollUntil([&] { return hear("") && watchdogs() > before + 2; }, 2s)) << heard;
-  client.Signal(SIGTERM);
-  EXPECT_TRUE(hear("STOPPING=1\n")) << heard;
+  managed.Signal(SIGTERM);
+  EXPECT_TRUE(hear("STOPPING=1\n") && managed.WaitEnd(10s)) << heard;
   EXPECT_THAT(heard, MatchesRegex("STATUS=未运行[^\n]*\nREADY=1\n(.|\n)*"));
   close(fd);
+
+  ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));
+  ChildProcess client({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("run"));
+  ASSERT_TRUE(client.WaitEnd(10s));
+  EXPECT_THAT(std::to_string(client.ExitStatus()) + client.Err(),
+              MatchesRegex("0pellan-sync: \\[.*exit.txt\\] is there at start(.|\n)*"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PellanSyncInteropTest,

@@ -9,12 +9,13 @@
 namespace pellan::client::test {
 namespace {
 
+using pellan::test::FakeFtpServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using ::testing::Not;
-using pellan::test::FakeFtpServer;
+using ::testing::StartsWith;
 
 class SessionTest : public ClientTest {
  protected:
@@ -39,9 +40,9 @@ class SessionTest : public ClientTest {
   FakeFtpServer m_server;
 };
 
-TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
+TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSession) {
   Put("plnrc.log", "");
-  m_server.Login("user", "pass");
+  m_server.Login("user", "pass").Expect("QUIT");
   std::vector<Duration> passStarts;
   bool inPass = false;
   bool overlapped = false;
@@ -68,13 +69,23 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   ASSERT_TRUE(RunUntil([&] { return passStarts.size() == 5; }, 1s));
   EXPECT_EQ(std::to_string(hideCount) + std::to_string(f.m_intHideCount) + std::to_string(f.Model().WindowShown()),
             "501");
+  // The companion asks for the window (its earlier request taken): it is
+  // restored, on top and brought forward.
+  f.Model().HideWindow();
+  Put("plnrc.run", " \r\n");
+  Put("plnrc.cal", " \r\n");
+  ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
+  const WindowModel& m = f.Model();
+  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.Minimised()) +
+                std::to_string(m.OnTop()) + std::to_string(m.FrontRequests()) +
+                std::to_string(f.m_blnRunning),
+            " \r\n|10111");
 
   for (size_t i = 1; i < passStarts.size(); ++i) {
     EXPECT_GE(passStarts[i] - passStarts[i - 1], 250ms);  // the pass, then at least the period
   }
   EXPECT_FALSE(overlapped);
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
-  EXPECT_THAT(m_server.Failures(), IsEmpty());
   // The run log of the login, and the server's lines in the message log.
   const std::string log = Read("plnrc.log");
   const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
@@ -85,70 +96,66 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesAndHidesTheWindow) {
   // The close control does nothing while exit is disabled.
   Do([&] { f.imgClose_Click(); });
   EXPECT_EQ(End(), "running||tray");
-}
 
-TEST_F(SessionTest, StopKeepsTheSessionAndTheNextClickRunsAgainWithoutANewLogin) {
-  m_server.Login("user", "pass");
-  int passes = 0;
-  Form().FolderPass = [&] { ++passes; };
-  ASSERT_TRUE(LoggedIn());
-  frmTLVFTP& f = Form();
+  // A stop keeps the session, and the next click runs again without a new login.
   f.lblLogin_Click();
   EXPECT_EQ(Read("stop.txt"), "\r\n");
   EXPECT_EQ(State(), "登    录|开启|1|idle|exit on allowed|settings on|timer off|");
   EXPECT_THAT(f.Model().Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 已停止"));
-  EXPECT_TRUE(f.FtpLibrary1().Connected());
-
-  const int before = passes;
-  ASSERT_FALSE(RunUntil([&] { return passes > before; }, 2s));  // no passes after a stop
-
+  const size_t before = passStarts.size();
+  f.m_dtLastActive = Moment::Now();
+  // No passes after a stop, and the watchdog sleeps.
+  ASSERT_FALSE(RunUntil([&] { return passStarts.size() > before; }, 60s));
+  EXPECT_THAT(Read("plnrc.err"), Not(HasSubstr("Timer2_Timer")));
+  EXPECT_EQ(std::to_string(f.m_blnForced) + std::to_string(f.m_blnAbortSent) +
+                std::to_string(f.FtpLibrary1().Connected()),
+            "001");
   f.imgLogin_Click();
   EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
-  EXPECT_GT(passes, before);
+  EXPECT_GT(passStarts.size(), before);
   EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
   EXPECT_EQ(m_server.ConnectionCount(), 1);
+  // Closed while the session runs, the window takes the exit request's
+  // path: the session quits and the companion hears the client closed.
+  f.EndProgram = [this](int status) { m_ended = status; };  // as the window does: the call returns
+  f.WindowClosed();
+  EXPECT_EQ(End(), "0|\r\n|no tray");
+  EXPECT_TRUE(RunUntil([&] { return m_server.Finished(); }, 5s));
+  EXPECT_THAT(m_server.Failures(), IsEmpty());
 }
 
-TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndRetryWhichWritesRedoAndLogsInAgain) {
-  Put("plnrc.log", "");
-  m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(Start("重    试"));
-  frmTLVFTP& f = Form();
-  EXPECT_EQ(Read("err.txt") + std::to_string(Exists("succ.txt")) + State(),
-            "530 Login incorrect.\r\n0重    试|开启|2|idle|exit on allowed|settings mixed|timer off|");
-  EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
-  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
-  EXPECT_FALSE(f.RetryTimerEnabled());  // no automatic retry unless asked for
-
-  f.btnStart_Click();
-  // The companion reads both err.txt and succ.txt; neither is reset by a retry.
-  EXPECT_EQ(Read("redo.txt") + Read("succ.txt") + Read("err.txt") + State(),
-            "\r\n\r\n530 Login incorrect.\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|");
-}
-
-// The failure box is modal and nobody closes it: the retries run while it
-// is up, a second failure adds no second box, and the third try logs in.
-TEST_F(SessionTest, RetryLoginOptionRetriesWhileTheFailureBoxIsShown) {
+// A failed login leaves the reason for the companion. With --retry-login,
+// the retries run while the failure box is up (modal, nobody closes it), a
+// second failure adds no second box, and the third try logs in; a retry
+// writes redo.txt and resets neither err.txt nor succ.txt.
+TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBoxIsShown) {
   Put("plnrc.log", "");  // logging on: the failure shows a box
   for (int i = 0; i < 2; ++i) {
     m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
   }
   m_server.Login("user", "pass");
-  ClientSettings settings;
-  settings.retryLoginSeconds = 30;
   std::vector<Duration> boxTimes;
+  std::string atBox;
   m_frontEnd.whileShown = [&] {
     boxTimes.push_back(Elapsed());
-    EXPECT_TRUE(Exists("err.txt"));  // the companion is told before the box
+    // The companion is told before the box.
+    atBox = Read("err.txt") + std::to_string(Exists("succ.txt")) + State() + "|" +
+            Form().Model().Text("lblState");
     if (boxTimes.size() == 1) m_loop.Loop().WaitFor([&] { return Form().LoginCaption() == "停    止"; }, 100s);
   };
-  ASSERT_TRUE(Start("停    止", settings));
-  ASSERT_EQ(boxTimes.size(), 1u);
+  ASSERT_TRUE(Start("停    止", {.retryLoginSeconds = 30}));
+  EXPECT_THAT(
+      atBox,
+      StartsWith("530 Login incorrect.\r\n0重    试|开启|2|idle|exit on allowed|settings mixed|timer off|"));
+  EXPECT_THAT(atBox, HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
   // Retried after 30 seconds, then (failing again) after twice that.
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(Elapsed() - boxTimes[0]).count(), 90);
-  EXPECT_EQ(Read("redo.txt") + std::to_string(Form().RetryTimerEnabled()), "\r\n0");
+  EXPECT_EQ(
+      Read("redo.txt") + Read("succ.txt") + Read("err.txt") + State() +
+          std::to_string(Form().RetryTimerEnabled()),
+      "\r\n\r\n530 Login incorrect.\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|0");
 }
 
 TEST_F(SessionTest, ClickDuringTheLoginCancelsAndEndsTheProgramThere) {

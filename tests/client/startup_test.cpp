@@ -1,48 +1,50 @@
 // Start-up: the running-copy check, the status files, the logging switch,
 // the path file's mode, what the window shows, and the command line.
-#include <sys/stat.h>
-#include <unistd.h>
+#include "client/startup.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "client/startup.h"
 #include "client_fixture.h"
+#include "platform/date_text.h"
 
 namespace pellan::client::test {
 namespace {
 
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
 const std::vector<std::string> kStatusFiles = {"succ.txt", "err.txt", "clo.txt", "redo.txt", "stop.txt", "can.txt"};
 
-TEST_F(ClientTest, ASecondCopyLeavesAnActivationRequestAndTouchesNothingElse) {
-  ASSERT_TRUE(Form(ClientSettings{Home(), true}).Form_Load());
-  Put("succ.txt", "\r\n");  // the running copy's login
-  const std::string runLog = Read("plnrc.log");
-
-  frmTLVFTP second(ClientSettings{Home(), true});
-  EXPECT_FALSE(second.Form_Load());
-  EXPECT_EQ(Read("plnrc.cal") + Read("succ.txt") + std::to_string(second.Timer4Enabled() || second.Timer3Enabled()),
-            " \r\n\r\n0");
-  EXPECT_EQ(Read("plnrc.log"), runLog);
-
-  // Once the first copy is gone, a new one starts normally.
-  m_form.reset();
-  frmTLVFTP third(ClientSettings{Home(), false});
-  EXPECT_TRUE(third.Form_Load());
-  EXPECT_FALSE(Exists("succ.txt"));
-}
-
-// A path file others can read is reported once in the error log, a private
-// one not.
-TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLogAndReportsAReadablePathFile) {
+// Start-up removes the status files and shows the window. Logging is on
+// with the log argument or an empty run log; a path file others can read is
+// reported once in the error log, a private one not.
+TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingOn) {
+  for (const auto& name : kStatusFiles) Put(name, "\r\n");
+  Put("exit.txt", "");  // the companion's request stays
   Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n21\r\nu\r\npw\r\n");
   ASSERT_EQ(chmod(File("maoph.txt").c_str(), 0640), 0);
   ASSERT_TRUE(Form().Form_Load());
+  std::string left;
+  for (const auto& name : kStatusFiles) left += Exists(name) ? name : "";
+  const WindowModel& m = Form().Model();
+  EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
+            "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
+  EXPECT_THAT(m.Text("lblState"),
+              MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
+  std::vector<std::string> hidden = WindowModel::SettingsInputs();
+  hidden.insert(hidden.end(), {"btnStart", "btnExit"});
+  for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;
+  // Nothing comes down before the first upload; timers 2 to 4 run, not the pass timer.
+  EXPECT_EQ(std::to_string(Exists("exit.txt")) + std::to_string(m.TrayIcon() && m.WindowShown()) +
+                std::to_string(Form().m_dtLastUpload.has_value()) + std::to_string(Form().Timer1Enabled()) +
+                std::to_string(Form().Timer2Enabled() && Form().Timer3Enabled() && Form().Timer4Enabled()),
+            "11001");
   Form().ShowState("x", true, true);
   EXPECT_FALSE(Form().m_blnLogOn || Exists("plnrc.log") || Exists("plnrc.err"));
   m_form.reset();
@@ -60,26 +62,31 @@ TEST_F(ClientTest, LoggingIsOnWithTheLogArgumentOrAnEmptyRunLogAndReportsAReadab
                                               Form().FtpLibrary1().Version() +
                                               "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
   EXPECT_FALSE(Exists("plnrc.err"));
-}
 
-TEST_F(ClientTest, StartUpRemovesTheStatusFilesAndShowsTheWindow) {
-  for (const auto& name : kStatusFiles) Put(name, "\r\n");
-  Put("exit.txt", "");  // the companion's request stays
-  ASSERT_TRUE(Form().Form_Load());
-  std::string left;
-  for (const auto& name : kStatusFiles) left += Exists(name) ? name : "";
-  const WindowModel& m = Form().Model();
-  EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
-            "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
-  EXPECT_THAT(m.Text("lblState"), MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
-  std::vector<std::string> hidden = WindowModel::SettingsInputs();
-  hidden.insert(hidden.end(), {"btnStart", "btnExit"});
-  for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;
-  // Nothing comes down before the first upload; timers 2 to 4 run, not the pass timer.
-  EXPECT_EQ(std::to_string(Exists("exit.txt")) + std::to_string(m.TrayIcon() && m.WindowShown()) +
-                std::to_string(Form().m_dtLastUpload.has_value()) + std::to_string(Form().Timer1Enabled()) +
-                std::to_string(Form().Timer2Enabled() && Form().Timer3Enabled() && Form().Timer4Enabled()),
-            "11001");
+  // The status line folds line ends for the label and keeps them in the logs.
+  Form().ShowState("a\r\n\r\nb", true, true, true);
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] a; b");
+  EXPECT_THAT(Read("plnrc.log"), HasSubstr("\r\na\r\nb   {   "));
+  EXPECT_THAT(Read("plnrc.err"), EndsWith("a\r\nb   {   " + NowText() + "   }   \r\n"));
+  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("a\r\nb"));
+  // One pass from the left: four line ends become two, shown as two "; ".
+  Form().ShowState("x\r\n\r\n\r\n\r\ny");
+  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
+
+  // A second copy leaves an activation request and touches nothing else;
+  // once the first copy is gone, a new one starts normally.
+  Put("succ.txt", "\r\n");  // the running copy's login
+  const std::string runLog = Read("plnrc.log");
+  frmTLVFTP second(ClientSettings{Home(), true});
+  EXPECT_FALSE(second.Form_Load());
+  EXPECT_EQ(
+      Read("plnrc.cal") + Read("succ.txt") + std::to_string(second.Timer4Enabled() || second.Timer3Enabled()),
+      " \r\n\r\n0");
+  EXPECT_EQ(Read("plnrc.log"), runLog);
+  m_form.reset();
+  frmTLVFTP third(ClientSettings{Home(), false});
+  EXPECT_TRUE(third.Form_Load());
+  EXPECT_FALSE(Exists("succ.txt"));
 }
 
 TEST(ClientOptionsTest, CommandLine) {

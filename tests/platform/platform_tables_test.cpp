@@ -21,7 +21,7 @@ TEST(SocketErrors, ResolverCodesMapToHostErrors) {
   for (const auto& r : rows) EXPECT_EQ(SocketErrorFromResolver(r[0], r[1]), r[2]) << r[0];
 }
 
-TEST(CodePage, NamesAndSequences) {
+TEST(CodePage, NamesSequencesAndGbkBothWays) {
   for (const char* name : {"utf-8", "UTF8"}) EXPECT_EQ(ParseCodePage(name), CodePage::kUtf8) << name;
   for (const char* name : {"gbk", "CP936", "gb2312"}) EXPECT_EQ(ParseCodePage(name), CodePage::kGbk) << name;
   for (const char* name : {"latin1", "UTF-"}) EXPECT_EQ(ParseCodePage(name), std::nullopt) << name;
@@ -30,18 +30,15 @@ TEST(CodePage, NamesAndSequences) {
       {"\xC0\x80", 0}, {"\xE0\x80\x80", 0}, {"\xED\xA0\x80", 0},     {"\xF4\x90\x80\x80", 0},
       {"\xE4\xB8", 0}, {"\xE4\xB8\x41", 0}, {"\x80", 0},             {"", 0}};
   for (const auto& [bytes, length] : rows) EXPECT_EQ(Utf8SequenceLength(bytes), length) << bytes;
-}
-
-TEST(CodePage, GbkConvertsBothWaysAndKeepsWhatDoesNotConvert) {
   // Bytes on the wire or disk, and program text (UTF-8).
-  const std::pair<std::string, std::string> rows[] = {
+  const std::pair<std::string, std::string> gbkRows[] = {
       {"plain.txt", "plain.txt"},
       {"\xD6\xD0\xCE\xC4.txt", "中文.txt"},
       {"a\xFF" "b", "a\xFF" "b"},              // no GBK byte at all
       {"x\xD6", "x\xD6"},                      // a lead byte cut off at the end
       {"\xD6\x20\xD6\xD0", "\xD6 中"},         // a lead byte followed by one that cannot trail it
   };
-  for (const auto& [gbk, text] : rows) {
+  for (const auto& [gbk, text] : gbkRows) {
     EXPECT_EQ(DecodeText(gbk, CodePage::kGbk), text);
     EXPECT_EQ(EncodeText(text, CodePage::kGbk), gbk);
   }
@@ -53,7 +50,7 @@ TEST(CodePage, GbkConvertsBothWaysAndKeepsWhatDoesNotConvert) {
   EXPECT_EQ(DecodeText(raw, CodePage::kUtf8) + EncodeText(raw, CodePage::kUtf8), raw + raw);
 }
 
-TEST(SystemInfo, LanguageFromTheLocale) {
+TEST(SystemInfo, LanguageFromTheLocaleAndTheProgramFolder) {
   const std::pair<const char*, int> rows[] = {
       {"zh_CN.UTF-8", 1}, {"zh_SG", 1}, {"zh_TW.Big5", 2}, {"zh_HK.UTF-8", 2}, {"ja_JP.UTF-8", 3},
       {"ja", 3},          {"C", 0},     {"zh", 0},         {"", 0},            {"jav_ID", 0}};
@@ -66,13 +63,11 @@ TEST(SystemInfo, LanguageFromTheLocale) {
   seen += std::to_string(UserLanguageFromLocale());
   setenv("LC_ALL", "zh_CN.GBK", 1);
   EXPECT_EQ(seen + std::to_string(UserLanguageFromLocale()), "321");
-}
-
-TEST(SystemInfo, ProgramFolderIsTheExecutablesUnlessOverridden) {
+  // The program folder is the executable's unless overridden.
   const std::string real = ProgramFolder();
   ASSERT_FALSE(real.empty());
   EXPECT_TRUE(real.front() == '/' && real.back() != '/') << real;
-  std::string seen;
+  seen.clear();
   for (const char* folder : {"/srv/pellan//", "/", ""}) SetProgramFolder(folder), seen += ProgramFolder() + "|";
   EXPECT_EQ(seen, "/srv/pellan|/|" + real + "|");
 }

@@ -9,7 +9,7 @@
 namespace pellan {
 namespace {
 
-TEST(CEncrypt, KnownForms) {
+TEST(CEncrypt, KnownFormsAndOddInput) {
   const std::pair<const char*, const char*> rows[] = {
       {"", ""},
       // One byte: 2 Base64 characters, the key string, and the key's 8th and
@@ -41,12 +41,9 @@ TEST(CEncrypt, KnownForms) {
   EXPECT_EQ(e.Base64Decrypt(gbk), plain);
   SetProcessCodePage(CodePage::kUtf8);
   EXPECT_EQ(e.Base64Decrypt(utf8) + std::to_string(gbk.size() < utf8.size()), plain + "1");
-}
-
-TEST(CEncrypt, DecryptingOddInput) {
+  // Odd input to the decipher.
   using namespace std::string_literals;
-  CEncrypt e;
-  const std::pair<std::string, std::string> rows[] = {
+  const std::pair<std::string, std::string> odd[] = {
       {e.Base64Encrypt("  ftp.example  "), "ftp.example"},  // spaces at the ends go
       {e.Base64Encrypt("ab\0cd"s), "ab"},                    // cut at a NUL
       {e.Base64Encrypt("\0abc"s), ""},
@@ -59,7 +56,7 @@ TEST(CEncrypt, DecryptingOddInput) {
       // ((0 / 16) + (-1 * 4)) & 255 = 252, which is not ASCII and stays a byte.
       {"..!A", "\xfc"},
   };
-  for (const auto& [cipher, plain] : rows) EXPECT_EQ(e.Base64Decrypt(cipher), plain) << cipher;
+  for (const auto& [cipher, plain] : odd) EXPECT_EQ(e.Base64Decrypt(cipher), plain) << cipher;
 }
 
 }  // namespace

@@ -18,17 +18,6 @@ class FoldersTest : public ::testing::Test {
  protected:
   void SetUp() override { SetCurrentErrorMessages(&m_messages); }
   void TearDown() override { SetCurrentErrorMessages(nullptr); }
-  // a/, a/x/, b/ and files, a link and a FIFO (never listed).
-  std::string Tree() {
-    for (const char* folder : {"a", "a/x", "b"}) mkdir(m_dir.File(folder).c_str(), 0755);
-    for (const char* file : {"f.txt", ".hidden", "z.log", "a/g.txt", "a/x/h.txt", "b/i.txt"}) {
-      test::WriteWholeFile(m_dir.File(file), "x");
-    }
-    symlink("a", m_dir.File("link").c_str());
-    mkfifo(m_dir.File("pipe").c_str(), 0600);
-    return m_dir.Path() + "/";
-  }
-
   test::TempDir m_dir;
   test::ErrorRecordScope m_scope;
   test::ScopedLoop m_loop;
@@ -67,7 +56,14 @@ TEST_F(FoldersTest, CreateFolderLevelByLevel) {
 }
 
 TEST_F(FoldersTest, ListingByFlagLevelAndPattern) {
-  const std::string d = Tree();
+  // a/, a/x/, b/ and files, a link and a FIFO (never listed).
+  for (const char* folder : {"a", "a/x", "b"}) mkdir(m_dir.File(folder).c_str(), 0755);
+  for (const char* file : {"f.txt", ".hidden", "z.log", "a/g.txt", "a/x/h.txt", "b/i.txt"}) {
+    test::WriteWholeFile(m_dir.File(file), "x");
+  }
+  symlink("a", m_dir.File("link").c_str());
+  mkfifo(m_dir.File("pipe").c_str(), 0600);
+  const std::string d = m_dir.Path() + "/";
   const std::string all = d + ".hidden|0*" + d + "a|1*" + d + "b|1*" + d + "f.txt|0*" + d + "z.log|0";
   std::string backslashed = m_dir.Path();  // another form of the folder path
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');

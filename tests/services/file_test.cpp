@@ -34,8 +34,8 @@ class CFileTest : public ::testing::Test {
   CFile m_file;
 };
 
-TEST_F(CFileTest, WriteFileAppendsLinesAndReadFileReadsThem) {
-  const std::string path = Path("three.txt");
+TEST_F(CFileTest, WriteFileAppendsLinesReadFileReadsThemAndReadOnlyFilesAndAttributes) {
+  std::string path = Path("three.txt");
   for (const char* line : {"one", "two", "three"}) EXPECT_TRUE(m_file.WriteFile(path, line, false));
   EXPECT_EQ(test::ReadWholeFile(path), "one\r\ntwo\r\nthree\r\n");
   std::string reads;
@@ -55,10 +55,8 @@ TEST_F(CFileTest, WriteFileAppendsLinesAndReadFileReadsThem) {
   SetProcessCodePage(CodePage::kUtf8);
   EXPECT_EQ(test::ReadWholeFile(Path("gbk")), "\xd6\xd0\xce\xc4\r\n");
   EXPECT_EQ(m_scope.Log(), "");
-}
-
-TEST_F(CFileTest, ReadOnlyFilesAndAttributes) {
-  const std::string path = Path("ro");
+  // A read-only file, and the attributes.
+  path = Path("ro");
   ASSERT_TRUE(test::WriteWholeFile(path, "old\r\n"));
   chmod(path.c_str(), 0444);
   EXPECT_TRUE(m_file.WriteFile(path, "more", false));  // written, and its mode kept
@@ -72,7 +70,7 @@ TEST_F(CFileTest, ReadOnlyFilesAndAttributes) {
   EXPECT_FALSE(m_file.SetFileAttrib(Path("missing"), 0));
 }
 
-TEST_F(CFileTest, FailuresAreRecordedUnderTheOperation) {
+TEST_F(CFileTest, FailuresAreRecordedUnderTheOperationExistenceTestsAndAFifoIsNeverOpened) {
   EXPECT_FALSE(m_file.WriteFile("", "x", false));
   EXPECT_EQ(m_scope.Log(), "");  // an empty path is no failure
 
@@ -88,9 +86,7 @@ TEST_F(CFileTest, FailuresAreRecordedUnderTheOperation) {
   EXPECT_EQ(std::to_string(m_scope.Record().Number()) + "|" + m_scope.Record().Description() + "|" +
                 m_scope.Record().Source() + "|" + std::to_string(CurrentError().number),
             std::to_string(ENOENT) + "|" + ErrnoText(ENOENT) + "|ReadFile|0");
-}
-
-TEST_F(CFileTest, ExistenceTestsAndAFifoIsNeverOpened) {
+  // Existence tests; a FIFO is never opened.
   test::WriteWholeFile(Path("a.txt"), "x");
   mkdir(Path("dir").c_str(), 0755);
   symlink("a.txt", Path("link").c_str());

@@ -18,7 +18,7 @@ using std::string;
 using Row = std::tuple<const char*, const char*, const char*, const char*, const char*>;
 using namespace std::string_literals;
 
-TEST(IniText, FindValue) {
+TEST(IniText, FindValueSetValueAndDeleteSection) {
   const string text =
       "top=ignored\r\n[Main]\r\n  Host = ftp.example \r\n;port=1\r\nport=21\r\nquoted=\"a b \"\r\n"
       "single='x'\r\nhalf=\"x\r\nnovalue\r\nempty=\r\n[ Other ] trailing\nhost=other\n[main]\r\nlate=1\r\n";
@@ -32,9 +32,6 @@ TEST(IniText, FindValue) {
       {"Main", "top", nullopt},        {"", "top", nullopt},       {"Missing", "host", nullopt},
   };
   for (const auto& [section, key, value] : rows) EXPECT_EQ(ini::FindValue(text, section, key), value) << key;
-}
-
-TEST(IniText, SetValueAndDeleteSection) {
   const Row set[] = {
       {"", "S", "k", "v", "[S]\r\nk=v\r\n"},
       {"[A]\r\nx=1\r\n", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
@@ -72,7 +69,7 @@ class CFileIniTest : public ::testing::Test {
   const string m_path = m_dir.File("site.ini");
 };
 
-TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
+TEST_F(CFileIniTest, WriteCreatesReadFindsWithinTheBufferRefusesWhatWouldBreakTheFileAndSectionsWork) {
   for (const auto& [section, key, value] : {std::tuple("Site", "Host", "ftp.example"), {"Site", "Port", "21"},
                                             {"Other", "Host", "x"}, {"site", "host", "ftp2.example"}}) {
     EXPECT_TRUE(m_file.IniWrite(m_path, section, key, value)) << key;
@@ -97,9 +94,6 @@ TEST_F(CFileIniTest, WriteCreatesAndReadFindsWithinTheBuffer) {
   EXPECT_EQ(m_file.IniRead(m_dir.File("gbk.ini"), "站点", "主机", 5), "服务");  // two bytes a character
   SetProcessCodePage(CodePage::kUtf8);
   EXPECT_EQ(test::ReadWholeFile(m_dir.File("gbk.ini")).size(), string("[]\r\n=\r\n").size() + 4 + 4 + 6);
-}
-
-TEST_F(CFileIniTest, WriteRefusesWhatWouldBreakTheFileAndSectionsWork) {
   test::WriteWholeFile(m_path, "[S]\r\nk=v\r\n");
   for (const auto& [section, key, value] : {std::tuple("S", "k", "x\r\n[Evil]\r\nk=y"), {"S]x", "k", "v"},
                                             {"S", "a=b", "v"}, {"S", " ;comment", "v"}, {"S", "[T]", "v"}}) {

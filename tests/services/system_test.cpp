@@ -11,7 +11,7 @@
 namespace pellan {
 namespace {
 
-TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
+TEST(CSystem, DelayLanguageIdentifiersAndStrLen) {
   const std::pair<double, int64_t> rows[] = {
       {10.4, 10}, {10.6, 11}, {10.5, 10}, {11.5, 12},  // halves go to the even number
       {0, 0},     {-5, 0},    {NAN, 0},
@@ -21,11 +21,9 @@ TEST(CSystem, DelaySleepsWholeMillisecondsOnTheProcessClock) {
     CSystem().Delay(ms);
     EXPECT_EQ(loop.Clock()->Elapsed(), Milliseconds(slept)) << ms;
   }
-}
-
-TEST(CSystem, LanguageIdentifiersAndStrLenInTheProcessCodePage) {
-  const int rows[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2}, {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
-  for (const auto& r : rows) EXPECT_EQ(CSystem::LanguageOfLangId(r[0]), r[1]) << r[0];
+  const int langs[][2] = {{2052, 1}, {4100, 1}, {1028, 2}, {3076, 2},
+                          {1041, 3}, {1033, 0}, {2057, 0}, {0, 0}};
+  for (const auto& r : langs) EXPECT_EQ(CSystem::LanguageOfLangId(r[0]), r[1]) << r[0];
   EXPECT_EQ(CSystem().StrLen("中文a"), 7);
   SetProcessCodePage(CodePage::kGbk);
   EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2

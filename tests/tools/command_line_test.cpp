@@ -121,20 +121,17 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
   }
 }
 
-TEST(TransferReportTextTest, RatesAndDurationsReadAsPeopleWriteThem) {
+TEST(TransferReportTextTest, RatesDurationsProgressAndFinishedLines) {
   std::string text;
   for (long rate : {0L, 1023L, 1024L, 1536L * 1024, 150L * 1024 * 1024, 3L * 1024 * 1024 * 1024}) {
     text += FormatRate(rate) + ", ";
   }
   for (long seconds : {7, 754, 3723, -5}) text += FormatDuration(seconds) + ", ";
   EXPECT_EQ(text, "0 B/s, 1023 B/s, 1.00 KB/s, 1.50 MB/s, 150 MB/s, 3.00 GB/s, 0:07, 12:34, 1:02:03, 0:00, ");
-}
-
-// The progress line: name, bar, speed, time left and queue; no speed before
-// the first second, a retry notice in its place; a long name loses its
-// start. The finished line: sizes past 32 bits, a size the server did not
-// tell, a line outside a queue.
-TEST(TransferReportTextTest, ProgressAndFinishedLines) {
+  // The progress line: name, bar, speed, time left and queue; no speed before
+  // the first second, a retry notice in its place; a long name loses its
+  // start. The finished line: sizes past 32 bits, a size the server did not
+  // tell, a line outside a queue.
   TransferSnapshot s{.source = "/in/data/report.xls", .percent = 50, .speed = 2 << 20, .leftTime = 65};
   s.queueIndex = 2;
   s.queueTotal = 7;

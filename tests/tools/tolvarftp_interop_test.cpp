@@ -79,7 +79,7 @@ TEST_F(TolvarFtpTest, CommandsPrintOneLinePerResultAndStopAtTheFirstFailure) {
   EXPECT_THAT(std::to_string(r.status) + r.out + r.err, StartsWith("1error 16530: 530 "));
 }
 
-TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminal) {
+TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminalAndTheirOptionsReachTheEngine) {
   const std::string tree = m_local.File("tree"), big(3'000'000, 'p');
   fs::create_directories(tree + "/sub/deeper");
   ASSERT_TRUE(WriteWholeFile(tree + "/a.txt", "alpha\n"));
@@ -102,14 +102,12 @@ TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminal) {
   // The line is redrawn in place, then gives way to the finished line.
   EXPECT_THAT(r.err, AllOf(HasSubstr("\rb.bin ["), HasSubstr("%  1/1"),
                            HasSubstr("\rgot /store/b.bin -> " + back + ", 3000000 bytes (1/1)")));
-}
 
-TEST_F(TolvarFtpTest, TransferOptionsReachTheEngine) {
   ASSERT_TRUE(WriteWholeFile(m_local.File("one"), "first\n"));
   ASSERT_TRUE(WriteWholeFile(m_local.File("订单.txt"), "second\n"));
   // --active, --ascii, --codepage: PORT, TYPE A, and a GBK name on the server.
-  ToolRun r = Run({"--active", "--ascii", "--verbose", "--codepage", "GBK", "-c",
-                   "put " + m_local.File("one") + "|" + m_local.File("订单.txt") + " /x/1.dat|/订单.txt"});
+  r = Run({"--active", "--ascii", "--verbose", "--codepage", "GBK", "-c",
+           "put " + m_local.File("one") + "|" + m_local.File("订单.txt") + " /x/1.dat|/订单.txt"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.err, AllOf(HasSubstr("> PORT "), Not(HasSubstr("> PASV")), HasSubstr("> TYPE A"),
                            Not(HasSubstr("> TYPE I"))));
@@ -143,11 +141,10 @@ TEST_F(TolvarFtpTest, TransferOptionsReachTheEngine) {
   EXPECT_THAT(std::to_string(r.status) + r.err + Disk("x/1.dat"),
               AllOf(StartsWith("0"), HasSubstr("> RNTO /x/1.dat"), Not(HasSubstr(".part,")),
                     EndsWith(" -> /x/1.dat, 7 bytes (1/1)\n> QUIT \nsecond\n")));
-}
 
-TEST_F(TolvarFtpTest, AFailedFileGivesItsErrorLineAndIsTriedAgainWithRetries) {
+  // A failed file gives its error line, and is tried again with --retries.
   ASSERT_TRUE(s_server->PutFile("here.txt", "here"));
-  ToolRun r = Run({"-c", "get /here.txt|/missing.txt " + m_local.File("here.txt") + "|" + m_local.File("m.txt")});
+  r = Run({"-c", "get /here.txt|/missing.txt " + m_local.File("here.txt") + "|" + m_local.File("m.txt")});
   const std::string got = "1got /here.txt -> " + m_local.File("here.txt") + ", 4 bytes (1/2)\n";
   EXPECT_THAT(std::to_string(r.status) + r.err, StartsWith(got + "error 16550: 550 "));
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
