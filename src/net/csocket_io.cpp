@@ -188,6 +188,10 @@ void CSocket::TlsHandshakeStep() {
   if (result == 1) {
     m_tlsProblem = TlsCertificateProblem(m_ssl, *m_tlsContext);
     if (m_tlsProblem.empty()) {
+      // From now on a read takes every record the socket holds (the
+      // handshake itself reads record by record, so nothing the server sent
+      // after it waits unseen inside TLS).
+      SSL_set_read_ahead(m_ssl, 1);
       UpdateWatchInterest();
       if (OnTlsReady) OnTlsReady();
       if (m_handle != -1 && PendingSendLength() > 0) SendBufferedData();
@@ -257,14 +261,34 @@ long CSocket::ReceiveChunk(int* error) {
   }
   if (m_ssl != nullptr) {
     m_tlsWantsWrite = false;
-    const int got = SSL_read(m_ssl, into, static_cast<int>(std::min<size_t>(want, 1 << 30)));
-    if (got <= 0) {
-      if (m_lastReadToSink) m_sink->Commit(0);
-      return TlsFailure(got, error);
+    m_tlsHoldsMore = false;
+    // Records of up to 16 KiB, as many as one read of the socket brought,
+    // up to a chunk small enough to stay in the cache on its way to the file.
+    const size_t room = std::min<size_t>(want, 64 << 10);
+    size_t got = 0;
+    int stop = SSL_ERROR_WANT_READ;
+    while (got < room) {
+      const int n = SSL_read(m_ssl, into + got, static_cast<int>(room - got));
+      if (n <= 0) {
+        if (got == 0) {
+          if (m_lastReadToSink) m_sink->Commit(0);
+          return TlsFailure(n, error);
+        }
+        stop = SSL_get_error(m_ssl, n);
+        break;
+      }
+      got += static_cast<size_t>(n);
+      if (!SSL_has_pending(m_ssl)) break;  // no need to ask the socket for the wait
     }
-    if (m_lastReadToSink) m_sink->Commit(static_cast<size_t>(got));
-    m_allowance -= got;
-    return got;
+    // Read again at once when whole records may still wait inside TLS (the
+    // chunk filled up) or when what ended this read was not the wait for
+    // more bytes: the peer's close_notify, read together with its last
+    // bytes, leaves nothing in the socket to wake the next read (vsftpd
+    // keeps the connection open for ours).
+    m_tlsHoldsMore = (got == room && SSL_has_pending(m_ssl)) || stop != SSL_ERROR_WANT_READ;
+    if (m_lastReadToSink) m_sink->Commit(got);
+    m_allowance -= static_cast<double>(got);
+    return static_cast<long>(got);
   }
   const ssize_t n = recv(static_cast<int>(m_handle), into, want, 0);
   if (n > 0) {
@@ -366,8 +390,8 @@ void CSocket::OnReady(unsigned ioEvents) {
     } else if (m_state == kStateConnected) {
       PostSocketEvent(kEventRead, 0, n);
     }
-    // Bytes TLS has decrypted already never make the socket readable again.
-    if (m_ssl != nullptr && m_handle != -1 && SSL_pending(m_ssl) > 0) {
+    // Bytes TLS holds already never make the socket readable again.
+    if (m_ssl != nullptr && m_handle != -1 && m_tlsHoldsMore) {
       std::weak_ptr<uint64_t> alive = m_alive;
       const uint64_t generation = *m_alive;
       CurrentLoop().Post([this, alive, generation] {

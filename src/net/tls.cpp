@@ -86,6 +86,8 @@ bool TlsContext::Configure(const TlsTrust& trust) {
   // Partial writes keep the send queue's own accounting; the buffer moves
   // as the queue is trimmed.
   SSL_CTX_set_mode(m_ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Room for several records per read once the handshake is done.
+  SSL_CTX_set_default_read_buffer_len(m_ctx, 64 << 10);
   // Sessions are kept here, as they come, for the data connections.
   ForgetSessions();
   SSL_CTX_set_app_data(m_ctx, this);
