@@ -142,7 +142,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     for (const char* path : {"empty", "/empty/", "pub", "/pub/sub", "pub/Rsub/", "my dir"}) {
       EXPECT_TRUE(m_ftp->ExistDirectory(path)) << path << ": " << m_ftp->ErrorInfo();
     }
-    for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt"}) {
+    for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt", "no dir/x"}) {
       EXPECT_TRUE(!m_ftp->ExistDirectory(path) && m_ftp->ErrorNumber() != 0 && m_ftp->Operation() == kOpNone) << path;
     }
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
@@ -239,16 +239,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(ReadWholeFile(Local("d/3.bin")), "third");
   }
 
-  // Stored as "_NAME.part" and renamed over the older copy.
-  void TempNameUpload() {
-    Put({{"t/a.bin", "older copy"}});
-    PutLocal({{"a.bin", RandomBytes(100'000, 12)}});
-    m_ftp->SetUploadTempName(true);
-    ASSERT_TRUE(Upload(Local("a.bin"), "/t/a.bin")) << Why();
-    EXPECT_EQ(ReadTree(m_server->LocalPath("t")), (Tree{{"a.bin", ReadWholeFile(Local("a.bin"))}}));
-    EXPECT_EQ(m_events.CountSent("RNTO /t/a.bin") + m_events.CountSent("DELE"), 1u);
-  }
-
   // Names on the server in GBK, local names in UTF-8.
   void GbkNames() {
     ASSERT_TRUE(m_ftp->SetCodePage("GBK"));
@@ -284,7 +274,6 @@ TEST_P(EngineInteropTest, EveryOperation) {
       {"ascii", &EngineInteropTest::Ascii, nullptr},
       {"abort current upload", &EngineInteropTest::AbortCurrentUpload, nullptr},
       {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume, nullptr},
-      {"temporary name", &EngineInteropTest::TempNameUpload, nullptr},
       {"GBK names", &EngineInteropTest::GbkNames,
        pyftpdlib ? "pyftpdlib reads names as UTF-8 and replaces any other byte" : nullptr},
   };
@@ -310,26 +299,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, EngineInteropTest,
                            return FtpServerTestName(std::get<0>(info.param)) +
                                   (std::get<1>(info.param) ? "_passive" : "_active");
                          });
-
-// A server that renames nothing (pure-ftpd --norename): the first file's
-// temporary copy goes and the file is stored under its final name; the
-// rest of the session stores under final names at once.
-TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
-  ScopedLoop loop;
-  RealFtpServer server(FtpServerKind::kPureFtpd);
-  server.AddOptions({"--norename"});
-  PELLAN_START_FTP_SERVER_OR_SKIP(server);
-  TempDir local;
-  const Tree files = {{"a.bin", RandomBytes(50'000, 31)}, {"b.bin", "second"}};
-  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
-  auto ftp = RealControl(server);
-  EventRecorder events;
-  events.Attach(*ftp);
-  ftp->SetUploadTempName(true);
-  for (const auto& [name, content] : files) ASSERT_TRUE(Upload(*ftp, local.File(name), "/" + name)) << name;
-  EXPECT_EQ(ReadTree(server.Root()), files);
-  EXPECT_EQ(std::to_string(events.CountSent("RNFR")) + std::to_string(events.CountSent("STOR /_b")), "10");
-}
 
 // On the IPv6 loopback: EPSV in passive and EPRT in active mode for a file
 // up, down and a listing.
