@@ -36,11 +36,14 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
     const char* script;          // "": nothing listens
     long error;
     const char* info;
+    bool tls = false;  // required: a server that refuses AUTH TLS hears nothing more
   } rows[] = {
       {"blank user logs in as anonymous", "   ", "", "220 hi|USER anonymous>331 any|PASS>230 ok", 0, ""},
       {"refused password", test::Enc("user"), test::Enc("pass"),
        "220 hi|USER user>331 pw|PASS pass>530 Login incorrect.", 16530, "530 Login incorrect."},
       {"nothing listens", test::Enc("user"), test::Enc("pass"), "", 10061, "Connection refused"},
+      {"TLS refused", test::Enc("user"), test::Enc("pass"), "220 hi|AUTH TLS>500 Unknown command.|<close>",
+       kErrTlsRefused, "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent", true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -50,6 +53,7 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
     ftp->OnError = [&] { ++errors; };
     ftp->SetUserName(r.user);
     ftp->SetPassWord(r.password);
+    ftp->SetTlsMode(r.tls);
     *r.script ? (void)server->Script(r.script) : server.reset();
     // Connect's answer, Connected, connecting, the error.
     const bool ok = ftp->Connect();
@@ -62,21 +66,12 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
       m_loop.Loop().RunFor(100ms);
       EXPECT_EQ(server->ControlOpen(), r.error == 0);  // a failed login closes the session
       EXPECT_THAT(server->Failures(), IsEmpty());
+      if (r.tls) EXPECT_THAT(server->Transcript(), ElementsAre("AUTH TLS"));
     } else {
       EXPECT_EQ(ftp->GetCurrentDirectory(), "");  // a command tries again, and fails the same way
       EXPECT_EQ(ftp->ErrorNumber(), r.error);
     }
   }
-}
-
-// With TLS required, a server that refuses AUTH TLS hears nothing more.
-TEST_F(FtpSessionTest, ARequiredTlsThatTheServerRefusesSendsNothingMore) {
-  m_ftp->SetTlsMode(1);
-  m_server.Script("220 hi|AUTH TLS>500 Unknown command.|<close>");
-  EXPECT_FALSE(m_ftp->Connect());
-  EXPECT_EQ(m_ftp->ErrorNumber(), kErrTlsRefused);
-  EXPECT_EQ(m_ftp->ErrorInfo(), "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent");
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("AUTH TLS"));
 }
 
 TEST_F(FtpSessionTest, ByteByByteRepliesAndNulsInThem) {
