@@ -40,16 +40,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
   }
 
-  // A fresh control logged in to an emptied served folder.
-  void Begin() {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(m_server->Root(), ec)) fs::remove_all(entry.path(), ec);
-    m_local = std::make_unique<TempDir>();
-    m_events = EventRecorder();
-    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
-    m_ftp->SetKeepConnSecond(0);
-    m_events.Attach(*m_ftp);
-  }
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
@@ -249,7 +239,14 @@ TEST_P(EngineInteropTest, EveryOperation) {
   };
   for (const auto& [name, run] : operations) {
     SCOPED_TRACE(name);
-    Begin();
+    // A fresh control logged in to an emptied served folder.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_server->Root(), ec)) fs::remove_all(entry.path(), ec);
+    m_local = std::make_unique<TempDir>();
+    m_events = EventRecorder();
+    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
+    m_ftp->SetKeepConnSecond(0);
+    m_events.Attach(*m_ftp);
     ASSERT_TRUE(m_ftp->Connect()) << Why();
     EXPECT_TRUE(m_ftp->Connected());
     (this->*run)();
