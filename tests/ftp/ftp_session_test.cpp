@@ -43,7 +43,8 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
        "220 hi|USER user>331 pw|PASS pass>530 Login incorrect.", 16530, "530 Login incorrect."},
       {"nothing listens", test::Enc("user"), test::Enc("pass"), "", 10061, "Connection refused"},
       {"TLS refused", test::Enc("user"), test::Enc("pass"), "220 hi|AUTH TLS>500 Unknown command.|<close>",
-       kErrTlsRefused, "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent", true},
+       kErrTlsRefused,
+       "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent", true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);

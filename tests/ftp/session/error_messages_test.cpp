@@ -139,8 +139,9 @@ TEST(RaiseError, RecordsAndLogsAndNumberZeroTakesTheHandledError) {
   messages.RaiseError(" Quit ", 0, "nothing", true);
   EXPECT_EQ(record.Source() + "|" + std::to_string(record.Number()) + "|" + record.Description(),
             "Quit|16530|530 Login incorrect.");
-  EXPECT_THAT(scope.Log(), ::testing::MatchesRegex("Connect\\|530 Login incorrect\\.\\(16530\\)  \\{[^\r]*\r\n"
-                                                  "Quit:ErrorNumber=0nothing  \\{[^\r]*\r\n"));
+  EXPECT_THAT(scope.Log(),
+              ::testing::MatchesRegex("Connect\\|530 Login incorrect\\.\\(16530\\)  \\{[^\r]*\r\n"
+                                      "Quit:ErrorNumber=0nothing  \\{[^\r]*\r\n"));
   EXPECT_TRUE(frontEnd.boxes.empty());
   {  // number 0 while an error is handled takes that error
     HandledError handled(10054, "");
