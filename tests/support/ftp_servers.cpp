@@ -200,6 +200,7 @@ bool RealFtpServer::Start() {
     m_passiveFirst = static_cast<uint16_t>(20000 + random() % 240 * 50);
     m_passiveLast = static_cast<uint16_t>(m_passiveFirst + 49);
     std::vector<std::string> command = m_port == 0 ? std::vector<std::string>{} : Configure();
+    if (!command.empty()) command.insert(command.end(), m_options.begin(), m_options.end());
     if (command.empty()) {
       if (m_error.empty()) m_error = "no free port";
       return false;

@@ -51,6 +51,8 @@ class RealFtpServer {
   // "" when this server can run here; otherwise why not (not installed, not
   // root, test account missing), in words a skipped test can show.
   std::string Unavailable() const;
+  // Options added to the server's command line (vsftpd: "-oimplicit_ssl=YES").
+  void AddOptions(std::vector<std::string> options) { m_options = std::move(options); }
   // Starts the server and waits (bounded) until it listens; false with
   // Error() and the server's own output when it did not come up.
   bool Start();
@@ -104,6 +106,7 @@ class RealFtpServer {
   uint16_t m_passiveFirst = 0;
   uint16_t m_passiveLast = 0;
   std::string m_error;
+  std::vector<std::string> m_options;
   bool m_ipv6 = false;
   bool m_tls = false;
   std::string m_tlsNames;  // the certificate's subjectAltName
