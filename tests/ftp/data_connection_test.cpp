@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "scripted_session.h"
 #include "support/raw_ftp_client.h"
 
@@ -196,8 +197,10 @@ TEST_F(DataConnectionTest, ExtendedPassiveFallsBackToPasvForTheSession) {
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrBadPasvReply);
 }
 
+// (Names in GBK on the server, read as UTF-8.)
 TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
   ASSERT_TRUE(LoginOk());
+  ASSERT_TRUE(m_ftp->SetCodePage("GBK"));
   for (const bool passive : {true, false}) {
     SCOPED_TRACE(passive);
     m_ftp->SetPassiveMode(passive);
@@ -207,10 +210,10 @@ TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
     m_server.Script(Open(passive) + "LIST nope" + connect).DataAccept().Reply("550 No such file.");
     // The next listing's final reply comes well before its data.
     m_server.Script(Open(passive) + "LIST pub>150 ok" + connect + "|226 ok").Delay(1s);
-    m_server.Script("<data>", {Line('-', 5, "R1.txt") + Line('d', 0, "sub")});
+    m_server.Script("<data>", {Line('-', 5, EncodeText("R回单.txt", CodePage::kGbk)) + Line('d', 0, "sub")});
     EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
     EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-    EXPECT_EQ(test::Names(m_ftp->GetRemoteFilesInfo("pub/").get()), (std::vector<std::string>{"R1.txt", "sub"}));
+    EXPECT_EQ(test::Names(m_ftp->GetRemoteFilesInfo("pub/").get()), (std::vector<std::string>{"R回单.txt", "sub"}));
   }
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -19,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include "net/socket_support.h"
-#include "platform/code_page.h"
 #include "support/scratch_state_home.h"
 #include "transfer_helpers.h"
 
@@ -35,32 +33,13 @@ std::string WithoutCr(std::string s) {
   return s;
 }
 
-// A small tree with every kind of entry a walk meets.
-const Tree& SampleTree() {
-  static const Tree tree = {{"a.txt", "alpha\r\nbeta\n"}, {"b.bin", RandomBytes(70'000, 1)}, {"zero.dat", ""},
-                            {"sub/", ""}, {"sub/c.txt", "gamma"}, {"sub/deeper/", ""},
-                            {"sub/deeper/d.bin", RandomBytes(5'000, 2)}, {"empty/", ""}};
-  return tree;
-}
-
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
   void SetUp() override {
-    m_server = &SharedFtpServer(Kind());
+    m_server = &SharedFtpServer(std::get<0>(GetParam()));
     PELLAN_START_FTP_SERVER_OR_SKIP(*m_server);
   }
-  FtpServerKind Kind() const { return std::get<0>(GetParam()); }
 
-  // A fresh control logged in to an emptied served folder.
-  void Begin() {
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(m_server->Root(), ec)) fs::remove_all(entry.path(), ec);
-    m_local = std::make_unique<TempDir>();
-    m_events = EventRecorder();
-    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
-    m_ftp->SetKeepConnSecond(0);
-    m_events.Attach(*m_ftp);
-  }
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
@@ -142,20 +121,24 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     for (const char* path : {"empty", "/empty/", "pub", "/pub/sub", "pub/Rsub/", "my dir"}) {
       EXPECT_TRUE(m_ftp->ExistDirectory(path)) << path << ": " << m_ftp->ErrorInfo();
     }
-    for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt"}) {
+    for (const char* path : {"nope", "/nope/", "pub/nope", "nope/deeper", "pub/a.txt", "no dir/x"}) {
       EXPECT_TRUE(!m_ftp->ExistDirectory(path) && m_ftp->ErrorNumber() != 0 && m_ftp->Operation() == kOpNone) << path;
     }
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
     EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()).size(), 7u) << Why();  // still usable
   }
 
+  // A small tree with every kind of entry a walk meets.
   void TreesDownAndUp() {
-    for (const auto& [path, content] : SampleTree()) Put({{"pub/" + path, content}});
+    const Tree tree = {{"a.txt", "alpha\r\nbeta\n"}, {"b.bin", RandomBytes(70'000, 1)}, {"zero.dat", ""},
+                       {"sub/", ""}, {"sub/c.txt", "gamma"}, {"sub/deeper/", ""},
+                       {"sub/deeper/d.bin", RandomBytes(5'000, 2)}, {"empty/", ""}};
+    for (const auto& [path, content] : tree) Put({{"pub/" + path, content}});
     // Each folder's files are a queue of their own.
     std::map<std::string, std::pair<long, long>> positions;
     m_ftp->OnTransfer = [&] { positions[m_ftp->LocalPath()] = {m_ftp->QueueIndex(), m_ftp->QueueTotal()}; };
     ASSERT_TRUE(Download("/pub/", Local("in/"))) << Why();
-    EXPECT_EQ(ReadTree(Local("in")), SampleTree());
+    EXPECT_EQ(ReadTree(Local("in")), tree);
     const std::string in = Local("in/");
     EXPECT_EQ(positions.size(), 5u);
     EXPECT_EQ(positions[in + "sub/deeper/d.bin"], std::make_pair(1L, 1L));
@@ -163,7 +146,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(positions[in + "zero.dat"].second, 3);
 
     ASSERT_TRUE(Upload(Local("in/"), "/up/tree/")) << Why();
-    EXPECT_EQ(ReadTree(m_server->LocalPath("up/tree")), SampleTree());
+    EXPECT_EQ(ReadTree(m_server->LocalPath("up/tree")), tree);
     EXPECT_EQ(m_events.errors, 0);
   }
 
@@ -239,31 +222,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(ReadWholeFile(Local("d/3.bin")), "third");
   }
 
-  // Stored as "_NAME.part" and renamed over the older copy.
-  void TempNameUpload() {
-    Put({{"t/a.bin", "older copy"}});
-    PutLocal({{"a.bin", RandomBytes(100'000, 12)}});
-    m_ftp->SetUploadTempName(true);
-    ASSERT_TRUE(Upload(Local("a.bin"), "/t/a.bin")) << Why();
-    EXPECT_EQ(ReadTree(m_server->LocalPath("t")), (Tree{{"a.bin", ReadWholeFile(Local("a.bin"))}}));
-    EXPECT_EQ(m_events.CountSent("RNTO /t/a.bin") + m_events.CountSent("DELE"), 1u);
-  }
-
-  // Names on the server in GBK, local names in UTF-8.
-  void GbkNames() {
-    ASSERT_TRUE(m_ftp->SetCodePage("GBK"));
-    auto gbk = [](const std::string& text) { return EncodeText(text, CodePage::kGbk); };
-    ASSERT_TRUE(WriteWholeFile(Local("订单.txt"), "up"));
-    ASSERT_TRUE(Upload(Local("订单.txt"), "/交换/订单.txt")) << Why();
-    EXPECT_EQ(Disk(gbk("交换/订单.txt")), "up");
-    Put({{gbk("交换/回单.txt"), "down"}});
-    EXPECT_THAT(Names(m_ftp->GetRemoteFilesInfo("/交换/").get()), UnorderedElementsAre("订单.txt", "回单.txt"));
-    ASSERT_TRUE(Download("/交换/回单.txt", Local("回单.txt"))) << Why();
-    EXPECT_EQ(ReadWholeFile(Local("回单.txt")), "down");
-    EXPECT_TRUE(m_ftp->RenameFile("/交换/订单.txt", "/交换/旧单.txt")) << Why();
-    EXPECT_EQ(Disk(gbk("交换/旧单.txt")), "up");
-  }
-
   ScopedLoop m_loop;  // real time: the servers run on their own clocks
   RealFtpServer* m_server = nullptr;
   std::unique_ptr<TempDir> m_local;
@@ -272,32 +230,26 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
 };
 
 TEST_P(EngineInteropTest, EveryOperation) {
-  const bool pyftpdlib = Kind() == FtpServerKind::kPyftpdlib;
-  const struct {
-    const char* name;
-    void (EngineInteropTest::*run)();
-    const char* unsupported;  // why this server cannot take part, or nullptr
-  } operations[] = {
-      {"listings", &EngineInteropTest::Listings, nullptr},
-      {"trees down and up", &EngineInteropTest::TreesDownAndUp, nullptr},
-      {"patterns and lists", &EngineInteropTest::PatternsAndLists, nullptr},
-      {"ascii", &EngineInteropTest::Ascii, nullptr},
-      {"abort current upload", &EngineInteropTest::AbortCurrentUpload, nullptr},
-      {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume, nullptr},
-      {"temporary name", &EngineInteropTest::TempNameUpload, nullptr},
-      {"GBK names", &EngineInteropTest::GbkNames,
-       pyftpdlib ? "pyftpdlib reads names as UTF-8 and replaces any other byte" : nullptr},
+  using Op = void (EngineInteropTest::*)();
+  const std::pair<const char*, Op> operations[] = {
+      {"listings", &EngineInteropTest::Listings}, {"trees down and up", &EngineInteropTest::TreesDownAndUp},
+      {"patterns and lists", &EngineInteropTest::PatternsAndLists}, {"ascii", &EngineInteropTest::Ascii},
+      {"abort current upload", &EngineInteropTest::AbortCurrentUpload},
+      {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume},
   };
-  for (const auto& op : operations) {
-    if (op.unsupported) {
-      std::printf("not on this server: %s (%s)\n", op.name, op.unsupported);
-      continue;
-    }
-    SCOPED_TRACE(op.name);
-    Begin();
+  for (const auto& [name, run] : operations) {
+    SCOPED_TRACE(name);
+    // A fresh control logged in to an emptied served folder.
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(m_server->Root(), ec)) fs::remove_all(entry.path(), ec);
+    m_local = std::make_unique<TempDir>();
+    m_events = EventRecorder();
+    m_ftp = RealControl(*m_server, std::get<1>(GetParam()));
+    m_ftp->SetKeepConnSecond(0);
+    m_events.Attach(*m_ftp);
     ASSERT_TRUE(m_ftp->Connect()) << Why();
     EXPECT_TRUE(m_ftp->Connected());
-    (this->*op.run)();
+    (this->*run)();
     m_ftp->CloseConnection();
     m_ftp.reset();
     g_blnConnecting = false;
@@ -310,26 +262,6 @@ INSTANTIATE_TEST_SUITE_P(Servers, EngineInteropTest,
                            return FtpServerTestName(std::get<0>(info.param)) +
                                   (std::get<1>(info.param) ? "_passive" : "_active");
                          });
-
-// A server that renames nothing (pure-ftpd --norename): the first file's
-// temporary copy goes and the file is stored under its final name; the
-// rest of the session stores under final names at once.
-TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
-  ScopedLoop loop;
-  RealFtpServer server(FtpServerKind::kPureFtpd);
-  server.AddOptions({"--norename"});
-  PELLAN_START_FTP_SERVER_OR_SKIP(server);
-  TempDir local;
-  const Tree files = {{"a.bin", RandomBytes(50'000, 31)}, {"b.bin", "second"}};
-  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
-  auto ftp = RealControl(server);
-  EventRecorder events;
-  events.Attach(*ftp);
-  ftp->SetUploadTempName(true);
-  for (const auto& [name, content] : files) ASSERT_TRUE(Upload(*ftp, local.File(name), "/" + name)) << name;
-  EXPECT_EQ(ReadTree(server.Root()), files);
-  EXPECT_EQ(std::to_string(events.CountSent("RNFR")) + std::to_string(events.CountSent("STOR /_b")), "10");
-}
 
 // On the IPv6 loopback: EPSV in passive and EPRT in active mode for a file
 // up, down and a listing.

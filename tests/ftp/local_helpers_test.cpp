@@ -40,17 +40,16 @@ TEST_F(LocalHelpersTest, LocalFileSizesPastFourGigabytesExistenceAndDates) {
                 std::to_string(m_ftp.LocalFolderExists(m_dir.File("missing"))),
             "100");
   // The date of a file in local time; none for a file that is not there.
-  const char* oldTz = std::getenv("TZ");
-  const std::string savedTz = oldTz ? oldTz : "";
-  setenv("TZ", "UTC0", 1);
-  tzset();
   const std::string path = m_dir.File("dated.txt");
   ASSERT_TRUE(test::WriteWholeFile(path, "x"));
   const timespec times[2] = {{1767323045, 0}, {1767323045, 0}};  // 2026-01-02 03:04:05 UTC
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  EXPECT_EQ(m_ftp.GetLocalFileDate(path), "2026-01-02 03:04:05");
-  EXPECT_EQ(m_ftp.GetLocalFileDate(m_dir.File("missing")), "");
-  oldTz ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
+  {
+    const test::ScopedEnv tz("TZ", "UTC0");
+    tzset();
+    EXPECT_EQ(m_ftp.GetLocalFileDate(path) + "|" + m_ftp.GetLocalFileDate(m_dir.File("missing")),
+              "2026-01-02 03:04:05|");
+  }
   tzset();
 }
 

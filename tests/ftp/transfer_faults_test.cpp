@@ -106,14 +106,9 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.errors - errors),
               std::to_string(r.error) + " 1") << m_ftp->ErrorInfo();
     EXPECT_TRUE(Elapsed() - before >= r.from && Elapsed() - before <= r.to) << (Elapsed() - before).count();
-    if (r.upload) {
-      EXPECT_TRUE(ReadWholeFile(local) == content);
-    } else if (r.kept == std::string::npos) {
-      EXPECT_FALSE(Exists(local));
-    } else {
-      EXPECT_TRUE(ReadWholeFile(local) == content.substr(0, r.kept));
-      EXPECT_TRUE(m_server.Received().empty());
-    }
+    const std::string kept = r.upload ? content : r.kept == std::string::npos ? "none" : content.substr(0, r.kept);
+    EXPECT_TRUE((Exists(local) ? ReadWholeFile(local) : "none") == kept);
+    EXPECT_TRUE(r.upload || m_server.Received().empty());
     EXPECT_FALSE(m_ftp->DeleteFile("/f.bin"));
     connections += r.sessionGone;
     EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_server.ConnectionCount()),
@@ -208,7 +203,7 @@ TEST_F(TransferFaultTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload
 
 TEST_F(TransferFaultTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
   m_server.AnswerByDefault();
-  m_server.SetListing("-rw-r--r--    1 ftp      ftp            3000 Jan 01 00:00 a.bin\r\n");
+  m_server.SetListing(Line('-', 3000, "a.bin"));
   EXPECT_FALSE(Download("/d/", m_local.File("in/")));  // RETR /d/a.bin: 550
   const std::string content = RandomBytes(5000, 40), local = m_local.File("q.bin");
   m_server.SetFile("/q.bin", content);
@@ -222,14 +217,9 @@ TEST_F(TransferFaultTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAnd
   ErrorRecordScope log;
   m_server.AnswerByDefault();
   m_server.SetFile("/d/Rb.txt", "plain");
-  m_server.SetListing(
-      "drwxr-xr-x    2 ftp      ftp               0 Jan 01 00:00 ..\\..\\out\r\n"
-      "drwxr-xr-x    2 ftp      ftp               0 Jan 01 00:00 ..\r\n"
-      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 ..\\x.txt\r\n"
-      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 Rb.txt \r\n"
-      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00  Rb.txt\r\n"
-      "-rw-r--r--    1 ftp      ftp               5 Jan 01 00:00 Rb.txt\r\n"
-      "lrwxrwxrwx    1 ftp      ftp               6 Jan 01 00:00 Rl.txt -> Rb.txt\r\n");
+  m_server.SetListing(Line('d', 0, "..\\..\\out") + Line('d', 0, "..") + Line('-', 5, "..\\x.txt") +
+                      Line('-', 5, "Rb.txt ") + Line('-', 5, " Rb.txt") + Line('-', 5, "Rb.txt") +
+                      Line('l', 6, "Rl.txt -> Rb.txt"));
   ASSERT_TRUE(Download("/d/", m_local.File("a/b/in/"))) << m_ftp->ErrorInfo();
   EXPECT_EQ(ReadTree(m_local.Path()), (Tree{
                                           {"a/", ""}, {"a/b/", ""}, {"a/b/in/", ""}, {"a/b/in/Rb.txt", "plain"}}));

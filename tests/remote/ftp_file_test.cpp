@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "ftp/transfer_helpers.h"
+
 namespace pellan {
 namespace {
 
@@ -47,12 +49,6 @@ CFtpFile Named(const std::string& name) {
   return f;
 }
 
-std::vector<std::string> Names(const CFtpFiles& files) {
-  std::vector<std::string> out;
-  for (const CFtpFile& f : files) out.push_back(f.FileName());
-  return out;
-}
-
 TEST(FtpFiles, KeysPositionsAndRemovals) {
   CFtpFiles files;
   CFtpFile* first = files.Add(Named("Ra.txt"), "Ra.txt");
@@ -60,14 +56,14 @@ TEST(FtpFiles, KeysPositionsAndRemovals) {
   EXPECT_EQ(files.Add(Named("dup"), "Ra.txt"), nullptr);    // a taken key: the first entry stays
   EXPECT_EQ(files.Item("ra.txt"), nullptr);
   for (const char* n : {"c", "d"}) files.Add(Named(n), n);
-  EXPECT_EQ(Names(files), (std::vector<std::string>{"Ra.txt", "RA.txt", "c", "d"}));
+  EXPECT_EQ(test::Names(&files), (std::vector<std::string>{"Ra.txt", "RA.txt", "c", "d"}));
   EXPECT_TRUE(files.Item(size_t{0}) == nullptr && files.Item(size_t{5}) == nullptr);
   // Each removal's result, in order; the second size_t{3} is past the end.
   EXPECT_EQ(std::vector<bool>({files.Remove("RA.txt"), files.Remove("RA.txt"), files.Remove(size_t{3}),
                                files.Remove(size_t{3}), files.Remove(size_t{0})}),
             std::vector<bool>({true, false, true, false, false}));
   ASSERT_NE(files.Add(Named("RA.txt"), "RA.txt"), nullptr);  // again, at the end
-  EXPECT_EQ(Names(files), (std::vector<std::string>{"Ra.txt", "c", "RA.txt"}));
+  EXPECT_EQ(test::Names(&files), (std::vector<std::string>{"Ra.txt", "c", "RA.txt"}));
   EXPECT_EQ(std::as_const(files).Item(size_t{2})->FileName(), "c");
 
   // Enough keys that many share a home in the index, removed by key and by

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "support/test_env.h"
+#include "ftp/transfer_helpers.h"
 
 namespace pellan {
 namespace {
@@ -39,12 +39,6 @@ class ListingTest : public ::testing::Test {
   std::vector<std::string> m_log;
   std::vector<std::string> m_dateErrors;
 };
-
-std::vector<std::string> Names(const CFtpFiles& files) {
-  std::vector<std::string> out;
-  for (const CFtpFile& f : files) out.push_back(f.FileName());
-  return out;
-}
 
 // A DOS line as IIS writes it: date and time in 17 columns, <DIR> or the
 // size right-aligned up to column 38, the name from column 40.
@@ -170,7 +164,7 @@ TEST_F(ListingTest, LineStructure) {
   for (const auto& [text, names] : rows) {
     const auto files = Parse(text);
     ASSERT_NE(files, nullptr) << text;
-    EXPECT_EQ(Names(*files), names) << text;
+    EXPECT_EQ(test::Names(files.get()), names) << text;
     EXPECT_EQ(files->Item("a") ? files->Item("a")->FileSize() : 1, 1) << text;  // the first "a" line stays
   }
   for (const char* text : {"", " ", "          "}) {

@@ -51,7 +51,7 @@ class RealFtpServer {
   // "" when this server can run here; otherwise why not (not installed, not
   // root, test account missing), in words a skipped test can show.
   std::string Unavailable() const;
-  // Options added to the server's command line (pure-ftpd: "--norename").
+  // Options added to the server's command line (vsftpd: "-oimplicit_ssl=YES").
   void AddOptions(std::vector<std::string> options) { m_options = std::move(options); }
   // Starts the server and waits (bounded) until it listens; false with
   // Error() and the server's own output when it did not come up.
