@@ -233,7 +233,7 @@ class CSocket {
   const TlsContext* m_tlsContext = nullptr;
   bool m_tlsHandshaking = false;
   bool m_tlsWantsWrite = false;  // TLS waits until the socket can take bytes
-  bool m_tlsHoldsMore = false;   // a read stopped at a full chunk with records left inside TLS
+  bool m_tlsHoldsMore = false;   // the next read is due at once (records or a close left inside TLS)
   size_t m_tlsRetryLength = 0;   // the length of a write TLS must repeat
   std::string m_tlsProblem;
 
