@@ -216,6 +216,10 @@ class CSocket {
   int m_hostError = 0;  // recorded when RemoteHost did not resolve
 
   std::string m_slot;     // the receive slot: the last chunk received
+  // Sends what the system takes of `size` bytes at `data`, which are the
+  // queue's unsent bytes (`queued`) or a caller's, whose rest is queued.
+  bool SendFrom(const char* data, size_t size, bool queued);
+
   std::string m_pending;  // bytes queued by SendData and not yet sent
   size_t m_pendingOffset = 0;
   std::unique_ptr<char[]> m_recvBuffer;  // one receive call's worth

@@ -35,12 +35,15 @@ bool CSocket::SendBytes(const char* data, size_t size, bool listCommand) {
     ReportOperationError("SendData", kErrNoSocketHandle, std::string());
     return false;
   }
-  // Bytes still queued from an earlier call stay in front: replacing them
-  // would lose part of a file.
   if (m_pendingOffset > 0 && m_pendingOffset == m_pending.size()) {
     m_pending.clear();
     m_pendingOffset = 0;
   }
+  // With nothing queued the bytes go out from the caller's buffer, and only
+  // what the system does not take now is copied into the queue. Bytes still
+  // queued from an earlier call stay in front: replacing them would lose
+  // part of a file.
+  if (m_pending.empty() && !m_waitingWritable) return SendFrom(data, size, false);
   m_pending.append(data, size);
   if (m_waitingWritable) return true;  // goes out at the next write readiness
   return SendBufferedData();
@@ -48,18 +51,32 @@ bool CSocket::SendBytes(const char* data, size_t size, bool listCommand) {
 
 bool CSocket::SendBufferedData() {
   if (m_handle == -1) return false;
-  const size_t left = Allowance(m_pending.size() - m_pendingOffset);
-  if (left == 0) return true;
-  if (m_tlsHandshaking) return true;  // goes out once the handshake is done
+  return SendFrom(m_pending.data() + m_pendingOffset, m_pending.size() - m_pendingOffset, true);
+}
+
+bool CSocket::SendFrom(const char* data, size_t size, bool queued) {
+  // Whatever is not sent now waits in the queue.
+  const auto keep = [&](size_t from) {
+    if (queued) {
+      m_pendingOffset += from;
+    } else if (from < size) {
+      m_pending.assign(data + from, size - from);
+    }
+  };
+  const size_t left = Allowance(size);
+  if (left == 0 || m_tlsHandshaking) {  // the handshake's end sends them
+    keep(0);
+    return true;
+  }
   ssize_t n = 0;
   if (m_ssl != nullptr) {
     m_tlsWantsWrite = false;
     // A write TLS could not finish is repeated with at least as many bytes.
-    const size_t length = std::min({std::max(left, m_tlsRetryLength), m_pending.size() - m_pendingOffset,
-                                    static_cast<size_t>(1) << 30});
-    const int sent = SSL_write(m_ssl, m_pending.data() + m_pendingOffset, static_cast<int>(length));
+    const size_t length = std::min({std::max(left, m_tlsRetryLength), size, static_cast<size_t>(1) << 30});
+    const int sent = SSL_write(m_ssl, data, static_cast<int>(length));
     m_tlsRetryLength = sent <= 0 ? length : 0;
     if (sent <= 0) {
+      keep(0);
       int error = 0;
       if (TlsFailure(sent, &error) == -1) {
         m_waitingWritable = m_tlsWantsWrite;
@@ -71,9 +88,10 @@ bool CSocket::SendBufferedData() {
     }
     n = sent;
   } else {
-    n = send(static_cast<int>(m_handle), m_pending.data() + m_pendingOffset, left, MSG_NOSIGNAL);
+    n = send(static_cast<int>(m_handle), data, left, MSG_NOSIGNAL);
   }
   if (n < 0) {
+    keep(0);
     const int err = errno;
     if (err == EAGAIN || err == EWOULDBLOCK) {
       m_waitingWritable = true;
@@ -84,8 +102,8 @@ bool CSocket::SendBufferedData() {
     return false;
   }
   m_allowance -= static_cast<double>(n);
-  m_pendingOffset += static_cast<size_t>(n);
-  const size_t remaining = m_pending.size() - m_pendingOffset;
+  keep(static_cast<size_t>(n));
+  const size_t remaining = size - static_cast<size_t>(n);
   if (remaining == 0) {
     m_pending.clear();
     m_pendingOffset = 0;
