@@ -71,22 +71,33 @@ bool CSocket::SendFrom(const char* data, size_t size, bool queued) {
   ssize_t n = 0;
   if (m_ssl != nullptr) {
     m_tlsWantsWrite = false;
+    // With partial writes on, SSL_write returns after each record: records
+    // go on until the socket takes no more, not one wait for it per record.
     // A write TLS could not finish is repeated with at least as many bytes.
-    const size_t length = std::min({std::max(left, m_tlsRetryLength), size, static_cast<size_t>(1) << 30});
-    const int sent = SSL_write(m_ssl, data, static_cast<int>(length));
-    m_tlsRetryLength = sent <= 0 ? length : 0;
+    int sent = 0;
+    while (static_cast<size_t>(n) < left) {
+      const size_t rest = size - static_cast<size_t>(n);
+      const size_t length = std::min({std::max(left - static_cast<size_t>(n), m_tlsRetryLength), rest,
+                                      static_cast<size_t>(1) << 30});
+      sent = SSL_write(m_ssl, data + n, static_cast<int>(length));
+      m_tlsRetryLength = sent <= 0 ? length : 0;
+      if (sent <= 0) break;
+      n += sent;
+    }
     if (sent <= 0) {
-      keep(0);
       int error = 0;
-      if (TlsFailure(sent, &error) == -1) {
+      if (TlsFailure(sent, &error) != -1) {
+        keep(static_cast<size_t>(n));
+        SocketLog("SendBufferedData--TLS " + m_tlsProblem);
+        return false;
+      }
+      if (n == 0) {
+        keep(0);
         m_waitingWritable = m_tlsWantsWrite;
         UpdateWatchInterest();
         return true;
       }
-      SocketLog("SendBufferedData--TLS " + m_tlsProblem);
-      return false;
     }
-    n = sent;
   } else {
     n = send(static_cast<int>(m_handle), data, left, MSG_NOSIGNAL);
   }
