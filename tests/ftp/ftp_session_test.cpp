@@ -12,22 +12,9 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 using test::FakeFtpServer;
 
 class FtpSessionTest : public test::ScriptedSession {};
-
-TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(m_ftp->Connect());
-  EXPECT_TRUE(m_ftp->Connected());
-  EXPECT_EQ(m_states, (std::vector<long>{2, 3, 4, 4, 0}));
-  EXPECT_THAT(m_events.messages, ElementsAre(StartsWith("1:220"), "0:USER user", StartsWith("1:331"),
-                                             "0:PASS ********", StartsWith("1:230")));
-  EXPECT_EQ(m_events.errors, 0);
-  EXPECT_TRUE(m_ftp->Connect());  // already connected: nothing sent
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
-}
 
 TEST_F(FtpSessionTest, LoginOutcomes) {
   const struct {

@@ -1,13 +1,10 @@
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <netdb.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/clock.h"
 #include "platform/code_page.h"
-#include "platform/date_text.h"
 #include "platform/socket_errors.h"
 #include "platform/system_info.h"
 #include "support/test_env.h"
@@ -70,19 +67,6 @@ TEST(SystemInfo, LanguageFromTheLocaleAndTheProgramFolder) {
   seen.clear();
   for (const char* folder : {"/srv/pellan//", "/", ""}) SetProgramFolder(folder), seen += ProgramFolder() + "|";
   EXPECT_EQ(seen, "/srv/pellan|/|" + real + "|");
-}
-
-TEST(DateText, LocalTimeInTheProgramsFormat) {
-  test::ScopedEnv tz("TZ", "Asia/Shanghai");
-  tzset();
-  EXPECT_EQ(DateTimeText(0), "1970-01-01 08:00:00");
-  setenv("TZ", "UTC", 1);
-  tzset();
-  EXPECT_EQ(DateTimeText(1'780'000'000), "2026-05-28 20:26:40");
-  // "Now" comes from the installed clock.
-  test::ScopedLoop s(true);
-  s.Clock()->Advance(std::chrono::seconds(61));
-  EXPECT_EQ(NowText(), "2026-05-28 20:27:41");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <stdlib.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -15,24 +14,6 @@
 
 namespace pellan {
 namespace {
-
-// The table's first and last rows in every language, a row with a
-// placeholder, and the edges: past the last row, a language outside it.
-TEST(MessageTable, FirstAndLastRowsAndTheEdges) {
-  const char* first[] = {"Hostname Required", "主机地址为空", "主機地址為空", "ホストは空である"};
-  const char* last[] = {"Retransfer,please wait ... ", "正在重新传送,请等待...", "正在重新傳送,請等待...",
-                        "は、再送信、お待ちください..."};
-  for (int language = 0; language < kMessageLanguages; ++language) {
-    const ErrorMessages m(language);
-    const std::string text = m.Text();  // the current column joined
-    EXPECT_EQ(std::count(text.begin(), text.end(), '|'), 42);
-    EXPECT_EQ(text.substr(0, text.find('|')) + "|" + text.substr(text.rfind('|') + 1),
-              std::string(first[language]) + "|" + last[language]);
-  }
-  EXPECT_STREQ(MessageTableText(1, 18), "只能传输以下文件类型:[ {0} ]");
-  EXPECT_STREQ(MessageTableText(0, 43), "");
-  EXPECT_STREQ(MessageTableText(9, 2), "Login failed");
-}
 
 // The host's language, and the English column replaced (only by 43 texts),
 // which a language outside the table also reads.
