@@ -312,19 +312,18 @@ TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
 }
 
 // TLS required for the login and every data connection, under TLS 1.3 and
-// 1.2, in both modes: files of 4 KiB, 512 KiB and 16 MiB up and down, and a
-// folder of small files (on vsftpd every data connection must resume the
+// 1.2, in both modes: a file of 16 MiB up, cut both ways and down again, and
+// a folder of small files (on vsftpd every data connection must resume the
 // control connection's session).
 TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
   TempDir local;
-  const Tree files = {{"a.bin", RandomBytes(4096, 41)}, {"b.bin", RandomBytes(512 << 10, 42)},
-                      {"c.bin", RandomBytes(16 << 20, 43)}};
+  const std::string big = RandomBytes(16 << 20, 43);
   Tree small;
   for (int i = 0; i < 12; ++i) small["f" + std::to_string(i) + ".txt"] = RandomBytes(4096, 50 + i);
   fs::create_directories(local.File("small"));
-  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
+  ASSERT_TRUE(WriteWholeFile(local.File("c.bin"), big));
   for (const auto& [name, content] : small) ASSERT_TRUE(WriteWholeFile(local.File("small/" + name), content));
-  for (const FtpServerKind kind : AllFtpServerKinds()) {
+  for (const FtpServerKind kind : {FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd}) {
     ScopedLoop loop;
     RealFtpServer server(kind);
     server.UseTls();
@@ -337,10 +336,7 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
         ftp->SetTlsCaFile(server.CertFile());
         ftp->SetTls12Only(tls12);
         const std::string folder = "/" + std::to_string(passive) + std::to_string(tls12);
-        for (const auto& [name, content] : files) {
-          ASSERT_TRUE(Upload(*ftp, local.File(name), folder + "/" + name)) << ftp->ErrorInfo() << server.Log();
-          ASSERT_TRUE(Download(*ftp, folder + "/" + name, local.File("back" + folder + "/" + name))) << ftp->ErrorInfo();
-        }
+        ASSERT_TRUE(Upload(*ftp, local.File("c.bin"), folder + "/c.bin")) << ftp->ErrorInfo() << server.Log();
         ASSERT_TRUE(Upload(*ftp, local.File("small/"), folder + "/small/")) << ftp->ErrorInfo() << server.Log();
         // Cut mid-file both ways: the session goes on, and the download resumes whole.
         const std::string cut = local.File(std::string("cut/") + server.Name() + folder);
@@ -352,8 +348,7 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
         EXPECT_EQ(ftp->ErrorNumber(), kErrCanceled);
         ftp->OnTransfer = nullptr;
         ASSERT_TRUE(Download(*ftp, folder + "/c.bin", cut)) << ftp->ErrorInfo();
-        EXPECT_EQ(ReadWholeFile(cut), files.at("c.bin"));
-        EXPECT_EQ(ReadTree(local.File("back" + folder)), files);
+        EXPECT_TRUE(ReadWholeFile(cut) == big);
         EXPECT_EQ(ReadTree(server.LocalPath(folder.substr(1) + "/small")), small);
         EXPECT_EQ(ftp->TlsInfo().substr(0, 7), tls12 ? "TLSv1.2" : "TLSv1.3");
       }
