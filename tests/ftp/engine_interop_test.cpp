@@ -6,7 +6,6 @@
 // are played by the scripted server's tests.
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,11 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
-
-std::string WithoutCr(std::string s) {
-  s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
-  return s;
-}
 
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
@@ -166,21 +160,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
   }
 
-  // In ASCII mode a server may rewrite line ends its own way (pure-ftpd
-  // sends every LF as CR LF); the lines themselves arrive intact.
-  void Ascii() {
-    const std::string text = "first line\nsecond line\n\nlast line, with a tab\t\n";
-    Put({{"t/down.txt", text}});
-    m_ftp->SetTransferMode(0);
-    ASSERT_TRUE(Download("/t/down.txt", Local("down.txt"))) << Why();
-    EXPECT_EQ(WithoutCr(ReadWholeFile(Local("down.txt"))), text);
-    EXPECT_GT(m_events.CountSent("TYPE A"), 0u);
-    ASSERT_TRUE(WriteWholeFile(Local("up.txt"), text));
-    ASSERT_TRUE(Upload(Local("up.txt"), "/t/up.txt")) << Why();
-    EXPECT_EQ(WithoutCr(Disk("t/up.txt")), text);
-    EXPECT_EQ(m_events.CountSent("TYPE I"), 1u);  // only for the size asked before the download
-  }
-
   // Whatever was kept of a file cut short is a beginning of it.
   static void ExpectBeginningOf(const std::string& whole, const std::string& kept) {
     EXPECT_LT(kept.size(), whole.size());
@@ -233,7 +212,7 @@ TEST_P(EngineInteropTest, EveryOperation) {
   using Op = void (EngineInteropTest::*)();
   const std::pair<const char*, Op> operations[] = {
       {"listings", &EngineInteropTest::Listings}, {"trees down and up", &EngineInteropTest::TreesDownAndUp},
-      {"patterns and lists", &EngineInteropTest::PatternsAndLists}, {"ascii", &EngineInteropTest::Ascii},
+      {"patterns and lists", &EngineInteropTest::PatternsAndLists},
       {"abort current upload", &EngineInteropTest::AbortCurrentUpload},
       {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume},
   };
