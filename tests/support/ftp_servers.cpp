@@ -154,23 +154,16 @@ std::string RealFtpServer::Log() const { return ReadWholeFile(m_work.File("serve
 
 // pyftpdlib runs as anyone; the others need root and the test account.
 std::string RealFtpServer::Unavailable() const {
-  const bool py = m_kind == FtpServerKind::kPyftpdlib, vsftpd = m_kind == FtpServerKind::kVsftpd;
-  std::string missing;
-  if (py &&
-      (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython))) {
-    missing = "python3-pyftpdlib is not installed";
-  } else if (vsftpd && !Executable(kVsftpd)) {
-    missing = "vsftpd is not installed";
-  } else if (vsftpd && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
-    missing = std::string("the PAM service ") + kVsftpdPamService + " is missing";
-  } else if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) {
-    missing = "pure-ftpd is not installed";
-  } else if (!py && geteuid() != 0) {
-    return std::string(Name()) + " needs root to start sessions as the test account";
-  } else if (!py && TestUser() == nullptr) {
-    missing = std::string("the test account ") + kTestFtpUser + " is missing";
+  const bool py = m_kind == FtpServerKind::kPyftpdlib;
+  const std::string pam = std::string("/etc/pam.d/") + kVsftpdPamService;
+  const bool installed = py ? fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py")
+                         : m_kind == FtpServerKind::kVsftpd ? Executable(kVsftpd) && fs::exists(pam)
+                                                            : !PureFtpdPrefix().empty();
+  if (!installed) return std::string(Name()) + " is not installed" + kSetupHint;
+  if (!py && (geteuid() != 0 || TestUser() == nullptr)) {
+    return std::string(Name()) + " needs root and the test account " + kTestFtpUser + kSetupHint;
   }
-  return missing.empty() ? "" : missing + kSetupHint;
+  return "";
 }
 
 bool RealFtpServer::Start() {
