@@ -1,5 +1,5 @@
 // The session engine against the scripted server: login, the reply cycle,
-// time-outs, keep-alive, abort and close, and the command operations.
+// time-outs, abort and close, and the command operations.
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,23 +60,6 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
       EXPECT_EQ(ftp->ErrorNumber(), r.error);
     }
   }
-}
-
-TEST_F(FtpSessionTest, KeepAlivePwdAfterSilenceAndNeverWhenOff) {
-  ASSERT_TRUE(LoginOk());
-  m_ftp->SetKeepConnSecond(60);
-  m_server.AnswerByDefault();
-  // The commands sent after each stretch of silence: more than 60 whole
-  // seconds, and the next tick sends PWD; none once it is off.
-  std::string counts;
-  for (const auto wait : {59s, 4s, 62s, 300s}) {
-    if (wait == 300s) m_ftp->SetKeepConnSecond(0);
-    m_loop.Loop().RunFor(wait);
-    counts += std::to_string(Sent().size());
-  }
-  EXPECT_EQ(counts, "0122");
-  EXPECT_THAT(m_events.messages, ::testing::Contains("0:PWD "));
-  EXPECT_EQ(m_ftp->FtpState(), kFtpListing);  // PWD leaves the state at listing
 }
 
 // A reply that comes byte by byte, with a NUL in it, is read whole; an

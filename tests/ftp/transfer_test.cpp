@@ -1,6 +1,6 @@
 // The transfer engines against the scripted server on virtual time: the
 // progress values, the checks that refuse a file before anything is sent
-// (type filters, size limit, local paths), the cancel list and the retry
+// (type filters, size limit, local paths), temporary names and the retry
 // countdown.
 #include <algorithm>
 #include <functional>
@@ -22,7 +22,6 @@ class TransferTest : public ScriptedSession {
  protected:
   TransferTest() { m_server.Login(); }
 };
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -161,21 +160,6 @@ TEST_F(TransferTest, ChecksBeforeAnythingIsSent) {
     }
   }
   EXPECT_FALSE(Exists("rel-target.txt"));
-}
-
-TEST_F(TransferTest, CancelledFilesAreSkippedButCountedAndTheListEmptiesAfterTheJob) {
-  m_server.AnswerByDefault();
-  const std::string one = m_local.File("1.bin"), two = m_local.File("2.bin"), three = m_local.File("3.bin");
-  for (const std::string& p : {one, two, three}) ASSERT_TRUE(WriteWholeFile(p, "content of " + p));
-  m_ftp->ChangeTransferList(two);  // before the job
-  m_ftp->OnTransfer = [&] {
-    if (m_ftp->QueueIndex() == 1) m_ftp->ChangeTransferList(three);  // while it runs
-    EXPECT_EQ(m_ftp->QueueTotal(), 3);
-  };
-  ASSERT_TRUE(Upload(one + "|" + two + "|" + three, "/c/")) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_server.Files(), (std::map<std::string, std::string>{{"/c/1.bin", "content of " + one}}));
-  EXPECT_EQ(m_events.CountSent("STOR"), 1u);
-  EXPECT_EQ(m_ftp->CanceledFileList() + m_ftp->AbortedFileList(), "");
 }
 
 // With temporary names each file goes up as "_NAME.part" and is renamed
