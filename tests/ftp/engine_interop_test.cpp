@@ -78,7 +78,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(listed, (std::map<std::string, std::string>{{"R1.txt", "5"}, {"R2.txt", "3000"}, {"r3.txt", "10"},
                                                           {"a.txt", "7"}, {"Rsub", "dir"}, {"sub", "dir"},
                                                           {"Rlink", "link"}}));
-    EXPECT_EQ(Names(m_ftp->GetFtpDirectoryInfo("/pub").get()).size(), 7u) << Why();
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("pub/Rsub").get()), UnorderedElementsAre("inner.txt"));
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("my dir").get()), UnorderedElementsAre("a b.txt", "R x.txt"));
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("/my dir/R*").get()), UnorderedElementsAre("R x.txt"));
@@ -119,7 +118,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
       EXPECT_TRUE(!m_ftp->ExistDirectory(path) && m_ftp->ErrorNumber() != 0 && m_ftp->Operation() == kOpNone) << path;
     }
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
-    EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()).size(), 7u) << Why();  // still usable
   }
 
   // A small tree with every kind of entry a walk meets.
