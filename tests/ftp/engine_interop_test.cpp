@@ -96,7 +96,10 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     // Single files, and paths that are missing or no folder.
     auto info = m_ftp->GetFtpFileInfo("my dir/R x.txt");
     EXPECT_EQ(info ? info->FileName() : Why(), "R x.txt");
-    EXPECT_EQ(static_cast<long long>(m_ftp->GetFtpFileSize("/my dir/a b.txt")), 7);
+    info = m_ftp->GetFtpFileInfo("pub/R2.txt");
+    const long long size = static_cast<long long>(m_ftp->GetFtpFileSize("/my dir/a b.txt"));
+    EXPECT_EQ(info ? std::to_string(info->FileSize()) + " " + std::to_string(info->IsDirectory()) : Why(), "3000 0");
+    EXPECT_EQ(size, 7);
     for (const char* path : {"nope", "nope/R*", "pub/nope.txt"}) {
       EXPECT_TRUE((path[0] == 'n' ? m_ftp->GetFtpDirectoryInfo(path) == nullptr : m_ftp->GetFtpFileInfo(path) == nullptr) &&
                   m_ftp->ErrorNumber() != 0)
