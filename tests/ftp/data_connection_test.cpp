@@ -73,8 +73,6 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
     bool passive;
     std::function<void(S&, const std::string&)> script;
   } rows[] = {
-      {"227 without period", true, pasv("227 Entering Passive Mode ({})")},
-      {"227 without parentheses", true, pasv("227 Entering Passive Mode {}")},
       {"227 with equals sign", true, pasv("227 =({})")}, {"227 bare numbers", true, pasv("227 {}")},
       // The listener is on 127.0.0.1; the reply names 127.0.0.2, where
       // nothing listens: the control's peer is used.
@@ -122,8 +120,6 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
              (f.IsDirectory() ? "/" : " " + std::to_string(static_cast<long long>(f.FileSize())));
     }
     EXPECT_EQ(got, want);
-    EXPECT_THAT(m_states, ::testing::Contains(kFtpOpeningData));
-    EXPECT_EQ(m_states.back(), kFtpReady);
     ExpectCleanEnd(r.passive);
   }
 }

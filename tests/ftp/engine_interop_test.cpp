@@ -6,7 +6,6 @@
 // are played by the scripted server's tests.
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -27,11 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
-
-std::string WithoutCr(std::string s) {
-  s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
-  return s;
-}
 
 class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKind, bool>> {
  public:
@@ -84,7 +78,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(listed, (std::map<std::string, std::string>{{"R1.txt", "5"}, {"R2.txt", "3000"}, {"r3.txt", "10"},
                                                           {"a.txt", "7"}, {"Rsub", "dir"}, {"sub", "dir"},
                                                           {"Rlink", "link"}}));
-    EXPECT_EQ(Names(m_ftp->GetFtpDirectoryInfo("/pub").get()).size(), 7u) << Why();
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("pub/Rsub").get()), UnorderedElementsAre("inner.txt"));
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("my dir").get()), UnorderedElementsAre("a b.txt", "R x.txt"));
     EXPECT_THAT(Names(m_ftp->GetFtpDirectoryInfo("/my dir/R*").get()), UnorderedElementsAre("R x.txt"));
@@ -125,7 +118,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
       EXPECT_TRUE(!m_ftp->ExistDirectory(path) && m_ftp->ErrorNumber() != 0 && m_ftp->Operation() == kOpNone) << path;
     }
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/");  // each query went back
-    EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()).size(), 7u) << Why();  // still usable
   }
 
   // A small tree with every kind of entry a walk meets.
@@ -134,16 +126,8 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
                        {"sub/", ""}, {"sub/c.txt", "gamma"}, {"sub/deeper/", ""},
                        {"sub/deeper/d.bin", RandomBytes(5'000, 2)}, {"empty/", ""}};
     for (const auto& [path, content] : tree) Put({{"pub/" + path, content}});
-    // Each folder's files are a queue of their own.
-    std::map<std::string, std::pair<long, long>> positions;
-    m_ftp->OnTransfer = [&] { positions[m_ftp->LocalPath()] = {m_ftp->QueueIndex(), m_ftp->QueueTotal()}; };
     ASSERT_TRUE(Download("/pub/", Local("in/"))) << Why();
     EXPECT_EQ(ReadTree(Local("in")), tree);
-    const std::string in = Local("in/");
-    EXPECT_EQ(positions.size(), 5u);
-    EXPECT_EQ(positions[in + "sub/deeper/d.bin"], std::make_pair(1L, 1L));
-    EXPECT_EQ(positions[in + "sub/c.txt"], std::make_pair(1L, 1L));
-    EXPECT_EQ(positions[in + "zero.dat"].second, 3);
 
     ASSERT_TRUE(Upload(Local("in/"), "/up/tree/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("up/tree")), tree);
@@ -166,60 +150,20 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
   }
 
-  // In ASCII mode a server may rewrite line ends its own way (pure-ftpd
-  // sends every LF as CR LF); the lines themselves arrive intact.
-  void Ascii() {
-    const std::string text = "first line\nsecond line\n\nlast line, with a tab\t\n";
-    Put({{"t/down.txt", text}});
-    m_ftp->SetTransferMode(0);
-    ASSERT_TRUE(Download("/t/down.txt", Local("down.txt"))) << Why();
-    EXPECT_EQ(WithoutCr(ReadWholeFile(Local("down.txt"))), text);
-    EXPECT_GT(m_events.CountSent("TYPE A"), 0u);
-    ASSERT_TRUE(WriteWholeFile(Local("up.txt"), text));
-    ASSERT_TRUE(Upload(Local("up.txt"), "/t/up.txt")) << Why();
-    EXPECT_EQ(WithoutCr(Disk("t/up.txt")), text);
-    EXPECT_EQ(m_events.CountSent("TYPE I"), 1u);  // only for the size asked before the download
-  }
-
-  // Whatever was kept of a file cut short is a beginning of it.
-  static void ExpectBeginningOf(const std::string& whole, const std::string& kept) {
-    EXPECT_LT(kept.size(), whole.size());
-    EXPECT_TRUE(whole.compare(0, kept.size(), kept) == 0);
-  }
-  void AbortOnSecondOfThree(bool wholeJob) {
-    m_ftp->OnTransfer = [this, wholeJob, done = false]() mutable {
-      if (!done && m_ftp->QueueIndex() == 2 && m_ftp->TransferSize() > 0) {
-        done = true;
-        wholeJob ? m_ftp->Abort() : m_ftp->AbortCurrent();
-      }
-    };
-  }
-
   void AbortCurrentUpload() {
     const std::string one = RandomBytes(2'000, 7), two = RandomBytes(4 << 20, 8), three = RandomBytes(3'000, 9);
     PutLocal({{"1.bin", one}, {"2.bin", two}, {"3.bin", three}});
-    AbortOnSecondOfThree(false);
+    m_ftp->OnTransfer = [this, done = false]() mutable {
+      if (!done && m_ftp->QueueIndex() == 2 && m_ftp->TransferSize() > 0) {
+        done = true;
+        m_ftp->AbortCurrent();
+      }
+    };
     ASSERT_TRUE(Upload(Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
     EXPECT_EQ(m_ftp->AbortedFileList(), Local("2.bin"));
     EXPECT_TRUE(Disk("q/1.bin") == one && Disk("q/3.bin") == three);
-    ExpectBeginningOf(two, Disk("q/2.bin"));
-  }
-
-  void AbortDownloadThenResume() {
-    const std::string one = RandomBytes(2'000, 10), two = RandomBytes(4 << 20, 11);
-    Put({{"d/1.bin", one}, {"d/2.bin", two}, {"d/3.bin", "third"}});
-    AbortOnSecondOfThree(true);
-    EXPECT_FALSE(Download("/d/1.bin|/d/2.bin|/d/3.bin", Local("d/")));
-    EXPECT_EQ(m_ftp->ErrorNumber(), kErrCanceled);
-    EXPECT_EQ(m_events.errors, 0);
-    EXPECT_EQ(ReadWholeFile(Local("d/1.bin")), one);
-    ExpectBeginningOf(two, ReadWholeFile(Local("d/2.bin")));
-    EXPECT_FALSE(Exists(Local("d/3.bin")));
-    // The next job runs on a clean exchange, and resumes the cut file.
-    m_ftp->OnTransfer = nullptr;
-    ASSERT_TRUE(Download("/d/2.bin|/d/3.bin", Local("d/"))) << Why();
-    EXPECT_TRUE(ReadWholeFile(Local("d/2.bin")) == two);
-    EXPECT_EQ(ReadWholeFile(Local("d/3.bin")), "third");
+    const std::string kept = Disk("q/2.bin");  // what was kept of the file cut short is a beginning of it
+    EXPECT_TRUE(kept.size() < two.size() && two.compare(0, kept.size(), kept) == 0);
   }
 
   ScopedLoop m_loop;  // real time: the servers run on their own clocks
@@ -233,9 +177,8 @@ TEST_P(EngineInteropTest, EveryOperation) {
   using Op = void (EngineInteropTest::*)();
   const std::pair<const char*, Op> operations[] = {
       {"listings", &EngineInteropTest::Listings}, {"trees down and up", &EngineInteropTest::TreesDownAndUp},
-      {"patterns and lists", &EngineInteropTest::PatternsAndLists}, {"ascii", &EngineInteropTest::Ascii},
+      {"patterns and lists", &EngineInteropTest::PatternsAndLists},
       {"abort current upload", &EngineInteropTest::AbortCurrentUpload},
-      {"abort download, resume", &EngineInteropTest::AbortDownloadThenResume},
   };
   for (const auto& [name, run] : operations) {
     SCOPED_TRACE(name);
@@ -248,7 +191,6 @@ TEST_P(EngineInteropTest, EveryOperation) {
     m_ftp->SetKeepConnSecond(0);
     m_events.Attach(*m_ftp);
     ASSERT_TRUE(m_ftp->Connect()) << Why();
-    EXPECT_TRUE(m_ftp->Connected());
     (this->*run)();
     m_ftp->CloseConnection();
     m_ftp.reset();
@@ -312,19 +254,18 @@ TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
 }
 
 // TLS required for the login and every data connection, under TLS 1.3 and
-// 1.2, in both modes: files of 4 KiB, 512 KiB and 16 MiB up and down, and a
-// folder of small files (on vsftpd every data connection must resume the
+// 1.2, in both modes: a file of 16 MiB up, cut both ways and down again, and
+// a folder of small files (on vsftpd every data connection must resume the
 // control connection's session).
 TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
   TempDir local;
-  const Tree files = {{"a.bin", RandomBytes(4096, 41)}, {"b.bin", RandomBytes(512 << 10, 42)},
-                      {"c.bin", RandomBytes(16 << 20, 43)}};
+  const std::string big = RandomBytes(16 << 20, 43);
   Tree small;
   for (int i = 0; i < 12; ++i) small["f" + std::to_string(i) + ".txt"] = RandomBytes(4096, 50 + i);
   fs::create_directories(local.File("small"));
-  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
+  ASSERT_TRUE(WriteWholeFile(local.File("c.bin"), big));
   for (const auto& [name, content] : small) ASSERT_TRUE(WriteWholeFile(local.File("small/" + name), content));
-  for (const FtpServerKind kind : AllFtpServerKinds()) {
+  for (const FtpServerKind kind : {FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd}) {
     ScopedLoop loop;
     RealFtpServer server(kind);
     server.UseTls();
@@ -337,10 +278,7 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
         ftp->SetTlsCaFile(server.CertFile());
         ftp->SetTls12Only(tls12);
         const std::string folder = "/" + std::to_string(passive) + std::to_string(tls12);
-        for (const auto& [name, content] : files) {
-          ASSERT_TRUE(Upload(*ftp, local.File(name), folder + "/" + name)) << ftp->ErrorInfo() << server.Log();
-          ASSERT_TRUE(Download(*ftp, folder + "/" + name, local.File("back" + folder + "/" + name))) << ftp->ErrorInfo();
-        }
+        ASSERT_TRUE(Upload(*ftp, local.File("c.bin"), folder + "/c.bin")) << ftp->ErrorInfo() << server.Log();
         ASSERT_TRUE(Upload(*ftp, local.File("small/"), folder + "/small/")) << ftp->ErrorInfo() << server.Log();
         // Cut mid-file both ways: the session goes on, and the download resumes whole.
         const std::string cut = local.File(std::string("cut/") + server.Name() + folder);
@@ -352,8 +290,7 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
         EXPECT_EQ(ftp->ErrorNumber(), kErrCanceled);
         ftp->OnTransfer = nullptr;
         ASSERT_TRUE(Download(*ftp, folder + "/c.bin", cut)) << ftp->ErrorInfo();
-        EXPECT_EQ(ReadWholeFile(cut), files.at("c.bin"));
-        EXPECT_EQ(ReadTree(local.File("back" + folder)), files);
+        EXPECT_TRUE(ReadWholeFile(cut) == big);
         EXPECT_EQ(ReadTree(server.LocalPath(folder.substr(1) + "/small")), small);
         EXPECT_EQ(ftp->TlsInfo().substr(0, 7), tls12 ? "TLSv1.2" : "TLSv1.3");
       }

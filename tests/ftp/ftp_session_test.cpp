@@ -1,5 +1,5 @@
 // The session engine against the scripted server: login, the reply cycle,
-// time-outs, keep-alive, abort and close, and the command operations.
+// time-outs, abort and close, and the command operations.
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,22 +12,9 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::StartsWith;
 using test::FakeFtpServer;
 
 class FtpSessionTest : public test::ScriptedSession {};
-
-TEST_F(FtpSessionTest, LoginSendsTheDecipheredUserAndMasksThePassword) {
-  m_server.Login("user", "pass");
-  ASSERT_TRUE(m_ftp->Connect());
-  EXPECT_TRUE(m_ftp->Connected());
-  EXPECT_EQ(m_states, (std::vector<long>{2, 3, 4, 4, 0}));
-  EXPECT_THAT(m_events.messages, ElementsAre(StartsWith("1:220"), "0:USER user", StartsWith("1:331"),
-                                             "0:PASS ********", StartsWith("1:230")));
-  EXPECT_EQ(m_events.errors, 0);
-  EXPECT_TRUE(m_ftp->Connect());  // already connected: nothing sent
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
-}
 
 TEST_F(FtpSessionTest, LoginOutcomes) {
   const struct {
@@ -73,23 +60,6 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
       EXPECT_EQ(ftp->ErrorNumber(), r.error);
     }
   }
-}
-
-TEST_F(FtpSessionTest, KeepAlivePwdAfterSilenceAndNeverWhenOff) {
-  ASSERT_TRUE(LoginOk());
-  m_ftp->SetKeepConnSecond(60);
-  m_server.AnswerByDefault();
-  // The commands sent after each stretch of silence: more than 60 whole
-  // seconds, and the next tick sends PWD; none once it is off.
-  std::string counts;
-  for (const auto wait : {59s, 4s, 62s, 300s}) {
-    if (wait == 300s) m_ftp->SetKeepConnSecond(0);
-    m_loop.Loop().RunFor(wait);
-    counts += std::to_string(Sent().size());
-  }
-  EXPECT_EQ(counts, "0122");
-  EXPECT_THAT(m_events.messages, ::testing::Contains("0:PWD "));
-  EXPECT_EQ(m_ftp->FtpState(), kFtpListing);  // PWD leaves the state at listing
 }
 
 // A reply that comes byte by byte, with a NUL in it, is read whole; an
@@ -241,10 +211,6 @@ TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
       {"closed after 350 to RNFR", "RNFR a>350 ok|<drop>", [](F& f) { return f.RenameFile("a", "b"); },
        kErrConnectionInterrupted},
       {"reset after 350 to RNFR", "RNFR a>350 ok|<reset>", [](F& f) { return f.RenameFile("a", "b"); }, 0},
-      {"closed after 200 to TYPE I", "TYPE I>200 ok|<drop>",
-       [](F& f) { return f.GetRemoteFileSize("f.bin") >= 0; }, kErrConnectionInterrupted},
-      {"closed instead of the MKD reply", "MKD /d|<drop>", [](F& f) { return f.CreateDirectory("/d", 0); },
-       kErrConnectionInterrupted},
       {"reset instead of the CWD reply", "CWD /x|<reset>", [](F& f) { return f.SetCurrentDirectory("/x"); },
        10054},
       // The close is read after the reply: the next command finds the socket

@@ -1,5 +1,4 @@
-// The control's local helpers (sizes, names, extensions, size texts, dates)
-// and the transfer list the host edits while an upload job runs.
+// The control's local helpers: sizes, names, extensions, size texts, dates.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,26 +67,6 @@ TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
       {0, "0 Bytes"},       {1023, "1023 Bytes"}, {1024, "1 KB"},    {1536, "1.5 KB"},
       {1048575, "1024 KB"}, {1048576, "1 M"},     {1234567, "1.18 M"}, {4294967296.0, "4096 M"}};
   for (const auto& [size, text] : sizes) EXPECT_EQ(m_ftp.FormatFileSize(size), text) << size;
-}
-
-// Each row: paths added ('+') and taken off ('-') in order, and the list.
-TEST(TransferList, ReadsAsTheRulesSay) {
-  const struct {
-    std::vector<std::string> steps;
-    const char* expected;
-  } rows[] = {
-      {{"+a", "+b", "-a"}, "b"}, {{"+a", "+b", "-b"}, "a"}, {{"-a"}, ""}, {{"+A", "-a"}, "A"},
-      {{"+a", "+a", "-a"}, "a"},  // added twice, taken off once
-      {{"+a", "+a", "-a", "-a"}, ""}, {{"+a", "-a", "+a"}, "a"}, {{"+c", "+a", "+b", "-a"}, "c|b"},
-      {{"+ab", "-a", "-b"}, "ab"},  // only whole paths match
-  };
-  for (const auto& r : rows) {
-    test::ScopedLoop loop;
-    FtpLibrary ftp;
-    for (const std::string& step : r.steps) ftp.ChangeTransferList(step.substr(1), step[0] == '+');
-    EXPECT_EQ(ftp.CanceledFileList(), r.expected) << ::testing::PrintToString(r.steps);
-    EXPECT_EQ(ftp.AbortedFileList(), "");  // only an upload job fills it
-  }
 }
 
 }  // namespace

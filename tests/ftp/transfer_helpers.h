@@ -65,11 +65,8 @@ inline std::string RandomBytes(size_t size, unsigned seed) {
 struct ProgressSample {
   long percent;
   double transferSize;
-  double fileSize;
   long speed;
   long leftTime;
-  long queueIndex;
-  long queueTotal;
   std::string state;
 };
 
@@ -81,8 +78,8 @@ struct EventRecorder {
 
   void Attach(FtpLibrary& ftp) {
     ftp.OnTransfer = [this, &ftp] {
-      progress.push_back({ftp.Percent(), ftp.TransferSize(), ftp.FileSize(), ftp.Speed(), ftp.LeftTime(),
-                          ftp.QueueIndex(), ftp.QueueTotal(), ftp.TransferState()});
+      progress.push_back(
+          {ftp.Percent(), ftp.TransferSize(), ftp.Speed(), ftp.LeftTime(), ftp.TransferState()});
     };
     ftp.ServerMessage = [this](const std::string& m, long type) { messages.push_back(std::to_string(type) + ":" + m); };
     ftp.OnError = [this] { ++errors; };

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
-#include "support/public.h"
-#include "support/recording_front_end.h"
 #include "support/system.h"
 #include "support/test_env.h"
 
@@ -28,13 +26,6 @@ TEST(CSystem, DelayLanguageIdentifiersAndStrLen) {
   SetProcessCodePage(CodePage::kGbk);
   EXPECT_EQ(CSystem().StrLen("中文a"), 5);  // a Chinese character counts 2
   SetProcessCodePage(CodePage::kUtf8);
-}
-
-TEST(CPublic, MTrimCutsAtTheFirstNul) {
-  using namespace std::string_literals;
-  const std::pair<std::string, std::string> rows[] = {
-      {"abc", "abc"}, {"", ""}, {"\0abc"s, ""}, {"ab\0cd\0"s, "ab"}, {"ab "s, "ab "}};
-  for (const auto& [in, out] : rows) EXPECT_EQ(CPublic().mTrim(in), out);
 }
 
 }  // namespace

@@ -154,23 +154,16 @@ std::string RealFtpServer::Log() const { return ReadWholeFile(m_work.File("serve
 
 // pyftpdlib runs as anyone; the others need root and the test account.
 std::string RealFtpServer::Unavailable() const {
-  const bool py = m_kind == FtpServerKind::kPyftpdlib, vsftpd = m_kind == FtpServerKind::kVsftpd;
-  std::string missing;
-  if (py &&
-      (!fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py") || !Executable(kDebianPython))) {
-    missing = "python3-pyftpdlib is not installed";
-  } else if (vsftpd && !Executable(kVsftpd)) {
-    missing = "vsftpd is not installed";
-  } else if (vsftpd && !fs::exists(std::string("/etc/pam.d/") + kVsftpdPamService)) {
-    missing = std::string("the PAM service ") + kVsftpdPamService + " is missing";
-  } else if (m_kind == FtpServerKind::kPureFtpd && PureFtpdPrefix().empty()) {
-    missing = "pure-ftpd is not installed";
-  } else if (!py && geteuid() != 0) {
-    return std::string(Name()) + " needs root to start sessions as the test account";
-  } else if (!py && TestUser() == nullptr) {
-    missing = std::string("the test account ") + kTestFtpUser + " is missing";
+  const bool py = m_kind == FtpServerKind::kPyftpdlib;
+  const std::string pam = std::string("/etc/pam.d/") + kVsftpdPamService;
+  const bool installed = py ? fs::exists("/usr/lib/python3/dist-packages/pyftpdlib/__init__.py")
+                         : m_kind == FtpServerKind::kVsftpd ? Executable(kVsftpd) && fs::exists(pam)
+                                                            : !PureFtpdPrefix().empty();
+  if (!installed) return std::string(Name()) + " is not installed" + kSetupHint;
+  if (!py && (geteuid() != 0 || TestUser() == nullptr)) {
+    return std::string(Name()) + " needs root and the test account " + kTestFtpUser + kSetupHint;
   }
-  return missing.empty() ? "" : missing + kSetupHint;
+  return "";
 }
 
 bool RealFtpServer::Start() {
@@ -287,19 +280,6 @@ std::vector<std::string> RealFtpServer::Configure() {
       m_error = "openssl req failed: " + ReadWholeFile(work + "/openssl.log");
       return {};
     }
-  }
-  if (m_kind == FtpServerKind::kPyftpdlib && m_tls) {
-    // Its TLS handler needs a script of its own: one user with full rights.
-    const std::string script =
-        "import sys\nfrom pyftpdlib.authorizers import DummyAuthorizer\n"
-        "from pyftpdlib.handlers import TLS_FTPHandler\nfrom pyftpdlib.servers import FTPServer\n"
-        "a = DummyAuthorizer()\na.add_user(sys.argv[3], sys.argv[4], sys.argv[5], perm='elradfmwMT')\n"
-        "h = TLS_FTPHandler\nh.certfile, h.keyfile, h.authorizer = sys.argv[6], sys.argv[7], a\n"
-        "h.tls_control_required = h.tls_data_required = True\n"
-        "h.passive_ports = range(int(sys.argv[8]), int(sys.argv[9]) + 1)\n"
-        "FTPServer((sys.argv[1], int(sys.argv[2])), h).serve_forever()\n";
-    if (!WriteWholeFile(work + "/tls_server.py", script)) m_error = "cannot write the TLS server script";
-    return {kDebianPython, work + "/tls_server.py", Host(), port, User(), Password(), m_root, cert, key, first, last};
   }
   if (m_kind == FtpServerKind::kPyftpdlib) {
     // pyftpdlib's own stand-alone server: one user with full rights.

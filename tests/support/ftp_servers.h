@@ -60,21 +60,18 @@ class RealFtpServer {
   // destructor.
   void Stop();
 
-  FtpServerKind Kind() const { return m_kind; }
   const char* Name() const { return FtpServerKindName(m_kind); }
   // The loopback address it listens on: 127.0.0.1, or ::1 after UseIpv6()
   // (vsftpd and pure-ftpd).
   const char* Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
   void UseIpv6() { m_ipv6 = true; }
-  // TLS required for the login and every data connection, with a
-  // certificate made for 127.0.0.1 and ::1 (CertFile(), which clients take
-  // as their CA file). vsftpd also requires each data connection to resume
-  // the control connection's session.
+  // TLS required for the login and every data connection (vsftpd and
+  // pure-ftpd), with a certificate made for 127.0.0.1 and ::1 (CertFile(),
+  // which clients take as their CA file). vsftpd also requires each data
+  // connection to resume the control connection's session.
   void UseTls(std::string names = "IP:127.0.0.1,IP:::1") { m_tls = true, m_tlsNames = std::move(names); }
   std::string CertFile() const { return m_work.File("cert.pem"); }
   uint16_t Port() const { return m_port; }
-  uint16_t PassiveFirst() const { return m_passiveFirst; }
-  uint16_t PassiveLast() const { return m_passiveLast; }
   std::string User() const { return kTestFtpUser; }
   std::string Password() const { return kTestFtpPassword; }
 

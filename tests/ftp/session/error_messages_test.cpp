@@ -1,8 +1,6 @@
 #include <stdlib.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,24 +13,6 @@
 
 namespace pellan {
 namespace {
-
-// The table's first and last rows in every language, a row with a
-// placeholder, and the edges: past the last row, a language outside it.
-TEST(MessageTable, FirstAndLastRowsAndTheEdges) {
-  const char* first[] = {"Hostname Required", "主机地址为空", "主機地址為空", "ホストは空である"};
-  const char* last[] = {"Retransfer,please wait ... ", "正在重新传送,请等待...", "正在重新傳送,請等待...",
-                        "は、再送信、お待ちください..."};
-  for (int language = 0; language < kMessageLanguages; ++language) {
-    const ErrorMessages m(language);
-    const std::string text = m.Text();  // the current column joined
-    EXPECT_EQ(std::count(text.begin(), text.end(), '|'), 42);
-    EXPECT_EQ(text.substr(0, text.find('|')) + "|" + text.substr(text.rfind('|') + 1),
-              std::string(first[language]) + "|" + last[language]);
-  }
-  EXPECT_STREQ(MessageTableText(1, 18), "只能传输以下文件类型:[ {0} ]");
-  EXPECT_STREQ(MessageTableText(0, 43), "");
-  EXPECT_STREQ(MessageTableText(9, 2), "Login failed");
-}
 
 // The host's language, and the English column replaced (only by 43 texts),
 // which a language outside the table also reads.
@@ -63,67 +43,6 @@ TEST(ErrorMessages, LanguageFromTheHostAndTextReplacesTheEnglishColumn) {
     EXPECT_EQ(std::to_string(m.Language()) + m.GetErrorMessage(20004), std::to_string(language) + "R20");
   }
   EXPECT_EQ(frontEnd.boxes.size(), 2u);
-}
-
-// Which table answers a number: the edges of each range, numbers inside a
-// range that it does not list, and a handled error's own text last.
-TEST(ErrorMessages, LookupOrder) {
-  const struct {
-    long number;
-    const char* english;
-    const char* chinese;
-  } rows[] = {
-      {20001, "Hostname Required", "主机地址为空"}, {20009, "Can't find the file[ {0} ]", "未找到文件[ {0} ]"},
-      {20013, "Failed to get current/working directory", nullptr}, {20050, "Create Window Error", nullptr},
-      {20015, "Unknown Error", "未知错误"},  // inside the range but not listed
-      {20051, "Unknown Error", "未知错误"}, {16120, "Service ready in nnn minutes.", nullptr},
-      {16553, "Requested action not taken.", nullptr}, {16530, "Login failed", "登录失败"},
-      {16999, "Unknown Error", "未知错误"}, {16001, "Failed to get current/working directory", nullptr},
-      {16011, "Connection is interrupted", nullptr}, {16012, "Unknown Error", "未知错误"},
-      {16100, "Unknown Error", "未知错误"}, {10061, "Connection refused", "连接被拒绝"},
-      {11004, "Valid name, no data record of requested type.", nullptr}, {10059, "Unknown Error", "未知错误"},
-      {0, "Unknown Error", "未知错误"},
-  };
-  const ErrorMessages english(kLangEnglish), chinese(kLangSimplifiedChinese);
-  for (const auto& r : rows) {
-    EXPECT_EQ(english.GetErrorMessage(r.number), r.english) << r.number;
-    EXPECT_EQ(chinese.GetErrorMessage(r.number), r.chinese ? r.chinese : r.english) << r.number;
-  }
-  HandledError handled(12345, "Disk quota exceeded");
-  EXPECT_EQ(english.GetErrorMessage(12345), "Disk quota exceeded");
-  EXPECT_EQ(english.GetErrorMessage(20004), "Operation timed out");
-  // Fill replaces each placeholder once, and leaves those it has no value for.
-  EXPECT_EQ(ErrorMessages::Fill("Invalid Path[ {0} ]", {"/a/{1}"}), "Invalid Path[ /a/{1} ]");
-  EXPECT_EQ(ErrorMessages::Fill("发生错误,{1}秒后第{0}次重传", {"2", "5"}), "发生错误,5秒后第2次重传");
-  EXPECT_EQ(ErrorMessages::Fill("{0} and {3}", {"x"}), "x and {3}");
-}
-
-TEST(RaiseError, GenericDescriptionsGiveWayToTheNumbersText) {
-  ErrorMessages messages(kLangEnglish);
-  const struct {
-    int language;
-    const char* description;
-    const char* recorded;
-    bool logged;
-  } rows[] = {
-      {kLangEnglish, "Application-defined or object-defined error", "Operation timed out", true},
-      {kLangEnglish, "Defined application or object error", "Operation timed out", true},
-      {kLangSimplifiedChinese, "应用程序定义或对象定义错误", "操作超时", true},
-      {kLangSimplifiedChinese, "定义的应用程序或对象错误", "操作超时", true},
-      {kLangEnglish, "APPLICATION-DEFINED OR OBJECT-DEFINED ERROR", "Operation timed out", true},
-      {kLangEnglish, "Some other or object error here", "Operation timed out", true},
-      {kLangEnglish, "   ", "Operation timed out", false}, {kLangEnglish, "", "Operation timed out", false},
-      {kLangEnglish, "Object error", "Object error", false},
-  };
-  for (const auto& r : rows) {
-    test::ErrorRecordScope scope;
-    messages.SetLanguage(r.language);
-    messages.RaiseError("Timeout_Timer:Upload", 20004, r.description, false);
-    EXPECT_EQ(scope.Record().Description(), r.recorded) << r.description;
-    const std::string log = scope.Log();
-    EXPECT_EQ(log.rfind(std::string("RaiseError:") + r.description + "  {", 0) == 0, r.logged) << r.description;
-    EXPECT_NE(log.find(std::string("Timeout_Timer:Upload|") + r.recorded + "(20004)  {"), std::string::npos);
-  }
 }
 
 // A real error is recorded and logged; number 0 with no error being
