@@ -265,7 +265,7 @@ TEST(EngineInteropTlsTest, FilesAndFoldersUpAndDownOverTls) {
   fs::create_directories(local.File("small"));
   ASSERT_TRUE(WriteWholeFile(local.File("c.bin"), big));
   for (const auto& [name, content] : small) ASSERT_TRUE(WriteWholeFile(local.File("small/" + name), content));
-  for (const FtpServerKind kind : {FtpServerKind::kVsftpd, FtpServerKind::kPureFtpd}) {
+  for (const FtpServerKind kind : AllFtpServerKinds()) {
     ScopedLoop loop;
     RealFtpServer server(kind);
     server.UseTls();

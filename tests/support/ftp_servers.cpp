@@ -281,6 +281,19 @@ std::vector<std::string> RealFtpServer::Configure() {
       return {};
     }
   }
+  if (m_kind == FtpServerKind::kPyftpdlib && m_tls) {
+    // Its TLS handler needs a script of its own: one user with full rights.
+    const std::string script =
+        "import sys\nfrom pyftpdlib.authorizers import DummyAuthorizer\n"
+        "from pyftpdlib.handlers import TLS_FTPHandler\nfrom pyftpdlib.servers import FTPServer\n"
+        "a = DummyAuthorizer()\na.add_user(sys.argv[3], sys.argv[4], sys.argv[5], perm='elradfmwMT')\n"
+        "h = TLS_FTPHandler\nh.certfile, h.keyfile, h.authorizer = sys.argv[6], sys.argv[7], a\n"
+        "h.tls_control_required = h.tls_data_required = True\n"
+        "h.passive_ports = range(int(sys.argv[8]), int(sys.argv[9]) + 1)\n"
+        "FTPServer((sys.argv[1], int(sys.argv[2])), h).serve_forever()\n";
+    if (!WriteWholeFile(work + "/tls_server.py", script)) m_error = "cannot write the TLS server script";
+    return {kDebianPython, work + "/tls_server.py", Host(), port, User(), Password(), m_root, cert, key, first, last};
+  }
   if (m_kind == FtpServerKind::kPyftpdlib) {
     // pyftpdlib's own stand-alone server: one user with full rights.
     return {kDebianPython, "-m", "pyftpdlib", "-i", Host(), "-p", port, "-w", "-d", m_root, "-r", first + "-" + last,

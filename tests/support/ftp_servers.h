@@ -65,9 +65,9 @@ class RealFtpServer {
   // (vsftpd and pure-ftpd).
   const char* Host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
   void UseIpv6() { m_ipv6 = true; }
-  // TLS required for the login and every data connection (vsftpd and
-  // pure-ftpd), with a certificate made for 127.0.0.1 and ::1 (CertFile(),
-  // which clients take as their CA file). vsftpd also requires each data
+  // TLS required for the login and every data connection, with a
+  // certificate made for 127.0.0.1 and ::1 (CertFile(), which clients take
+  // as their CA file). vsftpd also requires each data
   // connection to resume the control connection's session.
   void UseTls(std::string names = "IP:127.0.0.1,IP:::1") { m_tls = true, m_tlsNames = std::move(names); }
   std::string CertFile() const { return m_work.File("cert.pem"); }
