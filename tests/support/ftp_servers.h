@@ -72,6 +72,8 @@ class RealFtpServer {
   void UseTls(std::string names = "IP:127.0.0.1,IP:::1") { m_tls = true, m_tlsNames = std::move(names); }
   std::string CertFile() const { return m_work.File("cert.pem"); }
   uint16_t Port() const { return m_port; }
+  uint16_t PassiveFirst() const { return m_passiveFirst; }
+  uint16_t PassiveLast() const { return m_passiveLast; }
   std::string User() const { return kTestFtpUser; }
   std::string Password() const { return kTestFtpPassword; }
 
