@@ -128,7 +128,7 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
+TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsTheProgram) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
@@ -138,14 +138,7 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTh
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
             std::string(client::kCaptionRetry) + "10|" + client::kCaptionRetry + "1");
-  // After a failed login the close control ends the program, leaving clo.txt.
-  Click("lblClose");
-  EXPECT_EQ(End(), "0|\r\n|no tray");
-}
-
-TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
-  View();
-  Form().m_intState = 2;  // the last login failed
+  // After a failed login closing the window ends the program, leaving clo.txt.
   View().close();
   EXPECT_EQ(End(), "0|\r\n|no tray");
 }
