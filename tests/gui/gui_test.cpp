@@ -118,17 +118,17 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   view.TrayClicked(true), look();
   EXPECT_EQ(seen, "1100 0000 1100 1111 1100 ");
 
-  // The close control does nothing while exit is blocked and ends the program otherwise.
+  // The close control does nothing while exit is blocked; closing the idle
+  // window ends the program.
   model.SetEnabled("btnExit", false);
   Click("lblClose");
   Click("imgClose");
   EXPECT_EQ(End(), "running||tray");
-  model.SetEnabled("btnExit", true);
-  Click("imgClose");
+  view.close();
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsTheProgram) {
+TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
   View();
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   Click("lblLogin");  // a login, which fails: nothing listens on port 1
@@ -138,8 +138,8 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndClosingTheWindowThenEndsT
   Click("imgLogin");  // the retry
   EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
             std::string(client::kCaptionRetry) + "10|" + client::kCaptionRetry + "1");
-  // After a failed login closing the window ends the program, leaving clo.txt.
-  View().close();
+  // After a failed login the close control ends the program, leaving clo.txt.
+  Click("lblClose");
   EXPECT_EQ(End(), "0|\r\n|no tray");
 }
 
