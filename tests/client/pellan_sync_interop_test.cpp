@@ -48,7 +48,12 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     }
     ASSERT_TRUE(m_server->MakeFolder(Gbk("交换")));
     mkdir(Local("").c_str(), 0755);
-    WriteSite(m_server->Password());
+    // The path file: the local folder (whose name is also the remote one),
+    // the server and the account.
+    const std::string site = Local("") + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
+                             m_server->User() + "\r\n" + m_server->Password() + "\r\n";
+    ASSERT_TRUE(WriteWholeFile(Path("maoph.txt"), site));
+    chmod(Path("maoph.txt").c_str(), 0600);
   }
   // The folder has a Chinese name: GBK on the server (--codepage GBK; UTF-8
   // on pyftpdlib, which reads names as UTF-8 only), UTF-8 on the disk.
@@ -56,26 +61,15 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
   std::string Gbk(const std::string& text) const {
     return Utf8Server() ? text : EncodeText(text, CodePage::kGbk);
   }
-  // The path file: the local folder (whose name is also the remote one),
-  // the server and the account.
-  void WriteSite(const std::string& password) {
-    const std::string text = Local("") + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
-                             m_server->User() + "\r\n" + password + "\r\n";
-    ASSERT_TRUE(WriteWholeFile(Path("maoph.txt"), text));
-    chmod(Path("maoph.txt").c_str(), 0600);
-  }
   std::string Path(const std::string& name) const { return m_home.File(name); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   std::string Local(const std::string& name) const { return Path("交换/" + name); }
   std::string Remote(const std::string& name) const { return m_server->LocalPath(Gbk("交换/" + name)); }
-  std::unique_ptr<ChildProcess> Start(const std::string& tag = "run", std::vector<std::string> args = {},
-                                      std::vector<std::string> env = {}) {
-    args.insert(args.begin(), {"pellan-sync", "log", "--home", m_home.Path(), "--headless", "--codepage",
-                               Utf8Server() ? "UTF-8" : "GBK"});
+  std::unique_ptr<ChildProcess> Start(std::vector<std::string> env = {}) {
     env.insert(env.end(), {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"});
-    auto p = std::make_unique<ChildProcess>(args, env, Path(tag));
-    EXPECT_TRUE(p->Started());
-    return p;
+    const std::vector<std::string> args = {"pellan-sync", "log", "--home", m_home.Path(), "--headless",
+                                           "--codepage", Utf8Server() ? "UTF-8" : "GBK"};
+    return std::make_unique<ChildProcess>(args, env, Path("run"));
   }
   bool Wait(ChildProcess& client, const std::function<bool()>& done) {
     const bool ok = PollUntil(done, 30s);
@@ -135,7 +129,7 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
 // its server copy stays.
 TEST_P(PellanSyncInteropTest, AFailingDiskKeepsTheServerCopy) {
   ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));  // opens the window for replies
-  auto client = Start("run", {}, {"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
+  auto client = Start({"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));
   PutReply("Ra1.txt", "reply\r\n");
   ASSERT_TRUE(Wait(*client, [&] { return client->Out().find("] Ra1.txt:下载失败") != std::string::npos; }));
