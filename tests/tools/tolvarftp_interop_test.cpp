@@ -151,8 +151,9 @@ TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminalAndThe
   r = Run({"--retries", "1", "--verbose", "-c", "get /missing.txt " + m_local.File("m.txt")});
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, AllOf(ContainsRegex("> RETR /missing.txt\n(.|\n)*> RETR /missing.txt\n"),
-                           Not(ContainsRegex("(> RETR /missing.txt\n(.|\n)*){3}")), HasSubstr("> TYPE I\n")))
-      << r.err;  // binary unless --ascii
+                           Not(ContainsRegex("(> RETR /missing.txt\n(.|\n)*){3}")), HasSubstr("> TYPE I\n"),
+                           Not(HasSubstr("> PORT "))))
+      << r.err;  // binary and passive unless asked
 }
 
 TEST(TolvarFtp, HelpBadCommandLinesAndARefusedConnection) {
