@@ -41,23 +41,8 @@ class QtApplicationEnvironment : public ::testing::Environment {
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// Runs `action` as soon as a modal dialog is up (checked every 10 ms).
-void WhenModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    }
-  });
-  timer->start();
-}
-
 class DesktopTest : public client::test::ClientTest {
  protected:
-  DesktopTest() { m_ended.reset(); }
   // The window over a form whose end is recorded rather than thrown: Qt's
   // event handlers must not be left by an exception.
   MainFormView& View() {
@@ -153,12 +138,17 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
   Form().Model().SetText("txtServerName", "");  // the start button's first check shows a box
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   bool boxSeen = false;
-  WhenModal([&](QWidget* modal) {
+  QTimer poll;  // looks for the box every 10 ms
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    poll.stop();
     boxSeen = qobject_cast<QMessageBox*>(modal) != nullptr;
     Put("exit.txt", "");
     m_loop.Clock()->Advance(200ms);  // the request timer is due (the loop runs on a test clock)
     QTimer::singleShot(300, modal, [modal] { static_cast<QDialog*>(modal)->accept(); });
   });
+  poll.start(10);
   Click("lblLogin");
   SetFrontEnd(&m_frontEnd);
   EXPECT_TRUE(boxSeen);
