@@ -1,6 +1,6 @@
 // The tolvarftp command line: words split as a POSIX shell splits them, the
-// options with their refusals, and the text of the progress and finished
-// lines.
+// options with their refusals, and the texts of rates, durations and
+// finished files.
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,30 +102,17 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
   }
 }
 
-TEST(TransferReportTextTest, RatesDurationsProgressAndFinishedLines) {
+TEST(TransferReportTextTest, RatesDurationsAndFinishedLines) {
   std::string text;
   for (long rate : {0L, 1023L, 1024L, 1536L * 1024, 150L * 1024 * 1024, 3L * 1024 * 1024 * 1024}) {
     text += FormatRate(rate) + ", ";
   }
   for (long seconds : {7, 754, 3723, -5}) text += FormatDuration(seconds) + ", ";
   EXPECT_EQ(text, "0 B/s, 1023 B/s, 1.00 KB/s, 1.50 MB/s, 150 MB/s, 3.00 GB/s, 0:07, 12:34, 1:02:03, 0:00, ");
-  // The progress line: name, bar, speed, time left and queue; no speed before
-  // the first second, a retry notice in its place. The finished line: sizes
-  // past 32 bits, a size the server did not tell, a line outside a queue.
-  TransferSnapshot s{.source = "/in/data/report.xls", .percent = 50, .speed = 2 << 20, .leftTime = 65};
-  s.queueIndex = 2;
-  s.queueTotal = 7;
-  std::string lines = FormatProgressLine(s, 100) + "\n";
-  s.speed = 0;
-  lines += FormatProgressLine(s, 100) + "\n";
-  s.state = "retry in 9 s";
-  lines += FormatProgressLine(s, 100) + "\n";
-  EXPECT_EQ(lines,
-            "report.xls [==========>         ]  50%  2.00 MB/s  1:05 left  2/7\n"
-            "report.xls [==========>         ]  50%  2/7\n"
-            "report.xls [==========>         ]  50%  retry in 9 s  2/7\n");
-  s = {.source = "/up/T1.txt", .target = "/local/T1.txt", .size = 5'000'000'000.0, .queueIndex = 3};
-  s.queueTotal = 4;
+  // The finished line: sizes past 32 bits, a size the server did not tell,
+  // a line outside a queue.
+  TransferSnapshot s{
+      .source = "/up/T1.txt", .target = "/local/T1.txt", .size = 5'000'000'000.0, .queueIndex = 3, .queueTotal = 4};
   EXPECT_EQ(FormatFinishedLine(s, true), "got /up/T1.txt -> /local/T1.txt, 5000000000 bytes (3/4)");
   s.size = 0;
   s.transferred = 12;

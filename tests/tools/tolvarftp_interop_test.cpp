@@ -74,9 +74,6 @@ TEST_F(TolvarFtpTest, CommandsPrintOneLinePerResultAndStopAtTheFirstFailure) {
   EXPECT_EQ(std::to_string(r.status) + r.out, "0/\n") << r.err;
   EXPECT_THAT(r.err, AllOf(HasSubstr(std::string("> USER ") + kTestFtpUser + "\n"), HasSubstr("> PASS ********\n"),
                            HasSubstr("< 257 "), Not(HasSubstr(kTestFtpPassword))));
-
-  r = Run({"-c", "pwd"}, false, "not-the-password");
-  EXPECT_THAT(std::to_string(r.status) + r.out + r.err, StartsWith("1error 16530: 530 "));
 }
 
 TEST_F(TolvarFtpTest, TransfersGiveALinePerFileAndAProgressLineOnATerminalAndTheirOptionsReachTheEngine) {
