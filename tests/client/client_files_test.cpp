@@ -35,7 +35,6 @@ TEST(PathFileTest, FieldsAndThePortRule) {
       // still line 2, whatever it holds.
       {"  \r\n /srv/in \r\n127.0.0.1\r\n", " /srv/in | /srv/in |127.0.0.1|-|-|"},
       {" \r\n\t\r\n\r\n", "-|-|-|-|-|"},
-      {"", "-|-|-|-|-|"},
   };
   for (const auto& r : rows) EXPECT_EQ(Fields(ParsePathFile(r.text)), r.fields) << r.text;
 

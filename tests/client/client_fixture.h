@@ -47,9 +47,8 @@ class ClientTest : public ::testing::Test {
   void Put(const std::string& name, const std::string& content) { ASSERT_TRUE(WriteWholeFile(File(name), content)); }
   std::string DataFolder() const { return m_home.File("data"); }
   // A path file for the scripted server's port.
-  void WriteSite(uint16_t port, const std::string& user = "user", const std::string& password = "pass") {
-    Put("maoph.txt",
-        DataFolder() + "\r\n127.0.0.1\r\n" + std::to_string(port) + "\r\n" + user + "\r\n" + password + "\r\n");
+  void WriteSite(uint16_t port) {
+    Put("maoph.txt", DataFolder() + "\r\n127.0.0.1\r\n" + std::to_string(port) + "\r\nuser\r\npass\r\n");
   }
 
   frmTLVFTP& Form(ClientSettings settings = {}) {
@@ -78,23 +77,17 @@ class ClientTest : public ::testing::Test {
   }
 
   // Runs the loop until `done` holds or `timeout` passes; catches the
-  // program's end (see Ended()).
+  // program's end (see End()).
   bool RunUntil(const std::function<bool()>& done, Duration timeout) {
-    bool held = false;
-    Do([&] { held = m_loop.Loop().WaitFor(done, timeout); });
-    return held;
-  }
-  // Runs `action` (a click, a tick) and catches the program's end.
-  void Do(const std::function<void()>& action) {
     try {
-      action();
+      return m_loop.Loop().WaitFor(done, timeout);
     } catch (const ProgramEnd& e) {
       m_ended = e.status;
+      return false;
     }
   }
   // The virtual time since the test began.
   Duration Elapsed() { return m_loop.Clock()->Elapsed(); }
-  const std::optional<int>& Ended() const { return m_ended; }
 
   pellan::test::ScopedLoop m_loop;
   pellan::test::TempDir m_home;

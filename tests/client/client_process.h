@@ -91,7 +91,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return m_pid > 0; }
   void Signal(int signo) const { kill(m_pid, signo); }
   // True once the process has ended (reaped).
   bool Ended() {

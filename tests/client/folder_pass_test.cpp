@@ -98,10 +98,6 @@ class FolderPassTest : public ClientTest {
     EXPECT_NE(Where(lines.back()), std::string::npos) << lines.back();
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_LT(Where(lines[i - 1]), Where(lines[i])) << lines[i];
   }
-  void LogHas(const std::string& file, const std::vector<std::string>& said) const {
-    const std::string text = Read(file);
-    for (const std::string& s : said) EXPECT_THAT(text, HasSubstr(s)) << file;
-  }
 
   // `answer` answers `command` instead of the server's default (once).
   void Answer(const std::string& command, const std::function<void()>& answer) {
@@ -177,10 +173,9 @@ TEST_F(FolderPassTest, AnAcceptedTFileGoesUpWholeUnderItsFinalNameAndIsDeletedLo
   EXPECT_THAT(m_server.Received(),
               IsSupersetOf({"line 1\r\n", "line 1\r\nline 2\r\n", "version 1\r\n", "version 2\r\n"}));
   EXPECT_EQ(ServerFile("Tg.txt") + ServerFile("Tr.txt"), "line 1\r\nline 2\r\nversion 2\r\n");
-  LogHas("plnrc.log", {"Type mismatch:[.xls.mao.txt.#doc]", "Type mismatch:[.xls.mao.txt.#dat]",
-                       "上传文件6:[Tq1.txt]9", "Tq1.txt:上传完成", "Tq1.txt:删除完成", "UP:100#Force=False",
-                       "开始上传[" + DataFolder() + "/]中的文件"});
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("File changed while it was uploaded, kept for the next pass: "));
+  for (const char* said : {"Type mismatch:[.xls.mao.txt.#doc]", "Tq1.txt:上传完成", "Tq1.txt:删除完成"}) {
+    EXPECT_THAT(Read("plnrc.log"), HasSubstr(said));
+  }
 }
 
 // Nothing comes down before the first upload, which first clears the last
@@ -224,7 +219,6 @@ TEST_F(FolderPassTest, RepliesComeDownInTheWindowAfterAnUploadAndTheNextBatchCle
   EXPECT_EQ(ServerFile("Rlate.txt") + "|" + ServerFile("Tq3.txt"), "|batch 3\r\n");
   InOrder({"DELE data/Rlate.txt", "STOR data/_Tq3.txt.part"});
   EXPECT_EQ(Count("DELE data/Ra"), 0u);
-  LogHas("plnrc.log", {"Rlate.txt:删除完成", "清除完成."});
   ASSERT_TRUE(RunPasses(3));
   EXPECT_EQ(Occurrences(Read("plnrc.log"), "开始清除上次的文件..."), 2u);
 }
@@ -270,19 +264,11 @@ TEST_F(FolderPassTest, AnRFileComesDownThroughTmpAndNamesThatAreNotPlainFileName
        {"Rup", "nul.txt", "nnnnnnnn", "STOR data/Ta", "RETR data/Rl", "Rdir", "RETR data/Rb.txt.tmp", "Rx"}) {
     EXPECT_EQ(Mentions(part), 0u) << part;
   }
-  // Numbered over every listed entry, the folder and skipped names included.
-  LogHas("plnrc.log", {"开始下载[data/]中的文件", "下载文件9:[data/Ra1.txt]", "Ra1.txt:删除完成",
-                       "文件[" + DataFolder() + "/Ra1.txt]已存在，将删除该文件;"});
   // Skipped names are said once per run, however many passes saw them.
   const std::string err = Read("plnrc.err");
-  for (const std::string& said :
-       {std::string("Unsafe name skipped: [data/../Rup.txt]"),
-        std::string("Unsafe name skipped: [data/R\\x00nul.txt]"),
-        std::string("Unsafe name skipped: [data/Rb.txt ]"), std::string("Link skipped: [data/Rl.txt]"),
-        "Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]",
-        std::string("Unsafe name skipped: [data/Rnnnn"),
-        std::string("Temporary name skipped: [data/Rb.txt.tmp]"),
-        std::string("Unsafe name skipped: [data/Rx\\y.txt]")}) {
+  for (const std::string& said : {"Unsafe name skipped: [" + DataFolder() + "/Ta\\b.txt]",
+                                   std::string("Link skipped: [data/Rl.txt]"),
+                                   std::string("Temporary name skipped: [data/Rb.txt.tmp]")}) {
     EXPECT_EQ(Occurrences(err, said), 1u) << said << "\n" << err;
   }
   EXPECT_THAT(err, HasSubstr("...(8202 bytes)]"));
@@ -329,9 +315,7 @@ TEST_F(FolderPassTest, AFailedDownloadOrDeleteKeepsTheServerCopy) {
   std::vector<std::string> names = LocalNames();
   std::erase(names, "Rd.txt.tmp");  // it may stay, for the next attempt to overwrite
   EXPECT_THAT(names, ElementsAre("Ra1.txt", "Ra2.txt", "Rb.txt", "Rb.txt.tmp", "Rc.txt"));
-  EXPECT_THAT(Read("plnrc.log"), HasSubstr("Ra1.txt:删除失败;"));
-  LogHas("plnrc.err", {"重命名文件[" + DataFolder() + "/Rb.txt.tmp]失败;", "Rd.txt:下载失败",
-                       "Folder not flushed to disk, the server copy stays: [" + DataFolder() + "/Rc.txt]"});
+  EXPECT_THAT(Read("plnrc.err"), HasSubstr("Rd.txt:下载失败"));
 }
 
 // Tgone.txt goes during the listing and sends nothing; Tro.txt is refused
@@ -357,7 +341,6 @@ TEST_F(FolderPassTest, AFailedUploadDeletesOnTheServerOnlyWhatItsOwnStorPutThere
   EXPECT_THAT(Read("plnrc.err"), HasSubstr("Tro.txt:上传失败"));
   // At 0, 1, 3, 7, 15, 31, 63 and 123 seconds.
   EXPECT_EQ(Count("STOR data/Tro.txt"), 8u);
-  LogHas("plnrc.log", {"Next attempt at [UP:" + DataFolder() + "/Tro.txt] in 60 s"});
 }
 
 }  // namespace

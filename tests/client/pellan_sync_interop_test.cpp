@@ -1,10 +1,9 @@
 // The pellan-sync program itself, started in a scratch program folder
-// against pyftpdlib, vsftpd and pure-ftpd: the companion's view of a login
-// and of a failed one, a folder pass with its clean-up before the first
-// batch, a second copy, a service manager's stop, a failing disk, an
-// unprivileged account, Chinese names in GBK. (What a crash in the
+// against pyftpdlib, vsftpd and pure-ftpd: the companion's view of a login,
+// a folder pass with its clean-up before the first batch, a failing disk,
+// Chinese names in GBK; --check and --once over TLS; a configuration that
+// cannot work, a service manager and a second copy. (What a crash in the
 // middle of a batch leaves is the crash test's.)
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
@@ -14,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -50,7 +48,12 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     }
     ASSERT_TRUE(m_server->MakeFolder(Gbk("交换")));
     mkdir(Local("").c_str(), 0755);
-    WriteSite(m_server->Password());
+    // The path file: the local folder (whose name is also the remote one),
+    // the server and the account.
+    const std::string site = Local("") + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
+                             m_server->User() + "\r\n" + m_server->Password() + "\r\n";
+    ASSERT_TRUE(WriteWholeFile(Path("maoph.txt"), site));
+    chmod(Path("maoph.txt").c_str(), 0600);
   }
   // The folder has a Chinese name: GBK on the server (--codepage GBK; UTF-8
   // on pyftpdlib, which reads names as UTF-8 only), UTF-8 on the disk.
@@ -58,26 +61,15 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
   std::string Gbk(const std::string& text) const {
     return Utf8Server() ? text : EncodeText(text, CodePage::kGbk);
   }
-  // The path file: the local folder (whose name is also the remote one),
-  // the server and the account.
-  void WriteSite(const std::string& password) {
-    const std::string text = Local("") + "\r\n127.0.0.1\r\n" + std::to_string(m_server->Port()) + "\r\n" +
-                             m_server->User() + "\r\n" + password + "\r\n";
-    ASSERT_TRUE(WriteWholeFile(Path("maoph.txt"), text));
-    chmod(Path("maoph.txt").c_str(), 0600);
-  }
   std::string Path(const std::string& name) const { return m_home.File(name); }
   std::string Read(const std::string& name) const { return ReadWholeFile(Path(name)); }
   std::string Local(const std::string& name) const { return Path("交换/" + name); }
   std::string Remote(const std::string& name) const { return m_server->LocalPath(Gbk("交换/" + name)); }
-  std::unique_ptr<ChildProcess> Start(const std::string& tag = "run", std::vector<std::string> args = {},
-                                      std::vector<std::string> env = {}) {
-    args.insert(args.begin(), {"pellan-sync", "log", "--home", m_home.Path(), "--headless", "--codepage",
-                               Utf8Server() ? "UTF-8" : "GBK"});
+  std::unique_ptr<ChildProcess> Start(std::vector<std::string> env = {}) {
     env.insert(env.end(), {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"});
-    auto p = std::make_unique<ChildProcess>(args, env, Path(tag));
-    EXPECT_TRUE(p->Started());
-    return p;
+    const std::vector<std::string> args = {"pellan-sync", "log", "--home", m_home.Path(), "--headless",
+                                           "--codepage", Utf8Server() ? "UTF-8" : "GBK"};
+    return std::make_unique<ChildProcess>(args, env, Path("run"));
   }
   bool Wait(ChildProcess& client, const std::function<bool()>& done) {
     const bool ok = PollUntil(done, 30s);
@@ -85,13 +77,12 @@ class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
     return ok;
   }
   // Asks the client to close as its companion does (`exit.txt`, left for
-  // the companion to remove) or as a service manager does (SIGTERM).
-  void Close(ChildProcess& client, bool bySignal = false) {
-    bySignal ? client.Signal(SIGTERM) : void(WriteWholeFile(Path("exit.txt"), ""));
+  // the companion to remove).
+  void Close(ChildProcess& client) {
+    ASSERT_TRUE(WriteWholeFile(Path("exit.txt"), ""));
     ASSERT_TRUE(client.WaitEnd(20s)) << client.Out();
     EXPECT_EQ(client.ExitStatus(), 0);
-    EXPECT_EQ(Read("clo.txt"), "\r\n");
-    EXPECT_EQ(Exists(Path("exit.txt")), !bySignal);
+    EXPECT_EQ(Read("clo.txt") + std::to_string(Exists(Path("exit.txt"))), "\r\n1");
   }
   // A reply the other side's program writes aside and renames.
   void PutReply(const std::string& name, const std::string& content) {
@@ -132,80 +123,19 @@ TEST_P(PellanSyncInteropTest, APassSendsFetchesAndKeepsWhatItMust) {
                                         {Gbk("T订单1.txt"), "order 1\r\nqty 10\r\n"}}));
   EXPECT_EQ(ReadTree(Local("")), (Tree{{"R回执1.txt", "new reply, longer than the old one\r\n"},
                                        {"Tq1.doc", "kept: not a type we send\r\n"}}));
-
-  // The status lines on stdout, from the first.
-  const std::string out = client->Out();
-  EXPECT_THAT(out, MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\.[0-9.]+\n(.|\n)*"));
-  for (const char* line : {"] 连接成功,正在运行...\n", "] T订单1.txt:上传完成\n", "] R回执1.txt:下载完成\n",
-                           "] Rold.txt:删除完成\n"}) {
-    EXPECT_THAT(out, HasSubstr(line));
-  }
-  // The clean-up numbers every listed entry, folders included.
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex("] 删除文件([0-9]+):\\[交换/Rold\\.txt\\]\n"))) << out;
-  EXPECT_TRUE(m[1] == "1" || m[1] == "2") << m[1];
-}
-
-// A wrong password leaves the server's reason for the companion; the
-// client waits for a retry or an exit; a second copy asks it to come
-// forward and ends; a service manager's stop ends it.
-TEST_P(PellanSyncInteropTest, AWrongPasswordLeavesTheServersReasonASecondCopyEndsAndSigtermEndsTheClient) {
-  WriteSite("not-the-password");
-  auto client = Start();
-  ASSERT_TRUE(Wait(*client, [&] { return !Read("err.txt").empty(); }));
-  EXPECT_THAT(Read("err.txt"), MatchesRegex("530 [^\r\n]+\r\n"));
-  EXPECT_FALSE(Exists(Path("succ.txt")) || client->Ended());
-  // With logging on, the failure's message box is one line on stderr.
-  EXPECT_THAT(client->Err(), HasSubstr("连接远程服务器失败 530 "));
-  auto second = Start("second");
-  ASSERT_TRUE(second->WaitEnd(10s));
-  EXPECT_EQ(std::to_string(second->ExitStatus()) + second->Out(), "0");
-  EXPECT_THAT(second->Err(), HasSubstr("another copy runs in [" + m_home.Path() + "]"));
-  // The first copy takes the request and keeps its login result.
-  ASSERT_TRUE(Wait(*client, [&] { return Exists(Path("plnrc.run")) && !Exists(Path("plnrc.cal")); }));
-  EXPECT_THAT(Read("plnrc.run") + Read("err.txt"), MatchesRegex(" \r\n530 [^\r\n]+\r\n"));
-  EXPECT_FALSE(client->Ended());
-  Close(*client, true);
-  EXPECT_FALSE(Exists(Path("plnrc.run")));  // removed at exit
 }
 
 // On a failing disk (every fsync fails) a reply is not put in place, and
 // its server copy stays.
 TEST_P(PellanSyncInteropTest, AFailingDiskKeepsTheServerCopy) {
   ASSERT_TRUE(WriteWholeFile(Local("Tq1.txt"), "order\r\n"));  // opens the window for replies
-  auto client = Start("run", {}, {"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
+  auto client = Start({"LD_PRELOAD=" PELLAN_FAILING_FSYNC});
   ASSERT_TRUE(Wait(*client, [&] { return !Exists(Local("Tq1.txt")); }));
   PutReply("Ra1.txt", "reply\r\n");
   ASSERT_TRUE(Wait(*client, [&] { return client->Out().find("] Ra1.txt:下载失败") != std::string::npos; }));
   Close(*client);
   EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Ra1.txt", "reply\r\n"}, {"Tq1.txt", "order\r\n"}}));
   EXPECT_THAT(ReadTree(Local("")), ::testing::Not(::testing::Contains(::testing::Key("Ra1.txt"))));
-}
-
-// Run as an unprivileged account, a local folder it cannot read and a
-// program folder it cannot write are said on stderr, not taken for an
-// empty folder or passed over.
-TEST_P(PellanSyncInteropTest, AnUnreadableFolderAndUnwritableStatusFilesAreSaid) {
-  const passwd* pw = getpwnam(pellan::test::kTestFtpUser);
-  if (geteuid() != 0 || pw == nullptr) GTEST_SKIP() << "needs root and the test account";
-  // The account may run a copy of the program and read the path file.
-  const std::string program = m_state.File("pellan-sync");
-  ASSERT_TRUE(std::filesystem::copy_file(PELLAN_BINARY_DIR "/pellan-sync", program));
-  ASSERT_EQ(chmod(m_home.Path().c_str(), 0755) + chmod(m_state.Path().c_str(), 0777) + chmod(Local("").c_str(), 0300) +
-                chown(Path("maoph.txt").c_str(), pw->pw_uid, pw->pw_gid) +
-                chown(Local("").c_str(), pw->pw_uid, pw->pw_gid), 0);
-  ChildProcess client({"/usr/bin/setpriv", "--reuid=" + std::to_string(pw->pw_uid),
-                       "--regid=" + std::to_string(pw->pw_gid), "--clear-groups", program, "--home", m_home.Path(),
-                       "--headless"},
-                      {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"}, m_state.File("run"));
-  const std::string unreadable = "Local folder cannot be read: [" + Local("") + "] Permission denied\n";
-  const std::string unwritten = "Status file not written: [" + Path("succ.txt") + "] Permission denied\n";
-  Wait(client, [&] { return client.Err().find(unreadable) != std::string::npos; });
-  client.Signal(SIGTERM);
-  ASSERT_TRUE(client.WaitEnd(20s));
-  EXPECT_THAT(client.Err(), AllOf(HasSubstr(unwritten), HasSubstr(unreadable)));
-  EXPECT_THAT(client.Out(), HasSubstr("] " + unreadable));  // the status line too
-  EXPECT_EQ(client.ExitStatus(), 0);
 }
 
 // --check tries the configuration and moves nothing; --once moves what
@@ -281,7 +211,7 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsWith78AndAServiceManagerHea
   const std::string notify = home.File("notify");
   std::strcpy(at.sun_path, notify.c_str());
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  ChildProcess managed({"pellan-sync", "--home", home.Path(), "--headless"},
+  ChildProcess managed({"pellan-sync", "log", "--home", home.Path(), "--headless"},
                        {"NOTIFY_SOCKET=" + notify, "WATCHDOG_USEC=100000"}, home.File("managed"));
   std::string heard;
   const auto hear = [&](const std::string& what) {
@@ -296,9 +226,19 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsWith78AndAServiceManagerHea
   const auto watchdogs = [&] { return std::count(heard.begin(), heard.end(), 'W'); };
   const auto before = watchdogs();
   EXPECT_TRUE(PollUntil([&] { return hear("") && watchdogs() > before + 2; }, 2s)) << heard;
+  // A second copy asks the running one to come forward (taken as plnrc.run) and ends.
+  ChildProcess second({"pellan-sync", "--home", home.Path(), "--headless"}, {}, home.File("second"));
+  ASSERT_TRUE(second.WaitEnd(10s));
+  EXPECT_THAT(std::to_string(second.ExitStatus()) + second.Err(),
+              StartsWith("0pellan-sync: another copy runs in [" + home.Path() + "]"));
+  EXPECT_TRUE(PollUntil([&] { return Exists(home.File("plnrc.run")); }, 10s));
   managed.Signal(SIGTERM);
   EXPECT_TRUE(hear("STOPPING=1\n") && managed.WaitEnd(10s)) << heard;
   EXPECT_THAT(heard, MatchesRegex("STATUS=未运行[^\n]*\nREADY=1\n(.|\n)*"));
+  // With logging on, the failure's message box is one line on stderr; the
+  // activation files go at the end.
+  EXPECT_THAT(managed.Err(), HasSubstr("连接远程服务器失败 Connection refused"));
+  EXPECT_FALSE(Exists(home.File("plnrc.run")));
   close(fd);
 
   ASSERT_TRUE(WriteWholeFile(home.File("exit.txt"), ""));

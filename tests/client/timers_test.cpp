@@ -34,21 +34,6 @@ std::vector<std::tuple<std::string, std::time_t, std::time_t>> WatchdogLines(con
   return out;
 }
 
-// An abort after `abortLimit` seconds (seen at the first 3-second tick past
-// it), then a close at the first tick more than its limit after the abort
-// renewed the time stamp (`closeAfter` seconds).
-void ExpectAbortThenClose(const std::string& log, const std::string& said, int abortLimit, int closeAfter) {
-  const auto lines = WatchdogLines(log);
-  ASSERT_EQ(lines.size(), 2u) << log;
-  const auto& [abort, abortLast, abortNow] = lines[0];
-  const auto& [close, closeLast, closeNow] = lines[1];
-  EXPECT_EQ(abort + close, said);
-  const auto late = abortNow - abortLast - abortLimit;  // seconds past the limit
-  EXPECT_TRUE(late >= 1 && late <= 3) << late;
-  EXPECT_EQ(closeLast, abortNow);
-  EXPECT_EQ(closeNow - closeLast, closeAfter);
-}
-
 class TimersTest : public ClientTest {
  protected:
   bool LoggedIn() {
@@ -63,47 +48,49 @@ class TimersTest : public ClientTest {
   FakeFtpServer m_server;
 };
 
-TEST_F(TimersTest, AStalledTransferIsAbortedOnceAfter20SecondsThenClosedAfter25More) {
-  m_server.Login("user", "pass").Stall();
+// A call that does not come back and shows no progress, in a transfer
+// (true) or not: aborted at the first 3-second tick past 20 (10) seconds,
+// which ends the call long before its own 30-second time-out; the session
+// is closed at the first tick more than 25 (15) seconds after the abort
+// renewed the time stamp.
+class StallTest : public TimersTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StallTest, AStalledCallIsAbortedOnceThenTheSessionClosed) {
+  const bool transfer = GetParam();
+  const int abortLimit = transfer ? 20 : 10, closeAfter = transfer ? 27 : 18;
+  m_server.Login("user", "pass").Expect("TYPE I").Stall();
   int passes = 0;
+  long sizeError = 0;
+  Duration returnedAfter{};
   Form().FolderPass = [&] {
     if (++passes > 1) return;
     frmTLVFTP& f = Form();
-    f.m_strDirection = "UP";
-    f.m_blnForced = false;
+    f.m_strDirection = transfer ? "UP" : "";
     f.m_dtLastActive = Moment::Now();
-    // A transfer whose call does not come back and shows no progress.
+    const Duration start = Elapsed();
+    f.FtpLibrary1().GetRemoteFileSize("R1.txt");  // the server never answers
+    sizeError = f.FtpLibrary1().ErrorNumber();
+    returnedAfter = Elapsed() - start;
     RunUntil([&] { return f.m_blnForced; }, 120s);
     f.m_strDirection.clear();
   };
   ASSERT_TRUE(LoggedIn());
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
-  ExpectAbortThenClose(Read("plnrc.err"), "AT(UP:20)RC(UP:25)", 20, 27);
-  EXPECT_EQ(Session() + m_server.Transcript().back(), "100QUIT");
+  EXPECT_EQ(sizeError, 16010);
+  EXPECT_LT(returnedAfter, std::chrono::seconds(abortLimit + 4));
+  EXPECT_EQ(Session(), "100");
+  const auto lines = WatchdogLines(Read("plnrc.err"));
+  ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
+  const auto& [abort, abortLast, abortNow] = lines[0];
+  const auto& [close, closeLast, closeNow] = lines[1];
+  EXPECT_EQ(abort + close, transfer ? "AT(UP:20)RC(UP:25)" : "AT(:10)RC(:15)");
+  const auto late = abortNow - abortLast - abortLimit;  // seconds past the limit
+  EXPECT_TRUE(late >= 1 && late <= 3) << late;
+  EXPECT_EQ(closeLast, abortNow);
+  EXPECT_EQ(closeNow - closeLast, closeAfter);
 }
 
-TEST_F(TimersTest, AStalledIdleCallIsAbortedAfter10SecondsAndTheSessionClosedAfter15More) {
-  m_server.Login("user", "pass").Expect("TYPE I").Stall();
-  int passes = 0;
-  long sizeError = 0;
-  Duration sizeReturnedAt{};
-  Form().FolderPass = [&] {
-    if (++passes > 1) return;
-    frmTLVFTP& f = Form();
-    f.m_dtLastActive = Moment::Now();
-    f.FtpLibrary1().GetRemoteFileSize("R1.txt");  // the server never answers
-    sizeError = f.FtpLibrary1().ErrorNumber();
-    sizeReturnedAt = Elapsed();
-    RunUntil([&] { return f.m_blnForced; }, 120s);
-  };
-  ASSERT_TRUE(LoggedIn());
-  const Duration passStart = Elapsed();
-  ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
-  EXPECT_EQ(sizeError, 16010);  // ended by the watchdog's abort, not by its own 30-second time-out
-  EXPECT_LT(sizeReturnedAt - passStart, 14s);
-  ExpectAbortThenClose(Read("plnrc.err"), "AT(:10)RC(:15)", 10, 18);
-  EXPECT_EQ(Session(), "100");
-}
+INSTANTIATE_TEST_SUITE_P(TransferOrNot, StallTest, ::testing::Bool());
 
 // The companion's exit file (true) or SIGTERM (false) arrives while a call
 // of the pass waits on a server that never answers: the call is aborted

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
@@ -42,23 +41,8 @@ class QtApplicationEnvironment : public ::testing::Environment {
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
 
-// Runs `action` as soon as a modal dialog is up (checked every 10 ms).
-void WhenModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      action(modal);
-    }
-  });
-  timer->start();
-}
-
 class DesktopTest : public client::test::ClientTest {
  protected:
-  DesktopTest() { m_ended.reset(); }
   // The window over a form whose end is recorded rather than thrown: Qt's
   // event handlers must not be left by an exception.
   MainFormView& View() {
@@ -72,29 +56,14 @@ class DesktopTest : public client::test::ClientTest {
     return *m_view;
   }
   void Click(const char* control) { QTest::mouseClick(View().Control(control), Qt::LeftButton); }
-  QColor CloseColour() { return View().Control("lblClose")->palette().color(QPalette::WindowText); }
 
   std::unique_ptr<MainFormView> m_view;
 };
 
-TEST_F(DesktopTest, TheWindowDrawsWhatTheModelSaysAndTakesTheSystemHelpersCalls) {
+// Visible and on top after each step; the system helpers' window calls reach the window.
+TEST_F(DesktopTest, TheSystemHelpersWindowCallsReachTheWindow) {
   MainFormView& view = View();
   client::WindowModel& model = Form().Model();
-  model.SetCaption("[客户端]Pellan远程连接 V0.1.0.0");
-  model.SetText("lblState", "[2026-12-06 21:00:00] 未运行...0.1.0.0");
-  model.SetText("lblLogin", client::kCaptionAutoLogin);
-  EXPECT_EQ((view.windowTitle() + view.Control("lblState")->text() + view.Control("lblLogin")->text()).toStdString(),
-            "[客户端]Pellan远程连接 V0.1.0.0[2026-12-06 21:00:00] 未运行...0.1.0.0 取消登录 ");
-  EXPECT_FALSE(view.Control("imgLogo")->pixmap().isNull());
-
-  const QColor red(128, 0, 0);
-  std::vector<QColor> colours = {CloseColour()};
-  for (auto colour : {client::CloseColour::kExitBlocked, client::CloseColour::kExitAllowed}) {
-    model.SetCloseLabelColour(colour), colours.push_back(CloseColour());
-  }
-  EXPECT_EQ(colours, (std::vector<QColor>{red, view.palette().color(QPalette::Light), red}));
-
-  // Visible and on top after each step; the system helpers' window calls reach the window.
   QtFrontEnd frontEnd(model, &view);
   SetFrontEnd(&frontEnd);
   CSystem system;
@@ -134,15 +103,13 @@ TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNoth
   view.TrayClicked(true), look();
   EXPECT_EQ(seen, "1100 0000 1100 1111 1100 ");
 
-  EXPECT_EQ(view.Tray()->toolTip().toStdString(), "[客户端]Pellan远程连接");
-
-  // The close control does nothing while exit is blocked and ends the program otherwise.
+  // The close control does nothing while exit is blocked; closing the idle
+  // window ends the program.
   model.SetEnabled("btnExit", false);
   Click("lblClose");
   Click("imgClose");
   EXPECT_EQ(End(), "running||tray");
-  model.SetEnabled("btnExit", true);
-  Click("imgClose");
+  view.close();
   EXPECT_EQ(End(), "0||no tray");
 }
 
@@ -161,13 +128,6 @@ TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTh
   EXPECT_EQ(End(), "0|\r\n|no tray");
 }
 
-TEST_F(DesktopTest, ClosingTheWindowRunsTheCloseHandler) {
-  View();
-  Form().m_intState = 2;  // the last login failed
-  View().close();
-  EXPECT_EQ(End(), "0|\r\n|no tray");
-}
-
 // The login's refusal box is up (a nested loop) when the companion asks the
 // client to exit: the exit runs inside the box's loop, and the click that
 // showed the box returns normally once the box goes.
@@ -178,12 +138,17 @@ TEST_F(DesktopTest, AnExitRequestArrivingWhileAMessageBoxIsUpEndsTheClient) {
   Form().Model().SetText("txtServerName", "");  // the start button's first check shows a box
   Form().Model().SetText("lblLogin", client::kCaptionLogin);
   bool boxSeen = false;
-  WhenModal([&](QWidget* modal) {
+  QTimer poll;  // looks for the box every 10 ms
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    poll.stop();
     boxSeen = qobject_cast<QMessageBox*>(modal) != nullptr;
     Put("exit.txt", "");
     m_loop.Clock()->Advance(200ms);  // the request timer is due (the loop runs on a test clock)
     QTimer::singleShot(300, modal, [modal] { static_cast<QDialog*>(modal)->accept(); });
   });
+  poll.start(10);
   Click("lblLogin");
   SetFrontEnd(&m_frontEnd);
   EXPECT_TRUE(boxSeen);
@@ -200,25 +165,6 @@ TEST(DisplayAvailable, OnlyAnAnsweringDisplayOrANamedPlatformCounts) {
   }
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   EXPECT_TRUE(DisplayAvailable());
-}
-
-// A modal box runs a nested loop: the process's timers go on inside it, and
-// the box returns once it is closed.
-TEST(QtFrontEnd, MessageBoxIsModalAndTheLoopRunsInsideIt) {
-  pellan::test::ScopedLoop loop;
-  client::WindowModel model;
-  QtFrontEnd frontEnd(model, nullptr);
-  int ticks = 0;
-  LoopTimer timer(20ms, [&] { ++ticks; }, true);
-  QString shownText;
-  WhenModal([&](QWidget* modal) {
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    ASSERT_NE(box, nullptr);
-    shownText = box->text();
-    QTimer::singleShot(150, box, [box] { box->accept(); });
-  });
-  EXPECT_EQ(frontEnd.MessageBox("文件夹不能为空!\r\nsecond line", "", kMbExclamation), kMbAnswerOk);
-  EXPECT_EQ(shownText.toStdString() + "|" + std::to_string(ticks >= 3), "文件夹不能为空!\nsecond line|1");
 }
 
 }  // namespace

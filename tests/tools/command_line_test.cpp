@@ -1,6 +1,6 @@
 // The tolvarftp command line: words split as a POSIX shell splits them, the
-// options with their refusals, and the text of the progress and finished
-// lines.
+// options with their refusals, and the texts of rates, durations and
+// finished files.
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,9 +33,7 @@ TEST(SplitWords, SplitsAsTheShellDoes) {
       {"x 'it'\\''s' \"it's\"", {"x", "it's", "it's"}},
       {"x 'a\\b' \\'q", {"x", "a\\b", "'q"}},
       {"x a\\\nb \"c\\\nd\" 'e\\\nf'", {"x", "ab", "cd", "e\\\nf"}},  // backslash-newline joins lines
-      {"x \\\n y", {"x", "y"}},
       {"x\ta", {"x", "a"}},
-      {"", {}},
   };
   for (const auto& r : rows) {
     std::string error;
@@ -47,7 +45,7 @@ TEST(SplitWords, SplitsAsTheShellDoes) {
   // there instead).
   std::string error;
   EXPECT_THAT(*SplitWords("rm a\nb", &error), ElementsAre("rm", "a", "b"));
-  for (const char* text : {"rm 'a", "rm \"a", "rm \"a\\\"", "rm 'a'\"b"}) {
+  for (const char* text : {"rm 'a", "rm \"a\\\""}) {
     EXPECT_FALSE(SplitWords(text, &error).has_value()) << text;
     EXPECT_THAT(error, HasSubstr("unterminated")) << text;
   }
@@ -60,8 +58,8 @@ std::optional<Options> Parse(std::vector<const char*> args, std::string* error) 
 
 // What the program's own tests never pass: the password file's first line
 // only, --timeout, --keepalive, the other languages, a folder named like an
-// option; and the defaults.
-TEST(ParseOptions, OptionsTheProgramsTestsDoNotPassAndTheDefaults) {
+// option.
+TEST(ParseOptions, OptionsTheProgramsTestsDoNotPass) {
   std::string error;
   pellan::test::TempDir dir;
   const std::string p = dir.File("pw");
@@ -77,14 +75,6 @@ TEST(ParseOptions, OptionsTheProgramsTestsDoNotPassAndTheDefaults) {
   for (const auto& [lang, language] : {std::pair{"zh-CN", 1}, std::pair{"ja", 3}}) {
     EXPECT_EQ(Parse({"--host", "h", "--lang", lang}, &error)->language, language) << lang;
   }
-  // No host needed for help; transfers default to binary and passive,
-  // without limits or retries.
-  const auto help = Parse({"--help"}, &error);
-  ASSERT_TRUE(help.has_value()) << error;
-  EXPECT_EQ(std::to_string(help->retries) + " " + std::to_string(help->maxSizeMb) + " [" + help->allowTypes + "] [" +
-                help->forbidTypes + "] " + std::to_string(help->verbose) + std::to_string(help->overwrite) +
-                std::to_string(help->ascii) + std::to_string(help->active),
-            "0 0.000000 [] [] 0000");
 }
 
 TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -94,23 +84,14 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
   } rows[] = {
       {{"-c", "pwd"}, "--host is required"}, {{"--host"}, "--host needs a value"},
       // The rest after "--host h". Commands are checked before anything connects.
-      {{"--port", "0"}, "--port must be 1..65535"}, {{"--port", "65536"}, "--port must be 1..65535"},
-      {{"--port", "21x"}, "--port needs a number"}, {{"--timeout", ""}, "--timeout needs a number"},
+      {{"--port", "0"}, "--port must be 1..65535"}, {{"--port", "21x"}, "--port needs a number"},
       {{"--lang", "de"}, "--lang takes"}, {{"-c", "  "}, "-c needs a command"},
-      {{"-c", "rm 'a"}, "unterminated"},
-      {{"-c", "fetch a.txt"}, "unknown command 'fetch'"}, {{"-c", "PWD"}, "unknown command 'PWD'"},
+      {{"-c", "rm 'a"}, "unterminated"}, {{"-c", "fetch a.txt"}, "unknown command 'fetch'"},
       {{"-c", "pwd /"}, "usage: pwd"}, {{"-c", "mkdir -p"}, "usage: mkdir [-p] DIR"},
-      {{"-c", "mkdir a b"}, "usage: mkdir [-p] DIR"}, {{"-c", "mv a"}, "usage: mv OLD NEW"},
-      {{"-c", "rm 'a' b"}, "usage: rm FILE"}, {{"-c", "size"}, "usage: size FILE"},
-      {{"--bogus"}, "unknown option '--bogus'"}, {{"pwd"}, "unknown option 'pwd'"},
-      {{"--retries", "-1"}, "--retries"}, {{"--retries", "100"}, "--retries"},
-      {{"--retries", "2x"}, "--retries"}, {{"--retries"}, "--retries needs a value"},
-      {{"--max-size", "0"}, "--max-size"}, {{"--max-size", "-3"}, "--max-size"},
-      {{"--max-size", "ten"}, "--max-size"}, {{"--max-size", "nan"}, "--max-size"},
-      {{"--allow", ""}, "--allow"}, {{"--allow", "*. ;"}, "--allow"}, {{"--forbid", ","}, "--forbid"},
-      {{"--forbid"}, "--forbid needs a value"}, {{"--password-file", "/dev/zero"}, "not a regular file"},
-      {{"--password-file", "/"}, "not a regular file"}, {{"--limit-rate", "5x"}, "--limit-rate needs a rate"},
-      {{"--limit-rate", "0k"}, "--limit-rate"}, {{"--limit-rate", "k"}, "--limit-rate"},
+      {{"-c", "mv a"}, "usage: mv OLD NEW"}, {{"--bogus"}, "unknown option '--bogus'"},
+      {{"--retries", "100"}, "--retries"}, {{"--max-size", "0"}, "--max-size"},
+      {{"--max-size", "nan"}, "--max-size"}, {{"--allow", "*. ;"}, "--allow"},
+      {{"--password-file", "/dev/zero"}, "not a regular file"}, {{"--limit-rate", "5x"}, "--limit-rate"},
   };
   for (const auto& r : rows) {
     std::vector<const char*> args = r.args;
@@ -121,38 +102,17 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
   }
 }
 
-TEST(TransferReportTextTest, RatesDurationsProgressAndFinishedLines) {
+TEST(TransferReportTextTest, RatesDurationsAndFinishedLines) {
   std::string text;
   for (long rate : {0L, 1023L, 1024L, 1536L * 1024, 150L * 1024 * 1024, 3L * 1024 * 1024 * 1024}) {
     text += FormatRate(rate) + ", ";
   }
   for (long seconds : {7, 754, 3723, -5}) text += FormatDuration(seconds) + ", ";
   EXPECT_EQ(text, "0 B/s, 1023 B/s, 1.00 KB/s, 1.50 MB/s, 150 MB/s, 3.00 GB/s, 0:07, 12:34, 1:02:03, 0:00, ");
-  // The progress line: name, bar, speed, time left and queue; no speed before
-  // the first second, a retry notice in its place; a long name loses its
-  // start. The finished line: sizes past 32 bits, a size the server did not
-  // tell, a line outside a queue.
-  TransferSnapshot s{.source = "/in/data/report.xls", .percent = 50, .speed = 2 << 20, .leftTime = 65};
-  s.queueIndex = 2;
-  s.queueTotal = 7;
-  std::string lines = FormatProgressLine(s, 100) + "\n";
-  s.speed = 0;
-  lines += FormatProgressLine(s, 100) + "\n";
-  s.state = "retry in 9 s";
-  lines += FormatProgressLine(s, 100) + "\n";
-  EXPECT_EQ(lines,
-            "report.xls [==========>         ]  50%  2.00 MB/s  1:05 left  2/7\n"
-            "report.xls [==========>         ]  50%  2/7\n"
-            "report.xls [==========>         ]  50%  retry in 9 s  2/7\n");
-  s = {.source = "/in/a-very-long-file-name-that-will-not-fit-at-all.txt", .percent = 100};
-  s.queueIndex = s.queueTotal = 1;
-  const std::string line = FormatProgressLine(s, 50);
-  EXPECT_LE(line.size(), 50u);
-  EXPECT_EQ(line.substr(0, 3), "...");
-  EXPECT_NE(line.find("all.txt [====================] 100%  1/1"), std::string::npos) << line;
-
-  s = {.source = "/up/T1.txt", .target = "/local/T1.txt", .size = 5'000'000'000.0, .queueIndex = 3};
-  s.queueTotal = 4;
+  // The finished line: sizes past 32 bits, a size the server did not tell,
+  // a line outside a queue.
+  TransferSnapshot s{
+      .source = "/up/T1.txt", .target = "/local/T1.txt", .size = 5'000'000'000.0, .queueIndex = 3, .queueTotal = 4};
   EXPECT_EQ(FormatFinishedLine(s, true), "got /up/T1.txt -> /local/T1.txt, 5000000000 bytes (3/4)");
   s.size = 0;
   s.transferred = 12;
