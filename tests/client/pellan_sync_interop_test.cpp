@@ -1,9 +1,10 @@
 // The pellan-sync program itself, started in a scratch program folder
 // against pyftpdlib, vsftpd and pure-ftpd: the companion's view of a login,
 // a folder pass with its clean-up before the first batch, a failing disk,
-// Chinese names in GBK; --check and --once over TLS; a configuration that
-// cannot work, a service manager and a second copy. (What a crash in the
+// an unprivileged account, Chinese names in GBK; --check and --once over
+// TLS; a configuration that cannot work, a service manager and a second copy. (What a crash in the
 // middle of a batch leaves is the crash test's.)
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/stat.h>
@@ -136,6 +137,32 @@ TEST_P(PellanSyncInteropTest, AFailingDiskKeepsTheServerCopy) {
   Close(*client);
   EXPECT_EQ(ReadTree(Remote("")), (Tree{{"Ra1.txt", "reply\r\n"}, {"Tq1.txt", "order\r\n"}}));
   EXPECT_THAT(ReadTree(Local("")), ::testing::Not(::testing::Contains(::testing::Key("Ra1.txt"))));
+}
+
+// Run as an unprivileged account, a local folder it cannot read and a
+// program folder it cannot write are said on stderr, not taken for an
+// empty folder or passed over.
+TEST_P(PellanSyncInteropTest, AnUnreadableFolderAndUnwritableStatusFilesAreSaid) {
+  const passwd* pw = getpwnam(pellan::test::kTestFtpUser);
+  if (geteuid() != 0 || pw == nullptr) GTEST_SKIP() << "needs root and the test account";
+  // The account may run a copy of the program and read the path file.
+  const std::string program = m_state.File("pellan-sync");
+  ASSERT_TRUE(std::filesystem::copy_file(PELLAN_BINARY_DIR "/pellan-sync", program));
+  ASSERT_EQ(chmod(m_home.Path().c_str(), 0755) + chmod(m_state.Path().c_str(), 0777) + chmod(Local("").c_str(), 0300) +
+                chown(Path("maoph.txt").c_str(), pw->pw_uid, pw->pw_gid) +
+                chown(Local("").c_str(), pw->pw_uid, pw->pw_gid), 0);
+  ChildProcess client({"/usr/bin/setpriv", "--reuid=" + std::to_string(pw->pw_uid),
+                       "--regid=" + std::to_string(pw->pw_gid), "--clear-groups", program, "--home", m_home.Path(),
+                       "--headless"},
+                      {"XDG_STATE_HOME=" + m_state.Path(), "LANG=C"}, m_state.File("run"));
+  const std::string unreadable = "Local folder cannot be read: [" + Local("") + "] Permission denied\n";
+  const std::string unwritten = "Status file not written: [" + Path("succ.txt") + "] Permission denied\n";
+  Wait(client, [&] { return client.Err().find(unreadable) != std::string::npos; });
+  client.Signal(SIGTERM);
+  ASSERT_TRUE(client.WaitEnd(20s));
+  EXPECT_THAT(client.Err(), AllOf(HasSubstr(unwritten), HasSubstr(unreadable)));
+  EXPECT_THAT(client.Out(), HasSubstr("] " + unreadable));  // the status line too
+  EXPECT_EQ(client.ExitStatus(), 0);
 }
 
 // --check tries the configuration and moves nothing; --once moves what

@@ -84,7 +84,8 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
   } rows[] = {
       {{"-c", "pwd"}, "--host is required"}, {{"--host"}, "--host needs a value"},
       // The rest after "--host h". Commands are checked before anything connects.
-      {{"--port", "0"}, "--port must be 1..65535"}, {{"--port", "21x"}, "--port needs a number"},
+      {{"--port", "0"}, "--port must be 1..65535"}, {{"--port", "65536"}, "--port must be 1..65535"},
+      {{"--port", "21x"}, "--port needs a number"},
       {{"--lang", "de"}, "--lang takes"}, {{"-c", "  "}, "-c needs a command"},
       {{"-c", "rm 'a"}, "unterminated"}, {{"-c", "fetch a.txt"}, "unknown command 'fetch'"},
       {{"-c", "pwd /"}, "usage: pwd"}, {{"-c", "mkdir -p"}, "usage: mkdir [-p] DIR"},
