@@ -4,7 +4,8 @@
 //
 // Receiving keeps one chunk at a time: each read event replaces the receive
 // slot with the next chunk, so the owner reads it in OnDataArrival. Sending
-// keeps the bytes of the last SendData until they are all out; each send call
+// keeps the bytes of the last SendData the system did not take at once until
+// they are all out; each send call
 // raises OnSendProgress, and the write event that finds nothing left raises
 // OnSendComplete (exactly once per buffer). A close by the peer delivers every
 // chunk still unread before OnClose. While a receive sink is set, the chunks
@@ -194,6 +195,9 @@ class CSocket {
   // A read or write that TLS could not finish: -1 when it waits for the
   // socket (the watch set for it), -2 with `error` set when it failed.
   long TlsFailure(int result, int* error);
+  // Sends what the system takes of `size` bytes at `data`, which are the
+  // queue's unsent bytes (`queued`) or a caller's, whose rest is queued.
+  bool SendFrom(const char* data, size_t size, bool queued);
 
   long m_handle = -1;
   int m_family = 2;  // AF_INET, or AF_INET6: the handle's address family
@@ -216,10 +220,6 @@ class CSocket {
   int m_hostError = 0;  // recorded when RemoteHost did not resolve
 
   std::string m_slot;     // the receive slot: the last chunk received
-  // Sends what the system takes of `size` bytes at `data`, which are the
-  // queue's unsent bytes (`queued`) or a caller's, whose rest is queued.
-  bool SendFrom(const char* data, size_t size, bool queued);
-
   std::string m_pending;  // bytes queued by SendData and not yet sent
   size_t m_pendingOffset = 0;
   std::unique_ptr<char[]> m_recvBuffer;  // one receive call's worth
