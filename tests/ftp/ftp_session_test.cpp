@@ -54,7 +54,9 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
       m_loop.Loop().RunFor(100ms);
       EXPECT_EQ(server->ControlOpen(), r.error == 0);  // a failed login closes the session
       EXPECT_THAT(server->Failures(), IsEmpty());
-      if (r.tls) EXPECT_THAT(server->Transcript(), ElementsAre("AUTH TLS"));
+      if (r.tls) {
+        EXPECT_THAT(server->Transcript(), ElementsAre("AUTH TLS"));
+      }
     } else {
       EXPECT_EQ(ftp->GetCurrentDirectory(), "");  // a command tries again, and fails the same way
       EXPECT_EQ(ftp->ErrorNumber(), r.error);

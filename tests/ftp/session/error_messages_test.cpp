@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <gmock/gmock.h>
@@ -13,6 +14,48 @@
 
 namespace pellan {
 namespace {
+
+// The table's first and last rows in every language, a row with a
+// placeholder, and the edges: past the last row, a language outside it.
+TEST(MessageTable, FirstAndLastRowsAndTheEdges) {
+  const char* first[] = {"Hostname Required", "主机地址为空", "主機地址為空", "ホストは空である"};
+  const char* last[] = {"Retransfer,please wait ... ", "正在重新传送,请等待...", "正在重新傳送,請等待...",
+                        "は、再送信、お待ちください..."};
+  for (int language = 0; language < kMessageLanguages; ++language) {
+    const std::string text = ErrorMessages(language).Text();  // the current column joined
+    EXPECT_EQ(std::count(text.begin(), text.end(), '|'), 42);
+    EXPECT_EQ(text.substr(0, text.find('|')) + "|" + text.substr(text.rfind('|') + 1),
+              std::string(first[language]) + "|" + last[language]);
+  }
+  EXPECT_STREQ(MessageTableText(1, 18), "只能传输以下文件类型:[ {0} ]");
+  EXPECT_STREQ(MessageTableText(0, 43), "");
+  EXPECT_STREQ(MessageTableText(9, 2), "Login failed");
+}
+
+// Which table answers a number (the edges of a range, a number inside one
+// that it does not list, none at all), a handled error's own text, the
+// placeholders, and a generic description that gives way to the number's
+// text.
+TEST(ErrorMessages, LookupPlaceholdersAndGenericDescriptions) {
+  const std::pair<long, const char*> rows[] = {
+      {20001, "主机地址为空"}, {20050, "Create Window Error"}, {20015, "未知错误"}, {16530, "登录失败"},
+      {16999, "未知错误"},     {10061, "连接被拒绝"},          {10059, "未知错误"}, {0, "未知错误"}};
+  const ErrorMessages chinese(kLangSimplifiedChinese);
+  for (const auto& [number, text] : rows) EXPECT_EQ(chinese.GetErrorMessage(number), text) << number;
+  {
+    HandledError handled(12345, "Disk quota exceeded");
+    EXPECT_EQ(chinese.GetErrorMessage(12345), "Disk quota exceeded");
+  }
+  EXPECT_EQ(ErrorMessages::Fill("{0} and {3} in {1}", {"/a/{1}", "x"}), "/a/{1} and {3} in x");
+  ErrorMessages messages(kLangEnglish);
+  for (const char* description : {"Application-defined or object-defined error", "定义的应用程序或对象错误", "",
+                                  "Some other or object error here", "Object error"}) {
+    test::ErrorRecordScope scope;
+    messages.RaiseError("Timeout_Timer:Upload", 20004, description, false);
+    EXPECT_EQ(scope.Record().Description(),
+              std::string(description) == "Object error" ? "Object error" : "Operation timed out");
+  }
+}
 
 // The host's language, and the English column replaced (only by 43 texts),
 // which a language outside the table also reads.
