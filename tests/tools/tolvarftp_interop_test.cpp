@@ -64,6 +64,15 @@ TEST_F(TolvarFtpTest, CommandsPrintOneLinePerResultAndStopAtTheFirstFailure) {
   EXPECT_EQ(Disk("new dir/sub/moved file.bin"), "12345");
   EXPECT_FALSE(fs::exists(s_server->LocalPath("my file.txt")) || fs::exists(s_server->LocalPath("gone")));
 
+  // A listing line per entry (a JSON array with --json); "no" only for a folder that is not there.
+  ASSERT_TRUE(s_server->PutFile("new dir/sub/q\"uote", ""));
+  r = Run({"-c", "ls 'new dir/sub'", "-c", "exists-dir 'new dir'", "-c", "exists-dir nope"});
+  EXPECT_THAT(std::to_string(r.status) + r.out + r.err,
+              ContainsRegex("^0-rw-r--r-- 5 20[0-9-]+ [0-9:]+ moved file.bin\n-rw-r--r-- 0 .* q\"uote\nyes\nno\n$"));
+  r = Run({"--json", "-c", "ls 'new dir/sub'"});
+  EXPECT_THAT(r.out, AllOf(StartsWith("[\n  {\"name\": \"moved file.bin\", \"isDirectory\": false, \"size\": 5, "),
+                           HasSubstr("{\"name\": \"q\\\"uote\""), EndsWith("}\n]\n")));
+
   ASSERT_TRUE(s_server->PutFile("a.txt", "a"));
   r = Run({"-c", "size a.txt", "-c", "rm missing.txt", "-c", "rm a.txt"});
   // What ran before the failure, and its error.
