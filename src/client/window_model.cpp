@@ -16,12 +16,6 @@ const std::vector<std::string> kSettingsInputs = {
 
 }  // namespace
 
-Rgb RgbOf(CloseColour colour) { return colour == CloseColour::kExitAllowed ? kDarkRed : kHighlight3D; }
-
-const char* NameOf(CloseColour colour) {
-  return colour == CloseColour::kExitAllowed ? "dark red" : "3-D highlight";
-}
-
 WindowModel::WindowModel() {
   for (const auto& name : kVisibleControls) m_controls[name] = Control{};
   for (const auto& name : kSettingsInputs) m_controls[name] = Control{};
@@ -52,12 +46,6 @@ void WindowModel::SetVisible(const std::string& name, bool visible) {
   if (c.visible == visible) return;
   c.visible = visible;
   Notify(name);
-}
-
-std::vector<std::string> WindowModel::ControlNames() const {
-  std::vector<std::string> names;
-  for (const auto& [name, control] : m_controls) names.push_back(name);
-  return names;
 }
 
 const std::vector<std::string>& WindowModel::SettingsInputs() { return kSettingsInputs; }

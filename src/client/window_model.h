@@ -14,7 +14,6 @@
 // "btnDeletePath" and the frames "Frame1" to "Frame5".
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -22,18 +21,9 @@
 
 namespace pellan::client {
 
-struct Rgb {
-  uint8_t r = 0, g = 0, b = 0;
-  bool operator==(const Rgb&) const = default;
-};
-
 // The close label's text colours: dark red while exit is allowed, the
 // system's 3-D highlight colour while it is not.
 enum class CloseColour { kExitAllowed, kExitBlocked };
-inline constexpr Rgb kDarkRed{128, 0, 0};
-inline constexpr Rgb kHighlight3D{255, 255, 255};
-Rgb RgbOf(CloseColour colour);
-const char* NameOf(CloseColour colour);  // "dark red", "3-D highlight"
 
 struct Control {
   std::string text;
@@ -55,11 +45,9 @@ class WindowModel {
   const Control& Get(const std::string& name) const { return m_controls.at(name); }
   const std::string& Text(const std::string& name) const { return Get(name).text; }
   bool Enabled(const std::string& name) const { return Get(name).enabled; }
-  bool Visible(const std::string& name) const { return Get(name).visible; }
   void SetText(const std::string& name, const std::string& text);
   void SetEnabled(const std::string& name, bool enabled);
   void SetVisible(const std::string& name, bool visible);
-  std::vector<std::string> ControlNames() const;
 
   // The settings area: every control of it except btnStart and btnExit
   // (fields, their captions, the folder list, the add and delete buttons,

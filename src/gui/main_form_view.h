@@ -47,7 +47,6 @@ class MainFormView : public QWidget {
   // line (a diagnostic for runs without anyone watching the screen).
   void TraceInto(const QString& folder);
 
-  QSystemTrayIcon* Tray() const { return m_tray; }
   ClickLabel* Control(const std::string& name) const;
 
   // The tray icon's clicks, as the notification area reports them.

@@ -24,7 +24,6 @@ struct BuiltInRecord {
 
 SocketReporting g_reporting;
 BuiltInRecord g_record;
-Resolver g_resolver;
 
 std::unordered_map<int, CSocket*>& Table() {
   static std::unordered_map<int, CSocket*> table;
@@ -80,14 +79,12 @@ int LastSocketLayerErrorNumber() { return g_record.number; }
 std::string LastSocketLayerErrorSource() { return g_record.source; }
 void ClearSocketLayerError() { g_record = BuiltInRecord{}; }
 
-void SetResolver(Resolver resolver) { g_resolver = std::move(resolver); }
-
 std::string ResolveHost(const std::string& name, int* error) {
   if (IsDottedAddress(name) || IsIpv6Address(name)) {
     if (error) *error = 0;
     return name;
   }
-  return g_resolver ? g_resolver(name, error) : SystemResolve(name, error);
+  return SystemResolve(name, error);
 }
 
 std::string ReverseLookup(const std::string& dottedAddress) {

@@ -43,9 +43,6 @@ void ClearSocketLayerError();
 // Host-name resolution: an address literal for `name` (a literal stands
 // for itself; a name gives its first IPv4 address, else its first IPv6 one), or "" with a
 // Windows Sockets error number in `error` (11001 when the name is unknown).
-// Tests install their own resolver so that nothing sends DNS queries.
-using Resolver = std::function<std::string(const std::string& name, int* error)>;
-void SetResolver(Resolver resolver);  // empty: the system's resolver (IPv4)
 std::string ResolveHost(const std::string& name, int* error);
 
 // The local host's name for an address, or "" when the resolver has none.

@@ -2,7 +2,6 @@
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -144,16 +143,6 @@ std::string TlsCertificateProblem(ssl_st* ssl, const TlsContext& context) {
 std::string TlsDescription(ssl_st* ssl) {
   return std::string(SSL_get_version(ssl)) + " " + SSL_get_cipher_name(ssl) +
          (SSL_session_reused(ssl) ? ", resumed" : "");
-}
-
-std::string TlsPinOfFile(const std::string& pemFile) {
-  std::FILE* f = std::fopen(pemFile.c_str(), "r");
-  if (f == nullptr) return "";
-  X509* certificate = PEM_read_X509(f, nullptr, nullptr, nullptr);
-  std::fclose(f);
-  const std::string pin = certificate ? "sha256:" + Fingerprint(certificate) : "";
-  X509_free(certificate);
-  return pin;
 }
 
 std::string TlsErrorText() {

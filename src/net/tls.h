@@ -59,8 +59,6 @@ ssl_st* NewTlsConnection(const TlsContext& context, int fd, const std::string& n
 std::string TlsCertificateProblem(ssl_st* ssl, const TlsContext& context);
 // "TLSv1.3 TLS_AES_256_GCM_SHA384, resumed" of a connection.
 std::string TlsDescription(ssl_st* ssl);
-// The SHA-256 of a PEM certificate file as a pin ("sha256:AB:CD:…"); "" on failure.
-std::string TlsPinOfFile(const std::string& pemFile);
 // The text of the last OpenSSL errors of this thread (emptied).
 std::string TlsErrorText();
 

@@ -42,7 +42,6 @@ class Clock {
   virtual void Idled(Duration d) = 0;
 
   // True for clocks that jump instead of waiting (used only by diagnostics).
-  virtual bool IsVirtual() const = 0;
 };
 
 // The system's clocks.
@@ -53,7 +52,6 @@ class SystemClock final : public Clock {
   void Sleep(Duration d) override;
   Duration RealWaitFor(Duration d) const override { return d; }
   void Idled(Duration) override {}
-  bool IsVirtual() const override { return false; }
 };
 
 // A clock for tests: time stands still until the loop is idle or someone
@@ -71,7 +69,6 @@ class TestClock final : public Clock {
   void Sleep(Duration d) override { Advance(d); }
   Duration RealWaitFor(Duration d) const override { return d < m_realGrace ? d : m_realGrace; }
   void Idled(Duration d) override { Advance(d); }
-  bool IsVirtual() const override { return true; }
 
   void Advance(Duration d);
   void SetRealGrace(Duration g) { m_realGrace = g; }

@@ -51,7 +51,6 @@ class EventLoop {
   // changing its interval starts its countdown afresh.
   virtual TimerId AddTimer(Milliseconds interval, TimerCallback callback, bool enabled = true) = 0;
   virtual void SetTimerInterval(TimerId id, Milliseconds interval) = 0;
-  virtual Milliseconds TimerInterval(TimerId id) const = 0;
   virtual void SetTimerEnabled(TimerId id, bool enabled) = 0;
   virtual bool TimerEnabled(TimerId id) const = 0;
   virtual void RemoveTimer(TimerId id) = 0;
@@ -98,7 +97,6 @@ class LoopTimer {
 
   bool Enabled() const;
   void SetEnabled(bool enabled);
-  Milliseconds Interval() const;
   void SetInterval(Milliseconds interval);
   bool Valid() const { return m_loop != nullptr; }
 

@@ -37,7 +37,6 @@ TimerId PollEventLoop::AddTimer(Milliseconds interval, TimerCallback callback, b
 }
 
 void PollEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) { m_timers.SetInterval(id, interval); }
-Milliseconds PollEventLoop::TimerInterval(TimerId id) const { return m_timers.Interval(id); }
 void PollEventLoop::SetTimerEnabled(TimerId id, bool enabled) { m_timers.SetEnabled(id, enabled); }
 bool PollEventLoop::TimerEnabled(TimerId id) const { return m_timers.Enabled(id); }
 void PollEventLoop::RemoveTimer(TimerId id) { m_timers.Remove(id); }
@@ -183,7 +182,6 @@ bool LoopTimer::Enabled() const { return m_loop && m_loop->TimerEnabled(m_id); }
 void LoopTimer::SetEnabled(bool enabled) {
   if (m_loop) m_loop->SetTimerEnabled(m_id, enabled);
 }
-Milliseconds LoopTimer::Interval() const { return m_loop ? m_loop->TimerInterval(m_id) : Milliseconds(0); }
 void LoopTimer::SetInterval(Milliseconds interval) {
   if (m_loop) m_loop->SetTimerInterval(m_id, interval);
 }

@@ -169,7 +169,6 @@ void QtEventLoop::SetTimerInterval(TimerId id, Milliseconds interval) {
   ArmTick();
 }
 
-Milliseconds QtEventLoop::TimerInterval(TimerId id) const { return m_timers.Interval(id); }
 
 void QtEventLoop::SetTimerEnabled(TimerId id, bool enabled) {
   const bool was = m_timers.Enabled(id);

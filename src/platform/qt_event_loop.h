@@ -41,7 +41,6 @@ class QtEventLoop final : public EventLoop {
 
   TimerId AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) override;
   void SetTimerInterval(TimerId id, Milliseconds interval) override;
-  Milliseconds TimerInterval(TimerId id) const override;
   void SetTimerEnabled(TimerId id, bool enabled) override;
   bool TimerEnabled(TimerId id) const override;
   void RemoveTimer(TimerId id) override;

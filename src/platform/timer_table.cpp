@@ -19,11 +19,6 @@ void TimerTable::SetInterval(TimerId id, Milliseconds interval) {
   it->second->due = CurrentClock().Now() + interval;
 }
 
-Milliseconds TimerTable::Interval(TimerId id) const {
-  auto it = m_timers.find(id);
-  return it == m_timers.end() ? Milliseconds(0) : it->second->interval;
-}
-
 void TimerTable::SetEnabled(TimerId id, bool enabled) {
   auto it = m_timers.find(id);
   if (it == m_timers.end()) return;

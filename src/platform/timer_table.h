@@ -30,7 +30,6 @@ class TimerTable {
  public:
   void Add(TimerId id, Milliseconds interval, TimerCallback callback, bool enabled);
   void SetInterval(TimerId id, Milliseconds interval);
-  Milliseconds Interval(TimerId id) const;
   void SetEnabled(TimerId id, bool enabled);
   bool Enabled(TimerId id) const;
   void Remove(TimerId id) { m_timers.erase(id); }

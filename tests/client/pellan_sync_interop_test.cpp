@@ -223,7 +223,7 @@ TEST(PellanSyncStartTest, AnUnusableConfigurationEndsWith78AndAServiceManagerHea
   for (const auto& row : rows) {
     std::string text = row.text ? row.text : "";
     if (text.rfind("DATA", 0) == 0) text.replace(0, 4, folder);
-    if (row.text) ASSERT_TRUE(WriteWholeFile(path, text));
+    if (row.text) { ASSERT_TRUE(WriteWholeFile(path, text)); }
     ChildProcess client({"pellan-sync", "--home", home.Path()}, {"DISPLAY=", "WAYLAND_DISPLAY="},
                         home.File("run"));
     ASSERT_TRUE(client.WaitEnd(10s));
