@@ -1,10 +1,9 @@
-// The path file, the port rule, the client's text files and path helpers.
+// The client's text files and path helpers.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "client/client_files.h"
-#include "client/path_file.h"
 #include "platform/code_page.h"
 #include "support/test_env.h"
 
@@ -14,36 +13,6 @@ namespace {
 using pellan::test::ReadWholeFile;
 using pellan::test::TempDir;
 using pellan::test::WriteWholeFile;
-
-std::string Fields(const PathFileFields& f) {
-  std::string out;
-  for (const auto& field : {f.localPath, f.serverName, f.port, f.userName, f.passWord}) {
-    out += (field ? *field : "-") + "|";
-  }
-  return out;
-}
-
-TEST(PathFileTest, FieldsAndThePortRule) {
-  const struct {
-    std::string text, fields;
-  } rows[] = {
-      {"/srv/data\r\nftp.example\r\n2121\r\nbob\r\np w\r\n", "/srv/data|ftp.example|2121|bob|p w|"},
-      {"/srv/data\nftp.example\n2121\nbob\np w\n", "/srv/data|ftp.example|2121|bob|p w|"},
-      {"/a\nh\n21\nu\nsecret", "/a|h|21|u|secret|"},  // the last line needs no line end
-      {"/srv/data\r\n", "/srv/data|-|-|-|-|"},
-      // The folder is the first non-blank line (kept untrimmed); the server is
-      // still line 2, whatever it holds.
-      {"  \r\n /srv/in \r\n127.0.0.1\r\n", " /srv/in | /srv/in |127.0.0.1|-|-|"},
-      {" \r\n\t\r\n\r\n", "-|-|-|-|-|"},
-  };
-  for (const auto& r : rows) EXPECT_EQ(Fields(ParsePathFile(r.text)), r.fields) << r.text;
-
-  for (const std::string kept : {"1", "32768", "65535", " 990 ", "00021"}) EXPECT_EQ(CheckedPortText(kept), kept);
-  for (const std::string bad : {"", "  ", "0", "65536", "-1", "+21", "21a", "2 1", "1e2", "99999999999999"}) {
-    EXPECT_EQ(CheckedPortText(bad), "21") << "'" << bad << "'";
-  }
-  EXPECT_EQ(PortNumber(" 990 ") + PortNumber("40000"), 40990);
-}
 
 TEST(ClientFilesTest, TextFilesAndPaths) {
   TempDir dir;

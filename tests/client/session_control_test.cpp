@@ -135,18 +135,6 @@ TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBo
       "\r\n\r\n530 Login incorrect.\r\n停    止|停    止|1|running|exit off blocked|settings off|timer on|0");
 }
 
-TEST_F(SessionTest, ClickDuringTheLoginCancelsAndEndsTheProgramThere) {
-  m_server.Reply("220 hi").Expect("USER user").Stall();  // the login hangs
-  WriteSite(m_server.Port());
-  ASSERT_TRUE(Form().Form_Load());
-  LoopTimer click(2s, [&] { Form().lblLogin_Click(); }, true);
-  RunUntil([] { return false; }, 60s);
-  // The program ended inside the login's wait: the login never reported back (no err.txt).
-  EXPECT_EQ(End() + Read("can.txt") + std::to_string(Exists("err.txt")) + std::to_string(Form().m_intState),
-            "0|\r\n|no tray\r\n03");
-  EXPECT_LT(Elapsed(), 3s);
-}
-
 TEST_F(SessionTest, StartChecksEndTheClickWithAMessage) {
   struct Case {
     std::string pathFile, box, focus, state;

@@ -30,26 +30,5 @@ TEST(ReplyParser, CodeOfTheLastCompleteReply) {
   for (const auto& r : rows) EXPECT_EQ(GetResponseCode(r.buffer), r.code) << r.buffer;
 }
 
-TEST(ReplyParser, InfoIsTheServersLastLineBeforeTheFinalCrLf) {
-  EXPECT_EQ(GetResponseInfo("530 Login incorrect.\r\n"), "530 Login incorrect.");
-  EXPECT_EQ(GetResponseInfo("550-No\r\n550 Such file\r\n"), "550 Such file");
-  EXPECT_EQ(GetResponseInfo("550 Gone\r\nabc"), "550 Gone");  // text after the last CR LF is not a line yet
-  EXPECT_EQ(GetResponseInfo("550 Gone\r\nok\r\n"), "550 Gone");  // lines of 3 characters or fewer do not count
-  EXPECT_EQ(GetResponseInfo(std::string("550 Cut\0here\r\n", 14)), "550 Cut");
-  EXPECT_EQ(GetResponseInfo("550 no line end"), "");
-  EXPECT_EQ(GetResponseInfo(""), "");
-}
-
-TEST(ReplyParser, DirectoryBetweenTheFirstTwoQuotes) {
-  // Each reply: whether it was taken, and the directory. "no quotes" is long
-  // enough but names none; "" is shorter than 7.
-  std::string got, dir;
-  for (const char* reply : {"257 \"/home/ftp\" is the current directory\r\n", "257 \"C:\\data\\in\"\r\n",
-                            "257 no quotes here\r\n", "257 \"unterminated\r\n", "257 \"\""}) {
-    got += std::to_string(ParseDirectoryReply(reply, &dir)) + dir + "|";
-  }
-  EXPECT_EQ(got, "1/home/ftp|1C:/data/in|1|1|0|");
-}
-
 }  // namespace
 }  // namespace pellan

@@ -97,30 +97,5 @@ TEST_F(CSocketTest, PeekShortReadsAndACloseWhileDataIsQueued) {
   EXPECT_EQ(m_errors, 0);
 }
 
-// A server that closes before its greeting fails the connect; a connection
-// that nobody takes from a listener is closed, not leaked.
-TEST_F(CSocketTest, ClosedBeforeTheGreetingAndAConnectionNobodyTakes) {
-  m_socket.SetExpectsGreeting(true);
-  m_socket.SetRemoteHost("127.0.0.1");
-  m_socket.SetRemotePort(m_port);
-  ASSERT_TRUE(m_socket.Connect());
-  RawFtpClient peer;
-  ASSERT_TRUE(peer.Accept(m_listenFd));
-  peer.Close();
-  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return m_socket.State() == CSocket::kStateError; }, 10s));
-  EXPECT_EQ(std::to_string(LastSocketLayerErrorNumber()) + " " + std::to_string(m_socket.ExpectsGreeting()), "16006 0");
-
-  CSocket server;
-  int requests = 0;
-  server.OnConnectionRequest = [&](long) { ++requests; };
-  ASSERT_TRUE(server.Bind(0, "127.0.0.1"));
-  ASSERT_TRUE(server.Listen());
-  RawFtpClient raw;
-  ASSERT_TRUE(raw.Connect(static_cast<uint16_t>(server.LocalPort()))) << raw.Error();
-  ASSERT_TRUE(m_loop.Loop().WaitFor([&] { return requests == 1; }, 10s));
-  EXPECT_TRUE(raw.WaitForClose());
-  EXPECT_EQ(RegisteredSocketCount(), 1);  // the listener only
-}
-
 }  // namespace
 }  // namespace pellan

@@ -1,9 +1,5 @@
-// What the engine's sessions, which run on both loops, never show: a hang-up
-// reaching a reader, interest that is dropped and asked for again, a tick
+// What the engine's sessions, which run on both loops, never show: a tick
 // that returns late, and timers that go away with their owner.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <string>
 
 #include <gtest/gtest.h>
@@ -16,31 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScopedLoop;
-
-TEST(EventLoop, WriteInterestOnlyWhileAskedForAndAHangupReachesAReader) {
-  ScopedLoop s;
-  int fds[2];
-  ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-  int writes = 0;
-  WatchId id = 0;
-  id = s.Loop().AddWatch(fds[1], kIoWrite, [&](unsigned ev) {
-    writes += (ev & kIoWrite) ? 1 : 100;
-    s.Loop().SetWatchInterest(id, 0);  // nothing more to send
-  });
-  std::string seen;  // each step's result, in order
-  const auto step = [&](auto value) { seen += std::to_string(value); };
-  step(s.Loop().Pump()), step(s.Loop().Pump()), step(writes), step(s.Loop().WatchInterest(id));
-  s.Loop().SetWatchInterest(id, kIoWrite);
-  step(s.Loop().Pump()), step(writes);
-  EXPECT_EQ(seen, "101012");
-  unsigned hangup = 0;
-  s.Loop().AddWatch(fds[0], kIoRead, [&](unsigned ev) { hangup = ev & kIoHangup; });
-  s.Loop().RemoveWatch(id);
-  close(fds[1]);
-  EXPECT_TRUE(s.Loop().Pump());
-  EXPECT_TRUE(hangup && s.Loop().WatchCount() == 1);
-  close(fds[0]);
-}
 
 TEST(EventLoop, TimerTickIsNotReEnteredFiresOnceWhenItReturnsLateAndGoesWithItsOwner) {
   ScopedLoop s(true);

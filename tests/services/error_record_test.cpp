@@ -1,8 +1,4 @@
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +7,6 @@
 #include "support/error_record.h"
 #include "support/error_record_scope.h"
 #include "support/recording_front_end.h"
-#include "support/scratch_state_home.h"
 #include "support/test_env.h"
 
 namespace pellan {
@@ -31,19 +26,6 @@ class CErrorTest : public ::testing::Test {
     return std::to_string(m_record.Number()) + "|" + m_record.Description() + "|" + m_record.Source();
   }
 };
-
-TEST_F(CErrorTest, LogFileLinesAndSizeLimit) {
-  EXPECT_TRUE(m_record.WriteFile("first"));
-  EXPECT_TRUE(m_record.WriteFile("only", true));
-  EXPECT_EQ(m_scope.Log(), "only" + Stamp());
-  const std::string full(CError::kLogSizeLimit, 'x');
-  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full));
-  m_record.WriteFile("kept");
-  EXPECT_EQ(m_scope.Log(), full + "kept" + Stamp());  // exactly the limit is kept
-  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), full + "y"));
-  m_record.WriteFile("fresh");
-  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
-}
 
 TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
   errno = 0;
@@ -86,38 +68,6 @@ TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
   const std::string log = m_scope.Log(), tail = "CSocket.Connect|Connection refused(10061)" + Stamp() + "ReadFile|" +
                                                  ErrnoText(ENOENT) + "(2)" + Stamp() + "s|(7)" + Stamp();
   EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
-}
-
-TEST(CurrentError, HandledErrorsNestAndGetErrorNumberPrefersThem) {
-  errno = EACCES;
-  EXPECT_EQ(CError().GetErrorNumber(), EACCES);
-  {
-    HandledError outer(10054, "Connection reset by peer.");
-    {
-      auto inner = HandledError::FromErrno(ENOSPC);
-      EXPECT_EQ(CError().GetErrorNumber(), ENOSPC);
-      EXPECT_EQ(CurrentError().description, ErrnoText(ENOSPC));
-    }
-    EXPECT_EQ(CError().GetErrorNumber(), 10054);
-  }
-  errno = 0;
-  EXPECT_EQ(CError().GetErrorNumber(), 0);
-}
-
-TEST(EngineLogPath, TheStateFolderIsCreatedHomeIsTheFallback) {
-  using test::ScopedEnv;
-  test::TempDir dir;
-  ScopedEnv homeVar("HOME", dir.Path().c_str());
-  {
-    ScopedEnv xdg("XDG_STATE_HOME", (dir.Path() + "/deep/state/").c_str());
-    EXPECT_EQ(EngineLogPath(), dir.Path() + "/deep/state/tolvarftp/TolvarFtp.Log");
-    struct stat st{};
-    EXPECT_TRUE(stat((dir.Path() + "/deep/state/tolvarftp").c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-  }
-  for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/state"}) {
-    ScopedEnv xdgVar("XDG_STATE_HOME", xdg);
-    EXPECT_EQ(EngineLogPath(), dir.Path() + "/.local/state/tolvarftp/TolvarFtp.Log");
-  }
 }
 
 }  // namespace

@@ -18,49 +18,6 @@ using std::string;
 using Row = std::tuple<const char*, const char*, const char*, const char*, const char*>;
 using namespace std::string_literals;
 
-TEST(IniText, FindValueSetValueAndDeleteSection) {
-  const string text =
-      "top=ignored\r\n[Main]\r\n  Host = ftp.example \r\n;port=1\r\nport=21\r\nquoted=\"a b \"\r\n"
-      "single='x'\r\nhalf=\"x\r\nnovalue\r\nempty=\r\n[ Other ] trailing\nhost=other\n[main]\r\nlate=1\r\n";
-  const std::tuple<const char*, const char*, optional<string>> rows[] = {
-      {"MAIN", "host", "ftp.example"}, {" main ", " HOST ", "ftp.example"},  // no letter case, spaces
-      {"Main", "port", "21"},  // ";" starts a comment
-      {"Main", "quoted", "a b "},      {"Main", "single", "x"},    {"Main", "half", "\"x"},
-      {"Main", "novalue", nullopt},    {"Main", "empty", ""},
-      {"Other", "host", "other"},  // LF-only lines
-      {"Main", "late", nullopt},  // the first section of a name wins
-      {"Main", "top", nullopt},        {"", "top", nullopt},       {"Missing", "host", nullopt},
-  };
-  for (const auto& [section, key, value] : rows) EXPECT_EQ(ini::FindValue(text, section, key), value) << key;
-  const Row set[] = {
-      {"", "S", "k", "v", "[S]\r\nk=v\r\n"},
-      {"[A]\r\nx=1\r\n", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
-      {"[A]\r\nx=1", "S", "k", "v", "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"},
-      // An existing key is rewritten in place, keeping its spelling and line end.
-      {"[S]\r\n  Key = old \r\ny=2\r\n", "s", "KEY", "new", "[S]\r\nKey=new\r\ny=2\r\n"},
-      {"[S]\nk=old\n[T]\nk=t\n", "S", "k", "", "[S]\nk=\n[T]\nk=t\n"},
-      // A new key follows the section's last filled line.
-      {"[S]\r\na=1\r\n\r\n[T]\r\n", "S", "b", "2", "[S]\r\na=1\r\nb=2\r\n\r\n[T]\r\n"},
-      {"[S]\r\n;note\r\n[T]\r\n", "S", "b", "2", "[S]\r\n;note\r\nb=2\r\n[T]\r\n"},
-      {"[S]", "S", "b", "2", "[S]\r\nb=2\r\n"},
-      {"[S]\r\na=1", "S", "b", "2", "[S]\r\na=1\r\nb=2\r\n"},
-  };
-  for (const auto& [text, section, key, value, result] : set) {
-    EXPECT_EQ(ini::SetValue(text, section, key, value), result) << text;
-  }
-  const std::tuple<const char*, const char*, optional<string>> del[] = {
-      {"[a]\r\nk=1\r\n[b]\r\nk=2\r\n[c]\r\nk=3", "b", "[a]\r\nk=1\r\n[c]\r\nk=3"},
-      {"[a]\r\nk=1\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
-      // The last section takes the line ends before it along.
-      {"[a]\r\nk=1\r\n\r\n\r\n[b]\r\nk=2", "b", "[a]\r\nk=1"},
-      // An empty section directly before the next takes only itself.
-      {"[a]\r\n[b]\r\nk=2", "a", "[b]\r\nk=2"},
-      {"[a]\r\nk=1", "a", ""}, {"[a]\r\nk=1", "A", nullopt}, {"[a]", "a", nullopt},
-      {"[a]\r\nk=1", "", nullopt}, {"", "a", nullopt},
-  };
-  for (const auto& [text, section, result] : del) EXPECT_EQ(ini::DeleteSection(text, section), result);
-}
-
 class CFileIniTest : public ::testing::Test {
  protected:
   test::TempDir m_dir;

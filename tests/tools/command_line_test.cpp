@@ -19,38 +19,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using Words = std::vector<std::string>;
 
-TEST(SplitWords, SplitsAsTheShellDoes) {
-  const struct {
-    const char* text;
-    Words words;
-  } rows[] = {
-      {"pwd", {"pwd"}},
-      {"  rm   'my file.txt'  ", {"rm", "my file.txt"}},
-      {"mv a\\ b \"c d\"", {"mv", "a b", "c d"}},
-      {"x \"a\\\"b\\\\c\\$d\\e\\`\"", {"x", "a\"b\\c$d\\e`"}},
-      {"x '' \"\"", {"x", "", ""}},
-      {"x a''b \"c\"'d'e", {"x", "ab", "cde"}},
-      {"x 'it'\\''s' \"it's\"", {"x", "it's", "it's"}},
-      {"x 'a\\b' \\'q", {"x", "a\\b", "'q"}},
-      {"x a\\\nb \"c\\\nd\" 'e\\\nf'", {"x", "ab", "cd", "e\\\nf"}},  // backslash-newline joins lines
-      {"x\ta", {"x", "a"}},
-  };
-  for (const auto& r : rows) {
-    std::string error;
-    const auto words = SplitWords(r.text, &error);
-    ASSERT_TRUE(words.has_value()) << r.text << ": " << error;
-    EXPECT_EQ(*words, r.words) << r.text;
-  }
-  // A newline between words separates them (the shell would end the command
-  // there instead).
-  std::string error;
-  EXPECT_THAT(*SplitWords("rm a\nb", &error), ElementsAre("rm", "a", "b"));
-  for (const char* text : {"rm 'a", "rm \"a\\\""}) {
-    EXPECT_FALSE(SplitWords(text, &error).has_value()) << text;
-    EXPECT_THAT(error, HasSubstr("unterminated")) << text;
-  }
-}
-
 std::optional<Options> Parse(std::vector<const char*> args, std::string* error) {
   args.insert(args.begin(), "tolvarftp");
   return ParseOptions(static_cast<int>(args.size()), args.data(), error);
