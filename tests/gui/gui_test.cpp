@@ -1,4 +1,4 @@
-// The desktop window, its tray clicks and the Qt front end, on Qt's
+// The desktop window, its close control and the Qt front end, on Qt's
 // off-screen platform and the event loop on Qt.
 
 #include <QApplication>
@@ -12,7 +12,6 @@
 
 #include "client/client_fixture.h"
 #include "gui/desktop_host.h"
-#include "support/system.h"
 #include "gui/main_form_view.h"
 #include "gui/qt_front_end.h"
 
@@ -60,51 +59,11 @@ class DesktopTest : public client::test::ClientTest {
   std::unique_ptr<MainFormView> m_view;
 };
 
-// Visible and on top after each step; the system helpers' window calls reach the window.
-TEST_F(DesktopTest, TheSystemHelpersWindowCallsReachTheWindow) {
+// The close control does nothing while exit is blocked; closing the idle
+// window ends the program.
+TEST_F(DesktopTest, TheCloseControlEndsOnlyAnIdleProgram) {
   MainFormView& view = View();
   client::WindowModel& model = Form().Model();
-  QtFrontEnd frontEnd(model, &view);
-  SetFrontEnd(&frontEnd);
-  CSystem system;
-  std::string seen;
-  const auto look = [&] {
-    for (bool b : {view.isVisible(), view.windowFlags().testFlag(Qt::WindowStaysOnTopHint)}) seen += b ? "1" : "0";
-    seen += " ";
-  };
-  model.HideWindow(), look();
-  model.ShowAndRestore(), model.SetOnTop(true), look();
-  system.SetWindowOnTop(false), look();
-  system.SetWindowOnTop(true), look();
-  model.SetOnTop(false);
-  const auto step = [&](bool b) { seen += b ? "1" : "0"; };
-  step(system.ShowWindowOnTop(view.windowTitle().toStdString())), step(model.OnTop());
-  step(system.ShowWindowOnTop("no such window"));
-  EXPECT_EQ(seen, "00 11 10 11 110");
-  SetFrontEnd(&m_frontEnd);
-}
-
-TEST_F(DesktopTest, TrayLeftClickTogglesTheWindowAndRestoresItRightClickDoesNothingAndTheCloseControl) {
-  MainFormView& view = View();
-  client::WindowModel& model = Form().Model();
-  // "visible, shown in the model, minimised, minimised in the model" after each step.
-  std::string seen;
-  const auto look = [&] {
-    for (bool b : {view.isVisible(), model.WindowShown(), view.isMinimized(), model.Minimised()}) seen += b ? "1" : "0";
-    seen += " ";
-  };
-  model.ShowAndRestore();
-  view.TrayClicked(false), look();
-  view.TrayClicked(true), look();
-  view.TrayClicked(true), look();
-  // Minimised by the user: the model hears of it, and a show restores it.
-  view.showMinimized(), look();
-  view.TrayClicked(true);  // shown (minimised): hides
-  view.TrayClicked(true), look();
-  EXPECT_EQ(seen, "1100 0000 1100 1111 1100 ");
-
-  // The close control does nothing while exit is blocked; closing the idle
-  // window ends the program.
   model.SetEnabled("btnExit", false);
   Click("lblClose");
   Click("imgClose");

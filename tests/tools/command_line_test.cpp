@@ -1,6 +1,4 @@
-// The tolvarftp command line: words split as a POSIX shell splits them, the
-// options with their refusals, and the texts of rates, durations and
-// finished files.
+// The tolvarftp command line: the options with their refusals.
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,7 +8,6 @@
 
 #include "tools/tolvarftp/command_line.h"
 #include "support/test_env.h"
-#include "tools/tolvarftp/transfer_report.h"
 
 namespace pellan::tool {
 namespace {
@@ -69,24 +66,6 @@ TEST(ParseOptions, BadCommandLinesAreRefusedWithAReason) {
     EXPECT_FALSE(Parse(args, &error).has_value()) << r.reason;
     EXPECT_THAT(error, HasSubstr(r.reason));
   }
-}
-
-TEST(TransferReportTextTest, RatesDurationsAndFinishedLines) {
-  std::string text;
-  for (long rate : {0L, 1023L, 1024L, 1536L * 1024, 150L * 1024 * 1024, 3L * 1024 * 1024 * 1024}) {
-    text += FormatRate(rate) + ", ";
-  }
-  for (long seconds : {7, 754, 3723, -5}) text += FormatDuration(seconds) + ", ";
-  EXPECT_EQ(text, "0 B/s, 1023 B/s, 1.00 KB/s, 1.50 MB/s, 150 MB/s, 3.00 GB/s, 0:07, 12:34, 1:02:03, 0:00, ");
-  // The finished line: sizes past 32 bits, a size the server did not tell,
-  // a line outside a queue.
-  TransferSnapshot s{
-      .source = "/up/T1.txt", .target = "/local/T1.txt", .size = 5'000'000'000.0, .queueIndex = 3, .queueTotal = 4};
-  EXPECT_EQ(FormatFinishedLine(s, true), "got /up/T1.txt -> /local/T1.txt, 5000000000 bytes (3/4)");
-  s.size = 0;
-  s.transferred = 12;
-  s.queueTotal = 0;
-  EXPECT_EQ(FormatFinishedLine(s, false), "put /up/T1.txt -> /local/T1.txt, 12 bytes");
 }
 
 }  // namespace
