@@ -180,13 +180,7 @@ TEST_F(TransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBefo
   EXPECT_FALSE(Upload(local, "/r.bin"));
   const Duration waited = Elapsed() - before;
   EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.CountSent("STOR")), "16553 3");
-  EXPECT_TRUE(waited >= Duration(20s) && waited < Duration(21s)) << waited.count();
-
-  // Two countdowns of 10 seconds, and a notice after each.
-  ASSERT_EQ(m_events.progress.size(), 22u);
-  EXPECT_EQ(m_events.progress.front().state + "|" + m_events.progress.back().state,
-            "553 Could not create file.[Occur an error, retransfer 2 times after 10 second(s)]|"
-            "Retransfer,please wait ... ");
+  EXPECT_TRUE(waited >= Duration(20s) && waited < Duration(21s)) << waited.count();  // two countdowns of 10 s
   EXPECT_EQ(m_events.errors, 1);  // at the first failure; the repeats run with OnError off
   EXPECT_TRUE(m_server.Received().empty() && ReadWholeFile(local) == "never stored");
 }
