@@ -111,36 +111,8 @@ bool RawFtpClient::Send(const std::string& bytes) {
   return WaitFor([this] { return m_out.empty(); }) && m_error.empty();
 }
 
-std::string RawFtpClient::ReadReply() {
-  size_t from = 0, eol = std::string::npos;
-  const auto line = [&] { return (eol = m_in.find("\r\n", from)) != std::string::npos || m_peerClosed; };
-  for (; WaitFor(line) && eol != std::string::npos; from = eol + 2) {
-    // "123-" opens a multi-line reply that ends with a line "123 ".
-    if (m_in.size() < 4 || m_in[3] != '-' || (from > 0 && m_in.compare(from, 3, m_in, 0, 3) == 0 &&
-                                               m_in.compare(from + 3, 1, " ") == 0)) {
-      const std::string reply = m_in.substr(0, eol);
-      m_in.erase(0, eol + 2);
-      return reply;
-    }
-  }
-  m_error = "no whole reply: " + m_in;
-  return "";
-}
-
-bool RawFtpClient::Login(const std::string& user, const std::string& password) {
-  std::string reply = Code(ReadReply()) == 220 ? Command("USER " + user) : "";
-  if (Code(reply) == 331) reply = Command("PASS " + password);
-  if (Code(reply) != 230) m_error = "login refused: " + reply;
-  return Code(reply) == 230;
-}
-
 bool RawFtpClient::WaitForClose() {
   return m_fd >= 0 && WaitFor([this] { return m_peerClosed || !m_in.empty(); }) && m_peerClosed && m_in.empty();
-}
-
-int RawFtpClient::Code(const std::string& reply) {
-  const auto digit = [&](size_t i) { return reply.size() > i && reply[i] >= '0' && reply[i] <= '9'; };
-  return digit(0) && digit(1) && digit(2) ? std::stoi(reply.substr(0, 3)) : -1;
 }
 
 int RawFtpClient::Listen(uint16_t* port) {

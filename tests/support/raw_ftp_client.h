@@ -31,23 +31,15 @@ class RawFtpClient {
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
-  // The next whole reply (every line of a multi-line one, joined by CRLF);
-  // "" on time-out or close.
-  std::string ReadReply();
-  std::string Command(const std::string& line) { return Send(line + "\r\n") ? ReadReply() : ""; }
-  // The greeting, USER and PASS; true when the server answered 230.
-  bool Login(const std::string& user, const std::string& password);
 
   // True when the peer closes (end of stream or reset) in time, with
   // nothing more to read before.
   bool WaitForClose();
-  // What came and was not read as lines yet.
+  // What came and was not taken yet.
   std::string& Received() { return m_in; }
   bool PeerClosed() const { return m_peerClosed; }
   const std::string& Error() const { return m_error; }
 
-  // The three-digit code at the start of a reply, or -1.
-  static int Code(const std::string& reply);
   // True when something accepts TCP connections at 127.0.0.1:port.
   static bool PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
   // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
