@@ -72,21 +72,6 @@ TEST_F(DesktopTest, TheCloseControlEndsOnlyAnIdleProgram) {
   EXPECT_EQ(End(), "0||no tray");
 }
 
-TEST_F(DesktopTest, LoginControlsPressTheStartButtonAndTheCloseControlThenEndsTheProgram) {
-  View();
-  Form().Model().SetText("lblLogin", client::kCaptionLogin);
-  Click("lblLogin");  // a login, which fails: nothing listens on port 1
-  // No automatic retry unless asked for.
-  const std::string first =
-      Form().LoginCaption() + std::to_string(Exists("err.txt")) + std::to_string(Form().RetryTimerEnabled());
-  Click("imgLogin");  // the retry
-  EXPECT_EQ(first + "|" + Form().LoginCaption() + std::to_string(Exists("redo.txt")),
-            std::string(client::kCaptionRetry) + "10|" + client::kCaptionRetry + "1");
-  // After a failed login the close control ends the program, leaving clo.txt.
-  Click("lblClose");
-  EXPECT_EQ(End(), "0|\r\n|no tray");
-}
-
 // The login's refusal box is up (a nested loop) when the companion asks the
 // client to exit: the exit runs inside the box's loop, and the click that
 // showed the box returns normally once the box goes.
