@@ -34,6 +34,21 @@ std::vector<Progress> ProgressOf(const EventRecorder& events) {
   return out;
 }
 
+TEST_F(TransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFile) {
+  const std::string content = RandomBytes(4000, 21);
+  ExpectSize("/p.bin", 4000);
+  // One block a second; the fourth leaves 10 bytes (99.75 %) to come.
+  ExpectData("RETR /p.bin");
+  for (size_t from : {0, 1000, 2000, 3000}) m_server.DataSend(content.substr(from, from < 3000 ? 1000 : 990)).Delay(1s);
+  m_server.DataSend(content.substr(3990)).DataClose().Reply("226 Transfer complete.");
+  ASSERT_TRUE(Download("/p.bin", m_local.File("p.bin"))) << m_ftp->ErrorInfo();
+  // The first second only takes a sample; then bytes per second and the
+  // seconds left (at least 1 while bytes are missing); all zero at the end.
+  EXPECT_THAT(ProgressOf(m_events), ElementsAre(Progress{1000, 25, 0, 0}, Progress{2000, 50, 0, 0},
+                                                Progress{3000, 75, 1000, 1}, Progress{3990, 99, 990, 1},
+                                                Progress{4000, 100, 10, 1}, Progress{4000, 100, 0, 0}));
+}
+
 TEST_F(TransferTest, UploadPercentWaitsForTheLastByte) {
   m_ftp->SetChunkSize(10);
   // Blocks grow to 10 KiB; the last one holds 40 bytes.

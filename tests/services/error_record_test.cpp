@@ -68,6 +68,11 @@ TEST_F(CErrorTest, DealErrorLogsSourceTextAndNumber) {
   const std::string log = m_scope.Log(), tail = "CSocket.Connect|Connection refused(10061)" + Stamp() + "ReadFile|" +
                                                  ErrnoText(ENOENT) + "(2)" + Stamp() + "s|(7)" + Stamp();
   EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail);
+
+  // A log past its limit starts afresh (the program runs for days).
+  ASSERT_TRUE(test::WriteWholeFile(m_scope.LogPath(), std::string(CError::kLogSizeLimit + 1, 'x')));
+  m_record.WriteFile("fresh");
+  EXPECT_EQ(m_scope.Log(), "fresh" + Stamp());
 }
 
 }  // namespace
