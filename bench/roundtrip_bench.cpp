@@ -85,7 +85,10 @@ int ReplyCode(pellan::test::RawFtpClient& client) {
   size_t end = std::string::npos;
   const auto whole = [&] {
     for (size_t from = 0, eol; (eol = in.find("\r\n", from)) != std::string::npos; from = eol + 2) {
-      if (eol - from >= 4 && in[from + 3] == ' ' && in.compare(from, 3, in, 0, 3) == 0) return end = eol + 2, true;
+      if (eol - from >= 4 && in[from + 3] == ' ' && in.compare(from, 3, in, 0, 3) == 0) {
+        end = eol + 2;
+        return true;
+      }
     }
     return false;
   };
@@ -103,8 +106,10 @@ int Command(pellan::test::RawFtpClient& client, const std::string& line) {
 // take on their own.
 bool RawRoundTrips(const pellan::test::RealFtpServer& server, int calls, Figures* out) {
   pellan::test::RawFtpClient client;
-  if (!client.Connect(server.Port()) || ReplyCode(client) != 220 || Command(client, "USER " + server.User()) != 331 ||
-      Command(client, "PASS " + server.Password()) != 230) {
+  const bool in = client.Connect(server.Port()) && ReplyCode(client) == 220 &&
+                  Command(client, "USER " + server.User()) == 331 &&
+                  Command(client, "PASS " + server.Password()) == 230;
+  if (!in) {
     std::fprintf(stderr, "%s: raw login failed: %s\n", server.Name(), client.Error().c_str());
     return false;
   }

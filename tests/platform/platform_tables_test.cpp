@@ -19,7 +19,8 @@ TEST(SocketErrors, ResolverCodesMapToHostErrors) {
 TEST(CodePage, NamesSequencesAndGbkBothWays) {
   EXPECT_EQ(ParseCodePage("CP936"), CodePage::kGbk);
   EXPECT_EQ(ParseCodePage("UTF-"), std::nullopt);
-  const std::pair<const char*, size_t> rows[] = {{"\xF0\x9F\x98\x80", 4}, {"\xED\xA0\x80", 0}, {"\xE4\xB8\x41", 0}};
+  const std::pair<const char*, size_t> rows[] = {
+      {"\xF0\x9F\x98\x80", 4}, {"\xED\xA0\x80", 0}, {"\xE4\xB8\x41", 0}};
   for (const auto& [bytes, length] : rows) EXPECT_EQ(Utf8SequenceLength(bytes), length) << bytes;
   // Bytes on the wire or disk, and program text (UTF-8).
   const std::pair<std::string, std::string> gbkRows[] = {

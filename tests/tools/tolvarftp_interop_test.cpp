@@ -68,9 +68,11 @@ TEST_F(TolvarFtpTest, CommandsPrintOneLinePerResultAndStopAtTheFirstFailure) {
   ASSERT_TRUE(s_server->PutFile("new dir/sub/q\"uote", ""));
   r = Run({"-c", "ls 'new dir/sub'", "-c", "exists-dir 'new dir'", "-c", "exists-dir nope"});
   EXPECT_THAT(std::to_string(r.status) + r.out + r.err,
-              ContainsRegex("^0-rw-r--r-- 5 20[0-9-]+ [0-9:]+ moved file.bin\n-rw-r--r-- 0 .* q\"uote\nyes\nno\n$"));
+              ContainsRegex("^0-rw-r--r-- 5 20[0-9-]+ [0-9:]+ moved file.bin\n"
+                            "-rw-r--r-- 0 .* q\"uote\nyes\nno\n$"));
   r = Run({"--json", "-c", "ls 'new dir/sub'"});
-  EXPECT_THAT(r.out, AllOf(StartsWith("[\n  {\"name\": \"moved file.bin\", \"isDirectory\": false, \"size\": 5, "),
+  EXPECT_THAT(r.out, AllOf(StartsWith("[\n  {\"name\": \"moved file.bin\", \"isDirectory\": false, "
+                                      "\"size\": 5, "),
                            HasSubstr("{\"name\": \"q\\\"uote\""), EndsWith("}\n]\n")));
 
   ASSERT_TRUE(s_server->PutFile("a.txt", "a"));
