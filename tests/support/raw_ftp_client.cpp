@@ -130,10 +130,4 @@ int RawFtpClient::Listen(uint16_t* port) {
   return fd;
 }
 
-uint16_t RawFtpClient::FreePort() {
-  uint16_t port = 0;
-  close(Listen(&port));  // closed again at once: nothing listens there
-  return port;
-}
-
 }  // namespace pellan::test

@@ -45,8 +45,6 @@ class RawFtpClient {
   // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
   // system's choosing, written to *port; -1 when the port is taken.
   static int Listen(uint16_t* port);
-  // A port on 127.0.0.1 where nothing listens.
-  static uint16_t FreePort();
 
  private:
   bool WaitFor(const std::function<bool()>& done) { return CurrentLoop().WaitFor(done, m_timeout); }
