@@ -44,7 +44,6 @@ class EventLoop {
   // watch with no interest is not polled at all.
   virtual WatchId AddWatch(int fd, unsigned interest, WatchCallback callback) = 0;
   virtual void SetWatchInterest(WatchId id, unsigned interest) = 0;
-  virtual unsigned WatchInterest(WatchId id) const = 0;
   virtual void RemoveWatch(WatchId id) = 0;
 
   // Repeating timers. An interval of 0 never fires. Enabling a timer or
@@ -73,8 +72,7 @@ class EventLoop {
   // Lets events run for `d`.
   void RunFor(Duration d);
 
-  // How many watches and timers exist (for leak checks).
-  virtual size_t WatchCount() const = 0;
+  // How many timers exist (for leak checks).
   virtual size_t TimerCount() const = 0;
 
   Clock& GetClock() const { return CurrentClock(); }
@@ -117,7 +115,6 @@ class LoopWatch {
   LoopWatch(const LoopWatch&) = delete;
   LoopWatch& operator=(const LoopWatch&) = delete;
 
-  unsigned Interest() const;
   void SetInterest(unsigned interest);
   void Reset();  // removes the watch now
   bool Valid() const { return m_loop != nullptr; }

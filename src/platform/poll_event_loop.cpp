@@ -20,11 +20,6 @@ void PollEventLoop::SetWatchInterest(WatchId id, unsigned interest) {
   if (it != m_watches.end()) it->second->interest = interest & (kIoRead | kIoWrite);
 }
 
-unsigned PollEventLoop::WatchInterest(WatchId id) const {
-  auto it = m_watches.find(id);
-  return it == m_watches.end() ? 0 : it->second->interest;
-}
-
 void PollEventLoop::RemoveWatch(WatchId id) {
   // A callback that is running keeps its own reference until it returns.
   m_watches.erase(id);
@@ -210,7 +205,6 @@ void LoopWatch::Reset() {
   m_id = 0;
 }
 
-unsigned LoopWatch::Interest() const { return m_loop ? m_loop->WatchInterest(m_id) : 0; }
 void LoopWatch::SetInterest(unsigned interest) {
   if (m_loop) m_loop->SetWatchInterest(m_id, interest);
 }

@@ -20,7 +20,6 @@ class PollEventLoop final : public EventLoop {
 
   WatchId AddWatch(int fd, unsigned interest, WatchCallback callback) override;
   void SetWatchInterest(WatchId id, unsigned interest) override;
-  unsigned WatchInterest(WatchId id) const override;
   void RemoveWatch(WatchId id) override;
 
   TimerId AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) override;
@@ -33,7 +32,6 @@ class PollEventLoop final : public EventLoop {
   bool Pump() override;
   bool WaitOnce(Duration maxWait) override;
 
-  size_t WatchCount() const override { return m_watches.size(); }
   size_t TimerCount() const override { return m_timers.Count(); }
 
  private:

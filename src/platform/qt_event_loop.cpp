@@ -100,11 +100,6 @@ void QtEventLoop::SetWatchInterest(WatchId id, unsigned interest) {
   ArmNotifiers(id, *it->second);
 }
 
-unsigned QtEventLoop::WatchInterest(WatchId id) const {
-  auto it = m_watches.find(id);
-  return it == m_watches.end() ? 0 : it->second->interest;
-}
-
 void QtEventLoop::RemoveWatch(WatchId id) {
   auto it = m_watches.find(id);
   if (it == m_watches.end()) return;

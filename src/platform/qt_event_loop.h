@@ -36,7 +36,6 @@ class QtEventLoop final : public EventLoop {
 
   WatchId AddWatch(int fd, unsigned interest, WatchCallback callback) override;
   void SetWatchInterest(WatchId id, unsigned interest) override;
-  unsigned WatchInterest(WatchId id) const override;
   void RemoveWatch(WatchId id) override;
 
   TimerId AddTimer(Milliseconds interval, TimerCallback callback, bool enabled) override;
@@ -49,7 +48,6 @@ class QtEventLoop final : public EventLoop {
   bool Pump() override;
   bool WaitOnce(Duration maxWait) override;
 
-  size_t WatchCount() const override { return m_watches.size(); }
   size_t TimerCount() const override { return m_timers.Count(); }
 
  private:
