@@ -110,7 +110,8 @@ bool RawRoundTrips(const pellan::test::RealFtpServer& server, int calls, Figures
                   Command(client, "USER " + server.User()) == 331 &&
                   Command(client, "PASS " + server.Password()) == 230;
   if (!in) {
-    std::fprintf(stderr, "%s: raw login failed: %s\n", server.Name(), client.Error().c_str());
+    std::fprintf(stderr, "%s: raw login failed: %s%s\n", server.Name(), client.Error().c_str(),
+                 client.Received().c_str());
     return false;
   }
   for (int i = 0; i < 50; ++i) Command(client, "PWD");
