@@ -55,12 +55,15 @@ TempDir::~TempDir() {
 Tree ReadTree(const std::string& root) {
   Tree tree;
   std::error_code ec;
+  // Paths cut lexically: a program under test may delete an entry between
+  // the listing and this look at it (relative() would throw for it).
+  const size_t cut = (std::filesystem::path(root) / "").string().size();
   for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string rel = std::filesystem::relative(it->path(), root).string();
-    if (it->is_directory()) {
+    const std::string rel = it->path().string().substr(cut);
+    if (it->is_directory(ec)) {
       tree[rel + "/"] = "";
-    } else if (it->is_regular_file()) {
+    } else if (it->is_regular_file(ec)) {
       tree[rel] = ReadWholeFile(it->path().string());
     }
   }
