@@ -51,9 +51,7 @@ class TransferFaultTest : public ScriptedSession {
   FakeFtpServer& Retr() { return ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin"); }
 };
 using ::testing::Contains;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 // One fault per row, on a download or an upload of 3000 bytes: the error,
 // what is left of the file (a download keeps what came, for a resume; an

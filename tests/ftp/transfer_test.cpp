@@ -23,7 +23,6 @@ class TransferTest : public ScriptedSession {
   TransferTest() { m_server.Login(); }
 };
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 // transferSize, percent, speed, leftTime of one progress event.
 using Progress = std::tuple<double, long, long, long>;

@@ -1,20 +1,10 @@
-#include <cerrno>
-#include <netdb.h>
-
 #include <gtest/gtest.h>
 
 #include "platform/code_page.h"
-#include "platform/socket_errors.h"
 #include "platform/system_info.h"
 
 namespace pellan {
 namespace {
-
-TEST(SocketErrors, ResolverCodesMapToHostErrors) {
-  const int rows[][3] = {{0, 0, 0},         {EAI_NONAME, 0, 11001}, {EAI_AGAIN, 0, 11002}, {EAI_FAIL, 0, 11003},
-                         {EAI_NODATA, 0, 11004}, {EAI_SYSTEM, ECONNREFUSED, 10061}};
-  for (const auto& r : rows) EXPECT_EQ(SocketErrorFromResolver(r[0], r[1]), r[2]) << r[0];
-}
 
 TEST(CodePage, NamesSequencesAndGbkBothWays) {
   EXPECT_EQ(ParseCodePage("CP936"), CodePage::kGbk);

@@ -12,8 +12,6 @@
 namespace pellan {
 namespace {
 
-using std::nullopt;
-using std::optional;
 using std::string;
 using Row = std::tuple<const char*, const char*, const char*, const char*, const char*>;
 using namespace std::string_literals;
