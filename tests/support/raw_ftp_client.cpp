@@ -111,10 +111,6 @@ bool RawFtpClient::Send(const std::string& bytes) {
   return WaitFor([this] { return m_out.empty(); }) && m_error.empty();
 }
 
-bool RawFtpClient::WaitForClose() {
-  return m_fd >= 0 && WaitFor([this] { return m_peerClosed || !m_in.empty(); }) && m_peerClosed && m_in.empty();
-}
-
 int RawFtpClient::Listen(uint16_t* port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0), on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a port left in TIME_WAIT is free here

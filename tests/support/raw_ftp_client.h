@@ -31,10 +31,6 @@ class RawFtpClient {
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
-
-  // True when the peer closes (end of stream or reset) in time, with
-  // nothing more to read before.
-  bool WaitForClose();
   // What came and was not taken yet.
   std::string& Received() { return m_in; }
   bool PeerClosed() const { return m_peerClosed; }
