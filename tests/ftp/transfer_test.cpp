@@ -185,18 +185,15 @@ TEST_F(TransferTest, TemporaryNamesAreRenamedIntoPlaceOrGiveWayToFinalNames) {
   EXPECT_EQ(m_ftp->RemotePath() + std::to_string(m_events.errors), "/q/0");
 }
 
-TEST_F(TransferTest, ReDoTimesThreeTriesAFailingFileThreeTimesWithACountdownBeforeEachRepeat) {
+// A file that keeps failing is tried ReDoTimes times (the script holds the
+// three STORs); the host hears of it once, at the first failure: the
+// repeats run with OnError off. (The countdown is the short-download test's.)
+TEST_F(TransferTest, ReDoTimesRepeatsAFailingFileAndRaisesOnErrorOnce) {
   m_ftp->SetReDoTimes(3);
-  const std::string local = m_local.File("r.bin");
-  ASSERT_TRUE(WriteWholeFile(local, "never stored"));
+  ASSERT_TRUE(WriteWholeFile(m_local.File("r.bin"), "never stored"));
   for (int i = 0; i < 3; ++i) ExpectData("STOR /r.bin", "553 Could not create file.");
-  const Duration before = Elapsed();
-  EXPECT_FALSE(Upload(local, "/r.bin"));
-  const Duration waited = Elapsed() - before;
-  EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.CountSent("STOR")), "16553 3");
-  EXPECT_TRUE(waited >= Duration(20s) && waited < Duration(21s)) << waited.count();  // two countdowns of 10 s
-  EXPECT_EQ(m_events.errors, 1);  // at the first failure; the repeats run with OnError off
-  EXPECT_TRUE(m_server.Received().empty() && ReadWholeFile(local) == "never stored");
+  EXPECT_FALSE(Upload(m_local.File("r.bin"), "/r.bin"));
+  EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.errors), "16553 1");
 }
 
 }  // namespace
