@@ -5,9 +5,11 @@
 // (scripts/setup-test-servers.sh) and root; run a release build:
 //   build/normal/bench/roundtrip_bench [calls]
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,7 +112,7 @@ bool RawRoundTrips(const pellan::test::RealFtpServer& server, int calls, Figures
                   Command(client, "USER " + server.User()) == 331 &&
                   Command(client, "PASS " + server.Password()) == 230;
   if (!in) {
-    std::fprintf(stderr, "%s: raw login failed: %s%s\n", server.Name(), client.Error().c_str(),
+    std::fprintf(stderr, "%s: raw login failed: %s%s\n", server.Name(), std::strerror(errno),
                  client.Received().c_str());
     return false;
   }

@@ -2,7 +2,11 @@
 // and where the client connects, the order of the final reply and the end
 // of the data, refused, missing, endless and cut data connections in both
 // modes, connections left from an earlier listing, and active mode's ports.
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <functional>
 #include <string>
@@ -96,10 +100,11 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
       {"active, another host connects first", false,
        [&](S& s, const std::string& b) {
          s.Script(Open(false) + "LIST pub>150 ok").Do([&] {
-           RawFtpClient intruder;
-           ASSERT_TRUE(intruder.Connect(LastPort(m_server.Transcript()), "127.0.0.1", "127.0.0.2"))
-               << intruder.Error();
-           intruder.Send(Line('-', 1, "evil.txt"));
+           const int intruder =
+               RawFtpClient::ConnectTo(LastPort(m_server.Transcript()), "127.0.0.1", "127.0.0.2");
+           const std::string evil = Line('-', 1, "evil.txt");
+           EXPECT_EQ(send(intruder, evil.data(), evil.size(), MSG_NOSIGNAL), ssize_t(evil.size())) << strerror(errno);
+           close(intruder);
          });
          s.Script("<connect>|<data>|226 ok", {b});
        }},

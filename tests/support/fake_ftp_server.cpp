@@ -2,7 +2,6 @@
 // steps themselves. The default answers are in fake_ftp_server_defaults.cpp.
 #include "support/fake_ftp_server.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -42,7 +41,6 @@ struct FakeFtpServer::Channel {
   LoopWatch watch;
   std::string in, out;
   bool peerClosed = false;  // the client closed it (or it failed)
-  bool connecting = false;  // an active-mode connect still in progress
 
   Channel(int socketFd, unsigned interest, WatchCallback callback)
       : fd(socketFd), watch(socketFd, interest, std::move(callback)) {
@@ -71,8 +69,7 @@ struct FakeFtpServer::Channel {
   // Read while the peer may still send, write only while bytes wait (an
   // always-on write watch spins).
   void Watch() {
-    watch.SetInterest((connecting || !out.empty() ? unsigned{kIoWrite} : 0u) |
-                      (!connecting && !peerClosed ? unsigned{kIoRead} : 0u));
+    watch.SetInterest((out.empty() ? 0u : unsigned{kIoWrite}) | (peerClosed ? 0u : unsigned{kIoRead}));
   }
 
   void Close(Close how) {
@@ -180,23 +177,8 @@ void FakeFtpServer::OnDataListen() {
 }
 
 void FakeFtpServer::OnData(unsigned events) {
-  if (m_data->connecting) {
-    int err = 0;
-    socklen_t len = sizeof err;
-    getsockopt(m_data->fd, SOL_SOCKET, SO_ERROR, &err, &len);
-    if (err != 0) {
-      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) +
-           " failed: " + strerror(err));
-      m_data.reset();
-    } else {
-      m_data->connecting = false;
-      ++m_dataConnections;
-      m_data->Watch();
-    }
-  } else {
-    if (events & kIoWrite) m_data->Pump(true);
-    if (events & (kIoRead | kIoError | kIoHangup)) m_data->Pump(false);
-  }
+  if (events & kIoWrite) m_data->Pump(true);
+  if (events & (kIoRead | kIoError | kIoHangup)) m_data->Pump(false);
   Advance();
 }
 
@@ -221,7 +203,7 @@ bool FakeFtpServer::NeedControl() {
 }
 
 bool FakeFtpServer::NeedData() {
-  return m_data && !m_data->connecting;
+  return m_data != nullptr;
 }
 
 bool FakeFtpServer::ControlOpen() const {
@@ -386,27 +368,19 @@ FakeFtpServer& FakeFtpServer::Pasv(std::string reply, std::string host, int port
 }
 
 FakeFtpServer& FakeFtpServer::DataConnect() {
-  return Add("DataConnect", [this](Step& s) {
-    if (s.waiting) return !m_data || !m_data->connecting;  // connected, or failed (recorded)
+  return Add("DataConnect", [this](Step&) {
     CloseData(Close::kGraceful);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(m_portPort));
-    if (m_portPort < 0 || m_portPort > 65535 || inet_pton(AF_INET, m_portHost.c_str(), &a.sin_addr) != 1 ||
-        (ntohl(a.sin_addr.s_addr) >> 24) != 127) {
-      Fail("DataConnect: no loopback PORT address: " + m_portHost);
+    const bool loopback = m_portPort >= 0 && m_portPort <= 65535 && m_portHost.rfind("127.", 0) == 0;
+    const int fd = loopback ? RawFtpClient::ConnectTo(static_cast<uint16_t>(m_portPort), m_portHost) : -1;
+    if (fd < 0) {
+      Fail(loopback ? "data connection to " + m_portHost + ":" + std::to_string(m_portPort) + " failed: " +
+                          strerror(errno)
+                    : "DataConnect: no loopback PORT address: " + m_portHost);
       return true;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    m_data = std::make_unique<Channel>(fd, kIoWrite, [this](unsigned ev) { OnData(ev); });
-    m_data->connecting = s.waiting = true;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
-      Fail("data connection to " + m_portHost + ":" + std::to_string(m_portPort) +
-           " failed: " + strerror(errno));
-      m_data.reset();
-      return true;
-    }
-    return false;
+    ++m_dataConnections;
+    m_data = std::make_unique<Channel>(fd, kIoRead, [this](unsigned ev) { OnData(ev); });
+    return true;
   });
 }
 

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace pellan::test {
 
@@ -16,7 +15,9 @@ bool Address(const std::string& host, uint16_t port, sockaddr_in* a) {
   *a = sockaddr_in{};
   a->sin_family = AF_INET;
   a->sin_port = htons(port);
-  return inet_pton(AF_INET, host.c_str(), &a->sin_addr) == 1;
+  if (inet_pton(AF_INET, host.c_str(), &a->sin_addr) == 1) return true;
+  errno = EINVAL;  // not a numeric IPv4 address
+  return false;
 }
 }  // namespace
 
@@ -26,7 +27,7 @@ void RawFtpClient::Close() {
   m_fd = -1;
   m_in.clear();
   m_out.clear();
-  m_connecting = m_peerClosed = false;
+  m_peerClosed = false;
 }
 
 void RawFtpClient::Adopt(int fd) {
@@ -39,30 +40,19 @@ void RawFtpClient::Adopt(int fd) {
 
 void RawFtpClient::Interest() {
   if (m_fd < 0) return;
-  const unsigned read = m_peerClosed ? 0u : unsigned{kIoRead};
-  m_watch.SetInterest(read | (m_connecting || !m_out.empty() ? unsigned{kIoWrite} : 0u));
+  m_watch.SetInterest((m_peerClosed ? 0u : unsigned{kIoRead}) | (m_out.empty() ? 0u : unsigned{kIoWrite}));
 }
 
-void RawFtpClient::OnEvents(unsigned events) {
-  if (m_connecting && (events & (kIoWrite | kIoError | kIoHangup))) {
-    int err = 0;
-    socklen_t len = sizeof err;
-    getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
-    m_connecting = false;
-    if (err != 0) {
-      m_error = std::string("connect: ") + strerror(err);
-      m_peerClosed = true;
-    }
-  }
-  while (!m_connecting && !m_out.empty()) {
+void RawFtpClient::OnEvents(unsigned) {
+  while (!m_out.empty()) {
     const ssize_t n = send(m_fd, m_out.data(), m_out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n <= 0) {
-      if (n < 0 && errno != EAGAIN && errno != EINTR) m_error = std::string("send: ") + strerror(errno), m_out.clear();
+      if (n < 0 && errno != EAGAIN && errno != EINTR) m_out.clear(), m_peerClosed = true;  // the peer is gone
       break;
     }
     m_out.erase(0, static_cast<size_t>(n));
   }
-  while (!m_peerClosed && !m_connecting) {
+  while (!m_peerClosed) {
     char buf[65536];
     const ssize_t n = recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n > 0) {
@@ -75,23 +65,25 @@ void RawFtpClient::OnEvents(unsigned events) {
   Interest();
 }
 
-bool RawFtpClient::Connect(uint16_t port, const std::string& host, const std::string& from) {
-  Close();
-  m_error.clear();
+int RawFtpClient::ConnectTo(uint16_t port, const std::string& host, const std::string& from) {
   sockaddr_in a{}, local{};
-  Adopt(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));  // the loop waits for its end
-  m_connecting = true;
-  if (!Address(host, port, &a) || (!from.empty() && !Address(from, 0, &local))) {
-    m_error = "not a numeric IPv4 address: " + host + " " + from;
-  } else if (!from.empty() && bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    m_error = std::string("bind: ") + strerror(errno);
-  } else if (connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
-    m_error = std::string("connect: ") + strerror(errno);
-  } else if (!WaitFor([this] { return !m_connecting; })) {
-    m_error = "connect: timed out";
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && Address(host, port, &a) && (from.empty() || Address(from, 0, &local)) &&
+      (from.empty() || bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0) &&
+      connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    return fd;
   }
-  if (!m_error.empty()) Close();
-  return m_error.empty();
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  errno = error;
+  return -1;
+}
+
+bool RawFtpClient::Connect(uint16_t port) {
+  Close();
+  const int fd = ConnectTo(port);
+  if (fd >= 0) Adopt(fd);
+  return fd >= 0;
 }
 
 bool RawFtpClient::Accept(int listenFd) {
@@ -108,7 +100,7 @@ bool RawFtpClient::Send(const std::string& bytes) {
   if (m_fd < 0) return false;
   m_out += bytes;
   OnEvents(0);
-  return WaitFor([this] { return m_out.empty(); }) && m_error.empty();
+  return WaitFor([this] { return m_out.empty(); }) && !m_peerClosed;
 }
 
 int RawFtpClient::Listen(uint16_t* port) {

@@ -1,10 +1,12 @@
-// The tests' one raw TCP peer, with no engine code in it: a client of a
-// server under test (a real one, or the scripted fake), an intruder on a
-// data port, or the far end of a socket under test. Every wait runs the
-// current event loop (so a scripted server on the same loop goes on, and
+// The tests' one raw TCP peer, with no engine code in it: a client of a real
+// server (the round-trip benchmark), the far end of a socket under test, and
+// the plain connections the scripted server and an intruder on a data port
+// make. Every wait runs the current event loop (so
 // virtual time passes under a TestClock) and ends after the time-out given
 // at construction. Numeric IPv4 addresses only: nothing here resolves names.
 #pragma once
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -22,9 +24,8 @@ class RawFtpClient {
   RawFtpClient(const RawFtpClient&) = delete;
   RawFtpClient& operator=(const RawFtpClient&) = delete;
 
-  // Connects to host:port, from the local address `from` when given; false
-  // with Error() set.
-  bool Connect(uint16_t port, const std::string& host = "127.0.0.1", const std::string& from = "");
+  // Connects to 127.0.0.1:port (see ConnectTo); false with errno set.
+  bool Connect(uint16_t port);
   // Waits for a connection on a listening socket (see Listen) and takes it.
   bool Accept(int listenFd);
   void Close();
@@ -34,10 +35,16 @@ class RawFtpClient {
   // What came and was not taken yet.
   std::string& Received() { return m_in; }
   bool PeerClosed() const { return m_peerClosed; }
-  const std::string& Error() const { return m_error; }
 
+  // A connected socket to host:port, from the local address `from` when
+  // given; -1 with errno set. Blocking: on loopback a connection is made, or
+  // refused, at once, whether or not anybody accepts it yet.
+  static int ConnectTo(uint16_t port, const std::string& host = "127.0.0.1", const std::string& from = "");
   // True when something accepts TCP connections at 127.0.0.1:port.
-  static bool PortAccepts(uint16_t port) { return RawFtpClient(std::chrono::seconds(2)).Connect(port); }
+  static bool PortAccepts(uint16_t port) {
+    const int fd = ConnectTo(port);
+    return fd >= 0 && close(fd) == 0;
+  }
   // A listening socket on 127.0.0.1 at *port, or (0) at a port of the
   // system's choosing, written to *port; -1 when the port is taken.
   static int Listen(uint16_t* port);
@@ -51,9 +58,8 @@ class RawFtpClient {
   Duration m_timeout;
   int m_fd = -1;
   LoopWatch m_watch;
-  bool m_connecting = false;
   bool m_peerClosed = false;
-  std::string m_in, m_out, m_error;
+  std::string m_in, m_out;
 };
 
 }  // namespace pellan::test
