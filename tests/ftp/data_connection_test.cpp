@@ -25,14 +25,6 @@ using test::Line;
 using test::RawFtpClient;
 using S = FakeFtpServer;
 
-// The port of the last PORT line sent; -1 when there is none.
-int LastPort(const std::vector<std::string>& transcript) {
-  for (auto it = transcript.rbegin(); it != transcript.rend(); ++it) {
-    if (it->rfind("PORT ", 0) == 0) return test::PortOf(*it);
-  }
-  return -1;
-}
-
 // TYPE A and the data connection's set-up in either mode, as script items.
 std::string Open(bool passive) {
   return passive ? "TYPE A>200 ok|PASV|" : "TYPE A>200 ok|PORT 127,0,0,1,*>200 ok|";
@@ -48,7 +40,7 @@ class DataConnectionTest : public test::ScriptedSession {
   // last PORT is gone.
   void ExpectCleanEnd(bool passive) {
     if (!passive) {
-      const int port = LastPort(m_server.Transcript());
+      const int port = m_server.LastPort();
       EXPECT_GE(port, 20000);
       EXPECT_FALSE(RawFtpClient::PortAccepts(static_cast<uint16_t>(port)));
     }
@@ -100,8 +92,7 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
       {"active, another host connects first", false,
        [&](S& s, const std::string& b) {
          s.Script(Open(false) + "LIST pub>150 ok").Do([&] {
-           const int intruder =
-               RawFtpClient::ConnectTo(LastPort(m_server.Transcript()), "127.0.0.1", "127.0.0.2");
+           const int intruder = RawFtpClient::ConnectTo(m_server.LastPort(), "127.0.0.1", "127.0.0.2");
            const std::string evil = Line('-', 1, "evil.txt");
            EXPECT_EQ(send(intruder, evil.data(), evil.size(), MSG_NOSIGNAL), ssize_t(evil.size())) << strerror(errno);
            close(intruder);
@@ -222,7 +213,7 @@ TEST_F(DataConnectionTest, ActiveModeGivesUpAfterFiftyTakenPorts) {
   m_server.AnswerByDefault();
   m_server.SetListing(Line('-', 1, "x"));
   ASSERT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << m_ftp->ErrorInfo();
-  const int last = LastPort(m_server.Transcript());
+  const int last = m_server.LastPort();
   ASSERT_GT(last, 0);
 
   // Take the next fifty ports the counter will hand out.
@@ -244,7 +235,7 @@ TEST_F(DataConnectionTest, ActiveModeGivesUpAfterFiftyTakenPorts) {
 
   // The count went on past the taken ports.
   EXPECT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << m_ftp->ErrorInfo();
-  EXPECT_GT(LastPort(m_server.Transcript()), last + 50);
+  EXPECT_GT(m_server.LastPort(), last + 50);
 }
 
 }  // namespace

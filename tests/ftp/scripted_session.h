@@ -30,15 +30,6 @@ inline std::string Line(char kind, long size, const std::string& name) {
   return head + name + "\r\n";
 }
 
-// The port of a "PORT 127,0,0,1,p1,p2" line; -1 when it is none.
-inline int PortOf(const std::string& line) {
-  unsigned p1 = 0, p2 = 0;
-  int end = 0;
-  if (std::sscanf(line.c_str(), "PORT 127,0,0,1,%u,%u%n", &p1, &p2, &end) != 2) return -1;
-  if (static_cast<size_t>(end) != line.size() || p1 > 255 || p2 > 255) return -1;
-  return static_cast<int>(p1 * 256 + p2);
-}
-
 class ScriptedSession : public ::testing::Test {
  protected:
   ScriptedSession() : m_loop(true, std::chrono::milliseconds(1)) {

@@ -67,7 +67,6 @@ struct ProgressSample {
   double transferSize;
   long speed;
   long leftTime;
-  std::string state;
 };
 
 // Records what a control raises; the transfer tests assert on it.
@@ -78,8 +77,7 @@ struct EventRecorder {
 
   void Attach(FtpLibrary& ftp) {
     ftp.OnTransfer = [this, &ftp] {
-      progress.push_back(
-          {ftp.Percent(), ftp.TransferSize(), ftp.Speed(), ftp.LeftTime(), ftp.TransferState()});
+      progress.push_back({ftp.Percent(), ftp.TransferSize(), ftp.Speed(), ftp.LeftTime()});
     };
     ftp.ServerMessage = [this](const std::string& m, long type) { messages.push_back(std::to_string(type) + ":" + m); };
     ftp.OnError = [this] { ++errors; };

@@ -140,10 +140,10 @@ void FakeFtpServer::OnControl(unsigned events) {
 }
 
 void FakeFtpServer::TakeLines() {
-  m_lineBuffer += std::exchange(m_ctrl->in, {});
-  for (size_t eol; (eol = m_lineBuffer.find('\n')) != std::string::npos;) {
-    std::string line = m_lineBuffer.substr(0, eol);
-    m_lineBuffer.erase(0, eol + 1);
+  std::string& in = m_ctrl->in;  // a line not yet ended stays there
+  for (size_t eol; (eol = in.find('\n')) != std::string::npos;) {
+    std::string line = in.substr(0, eol);
+    in.erase(0, eol + 1);
     if (line.empty() || line.back() != '\r') Fail("command line not ended by CRLF: " + Quoted(line));
     if (!line.empty() && line.back() == '\r') line.pop_back();
     m_transcript.push_back(line);
@@ -193,7 +193,6 @@ void FakeFtpServer::CloseControl(Close how) {
   if (m_ctrl) m_ctrl->Close(how);
   m_ctrl.reset();
   m_lines.clear();
-  m_lineBuffer.clear();
 }
 
 bool FakeFtpServer::NeedControl() {

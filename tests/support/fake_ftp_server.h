@@ -134,6 +134,7 @@ class FakeFtpServer {
   // it waits at ("step 7 not reached: \"PASS x\" (and 3 more)").
   std::vector<std::string> Failures() const;
   bool Finished() const;  // the script ran to its end, or to its Stall (steps after a Stall never run)
+  int LastPort() const { return m_portPort; }  // of the last PORT command; -1 when it did not parse
   int ConnectionCount() const { return m_connections; }  // control connections accepted
   int DataConnectionCount() const { return m_dataConnections; }
   bool ControlOpen() const;  // a control connection is open (client not gone)
@@ -179,7 +180,6 @@ class FakeFtpServer {
   bool m_inAdvance = false;
   bool m_again = false;
 
-  std::string m_lineBuffer;
   std::deque<std::string> m_lines;  // received, not yet consumed by a step
   std::string m_portHost;           // from the last PORT command
   int m_portPort = -1;

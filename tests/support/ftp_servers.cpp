@@ -3,14 +3,11 @@
 // stopping its whole process tree.
 #include "support/ftp_servers.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +25,8 @@
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include "support/raw_ftp_client.h"
 
 namespace pellan::test {
 
@@ -97,15 +96,10 @@ std::string Relative(std::string path) { return path.erase(0, path.find_first_no
 // The kernel's choice, so it rarely collides; a server that still loses
 // the race fails to bind and is started again.
 uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+  uint16_t port = 0;
+  const int fd = RawFtpClient::Listen(&port);
   if (fd >= 0) close(fd);
-  return ok ? ntohs(a.sin_port) : 0;
+  return fd >= 0 ? port : 0;
 }
 
 const char* FtpServerKindName(FtpServerKind kind) {
