@@ -233,26 +233,6 @@ TEST(EngineInteropIpv6Test, EpsvAndEprtOnTheIpv6Loopback) {
   }
 }
 
-// A server that renames nothing (pure-ftpd --norename): the first file's
-// temporary copy goes and the file is stored under its final name; the
-// rest of the session stores under final names at once.
-TEST(EngineInteropNoRenameTest, TemporaryNamesGiveWayToFinalNames) {
-  ScopedLoop loop;
-  RealFtpServer server(FtpServerKind::kPureFtpd);
-  server.AddOptions({"--norename"});
-  PELLAN_START_FTP_SERVER_OR_SKIP(server);
-  TempDir local;
-  const Tree files = {{"a.bin", RandomBytes(50'000, 31)}, {"b.bin", "second"}};
-  for (const auto& [name, content] : files) ASSERT_TRUE(WriteWholeFile(local.File(name), content));
-  auto ftp = RealControl(server);
-  EventRecorder events;
-  events.Attach(*ftp);
-  ftp->SetUploadTempName(true);
-  for (const auto& [name, content] : files) ASSERT_TRUE(Upload(*ftp, local.File(name), "/" + name)) << name;
-  EXPECT_EQ(ReadTree(server.Root()), files);
-  EXPECT_EQ(std::to_string(events.CountSent("RNFR")) + std::to_string(events.CountSent("STOR /_b")), "10");
-}
-
 // TLS required for the login and every data connection, under TLS 1.3 and
 // 1.2, in both modes: a file of 16 MiB up, cut both ways and down again, and
 // a folder of small files (on vsftpd every data connection must resume the
