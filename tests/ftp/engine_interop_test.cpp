@@ -134,7 +134,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     EXPECT_EQ(m_events.errors, 0);
   }
 
-  void PatternsAndLists() {
+  void Patterns() {
     Put({{"pub/r1.txt", "one"}, {"pub/r2.txt", "two"}, {"pub/r3.bin", "three"}, {"pub/sub/r4.txt", "four"}});
     ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
     EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
@@ -142,12 +142,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
     PutLocal({{"src/x1.txt", "x one"}, {"src/x2.log", "x two"}, {"src/sub/x3.txt", "x three"}});
     ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (Tree{{"x1.txt", "x one"}}));
-    // "|" lists pair item by item.
-    ASSERT_TRUE(Upload(source + "/x1.txt|" + source + "/x2.log", "/l/1.dat|/m/2.dat")) << Why();
-    EXPECT_EQ(Disk("l/1.dat") + "," + Disk("m/2.dat"), "x one,x two");
-    ASSERT_TRUE(Download("/m/2.dat|/l/1.dat", Local("b") + "|" + Local("a"))) << Why();
-    EXPECT_EQ(ReadWholeFile(Local("a")), "x one");
-    EXPECT_EQ(ReadWholeFile(Local("b")), "x two");
   }
 
   void AbortCurrentUpload() {
@@ -177,7 +171,7 @@ TEST_P(EngineInteropTest, EveryOperation) {
   using Op = void (EngineInteropTest::*)();
   const std::pair<const char*, Op> operations[] = {
       {"listings", &EngineInteropTest::Listings}, {"trees down and up", &EngineInteropTest::TreesDownAndUp},
-      {"patterns and lists", &EngineInteropTest::PatternsAndLists},
+      {"patterns", &EngineInteropTest::Patterns},
       {"abort current upload", &EngineInteropTest::AbortCurrentUpload},
   };
   for (const auto& [name, run] : operations) {
