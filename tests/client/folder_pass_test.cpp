@@ -33,7 +33,7 @@ class FolderPassTest : public ClientTest {
  protected:
   FolderPassTest() {
     m_quietPasses = false;
-    m_server.Login("user", "pass").AnswerByDefault();
+    m_server.Login().AnswerByDefault();
     m_server.ListFiles();
   }
   void TearDown() override { EXPECT_THAT(m_server.Failures(), IsEmpty()) << "the scripted server"; }

@@ -42,7 +42,7 @@ class SessionTest : public ClientTest {
 
 TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSession) {
   Put("plnrc.log", "");
-  m_server.Login("user", "pass").Expect("QUIT");
+  m_server.Login().Expect("QUIT");
   std::vector<Duration> passStarts;
   bool inPass = false;
   bool overlapped = false;
@@ -105,7 +105,7 @@ TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBo
   for (int i = 0; i < 2; ++i) {
     m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
   }
-  m_server.Login("user", "pass");
+  m_server.Login();
   std::vector<Duration> boxTimes;
   std::string atBox;
   m_frontEnd.whileShown = [&] {

@@ -58,7 +58,7 @@ class StallTest : public TimersTest, public ::testing::WithParamInterface<bool> 
 TEST_P(StallTest, AStalledCallIsAbortedOnceThenTheSessionClosed) {
   const bool transfer = GetParam();
   const int abortLimit = transfer ? 20 : 10, closeAfter = transfer ? 27 : 18;
-  m_server.Login("user", "pass").Expect("TYPE I").Stall();
+  m_server.Login().Expect("TYPE I").Stall();
   int passes = 0;
   long sizeError = 0;
   Duration returnedAfter{};
@@ -99,7 +99,7 @@ class ExitDuringAPassTest : public TimersTest, public ::testing::WithParamInterf
 
 TEST_P(ExitDuringAPassTest, AbortsTheCallAndEndsInsideIt) {
   const bool byFile = GetParam();
-  m_server.Login("user", "pass").Expect("TYPE I").Stall();
+  m_server.Login().Expect("TYPE I").Stall();
   bool returned = false;
   Form().FolderPass = [&] {
     Form().FtpLibrary1().GetRemoteFileSize("R1.txt");

@@ -19,8 +19,6 @@
 
 namespace pellan::test {
 
-inline std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
-
 // A control logged in as the real server's test user (English messages).
 inline std::unique_ptr<FtpLibrary> RealControl(const RealFtpServer& server, bool passive = true) {
   auto ftp = ScriptedControl(server.Port());

@@ -22,7 +22,6 @@ class ErrorRecordScope {
   CError& Record() { return SharedErrorRecord(); }
   std::string LogPath() const { return m_dir.File("TolvarFtp.Log"); }
   std::string Log() const { return ReadWholeFile(LogPath()); }
-  const TempDir& Dir() const { return m_dir; }
 
  private:
   TempDir m_dir;

@@ -299,10 +299,8 @@ FakeFtpServer& FakeFtpServer::Script(const std::string& items, const std::vector
   return *this;
 }
 
-FakeFtpServer& FakeFtpServer::Login(const std::string& user, const std::string& password) {
-  return Reply("220 Fake FTP server ready.")
-      .Expect("USER " + user, "331 Password required for " + user + ".")
-      .Expect("PASS " + password, "230 User " + user + " logged in.");
+FakeFtpServer& FakeFtpServer::Login() {
+  return Script("220 Fake FTP server ready.|USER user>331 Password required for user.|PASS pass>230 User logged in.");
 }
 
 // True once `ms` have passed since the step first asked.

@@ -73,8 +73,8 @@ class FakeFtpServer {
   // sends it only; "<connect>" is DataConnect(); any other item is a command
   // expected.
   FakeFtpServer& Script(const std::string& items, const std::vector<std::string>& data = {});
-  // Greeting, USER and PASS answered 220 / 331 / 230.
-  FakeFtpServer& Login(const std::string& user = "user", const std::string& password = "pass");
+  // Greeting, USER user and PASS pass answered 220 / 331 / 230.
+  FakeFtpServer& Login();
   FakeFtpServer& Delay(Milliseconds ms);              // a loop timer: virtual under a TestClock
   FakeFtpServer& Stall();                             // never go further (commands are still recorded)
   FakeFtpServer& Drop(Close how = Close::kGraceful);  // closes control and data connections

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "ftp/ftp_library.h"
 #include "net/socket_support.h"
@@ -14,16 +15,18 @@
 
 namespace pellan::test {
 
+// A site value enciphered as a host stores it.
+inline std::string Enc(const std::string& s) { return CEncrypt().EncryptSiteInfo(s, "base64"); }
+
 inline std::unique_ptr<FtpLibrary> ScriptedControl(uint16_t port) {
-  const CEncrypt cipher;
   g_blnConnecting = false;
   SharedErrorRecord().Clear();
   auto ftp = std::make_unique<FtpLibrary>();
   ftp->SetLanguage(0);
-  ftp->SetServerName(cipher.EncryptSiteInfo("127.0.0.1", "base64"));
+  ftp->SetServerName(Enc("127.0.0.1"));
   ftp->SetRemotePort(port);
-  ftp->SetUserName(cipher.EncryptSiteInfo("user", "base64"));
-  ftp->SetPassWord(cipher.EncryptSiteInfo("pass", "base64"));
+  ftp->SetUserName(Enc("user"));
+  ftp->SetPassWord(Enc("pass"));
   return ftp;
 }
 
