@@ -3,7 +3,6 @@
 #include "support/fake_ftp_server.h"
 
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,58 +28,18 @@ int ListenLoopback(uint16_t& port) {
   return fd;
 }
 
+// The server's end of a connection; `onEvents` runs after each round of I/O.
+std::unique_ptr<RawFtpClient> Peer(int fd, std::function<void()> onEvents) {
+  auto peer = std::make_unique<RawFtpClient>();
+  peer->Adopt(fd, std::move(onEvents));
+  return peer;
+}
+
 std::string Quoted(const std::string& s) {
   return "\"" + s + "\"";
 }
 
 }  // namespace
-
-// One connected socket with its watch and buffers.
-struct FakeFtpServer::Channel {
-  int fd = -1;
-  LoopWatch watch;
-  std::string in, out;
-  bool peerClosed = false;  // the client closed it (or it failed)
-
-  Channel(int socketFd, unsigned interest, WatchCallback callback)
-      : fd(socketFd), watch(socketFd, interest, std::move(callback)) {
-    // Every scripted piece leaves at once: with Nagle's algorithm a small
-    // reply waits for the peer's delayed ACK (tens of real milliseconds),
-    // which a loop on virtual time does not wait for.
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  }
-  ~Channel() { Close(Close::kGraceful); }
-
-  // Sends what waits (`write`) or takes in what came, as far as the socket lets.
-  void Pump(bool write) {
-    char buf[16384];
-    while (!peerClosed && (!write || !out.empty())) {
-      const ssize_t n = write ? send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT)
-                              : recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      if (n > 0) write ? out.erase(0, static_cast<size_t>(n)) : in.append(buf, static_cast<size_t>(n));
-      peerClosed = n <= 0;  // end of stream or reset
-    }
-    if (peerClosed) out.clear();
-    Watch();
-  }
-
-  // Read while the peer may still send, write only while bytes wait (an
-  // always-on write watch spins).
-  void Watch() {
-    watch.SetInterest((out.empty() ? 0u : unsigned{kIoWrite}) | (peerClosed ? 0u : unsigned{kIoRead}));
-  }
-
-  void Close(Close how) {
-    if (fd < 0) return;
-    linger reset{1, 0};
-    if (how == Close::kReset) setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    watch.Reset();
-    close(fd);
-    fd = -1;
-  }
-};
 
 struct FakeFtpServer::Step {
   std::string description;
@@ -123,24 +82,15 @@ void FakeFtpServer::OnListen() {
 // Drops a control connection the client has closed and makes the next
 // waiting one current.
 void FakeFtpServer::Promote() {
-  if (m_ctrl && m_ctrl->peerClosed) CloseControl(Close::kGraceful);
+  if (m_ctrl && m_ctrl->PeerClosed()) CloseControl(Close::kGraceful);
   if (m_ctrl || m_waitingConns.empty()) return;
-  m_ctrl = std::make_unique<Channel>(m_waitingConns.front(), kIoRead, [this](unsigned ev) { OnControl(ev); });
+  m_ctrl = Peer(m_waitingConns.front(), [this] { TakeLines(), Advance(); });
   m_waitingConns.pop_front();
   m_greeted = false;
 }
 
-void FakeFtpServer::OnControl(unsigned events) {
-  if (events & kIoWrite) m_ctrl->Pump(true);
-  if (events & (kIoRead | kIoError | kIoHangup)) {
-    m_ctrl->Pump(false);
-    TakeLines();
-  }
-  Advance();
-}
-
 void FakeFtpServer::TakeLines() {
-  std::string& in = m_ctrl->in;  // a line not yet ended stays there
+  std::string& in = m_ctrl->Received();  // a line not yet ended stays there
   for (size_t eol; (eol = in.find('\n')) != std::string::npos;) {
     std::string line = in.substr(0, eol);
     in.erase(0, eol + 1);
@@ -167,7 +117,7 @@ void FakeFtpServer::OnDataListen() {
       close(fd);  // one data connection at a time, as a real server
     } else {
       ++m_dataConnections;
-      m_data = std::make_unique<Channel>(fd, kIoRead, [this](unsigned ev) { OnData(ev); });
+      m_data = Peer(fd, [this] { Advance(); });
     }
     // Listener closed once used, like a real server's.
     m_dataListenWatch.Reset();
@@ -176,21 +126,15 @@ void FakeFtpServer::OnDataListen() {
   Advance();
 }
 
-void FakeFtpServer::OnData(unsigned events) {
-  if (events & kIoWrite) m_data->Pump(true);
-  if (events & (kIoRead | kIoError | kIoHangup)) m_data->Pump(false);
-  Advance();
-}
-
 void FakeFtpServer::CloseData(Close how) {
-  if (m_data) m_data->Close(how);
+  if (m_data) m_data->Close(how == Close::kReset);
   m_data.reset();
   m_dataListenWatch.Reset();
   if (m_dataListenFd >= 0) close(std::exchange(m_dataListenFd, -1));
 }
 
 void FakeFtpServer::CloseControl(Close how) {
-  if (m_ctrl) m_ctrl->Close(how);
+  if (m_ctrl) m_ctrl->Close(how == Close::kReset);
   m_ctrl.reset();
   m_lines.clear();
 }
@@ -206,7 +150,7 @@ bool FakeFtpServer::NeedData() {
 }
 
 bool FakeFtpServer::ControlOpen() const {
-  return m_ctrl && !m_ctrl->peerClosed;
+  return m_ctrl && !m_ctrl->PeerClosed();
 }
 
 // ---- the script ------------------------------------------------------------
@@ -237,17 +181,16 @@ FakeFtpServer& FakeFtpServer::Add(std::string description, StepFn run, std::stri
 FakeFtpServer::StepFn FakeFtpServer::Sender(bool data) {
   return [this, data](Step& s) {
     if (data ? !NeedData() : !NeedControl()) return false;
-    Channel& ch = data ? *m_data : *m_ctrl;
+    RawFtpClient& ch = data ? *m_data : *m_ctrl;
     m_greeted |= !data;
-    while (!ch.peerClosed && ch.out.empty() && s.offset < s.bytes.size()) {
+    while (!ch.PeerClosed() && !ch.Sending() && s.offset < s.bytes.size()) {
       if (s.offset > 0 && s.gap.count() > 0 && !Waited(s, s.gap)) return false;
       const size_t n = s.gap.count() > 0 ? 1 : s.bytes.size() - s.offset;
-      ch.out.append(s.bytes, s.offset, n);
+      ch.Queue(s.bytes.substr(s.offset, n));
       s.offset += n;
-      ch.Pump(true);
     }
     // Done once all went out, or nobody reads it any more (the rest is dropped).
-    return ch.peerClosed || (s.offset >= s.bytes.size() && ch.out.empty());
+    return ch.PeerClosed() || (s.offset >= s.bytes.size() && !ch.Sending());
   };
 }
 
@@ -263,7 +206,7 @@ FakeFtpServer& FakeFtpServer::Expect(const std::string& line) {
       m_lines.pop_front();
       if (prefix ? got.rfind(line.substr(0, line.size() - 1), 0) == 0 : got == line) return true;
       Fail("expected " + Quoted(line) + ", got " + Quoted(got));
-      if (ControlOpen()) m_ctrl->out += "500 Unexpected command.\r\n", m_ctrl->Pump(true);
+      if (ControlOpen()) m_ctrl->Queue("500 Unexpected command.\r\n");
     }
     if (!ControlOpen()) Promote();  // the client left: its next connection goes on
     return false;
@@ -358,8 +301,7 @@ FakeFtpServer& FakeFtpServer::Pasv(std::string reply, std::string host, int port
     if (at != std::string::npos)
       text.replace(at, 2, numbers + std::to_string(p / 256) + "," + std::to_string(p % 256));
     if (const size_t mark = text.find("{port}"); mark != std::string::npos) text.replace(mark, 6, std::to_string(p));
-    m_ctrl->out += text + "\r\n";
-    m_ctrl->Pump(true);
+    m_ctrl->Queue(text + "\r\n");
     return true;
   });
 }
@@ -376,7 +318,7 @@ FakeFtpServer& FakeFtpServer::DataConnect() {
       return true;
     }
     ++m_dataConnections;
-    m_data = std::make_unique<Channel>(fd, kIoRead, [this](unsigned ev) { OnData(ev); });
+    m_data = Peer(fd, [this] { Advance(); });
     return true;
   });
 }
@@ -392,8 +334,8 @@ FakeFtpServer& FakeFtpServer::DataSend(std::string bytes, Milliseconds gap) {
 FakeFtpServer& FakeFtpServer::DataReceive() {
   return Add("DataReceive", [this](Step& s) {
     if (!NeedData()) return false;
-    s.bytes += std::exchange(m_data->in, {});
-    if (!m_data->peerClosed) return false;
+    s.bytes += std::exchange(m_data->Received(), {});
+    if (!m_data->PeerClosed()) return false;
     m_received.push_back(std::move(s.bytes));
     CloseData(Close::kGraceful);
     return true;

@@ -39,6 +39,8 @@
 
 namespace pellan::test {
 
+class RawFtpClient;
+
 inline constexpr char kEpsvReply[] = "229 Entering Extended Passive Mode (|||{port}|)";
 
 class FakeFtpServer {
@@ -140,7 +142,6 @@ class FakeFtpServer {
   bool ControlOpen() const;  // a control connection is open (client not gone)
 
  private:
-  struct Channel;
   struct Step;
   using StepFn = std::function<bool(Step&)>;  // true: the step is done
 
@@ -154,9 +155,7 @@ class FakeFtpServer {
   void Fail(std::string what) { m_failures.push_back(std::move(what)); }
 
   void OnListen();
-  void OnControl(unsigned events);
   void OnDataListen();
-  void OnData(unsigned events);
   void Promote();
   void TakeLines();
   void CloseData(Close how);
@@ -166,12 +165,12 @@ class FakeFtpServer {
   int m_listenFd = -1;
   uint16_t m_port = 0;
   LoopWatch m_listenWatch;
-  std::unique_ptr<Channel> m_ctrl;
+  std::unique_ptr<RawFtpClient> m_ctrl;
   std::deque<int> m_waitingConns;  // accepted, not yet current
   int m_dataListenFd = -1;
   uint16_t m_dataListenPort = 0;
   LoopWatch m_dataListenWatch;
-  std::unique_ptr<Channel> m_data;
+  std::unique_ptr<RawFtpClient> m_data;
   LoopTimer m_timer;
   bool m_timerFired = false;
 

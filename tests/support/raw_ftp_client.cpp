@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace pellan::test {
 
@@ -21,8 +22,10 @@ bool Address(const std::string& host, uint16_t port, sockaddr_in* a) {
 }
 }  // namespace
 
-void RawFtpClient::Close() {
+void RawFtpClient::Close(bool reset) {
   m_watch.Reset();
+  const linger rst{1, 0};
+  if (m_fd >= 0 && reset) setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &rst, sizeof rst);
   if (m_fd >= 0) close(m_fd);
   m_fd = -1;
   m_in.clear();
@@ -30,9 +33,13 @@ void RawFtpClient::Close() {
   m_peerClosed = false;
 }
 
-void RawFtpClient::Adopt(int fd) {
+void RawFtpClient::Adopt(int fd, std::function<void()> onEvents) {
   m_fd = fd;
-  const int one = 1;  // small lines leave at once
+  m_onEvents = std::move(onEvents);
+  // Every small piece leaves at once: with Nagle's algorithm it waits for the
+  // peer's delayed ACK (tens of real milliseconds), which a loop on virtual
+  // time does not wait for.
+  const int one = 1;
   setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   m_watch = LoopWatch(m_fd, kIoRead, [this](unsigned events) { OnEvents(events); });
   Interest();
@@ -63,6 +70,8 @@ void RawFtpClient::OnEvents(unsigned) {
     }
   }
   Interest();
+  const auto onEvents = m_onEvents;  // a copy: the call may end this peer
+  if (onEvents) onEvents();
 }
 
 int RawFtpClient::ConnectTo(uint16_t port, const std::string& host, const std::string& from) {

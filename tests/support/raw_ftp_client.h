@@ -1,7 +1,8 @@
 // The tests' one raw TCP peer, with no engine code in it: a client of a real
 // server (the round-trip benchmark), the far end of a socket under test, and
-// the plain connections the scripted server and an intruder on a data port
-// make. Every wait runs the current event loop (so
+// the scripted server's end of each of its connections; with plain blocking
+// connections for the scripted server's active mode and an intruder on a
+// data port. Every wait runs the current event loop (so
 // virtual time passes under a TestClock) and ends after the time-out given
 // at construction. Numeric IPv4 addresses only: nothing here resolves names.
 #pragma once
@@ -28,10 +29,17 @@ class RawFtpClient {
   bool Connect(uint16_t port);
   // Waits for a connection on a listening socket (see Listen) and takes it.
   bool Accept(int listenFd);
-  void Close();
+  // Takes a connected socket; `onEvents` runs after each round of sending and
+  // reading (it may let go of this peer).
+  void Adopt(int fd, std::function<void()> onEvents = {});
+  // With `reset`, an RST instead of a FIN (SO_LINGER 0).
+  void Close(bool reset = false);
 
   // Sends every byte, waiting while the system's buffers are full.
   bool Send(const std::string& bytes);
+  // Sends what the system takes now and keeps the rest for later, without waiting.
+  void Queue(const std::string& bytes) { m_out += bytes, OnEvents(0); }
+  bool Sending() const { return !m_out.empty(); }
   // What came and was not taken yet.
   std::string& Received() { return m_in; }
   bool PeerClosed() const { return m_peerClosed; }
@@ -51,13 +59,13 @@ class RawFtpClient {
 
  private:
   bool WaitFor(const std::function<bool()>& done) { return CurrentLoop().WaitFor(done, m_timeout); }
-  void Adopt(int fd);
   void OnEvents(unsigned events);
   void Interest();
 
   Duration m_timeout;
   int m_fd = -1;
   LoopWatch m_watch;
+  std::function<void()> m_onEvents;
   bool m_peerClosed = false;
   std::string m_in, m_out;
 };
