@@ -85,8 +85,6 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
   f.imgLogin_Click();
   EXPECT_EQ(State(), "停    止|停    止|1|running|exit off blocked|settings off|timer on|");
   EXPECT_GT(passStarts.size(), before);
-  EXPECT_THAT(m_server.Transcript(), ElementsAre("USER user", "PASS pass"));
-  EXPECT_EQ(m_server.ConnectionCount(), 1);
   // Closed while the session runs, the window takes the exit request's
   // path: the session quits and the companion hears the client closed.
   f.EndProgram = [this](int status) { m_ended = status; };  // as the window does: the call returns
