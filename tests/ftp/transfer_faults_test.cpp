@@ -234,7 +234,6 @@ TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsR
   }
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
   ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
-  EXPECT_EQ(m_events.CountSent("MKD"), 2u);
 }
 
 }  // namespace
