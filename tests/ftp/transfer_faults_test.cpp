@@ -88,7 +88,6 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
       {"226 while the upload still goes out", true, [&] { ExpectData("STOR /f.bin").Reply("226 Done."); },
        kErrIncompleteTransfer, 0, false, 0s, 1s},
   };
-  int connections = 1;
   for (size_t i = 0; i < std::size(rows); ++i) {
     const auto& r = rows[i];
     SCOPED_TRACE(r.name);
@@ -107,9 +106,7 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     const std::string kept = r.upload ? content : r.kept == std::string::npos ? "none" : content.substr(0, r.kept);
     EXPECT_TRUE((Exists(local) ? ReadWholeFile(local) : "none") == kept);
     EXPECT_FALSE(m_ftp->DeleteFile("/f.bin"));
-    connections += r.sessionGone;
-    EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_server.ConnectionCount()),
-              "16550 " + std::to_string(connections));
+    EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
   }
 }
 
