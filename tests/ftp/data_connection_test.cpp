@@ -53,7 +53,7 @@ class DataConnectionTest : public test::ScriptedSession {
 // the data.
 TEST_F(DataConnectionTest, ListingIsWhole) {
   ASSERT_TRUE(LoginOk());
-  std::string body = Line('d', 4096, "Rdir"), want = "0 3 1:Rdir/";
+  std::string body = Line('d', 4096, "Rdir"), want = "0:Rdir/";
   for (int i = 1; i < 300; ++i) {
     body += Line('-', i, "R" + std::to_string(i) + ".txt");
     want += ",R" + std::to_string(i) + ".txt " + std::to_string(i);
@@ -103,14 +103,11 @@ TEST_F(DataConnectionTest, ListingIsWhole) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     m_ftp->SetPassiveMode(r.passive);
-    const size_t sent = Sent().size();
-    const int data = m_server.DataConnectionCount();
     r.script(m_server, body);
     auto files = m_ftp->GetRemoteFilesInfo("pub/");
     ASSERT_NE(files, nullptr) << m_ftp->ErrorNumber() << " " << m_ftp->ErrorInfo();
-    // The error, the commands and data connections it took, then the files.
-    std::string got = std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(Sent().size() - sent) + " " +
-                      std::to_string(m_server.DataConnectionCount() - data) + ":";
+    // The error, then the files (the script holds the commands).
+    std::string got = std::to_string(m_ftp->ErrorNumber()) + ":";
     for (const CFtpFile& f : *files) {
       got += (got.back() == ':' ? "" : ",") + f.FileName() +
              (f.IsDirectory() ? "/" : " " + std::to_string(static_cast<long long>(f.FileSize())));

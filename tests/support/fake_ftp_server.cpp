@@ -116,7 +116,6 @@ void FakeFtpServer::OnDataListen() {
     if (m_data) {
       close(fd);  // one data connection at a time, as a real server
     } else {
-      ++m_dataConnections;
       m_data = Peer(fd, [this] { Advance(); });
     }
     // Listener closed once used, like a real server's.
@@ -317,7 +316,6 @@ FakeFtpServer& FakeFtpServer::DataConnect() {
                     : "DataConnect: no loopback PORT address: " + m_portHost);
       return true;
     }
-    ++m_dataConnections;
     m_data = Peer(fd, [this] { Advance(); });
     return true;
   });

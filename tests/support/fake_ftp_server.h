@@ -138,7 +138,6 @@ class FakeFtpServer {
   bool Finished() const;  // the script ran to its end, or to its Stall (steps after a Stall never run)
   int LastPort() const { return m_portPort; }  // of the last PORT command; -1 when it did not parse
   int ConnectionCount() const { return m_connections; }  // control connections accepted
-  int DataConnectionCount() const { return m_dataConnections; }
   bool ControlOpen() const;  // a control connection is open (client not gone)
 
  private:
@@ -199,7 +198,6 @@ class FakeFtpServer {
   std::vector<std::string> m_received;
   std::vector<std::string> m_failures;
   int m_connections = 0;
-  int m_dataConnections = 0;
 };
 
 }  // namespace pellan::test
