@@ -11,11 +11,13 @@
 #include <optional>
 #include <string>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "client/main_window.h"
 #include "net/socket_support.h"
 #include "support/error_record.h"
+#include "support/fake_ftp_server.h"
 #include "support/recording_front_end.h"
 #include "support/scratch_state_home.h"
 #include "support/test_env.h"
@@ -23,8 +25,14 @@
 namespace pellan::client::test {
 
 using namespace std::chrono_literals;
+using pellan::test::FakeFtpServer;
 using pellan::test::ReadWholeFile;
 using pellan::test::WriteWholeFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::Not;
 
 class ClientTest : public ::testing::Test {
  protected:

@@ -22,12 +22,7 @@
 namespace pellan::client::test {
 namespace {
 
-using pellan::test::FakeFtpServer;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using ::testing::IsSupersetOf;
-using ::testing::Not;
 
 class FolderPassTest : public ClientTest {
  protected:

@@ -38,7 +38,7 @@ TEST_F(LongRunTest, ADayOfPassesEndsWithTheFootprintOfItsFirstHour) {
   // watches (the client's and the engine's memory and descriptors) is the same.
   const char* loop = getenv("PELLAN_TEST_LOOP");
   if (loop != nullptr && std::string(loop) == "qt") GTEST_SKIP() << "poll loop only";
-  pellan::test::FakeFtpServer server;
+  FakeFtpServer server;
   server.Login().AnswerByDefault();
   server.ListFiles();
   m_quietPasses = false;

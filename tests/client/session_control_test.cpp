@@ -9,12 +9,6 @@
 namespace pellan::client::test {
 namespace {
 
-using pellan::test::FakeFtpServer;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::MatchesRegex;
-using ::testing::Not;
 using ::testing::StartsWith;
 
 class SessionTest : public ClientTest {

@@ -12,8 +12,6 @@
 namespace pellan::client::test {
 namespace {
 
-using ::testing::MatchesRegex;
-
 const std::vector<std::string> kStatusFiles = {"succ.txt", "err.txt", "clo.txt", "redo.txt", "stop.txt", "can.txt"};
 
 // Start-up removes the status files (the companion's exit request stays).

@@ -15,8 +15,6 @@
 namespace pellan::client::test {
 namespace {
 
-using pellan::test::FakeFtpServer;
-
 // The AT(...) and RC(...) lines of the error log: what each says, the time
 // stamp it last renewed and the tick that saw it.
 std::vector<std::tuple<std::string, std::time_t, std::time_t>> WatchdogLines(const std::string& log) {
