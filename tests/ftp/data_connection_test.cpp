@@ -16,13 +16,9 @@
 #include "scripted_session.h"
 #include "support/raw_ftp_client.h"
 
-namespace pellan {
+namespace pellan::test {
 namespace {
 
-using namespace std::chrono_literals;
-using test::FakeFtpServer;
-using test::Line;
-using test::RawFtpClient;
 using S = FakeFtpServer;
 
 // TYPE A and the data connection's set-up in either mode, as script items.
@@ -34,7 +30,7 @@ std::function<void(S&)> Sc(std::string items, std::vector<std::string> data = {}
   return [items, data](S& s) { s.Script(items, data); };
 }
 
-class DataConnectionTest : public test::ScriptedSession {
+class DataConnectionTest : public ScriptedSession {
  protected:
   // Ends with ExpectNextOperationRuns(); in active mode the listener of the
   // last PORT is gone.
@@ -175,7 +171,7 @@ TEST_F(DataConnectionTest, ExtendedPassiveFallsBackToPasvForTheSession) {
   ASSERT_TRUE(LoginOk());
   m_ftp->SetExtendedPassive(true);
   const std::string r1 = Line('-', 1, "R1"), list = "LIST pub>150 ok|<data>|226 ok";
-  m_server.Script("TYPE A>200 ok|EPSV>").Pasv(test::kEpsvReply).Script(list, {r1});
+  m_server.Script("TYPE A>200 ok|EPSV>").Pasv(kEpsvReply).Script(list, {r1});
   m_server.Script("TYPE A>200 ok|EPSV>502 Not implemented.|PASV|" + list + "|TYPE A>200 ok|PASV|" + list, {r1, r1});
   for (int i = 0; i < 3; ++i) EXPECT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << i << m_ftp->ErrorInfo();
   m_ftp->CloseConnection();
@@ -200,7 +196,7 @@ TEST_F(DataConnectionTest, ListingAfterARefusedOneWaitsForItsOwnData) {
     m_server.Script("<data>", {Line('-', 5, EncodeText("R回单.txt", CodePage::kGbk)) + Line('d', 0, "sub")});
     EXPECT_EQ(m_ftp->GetRemoteFilesInfo("nope/"), nullptr);
     EXPECT_EQ(m_ftp->ErrorNumber(), 16550);
-    EXPECT_EQ(test::Names(m_ftp->GetRemoteFilesInfo("pub/").get()), (std::vector<std::string>{"R回单.txt", "sub"}));
+    EXPECT_EQ(Names(m_ftp->GetRemoteFilesInfo("pub/").get()), (std::vector<std::string>{"R回单.txt", "sub"}));
   }
 }
 
@@ -236,4 +232,4 @@ TEST_F(DataConnectionTest, ActiveModeGivesUpAfterFiftyTakenPorts) {
 }
 
 }  // namespace
-}  // namespace pellan
+}  // namespace pellan::test

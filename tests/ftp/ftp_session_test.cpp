@@ -6,15 +6,10 @@
 
 #include "scripted_session.h"
 
-namespace pellan {
+namespace pellan::test {
 namespace {
 
-using namespace std::chrono_literals;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using test::FakeFtpServer;
-
-class FtpSessionTest : public test::ScriptedSession {};
+class FtpSessionTest : public ScriptedSession {};
 
 TEST_F(FtpSessionTest, LoginOutcomes) {
   const struct {
@@ -26,19 +21,19 @@ TEST_F(FtpSessionTest, LoginOutcomes) {
     bool tls = false;  // required: a server that refuses AUTH TLS hears nothing more
   } rows[] = {
       {"blank user logs in as anonymous", "   ", "", "220 hi|USER anonymous>331 any|PASS>230 ok", 0, ""},
-      {"refused password", test::Enc("user"), test::Enc("pass"),
+      {"refused password", Enc("user"), Enc("pass"),
        "220 hi|USER user>331 pw|PASS pass>530 Login incorrect.", 16530, "530 Login incorrect."},
-      {"nothing listens", test::Enc("user"), test::Enc("pass"), "", 10061, "Connection refused"},
-      {"closed before the greeting", test::Enc("user"), test::Enc("pass"), "<drop>", 16006,
+      {"nothing listens", Enc("user"), Enc("pass"), "", 10061, "Connection refused"},
+      {"closed before the greeting", Enc("user"), Enc("pass"), "<drop>", 16006,
        "Connect failed(No response from server)"},
-      {"TLS refused", test::Enc("user"), test::Enc("pass"), "220 hi|AUTH TLS>500 Unknown command.|<close>",
+      {"TLS refused", Enc("user"), Enc("pass"), "220 hi|AUTH TLS>500 Unknown command.|<close>",
        kErrTlsRefused,
        "The server refused TLS (500 to AUTH TLS: 500 Unknown command.); nothing more was sent", true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
     auto server = std::make_unique<FakeFtpServer>();
-    auto ftp = test::ScriptedControl(server->Port());
+    auto ftp = ScriptedControl(server->Port());
     int errors = 0;
     ftp->OnError = [&] { ++errors; };
     ftp->SetUserName(r.user);
@@ -241,4 +236,4 @@ TEST_F(FtpSessionTest, ServerGoneDuringACommandFailsIt) {
 }
 
 }  // namespace
-}  // namespace pellan
+}  // namespace pellan::test

@@ -23,6 +23,11 @@
 
 namespace pellan::test {
 
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
 // One UNIX listing line: 'd' a folder, '-' a file.
 inline std::string Line(char kind, long size, const std::string& name) {
   char head[96];

@@ -41,8 +41,6 @@ extern "C" int close(int fd) {
 namespace pellan::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 // The server greets and logs in as the first operation connects.
 class TransferFaultTest : public ScriptedSession {
  protected:
@@ -51,7 +49,6 @@ class TransferFaultTest : public ScriptedSession {
   FakeFtpServer& Retr() { return ExpectSize("/f.bin", 3000), ExpectData("RETR /f.bin"); }
 };
 using ::testing::Contains;
-using ::testing::HasSubstr;
 
 // One fault per row, on a download or an upload of 3000 bytes: the error,
 // what is left of the file (a download keeps what came, for a resume; an

@@ -15,14 +15,11 @@
 namespace pellan::test {
 namespace {
 
-using namespace std::chrono_literals;
-
 // The server greets and logs in as the first operation connects.
 class TransferTest : public ScriptedSession {
  protected:
   TransferTest() { m_server.Login(); }
 };
-using ::testing::ElementsAre;
 
 // transferSize, percent, speed, leftTime of one progress event.
 using Progress = std::tuple<double, long, long, long>;
