@@ -1,7 +1,8 @@
 // A built program (pellan-sync, tolvarftp) run as a child process for
 // end-to-end tests: stdout and stderr go to files, or stderr to a pseudo
 // terminal read as the program writes; it is killed and reaped at the
-// latest when the test lets it go.
+// latest when the test lets it go. Also the helpers and matchers the
+// end-to-end tests share.
 #pragma once
 
 #include <fcntl.h>
@@ -19,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
+
 #include "support/test_env.h"
 
 extern char** environ;
@@ -26,7 +29,16 @@ extern char** environ;
 namespace pellan::client {
 
 using namespace std::chrono_literals;
+using pellan::test::ReadTree;
 using pellan::test::ReadWholeFile;
+using pellan::test::TempDir;
+using pellan::test::Tree;
+using pellan::test::WriteWholeFile;
+using ::testing::AllOf;
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
 
 using pellan::test::Exists;
 

@@ -18,9 +18,6 @@ namespace pellan::client {
 namespace {
 
 using pellan::test::FakeFtpServer;
-using pellan::test::ReadTree;
-using pellan::test::Tree;
-using pellan::test::WriteWholeFile;
 
 TEST(CrashSafety, AKillAtAnyStepOfATransferLosesNothing) {
   const std::string up(3'000'000, 'u'), down(3'000'000, 'd');
@@ -41,7 +38,7 @@ TEST(CrashSafety, AKillAtAnyStepOfATransferLosesNothing) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.step);
     pellan::test::ScopedLoop loop;
-    pellan::test::TempDir home, state;
+    TempDir home, state;
     FakeFtpServer server;
     server.Login().AnswerByDefault();
     server.ListFiles();

@@ -29,14 +29,6 @@ namespace pellan::client {
 namespace {
 
 using pellan::test::FtpServerKind;
-using pellan::test::ReadTree;
-using pellan::test::TempDir;
-using pellan::test::Tree;
-using pellan::test::WriteWholeFile;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
-using ::testing::StartsWith;
 
 class PellanSyncInteropTest : public ::testing::TestWithParam<FtpServerKind> {
  protected:

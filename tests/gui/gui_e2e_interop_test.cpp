@@ -17,12 +17,6 @@
 namespace pellan::client {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::ContainsRegex;
-using ::testing::HasSubstr;
-using pellan::test::TempDir;
-using pellan::test::WriteWholeFile;
-
 // The last line of the trace that begins with `prefix`.
 std::string LastLine(const std::string& trace, const std::string& prefix) {
   const auto at = trace.rfind("\n" + prefix);
@@ -43,7 +37,7 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
   const std::string traceDir = home.File("trace");
   ChildProcess client({"pellan-sync", "log", "--home", home.Path()},
                       {"XDG_STATE_HOME=" + state.Path(), "LANG=C", "PELLAN_WINDOW_TRACE=" + traceDir}, home.File("desktop"));
-  auto trace = [&] { return pellan::test::ReadWholeFile(traceDir + "/trace.txt"); };
+  auto trace = [&] { return ReadWholeFile(traceDir + "/trace.txt"); };
 
   // Shown at start with the version, then the login, then hidden.
   ASSERT_TRUE(PollUntil([&] { return Exists(home.File("succ.txt")); }, 20s)) << trace() << client.Err();
@@ -64,7 +58,7 @@ TEST(DesktopClient, ShowsItsVersionLogsInHidesComesForwardOnRequestAndEndsOnExit
   ASSERT_TRUE(client.WaitEnd(15s)) << trace();
   EXPECT_EQ(client.ExitStatus(), 0) << client.Err();
   EXPECT_EQ(LastLine(trace(), "tray "), "tray icon=0 available=0 tip=[客户端]Pellan远程连接");
-  EXPECT_EQ(pellan::test::ReadWholeFile(home.File("clo.txt")), "\r\n");
+  EXPECT_EQ(ReadWholeFile(home.File("clo.txt")), "\r\n");
 }
 
 }  // namespace
