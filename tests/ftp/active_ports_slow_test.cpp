@@ -8,12 +8,10 @@
 
 #include "scripted_session.h"
 
-namespace pellan {
+namespace pellan::test {
 namespace {
 
-class ActivePorts : public test::ScriptedSession {};
-
-TEST_F(ActivePorts, StayInTheirRangeAndStartAgainAtItsBottom) {
+TEST_F(ScriptedSession, ActivePortsStayInTheirRangeAndStartAgainAtItsBottom) {
   ASSERT_TRUE(LoginOk());
   m_server.AnswerByDefault();
   m_server.SetDefaultReply("PORT", "500 Not this time.");
@@ -37,4 +35,4 @@ TEST_F(ActivePorts, StayInTheirRangeAndStartAgainAtItsBottom) {
 }
 
 }  // namespace
-}  // namespace pellan
+}  // namespace pellan::test

@@ -10,13 +10,9 @@
 namespace pellan {
 namespace {
 
-class LocalHelpersTest : public ::testing::Test {
- protected:
-  test::ScopedLoop m_loop;
-  FtpLibrary m_ftp;
-};
-
-TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
+TEST(LocalHelpers, NamesExtensionsAndSizeTexts) {
+  test::ScopedLoop loop;  // the control's timers need one
+  FtpLibrary ftp;
   const struct {
     const char* path;
     const char* name;
@@ -24,13 +20,13 @@ TEST_F(LocalHelpersTest, NamesExtensionsAndSizeTexts) {
   } paths[] = {{"/pub/a.tar.gz", "a.tar.gz", "gz"}, {"/pub/dir/", "dir", ""},   {"  /pub/b.TXT  ", "b.TXT", "TXT"},
                {"\\dir\\sub\\", "sub", ""},         {"/pub//my file", "my file", ""}, {"a.txt", "a.txt", "txt"}, {"   ", "", ""}};
   for (const auto& p : paths) {
-    EXPECT_EQ(m_ftp.GetFileName(p.path), p.name) << '"' << p.path << '"';
-    EXPECT_EQ(m_ftp.GetFileExtendName(p.path), p.extension) << '"' << p.path << '"';
+    EXPECT_EQ(ftp.GetFileName(p.path), p.name) << '"' << p.path << '"';
+    EXPECT_EQ(ftp.GetFileExtendName(p.path), p.extension) << '"' << p.path << '"';
   }
   const std::vector<std::pair<double, std::string>> sizes = {
       {0, "0 Bytes"},       {1023, "1023 Bytes"}, {1024, "1 KB"},    {1536, "1.5 KB"},
       {1048575, "1024 KB"}, {1048576, "1 M"},     {1234567, "1.18 M"}, {4294967296.0, "4096 M"}};
-  for (const auto& [size, text] : sizes) EXPECT_EQ(m_ftp.FormatFileSize(size), text) << size;
+  for (const auto& [size, text] : sizes) EXPECT_EQ(ftp.FormatFileSize(size), text) << size;
 }
 
 }  // namespace
