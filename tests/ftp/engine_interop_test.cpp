@@ -37,8 +37,6 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
   std::string Why() const {
     return std::to_string(m_ftp->ErrorNumber()) + " " + m_ftp->ErrorInfo() + "\n" + m_server->Log();
   }
-  bool Download(const std::string& from, const std::string& to) { return test::Download(*m_ftp, from, to); }
-  bool Upload(const std::string& from, const std::string& to) { return test::Upload(*m_ftp, from, to); }
   std::string Disk(const std::string& remotePath) const { return ReadWholeFile(m_server->LocalPath(remotePath)); }
   std::string Local(const std::string& name) const { return m_local->File(name); }
   // Files, and folders named with a trailing "/", into the served folder.
@@ -126,21 +124,21 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
                        {"sub/", ""}, {"sub/c.txt", "gamma"}, {"sub/deeper/", ""},
                        {"sub/deeper/d.bin", RandomBytes(5'000, 2)}, {"empty/", ""}};
     for (const auto& [path, content] : tree) Put({{"pub/" + path, content}});
-    ASSERT_TRUE(Download("/pub/", Local("in/"))) << Why();
+    ASSERT_TRUE(Download(*m_ftp, "/pub/", Local("in/"))) << Why();
     EXPECT_EQ(ReadTree(Local("in")), tree);
 
-    ASSERT_TRUE(Upload(Local("in/"), "/up/tree/")) << Why();
+    ASSERT_TRUE(Upload(*m_ftp, Local("in/"), "/up/tree/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("up/tree")), tree);
     EXPECT_EQ(m_events.errors, 0);
   }
 
   void Patterns() {
     Put({{"pub/r1.txt", "one"}, {"pub/r2.txt", "two"}, {"pub/r3.bin", "three"}, {"pub/sub/r4.txt", "four"}});
-    ASSERT_TRUE(Download("/pub/r?.txt", Local("got/"))) << Why();
+    ASSERT_TRUE(Download(*m_ftp, "/pub/r?.txt", Local("got/"))) << Why();
     EXPECT_EQ(ReadTree(Local("got")), (Tree{{"r1.txt", "one"}, {"r2.txt", "two"}}));
     const std::string source = Local("src");
     PutLocal({{"src/x1.txt", "x one"}, {"src/x2.log", "x two"}, {"src/sub/x3.txt", "x three"}});
-    ASSERT_TRUE(Upload(source + "/*.txt", "/w/")) << Why();
+    ASSERT_TRUE(Upload(*m_ftp, source + "/*.txt", "/w/")) << Why();
     EXPECT_EQ(ReadTree(m_server->LocalPath("w")), (Tree{{"x1.txt", "x one"}}));
   }
 
@@ -153,7 +151,7 @@ class EngineInteropTest : public ::testing::TestWithParam<std::tuple<FtpServerKi
         m_ftp->AbortCurrent();
       }
     };
-    ASSERT_TRUE(Upload(Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
+    ASSERT_TRUE(Upload(*m_ftp, Local("1.bin") + "|" + Local("2.bin") + "|" + Local("3.bin"), "/q/")) << Why();
     EXPECT_EQ(m_ftp->AbortedFileList(), Local("2.bin"));
     EXPECT_TRUE(Disk("q/1.bin") == one && Disk("q/3.bin") == three);
     const std::string kept = Disk("q/2.bin");  // what was kept of the file cut short is a beginning of it
