@@ -34,7 +34,7 @@ TEST_F(ScriptedSession, AnOperationStartedFromAnEventHandlerCompletes) {
        true},
       {"OnError", [&] { m_ftp->OnError = nestedPwd; }, [&] { return m_ftp->DeleteFile("/missing"); }, false},
       {"OnTransfer", [&] { m_ftp->OnTransfer = nestedPwd; },
-       [&] { return Download("/f.txt", local.File("f.txt")); }, true},
+       [&] { return Download(*m_ftp, "/f.txt", local.File("f.txt")); }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.handler);

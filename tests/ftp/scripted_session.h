@@ -80,12 +80,6 @@ class ScriptedSession : public ::testing::Test {
     EXPECT_EQ(m_ftp->ErrorNumber(), 0);
   }
 
-  bool Download(const std::string& from, const std::string& to, bool folder = true) {
-    return test::Download(*m_ftp, from, to, folder);
-  }
-  bool Upload(const std::string& from, const std::string& to, bool folder = true) {
-    return test::Upload(*m_ftp, from, to, folder);
-  }
   // The size asked before a download.
   FakeFtpServer& ExpectSize(const std::string& path, size_t size) {
     return m_server.Script("TYPE I>200 Type set to I.|SIZE " + path + ">213 " + std::to_string(size));

@@ -95,7 +95,7 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     m_server.Expect("DELE /f.bin", "550 Denied");
     const int errors = m_events.errors;
     const Duration before = Elapsed();
-    EXPECT_FALSE(r.upload ? Upload(local, "/f.bin") : Download("/f.bin", local));
+    EXPECT_FALSE(r.upload ? Upload(*m_ftp, local, "/f.bin") : Download(*m_ftp, "/f.bin", local));
     // The error, raised once, after a time in [from, to].
     EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.errors - errors),
               std::to_string(r.error) + " 1") << m_ftp->ErrorInfo();
@@ -120,7 +120,7 @@ TEST_F(TransferFaultTest, AShortDownloadEndedWith226IsCaughtByItsSizeAndTheRepea
       .Script("TYPE I>200 ok|PASV|REST 3000>350 Restarting at 3000.|RETR /s.bin>150 ok|<data>|226 ok",
               {content.substr(3000)});
   const Duration before = Elapsed();
-  ASSERT_TRUE(Download("/s.bin", local)) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/s.bin", local)) << m_ftp->ErrorInfo();
   EXPECT_GE(Elapsed() - before, Duration(10s));
   EXPECT_TRUE(ReadWholeFile(local) == content);
   EXPECT_THAT(m_events.messages,
@@ -143,7 +143,7 @@ TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesTh
       .Do([&] { EXPECT_TRUE(ReadWholeFile(old) == before); }, "the old file is whole")
       .Expect("SIZE /old.bin", "213 3000");
   ExpectData("RETR /old.bin").DataSend(content).DataClose().Reply("226 Transfer complete.");
-  ASSERT_TRUE(Download("/old.bin", old)) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/old.bin", old)) << m_ftp->ErrorInfo();
   EXPECT_TRUE(ReadWholeFile(old) == content);
 
   // A link is not followed and a FIFO does not stop the process.
@@ -157,13 +157,13 @@ TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesTh
   for (const std::string& target : {link, fifo}) {
     for (const bool overWrite : {false, true}) {
       m_ftp->SetOverWrite(overWrite);
-      EXPECT_FALSE(Download("/t.bin", target)) << target << overWrite;
+      EXPECT_FALSE(Download(*m_ftp, "/t.bin", target)) << target << overWrite;
       EXPECT_EQ(m_ftp->ErrorNumber(), kErrOpenLocalFile) << target << overWrite;
     }
   }
   // With a reader the FIFO opens, and is still no file.
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  EXPECT_FALSE(Download("/t.bin", fifo));
+  EXPECT_FALSE(Download(*m_ftp, "/t.bin", fifo));
   close(reader);
   EXPECT_EQ(ReadWholeFile(outside), "keep me");
   struct stat st {};
@@ -181,7 +181,7 @@ TEST_F(TransferFaultTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload
     const std::string local = folder + "/" + call + ".bin";
     std::snprintf(g_failingPath, sizeof g_failingPath, "%s", local.c_str());
     g_failingCall = call;
-    EXPECT_FALSE(Download("/s.bin", local)) << call;
+    EXPECT_FALSE(Download(*m_ftp, "/s.bin", local)) << call;
     g_failingCall = nullptr;
     EXPECT_EQ(m_ftp->ErrorNumber(), kErrOpenLocalFile) << call;
     EXPECT_THAT(m_ftp->ErrorInfo(), HasSubstr(std::string(call) + ": Input/output error"));
@@ -191,11 +191,11 @@ TEST_F(TransferFaultTest, AFailedFsyncOrCloseOfTheDownloadedFileFailsTheDownload
 TEST_F(TransferFaultTest, AFailedFolderJobLeavesNoListedSizeToTheNextDownload) {
   m_server.AnswerByDefault();
   m_server.SetListing(Line('-', 3000, "a.bin"));
-  EXPECT_FALSE(Download("/d/", m_local.File("in/")));  // RETR /d/a.bin: 550
+  EXPECT_FALSE(Download(*m_ftp, "/d/", m_local.File("in/")));  // RETR /d/a.bin: 550
   const std::string content = RandomBytes(5000, 40), local = m_local.File("q.bin");
   m_server.SetFile("/q.bin", content);
   ASSERT_TRUE(WriteWholeFile(local, content.substr(0, 3000)));
-  ASSERT_TRUE(Download("/q.bin", local)) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/q.bin", local)) << m_ftp->ErrorInfo();
   EXPECT_EQ(m_events.CountSent("REST 3000"), 1u);
   EXPECT_TRUE(ReadWholeFile(local) == content);
 }
@@ -207,7 +207,7 @@ TEST_F(TransferFaultTest, AFolderDownloadFetchesOnlyPlainNamesExactlyAsListedAnd
   m_server.SetListing(Line('d', 0, "..\\..\\out") + Line('d', 0, "..") + Line('-', 5, "..\\x.txt") +
                       Line('-', 5, "Rb.txt ") + Line('-', 5, " Rb.txt") + Line('-', 5, "Rb.txt") +
                       Line('l', 6, "Rl.txt -> Rb.txt"));
-  ASSERT_TRUE(Download("/d/", m_local.File("a/b/in/"))) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/d/", m_local.File("a/b/in/"))) << m_ftp->ErrorInfo();
   EXPECT_EQ(ReadTree(m_local.Path()), (Tree{
                                           {"a/", ""}, {"a/b/", ""}, {"a/b/in/", ""}, {"a/b/in/Rb.txt", "plain"}}));
   EXPECT_EQ(m_events.CountSent("RETR"), 1u);
@@ -226,8 +226,8 @@ TEST_F(TransferFaultTest, AFolderRemovedOnTheServerIsMadeAgainWhenAStorIntoItIsR
                     "MKD /d>257 \"/d\" created.|TYPE I>200 ok|PASV|STOR /d/a.bin>150 ok");
     m_server.DataReceive().Reply("226 Transfer complete.");
   }
-  ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
-  ASSERT_TRUE(Upload(local, "/d/a.bin")) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*m_ftp, local, "/d/a.bin")) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*m_ftp, local, "/d/a.bin")) << m_ftp->ErrorInfo();
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST_F(TransferTest, DownloadProgressFollowsTheBytesAndShows100OnlyForTheWholeFi
   ExpectData("RETR /p.bin");
   for (size_t from : {0, 1000, 2000, 3000}) m_server.DataSend(content.substr(from, from < 3000 ? 1000 : 990)).Delay(1s);
   m_server.DataSend(content.substr(3990)).DataClose().Reply("226 Transfer complete.");
-  ASSERT_TRUE(Download("/p.bin", m_local.File("p.bin"))) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/p.bin", m_local.File("p.bin"))) << m_ftp->ErrorInfo();
   // The first second only takes a sample; then bytes per second and the
   // seconds left (at least 1 while bytes are missing); all zero at the end.
   EXPECT_THAT(ProgressOf(m_events), ElementsAre(Progress{1000, 25, 0, 0}, Progress{2000, 50, 0, 0},
@@ -53,7 +53,7 @@ TEST_F(TransferTest, UploadPercentWaitsForTheLastByte) {
   const std::string local = m_local.File("u.bin");
   ASSERT_TRUE(WriteWholeFile(local, content));
   ExpectData("STOR /u.bin").DataReceive().Reply("226 Transfer complete.");
-  ASSERT_TRUE(Upload(local, "/u.bin")) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*m_ftp, local, "/u.bin")) << m_ftp->ErrorInfo();
   EXPECT_TRUE(m_server.Received() == std::vector<std::string>{content});
 
   for (const ProgressSample& p : m_events.progress) {
@@ -70,12 +70,12 @@ TEST_F(TransferTest, ARateLimitHoldsBothDirectionsToItsBytesPerSecond) {
   ASSERT_TRUE(WriteWholeFile(local, content));
   ExpectData("STOR /r.bin").DataReceive().Reply("226 Transfer complete.");
   Duration start = Elapsed();
-  ASSERT_TRUE(Upload(local, "/r.bin")) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*m_ftp, local, "/r.bin")) << m_ftp->ErrorInfo();
   const Duration up = Elapsed() - start;
   ExpectSize("/r.bin", content.size());
   ExpectData("RETR /r.bin").DataSend(content).DataClose().Reply("226 Transfer complete.");
   start = Elapsed();
-  ASSERT_TRUE(Download("/r.bin", m_local.File("back.bin"))) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Download(*m_ftp, "/r.bin", m_local.File("back.bin"))) << m_ftp->ErrorInfo();
   const Duration down = Elapsed() - start;
   EXPECT_TRUE(m_server.Received().back() == content && ReadWholeFile(m_local.File("back.bin")) == content);
   for (const Duration took : {up, down}) EXPECT_TRUE(took > 3900ms && took < 4100ms) << took.count();
@@ -138,7 +138,8 @@ TEST_F(TransferTest, ChecksBeforeAnythingIsSent) {
     const auto remote = m_server.Files();
     const size_t sent = m_events.CountSent("RETR") + m_events.CountSent("STOR");
     m_events.progress.clear();
-    EXPECT_EQ(r.upload ? Upload(r.from, r.to, r.createFolder) : Download(r.from, r.to, r.createFolder), r.error == 0);
+    EXPECT_EQ(r.upload ? Upload(*m_ftp, r.from, r.to, r.createFolder)
+                       : Download(*m_ftp, r.from, r.to, r.createFolder), r.error == 0);
     EXPECT_EQ(m_ftp->ErrorNumber(), r.error) << m_ftp->ErrorInfo();
     EXPECT_EQ(r.info.empty() ? r.info : m_ftp->ErrorInfo(), r.info);
     EXPECT_EQ(m_events.CountSent("RETR") + m_events.CountSent("STOR") - sent, r.sent);
@@ -177,7 +178,7 @@ TEST_F(TransferTest, TemporaryNamesAreRenamedIntoPlaceOrGiveWayToFinalNames) {
   stored("/q/_c.part").Script("RNFR /q/_c.part>550 Permission denied.|DELE /q/_c.part>250 Gone.");
   stored("/q/c");
   stored("/q/d");
-  ASSERT_TRUE(Upload(job, "/q/", false)) << m_ftp->ErrorInfo();
+  ASSERT_TRUE(Upload(*m_ftp, job, "/q/", false)) << m_ftp->ErrorInfo();
   EXPECT_THAT(m_server.Received(), ElementsAre("a", "b", "c", "c", "d"));
   EXPECT_EQ(m_ftp->RemotePath() + std::to_string(m_events.errors), "/q/0");
 }
@@ -189,7 +190,7 @@ TEST_F(TransferTest, ReDoTimesRepeatsAFailingFileAndRaisesOnErrorOnce) {
   m_ftp->SetReDoTimes(3);
   ASSERT_TRUE(WriteWholeFile(m_local.File("r.bin"), "never stored"));
   for (int i = 0; i < 3; ++i) ExpectData("STOR /r.bin", "553 Could not create file.");
-  EXPECT_FALSE(Upload(m_local.File("r.bin"), "/r.bin"));
+  EXPECT_FALSE(Upload(*m_ftp, m_local.File("r.bin"), "/r.bin"));
   EXPECT_EQ(std::to_string(m_ftp->ErrorNumber()) + " " + std::to_string(m_events.errors), "16553 1");
 }
 
