@@ -38,11 +38,6 @@ class TimersTest : public ClientTest {
     Put("plnrc.log", "");
     return StartAndWaitFor(m_server.Port(), "停    止");
   }
-  // "forced|abort sent|connected".
-  std::string Session() {
-    return std::to_string(Form().m_blnForced) + std::to_string(Form().m_blnAbortSent) +
-           std::to_string(Form().FtpLibrary1().Connected());
-  }
   FakeFtpServer m_server;
 };
 
@@ -76,7 +71,10 @@ TEST_P(StallTest, AStalledCallIsAbortedOnceThenTheSessionClosed) {
   ASSERT_TRUE(RunUntil([&] { return passes > 1; }, 120s));
   EXPECT_EQ(sizeError, 16010);
   EXPECT_LT(returnedAfter, std::chrono::seconds(abortLimit + 4));
-  EXPECT_EQ(Session(), "100");
+  // Forced, no abort pending, not connected.
+  EXPECT_EQ(std::to_string(Form().m_blnForced) + std::to_string(Form().m_blnAbortSent) +
+                std::to_string(Form().FtpLibrary1().Connected()),
+            "100");
   const auto lines = WatchdogLines(Read("plnrc.err"));
   ASSERT_EQ(lines.size(), 2u) << Read("plnrc.err");
   const auto& [abort, abortLast, abortNow] = lines[0];

@@ -85,7 +85,8 @@ TEST_F(FtpSessionTest, ByteByByteReplyIdleAbortUnsafeArgumentsAndClose) {
   m_ftp->CloseConnection();
   EXPECT_EQ(m_ftp->FtpState() * 10 + m_ftp->Connected(), kFtpClosed * 10);
   m_loop.Loop().RunFor(100ms);
-  EXPECT_THAT(Sent(), ElementsAre("PWD", "DELE a", "RNFR x", "QUIT"));
+  EXPECT_THAT(m_server.Transcript(),
+              ElementsAre("USER user", "PASS pass", "PWD", "DELE a", "RNFR x", "QUIT"));
   EXPECT_EQ(m_events.errors, errors);
 }
 

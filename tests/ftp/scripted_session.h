@@ -66,11 +66,6 @@ class ScriptedSession : public ::testing::Test {
     m_events = EventRecorder();  // the handlers stay attached to this member
     return ok;
   }
-  // The commands after the first login.
-  std::vector<std::string> Sent() const {
-    const auto& t = m_server.Transcript();
-    return std::vector<std::string>(t.begin() + std::min<size_t>(2, t.size()), t.end());
-  }
   // The control is free again: the next operation runs (PWD answered
   // "/next") instead of being refused as unfinished.
   void ExpectNextOperationRuns() {
