@@ -89,7 +89,7 @@ TEST_F(SessionTest, AutomaticLoginStartsThePassesHidesTheWindowAndStopKeepsTheSe
 TEST_F(SessionTest, AFailedLoginLeavesTheReasonAndTheRetriesRunWhileTheFailureBoxIsShown) {
   Put("plnrc.log", "");  // logging on: the failure shows a box
   for (int i = 0; i < 2; ++i) {
-    m_server.Reply("220 hi").Expect("USER user", "331 pw").Expect("PASS pass", "530 Login incorrect.").ExpectClose();
+    m_server.Script("220 hi|USER user>331 pw|PASS pass>530 Login incorrect.|<close>");
   }
   m_server.Login();
   std::vector<Duration> boxTimes;

@@ -175,7 +175,7 @@ TEST_F(DataConnectionTest, ExtendedPassiveFallsBackToPasvForTheSession) {
   m_server.Script("TYPE A>200 ok|EPSV>502 Not implemented.|PASV|" + list + "|TYPE A>200 ok|PASV|" + list, {r1, r1});
   for (int i = 0; i < 3; ++i) EXPECT_NE(m_ftp->GetRemoteFilesInfo("pub/"), nullptr) << i << m_ftp->ErrorInfo();
   m_ftp->CloseConnection();
-  m_server.Script("QUIT|<close>|<login>|TYPE A>200 ok").Expect("EPSV", "229 Extended Passive Mode (|||70000|)");
+  m_server.Script("QUIT|<close>|<login>|TYPE A>200 ok").Expect("EPSV").Reply("229 Extended Passive Mode (|||70000|)");
   EXPECT_EQ(m_ftp->GetRemoteFilesInfo("pub/"), nullptr);
   EXPECT_EQ(m_ftp->ErrorNumber(), kErrBadPasvReply);
 }

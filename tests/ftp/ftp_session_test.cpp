@@ -72,7 +72,7 @@ TEST_F(FtpSessionTest, ByteByByteReplyIdleAbortUnsafeArgumentsAndClose) {
   m_ftp->Abort();
   m_ftp->AbortCurrent();  // nothing to cancel, and nothing kept for later: a refusal is heard
   EXPECT_EQ(m_ftp->ErrorNumber() + m_events.errors, 0);
-  m_server.Expect("DELE a", "550 No such file");
+  m_server.Script("DELE a>550 No such file");
   EXPECT_FALSE(m_ftp->DeleteFile("a"));
   EXPECT_EQ(m_events.errors, 1);
   m_server.AnswerByDefault();

@@ -70,7 +70,7 @@ class ScriptedSession : public ::testing::Test {
   // "/next") instead of being refused as unfinished.
   void ExpectNextOperationRuns() {
     EXPECT_FALSE(m_ftp->Busy());
-    m_server.Expect("PWD", "257 \"/next\" is cwd");
+    m_server.Script("PWD>257 \"/next\" is cwd");
     EXPECT_EQ(m_ftp->GetCurrentDirectory(), "/next");
     EXPECT_EQ(m_ftp->ErrorNumber(), 0);
   }

@@ -92,7 +92,7 @@ TEST_F(TransferFaultTest, FaultsFailTheTransferAndLeaveNothingUnderAFalseName) {
     ASSERT_TRUE(!r.upload || WriteWholeFile(local, content));
     r.script();
     if (r.sessionGone) m_server.Login();
-    m_server.Expect("DELE /f.bin", "550 Denied");
+    m_server.Script("DELE /f.bin>550 Denied");
     const int errors = m_events.errors;
     const Duration before = Elapsed();
     EXPECT_FALSE(r.upload ? Upload(*m_ftp, local, "/f.bin") : Download(*m_ftp, "/f.bin", local));
@@ -139,9 +139,9 @@ TEST_F(TransferFaultTest, OverWriteKeepsTheOldFileUntilDataComesAndNeverWritesTh
   ASSERT_TRUE(WriteWholeFile(old, before));
   ExpectSize("/old.bin", 3000);
   ExpectData("RETR /old.bin", "550 Permission denied.");
-  m_server.Expect("TYPE I", "200 Type set to I.")
+  m_server.Script("TYPE I>200 Type set to I.")
       .Do([&] { EXPECT_TRUE(ReadWholeFile(old) == before); }, "the old file is whole")
-      .Expect("SIZE /old.bin", "213 3000");
+      .Script("SIZE /old.bin>213 3000");
   ExpectData("RETR /old.bin").DataSend(content).DataClose().Reply("226 Transfer complete.");
   ASSERT_TRUE(Download(*m_ftp, "/old.bin", old)) << m_ftp->ErrorInfo();
   EXPECT_TRUE(ReadWholeFile(old) == content);

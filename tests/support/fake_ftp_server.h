@@ -64,9 +64,6 @@ class FakeFtpServer {
   // `line` that ends in '*', any line it begins. On a mismatch the server
   // records a failure, answers "500 Unexpected command." and keeps waiting.
   FakeFtpServer& Expect(const std::string& line);
-  FakeFtpServer& Expect(const std::string& line, const std::string& reply) {
-    return Expect(line).Reply(reply);
-  }
   // A conversation in short, items split on '|': "CMD>reply" expects CMD and
   // answers ("CMD>" and "CMD" only expect it); "PASV" expects it and answers as
   // Pasv(); an item that starts with a digit is a reply alone; "<login>", "<drop>", "<reset>" and
