@@ -88,13 +88,6 @@ int RawFtpClient::ConnectTo(uint16_t port, const std::string& host, const std::s
   return -1;
 }
 
-bool RawFtpClient::Connect(uint16_t port) {
-  Close();
-  const int fd = ConnectTo(port);
-  if (fd >= 0) Adopt(fd);
-  return fd >= 0;
-}
-
 bool RawFtpClient::Accept(int listenFd) {
   Close();
   int fd = -1;

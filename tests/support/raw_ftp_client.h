@@ -25,8 +25,6 @@ class RawFtpClient {
   RawFtpClient(const RawFtpClient&) = delete;
   RawFtpClient& operator=(const RawFtpClient&) = delete;
 
-  // Connects to 127.0.0.1:port (see ConnectTo); false with errno set.
-  bool Connect(uint16_t port);
   // Waits for a connection on a listening socket (see Listen) and takes it.
   bool Accept(int listenFd);
   // Takes a connected socket; `onEvents` runs after each round of sending and
