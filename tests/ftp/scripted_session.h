@@ -41,7 +41,6 @@ class ScriptedSession : public ::testing::Test {
     m_ftp = ScriptedControl(m_server.Port());
     m_ftp->SetKeepConnSecond(0);  // no keep-alive PWD in the transcripts
     m_events.Attach(*m_ftp);
-    m_ftp->OnStateChange = [this](long s) { m_states.push_back(s); };
     // A call that never ends fails here instead of hanging the test program
     // (virtual time jumps to this timer when nothing else is due).
     m_hang = LoopTimer(Milliseconds(600'000), [this] {
@@ -62,7 +61,6 @@ class ScriptedSession : public ::testing::Test {
   bool LoginOk() {
     m_server.Login();
     const bool ok = m_ftp->Connect();
-    m_states.clear();
     m_events = EventRecorder();  // the handlers stay attached to this member
     return ok;
   }
@@ -91,7 +89,6 @@ class ScriptedSession : public ::testing::Test {
   FakeFtpServer m_server;
   std::unique_ptr<FtpLibrary> m_ftp;
   EventRecorder m_events;
-  std::vector<long> m_states;
   TempDir m_local;
   LoopTimer m_hang;
 };
