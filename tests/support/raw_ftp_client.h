@@ -2,9 +2,9 @@
 // server (the round-trip benchmark), the far end of a socket under test, and
 // the scripted server's end of each of its connections; with plain blocking
 // connections for the scripted server's active mode and an intruder on a
-// data port. Every wait runs the current event loop (so
-// virtual time passes under a TestClock) and ends after the time-out given
-// at construction. Numeric IPv4 addresses only: nothing here resolves names.
+// data port. Every wait runs the current event loop (so virtual time passes
+// under a TestClock) and ends after the time-out given at construction.
+// Numeric IPv4 addresses only: nothing here resolves names.
 #pragma once
 
 #include <unistd.h>
