@@ -26,6 +26,8 @@ namespace pellan {
 
 namespace {
 
+constexpr int64_t kTlsRecordBytes = 16384;  // the most a TLS record carries
+
 struct LocalEntry {
   std::string path;
   bool isFolder;
@@ -267,7 +269,17 @@ void FtpTransfers::StartUploadWhenReady() {
 void FtpTransfers::UploadData() {
   if (m_lngOperation != kOpUpload || m_transfer == nullptr || m_transfer->localFile < 0) return;
   if (m_transfer->bytesDone < m_fileSize) {
-    const size_t block = static_cast<size_t>(std::min<double>(m_fileSize - m_transfer->bytesDone, m_sendBlockSize));
+    const double left = m_fileSize - m_transfer->bytesDone;
+    size_t block = static_cast<size_t>(std::min<double>(left, m_sendBlockSize));
+    if (m_objDataSocket.TlsActive() && static_cast<double>(block) < left) {
+      // Servers write each TLS record's bytes as they come, 16 KiB at a
+      // time. Blocks that end on a 16 KiB file offset keep those writes
+      // aligned: unaligned ones cost the server's page cache twice the
+      // allocations, and an upload over TLS is bound by the server.
+      const auto done = static_cast<int64_t>(m_transfer->bytesDone);
+      const int64_t end = (done + static_cast<int64_t>(block)) / kTlsRecordBytes * kTlsRecordBytes;
+      if (end > done) block = static_cast<size_t>(end - done);
+    }
     m_transfer->sendBuffer.resize(block);
     const ssize_t n = pread(m_transfer->localFile, m_transfer->sendBuffer.data(), block, static_cast<off_t>(m_transfer->bytesDone));
     if (n <= 0) {
